@@ -1,0 +1,41 @@
+// odefit: builds a global ODE model of a dynamical system from one observed time series.
+#include <cstring>
+#include <iostream>
+#include <string_view>
+
+#include "app/terminal.h"
+#include "version.h"
+
+namespace {
+
+void PrintUsage(std::ostream& out) {
+  out << "Usage: odefit [--console] [--help] [--version]\n"
+         "Build a global model of a dynamical system (a system of ordinary differential\n"
+         "equations) from one observed time series, and test how long it predicts well.\n"
+         "\n"
+         "  --console   run the dialogue in this terminal (plots are written as PNG files)\n"
+         "  --help      show this help and exit\n"
+         "  --version   show the version and exit\n";
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  for (int i = 1; i < argc; ++i) {
+    const std::string_view arg = argv[i];
+    if (arg == "--help" || arg == "-h") {
+      PrintUsage(std::cout);
+      return 0;
+    }
+    if (arg == "--version" || arg == "-V") {
+      std::cout << "odefit " << ODEFIT_VERSION << "\n";
+      return 0;
+    }
+    if (arg != "--console") {
+      std::cerr << "odefit: unknown option '" << arg << "'\n";
+      PrintUsage(std::cerr);
+      return 2;
+    }
+  }
+  return odefit::RunTerminal();
+}

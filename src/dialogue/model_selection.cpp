@@ -1,0 +1,197 @@
+#include "dialogue/model_selection.h"
+
+#include <cmath>
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "dialogue/prompts.h"
+#include "format/fixed_format.h"
+#include "model/model_fit.h"
+#include "model/model_table.h"
+#include "model/monomials.h"
+
+namespace odefit {
+namespace {
+
+using fixed::FormatF;
+using fixed::FormatI;
+
+// Largest factorial argument the term counts may need (n + D); larger orders
+// are refused as typing slips instead of ending the run.
+constexpr int kLargestCountArgument = 34;
+
+const char* FamilyName(ModelFamily family) {
+  switch (family) {
+    case ModelFamily::StandardPolynomial: return "standard polynomial";
+    case ModelFamily::DrivenPolynomial: return "standard polynomial with additive harmonic driving";
+    case ModelFamily::Rational: return "rational";
+    case ModelFamily::ReducedPolynomial: return "reduced polynomial";
+  }
+  return "";
+}
+
+std::string Padded(std::string text, std::size_t width) {
+  text.resize(width, ' ');
+  return text;
+}
+
+class ModelSelection {
+ public:
+  ModelSelection(Console& console, ReportFile& report, int D, double dt, int Nfit)
+      : console_(console), report_(report), D_(D), dt_(dt), Nfit_(Nfit) {}
+
+  void AskModel(ModelTable& table) {
+    Say("6) You can select one of the");
+    Say("   following functions for approximation:");
+    Say("   1 - standard polynomial");
+    Say("   2 - standard polynomial");
+    Say("       with additive harmonic driving");
+    Say("   3 - rational");
+    if (D_ == 2) Say("   4 - reduced polynomial");
+    for (int i = 1; i <= D_; ++i) AskEquation(i, table.Equation(i));
+  }
+
+  void FitAndReport(ModelTable& table, std::span<const double> X, std::span<const double> derivatives) {
+    std::vector<double>& errors = TrainApproximationError();
+    errors.assign(static_cast<std::size_t>(D_), 0.0);
+    std::vector<double> y(static_cast<std::size_t>(Nfit_));
+    for (int i = 1; i <= D_; ++i) {
+      for (std::size_t r = 0; r < y.size(); ++r) y[r] = derivatives[static_cast<std::size_t>(i - 1) + r * D_];
+      ModelEquation& equation = table.Equation(i);
+      double err = 0.0;
+      FitModelEquation(equation, X, D_, Nfit_, y, err);
+      errors[static_cast<std::size_t>(i - 1)] = err;
+      ReportEquation(i, equation, err);
+      Say("Error of approximation (" + FormatI(i, 1) + "): " + FormatF(100.0 * err, 10, 5) + " %");
+    }
+  }
+
+ private:
+  void Say(std::string_view text) { WriteLine(console_, " " + std::string(text)); }
+  void Report(std::string_view text) { report_.WriteLine(" " + std::string(text)); }
+
+  // Asks with "(I2)" until `accept` holds for the answer.
+  template <typename Accept>
+  int AskOrder(std::string_view prompt, Accept accept) {
+    for (;;) {
+      int order = 0;
+      PromptInteger(console_, "(I2)", prompt, order);
+      if (accept(order)) return order;
+      WriteIncorrectInput(console_);
+    }
+  }
+
+  // Returns TermCount(n, D), or nullopt when n + D is beyond the factorial's range.
+  std::optional<std::int64_t> Count(int n) const {
+    if (n < 0) return 0;
+    if (n + D_ > kLargestCountArgument) return std::nullopt;
+    return TermCount(n, D_);
+  }
+  bool Fits(std::optional<std::int64_t> nterms) const {
+    return nterms && *nterms <= Nfit_ && *nterms <= kMaxCoefficients;
+  }
+
+  void AskEquation(int i, ModelEquation& eq) {
+    const std::string prompt = "   Select a function for the " + FormatI(i, 1) + " equation: ";
+    int family = 0;
+    for (;;) {
+      PromptInteger(console_, "(I1)", prompt, family);
+      if ((family >= 1 && family <= 3) || (family == 4 && D_ == 2)) break;
+      WriteIncorrectInput(console_);
+    }
+    eq.family = static_cast<ModelFamily>(family);
+    switch (eq.family) {
+      case ModelFamily::StandardPolynomial:
+      case ModelFamily::DrivenPolynomial: {
+        const int extra = eq.family == ModelFamily::DrivenPolynomial ? 2 : 0;
+        eq.nu = AskOrder("   Order of the polynomial: ", [&](int nu) {
+          const auto count = Count(nu);
+          return nu >= 0 && Fits(count ? std::optional(*count + extra) : count);
+        });
+        eq.nterms = static_cast<int>(*Count(eq.nu)) + extra;
+        break;
+      }
+      case ModelFamily::Rational:
+        eq.nu = AskOrder("   Order of the numerator polynomial: ",
+                         [&](int nu) { return nu >= 0 && Fits(Count(nu)); });
+        eq.nnum = static_cast<int>(*Count(eq.nu));
+        eq.mu = AskOrder("   Order of the denominator polynomial: ", [&](int mu) {
+          const auto count = Count(mu);
+          return mu >= 0 && Fits(count ? std::optional(eq.nnum + *count - 1) : count);
+        });
+        eq.nden = static_cast<int>(*Count(eq.mu)) - 1;
+        eq.nterms = eq.nnum + eq.nden;
+        break;
+      case ModelFamily::ReducedPolynomial:
+        eq.nu = AskOrder("   Order of the first polynomial: ", [&](int nu) { return nu >= 0 && nu + 1 < Nfit_; });
+        eq.nnum = eq.nu + 1;
+        eq.mu = AskOrder("   Order of the second polynomial: ",
+                         [&](int mu) { return mu >= 0 && eq.nnum + mu + 1 <= Nfit_; });
+        eq.nden = eq.mu + 1;
+        eq.nterms = eq.nnum + eq.nden;
+        break;
+    }
+    if (eq.family == ModelFamily::DrivenPolynomial) {
+      double periodInSamples = 0.0;
+      for (;;) {
+        PromptReal(console_, "(F20.10)", "   Period of driving (in dt units): ", periodInSamples);
+        if (periodInSamples > 0.0) break;
+        WriteIncorrectInput(console_);
+      }
+      eq.period = periodInSamples * dt_;
+      eq.we = 4.0 * std::acos(0.0) / eq.period;
+      eq.wdt = eq.we * dt_;
+    } else {
+      eq.period = 0.0;
+      eq.we = 0.0;
+      if (eq.family == ModelFamily::StandardPolynomial) eq.mu = 0;
+    }
+  }
+
+  void ReportEquation(int i, const ModelEquation& eq, double err) {
+    report_.WriteLine("");
+    Report("The type of function for the " + FormatI(i, 1) + " equation: ");
+    Report(Padded(FamilyName(eq.family), 60));
+    switch (eq.family) {
+      case ModelFamily::StandardPolynomial:
+        Report("Polynomial order nu = " + FormatI(eq.nu, 2));
+        break;
+      case ModelFamily::DrivenPolynomial:
+        Report("Polynomial order nu = " + FormatI(eq.nu, 2));
+        Report("Driving frequency we = " + FormatF(eq.we, 20, 10));
+        break;
+      case ModelFamily::Rational:
+        Report("Numerator polynomial order: nu = " + FormatI(eq.nu, 2));
+        Report("Denominator polynomial order: mu = " + FormatI(eq.mu, 2));
+        break;
+      case ModelFamily::ReducedPolynomial:
+        Report("First polynomial order: nu = " + FormatI(eq.nu, 2));
+        Report("Second polynomial order: mu = " + FormatI(eq.mu, 2));
+        break;
+    }
+    Report("Coefficients of the " + FormatI(i, 1) + " equation:");
+    for (int k = 0; k < eq.nterms; ++k) report_.WriteLine(FormatF(eq.coef[static_cast<std::size_t>(k)], 20, 10));
+    Report("Error of approximation: " + FormatF(100.0 * err, 20, 10) + " %");
+  }
+
+  Console& console_;
+  ReportFile& report_;
+  int D_;
+  double dt_;
+  int Nfit_;
+};
+
+}  // namespace
+
+void SelectModel(Console& console, ReportFile& report, int D, double dt, int Nfit,
+                 std::span<const double> TrainSeries, std::span<const double> TrainDerivatives) {
+  ModelTable& table = GlobalModelTable();
+  table.Resize(D);
+  table.dt = dt;
+  ModelSelection selection(console, report, D, dt, Nfit);
+  selection.AskModel(table);
+  selection.FitAndReport(table, TrainSeries, TrainDerivatives);
+}
+
+}  // namespace odefit

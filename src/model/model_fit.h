@@ -1,0 +1,77 @@
+#pragma once
+// Least-squares fits of one equation of the model and its error of
+// approximation.
+//
+// Storage contract shared by every routine here: X is the D x Nrows state
+// array, column-major with leading dimension D (column r holds the state of
+// row r); y holds the Nrows targets (the derivative estimates of the
+// equation's component) and is never modified. Row r (1-based) is at sample
+// index r in a fit; ApproximationError places it at nfirst + r - 1.
+//
+// Every fit builds its Nrows x K design matrix, factors it by Householder
+// reflections without pivoting and solves for the K coefficients; the error
+// of approximation is sqrt(sum of squared residuals / sum of (y - mean y)^2),
+// and NaN when all targets are equal (the quotient is then 0/0). An exactly
+// singular design matrix ends the run through the least-squares solver's
+// fatal error (RunStopped propagates). Callers guarantee K <= Nrows and
+// K <= kMaxCoefficients.
+
+#include <span>
+
+#include "model/model_table.h"
+
+namespace odefit {
+
+// Single-precision 1e-9 as a double: the smallest denominator magnitude a
+// rational equation is evaluated with.
+inline constexpr double DenominatorFloor = 9.999999717180685e-10;
+
+// The terms of one polynomial row: the monomials alone, or the monomials
+// followed by cos(n * wdt) and sin(n * wdt) at the row's sample index n.
+struct TermRoutine {
+  enum class Kind { Monomials, Driven };
+  Kind kind = Kind::Monomials;
+  double wdt = 0.0;  // driving angle per sampling interval (Driven only)
+};
+
+// Returns the term routine of the standard polynomial.
+inline TermRoutine MonomialRoutine() { return {TermRoutine::Kind::Monomials, 0.0}; }
+// Returns the term routine of the driven polynomial at its equation's angle.
+inline TermRoutine DrivenRoutine(double wdt) { return {TermRoutine::Kind::Driven, wdt}; }
+
+// Fits the K coefficients of a standard or driven polynomial of order nu to y at X.
+// The terms of row r come from termRoutine at sample index r; coef(1..K)
+// receives the coefficients in term order and err the error of approximation.
+void FitEquation(std::span<const double> X, int D, int Nrows, std::span<const double> y,
+                 std::span<double> coef, int K, const TermRoutine& termRoutine, int nu,
+                 double& err);
+
+// Fits the rational equation P/Q to y at X through the linear problem y = P - y*(Q - 1).
+// P has order nu and nnum terms, Q order mu and nden terms besides its
+// constant 1; coef(1..nnum + nden) receives the numerator then the
+// denominator coefficients, err the error of the linear problem (the one
+// reported is ApproximationError's).
+void FitRational(std::span<const double> X, int D, int Nrows, std::span<const double> y,
+                 std::span<double> coef, int nnum, int nu, int nden, int mu, double& err);
+
+// Fits the reduced polynomial x1*(powers of x2 to nu) + (powers of x2 to mu) to y at X.
+// nnum = nu + 1, nden = mu + 1; only x1 and x2 enter (D >= 2). coef(1..nnum +
+// nden) receives the coefficients and err the error of approximation.
+void FitReduced(std::span<const double> X, int D, int Nrows, std::span<const double> y,
+                std::span<double> coef, int nnum, int nu, int nden, int mu, double& err);
+
+// Computes into err the error of approximation of a fitted equation against y at X.
+// Row r is evaluated at sample index nfirst + r - 1. A rational denominator
+// nearer zero than DenominatorFloor is replaced by -DenominatorFloor when
+// negative and by +DenominatorFloor otherwise.
+void ApproximationError(std::span<const double> X, int D, int Nrows, int nfirst,
+                        std::span<const double> y, const ModelEquation& equation, double& err);
+
+// Fits one equation by its family and returns in err the error to report.
+// family, orders, counts and wdt are set by the caller; coef is resized to
+// nterms and filled. For the rational family err is ApproximationError's on
+// the same rows (nfirst = 1).
+void FitModelEquation(ModelEquation& equation, std::span<const double> X, int D, int Nrows,
+                      std::span<const double> y, double& err);
+
+}  // namespace odefit
