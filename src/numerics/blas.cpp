@@ -14,14 +14,6 @@ using Index = std::ptrdiff_t;
 // Returns the storage offset of element 1 of an n-vector with increment inc.
 Index FirstOffset(int n, int inc) { return inc < 0 ? Index(n - 1) * -Index(inc) : 0; }
 
-// Thresholds of the three-accumulator norm for IEEE double: squares of values
-// in [kSmall, kBig] neither overflow nor lose precision by underflow; values
-// outside are scaled by exact powers of two before squaring.
-constexpr double kSmall = 0x1p-511;
-constexpr double kBig = 0x1p486;
-constexpr double kScaleSmall = 0x1p537;
-constexpr double kScaleBig = 0x1p-538;
-
 // Computes y := beta*y for the n-vector y (beta = 0 writes zeros).
 void ScaleForBeta(int n, double beta, double* y, int incy) {
   if (beta == 1.0) return;
@@ -184,41 +176,27 @@ void DSWAP(int n, double* x, int incx, double* y, int incy) {
   for (int k = 0; k < n; ++k, ix += incx, iy += incy) std::swap(x[ix], y[iy]);
 }
 
+// The running-scale form: every element is divided by the largest magnitude
+// seen so far before it is squared. Its rounding is what the recorded fits
+// were computed with, and ill-conditioned fits show the last bits.
 double DNRM2(int n, const double* x, int incx) {
   if (n <= 0) return 0.0;
-  double small_sum = 0.0, medium_sum = 0.0, big_sum = 0.0;
-  bool no_big = true;
+  double scale = 0.0, ssq = 1.0;
   Index ix = FirstOffset(n, incx);
   for (int k = 0; k < n; ++k, ix += incx) {
-    const double ax = std::fabs(x[ix]);
-    if (ax > kBig) {
-      const double s = ax * kScaleBig;
-      big_sum = big_sum + s * s;
-      no_big = false;
-    } else if (ax < kSmall) {
-      // Once a big value is seen the small ones cannot matter.
-      if (no_big) {
-        const double s = ax * kScaleSmall;
-        small_sum = small_sum + s * s;
+    if (x[ix] != 0.0) {
+      const double absxi = std::fabs(x[ix]);
+      if (scale < absxi) {
+        const double r = scale / absxi;
+        ssq = 1.0 + ssq * (r * r);
+        scale = absxi;
+      } else {
+        const double r = absxi / scale;
+        ssq = ssq + r * r;
       }
-    } else {
-      medium_sum = medium_sum + ax * ax;  // NaN lands here and propagates
     }
   }
-  const bool has_medium = medium_sum > 0.0 || std::isnan(medium_sum);
-  if (big_sum > 0.0) {
-    if (has_medium) big_sum = big_sum + (medium_sum * kScaleBig) * kScaleBig;
-    return (1.0 / kScaleBig) * std::sqrt(big_sum);
-  }
-  if (small_sum > 0.0) {
-    if (!has_medium) return (1.0 / kScaleSmall) * std::sqrt(small_sum);
-    const double medium = std::sqrt(medium_sum);
-    const double small = std::sqrt(small_sum) / kScaleSmall;
-    const double lo = std::min(small, medium), hi = std::max(small, medium);
-    const double ratio = lo / hi;
-    return std::sqrt(hi * hi * (1.0 + ratio * ratio));
-  }
-  return std::sqrt(medium_sum);
+  return scale * std::sqrt(ssq);
 }
 
 int IDAMAX(int n, const double* x, int incx) {

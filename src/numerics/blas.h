@@ -33,9 +33,8 @@ void DSCAL(int n, double alpha, double* x, int incx);
 void DSWAP(int n, double* x, int incx, double* y, int incy);
 
 // Returns the Euclidean norm of x without destructive overflow or underflow:
-// values of moderate size are summed as plain squares, very large and very
-// small ones in scaled accumulators that are combined at the end. 0 for
-// n <= 0; a NaN element gives NaN.
+// scale * sqrt(ssq), with scale the largest magnitude so far and ssq the sum
+// of the squared ratios to it. 0 for n <= 0; a NaN element gives NaN.
 double DNRM2(int n, const double* x, int incx);
 
 // Returns the 1-based index of the first element of largest magnitude, or 0

@@ -55,7 +55,7 @@ struct ErrorState {
     for (int l = 1; l <= kMaxLevels; ++l) {
       levels[l] = Level{std::string(kNameLength, ' '), -1, -1, l == 2};
     }
-    levels[1].name = PadName("USER");
+    AssignName(levels[1].name, "USER");
     levels[1].type = 0;
     levels[1].code = 0;
     levels[1].userCallable = true;
@@ -67,10 +67,17 @@ struct ErrorState {
     channels = {0, 5, 6, 6};
   }
 
-  static std::string PadName(std::string_view name) {
-    std::string padded(name.substr(0, std::min(name.size(), kNameLength)));
-    padded.resize(kNameLength, ' ');
-    return padded;
+  // Stores the first kNameLength characters of `name`, blank-padded, reusing
+  // the storage of `stored` (a push or pop allocates nothing).
+  static void AssignName(std::string& stored, std::string_view name) {
+    stored.assign(name.substr(0, std::min(name.size(), kNameLength)));
+    stored.resize(kNameLength, ' ');
+  }
+  // Whether `name`, blank-padded to kNameLength, equals the stored name.
+  static bool SameName(const std::string& stored, std::string_view name) {
+    const std::size_t n = std::min(name.size(), kNameLength);
+    return stored.compare(0, n, name.substr(0, n)) == 0 &&
+           stored.find_first_not_of(' ', n) == std::string::npos;
   }
 };
 
@@ -254,7 +261,7 @@ void E1PSH(std::string_view name) {
   ErrorState& s = State();
   if (s.current < kMaxLevels) {
     Level& level = s.levels[++s.current];
-    level.name = ErrorState::PadName(name);
+    ErrorState::AssignName(level.name, name);
     level.type = 0;
     level.code = 0;
     return;
@@ -273,7 +280,7 @@ void E1POP(std::string_view name) {
     StopRun();
   }
   Level& level = s.levels[s.current];
-  if (ErrorState::PadName(name) != level.name) {
+  if (!ErrorState::SameName(level.name, name)) {
     SetErrorText(1, name);
     SetErrorText(2, level.name);
     E1MES(5, 2, "Error condition in E1POP.  %(L1) does not match the name %(L2) in the stack.");

@@ -1,0 +1,144 @@
+// Whole scripted runs of the terminal program, compared with recorded runs of
+// an independent implementation: the screen text, report.txt, standard error
+// and the exit status.
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <cstdlib>
+#include <sys/wait.h>
+#include <unistd.h>
+#include <filesystem>
+#include <fstream>
+#include <regex>
+#include <sstream>
+#include <string>
+#include <vector>
+
+namespace {
+
+namespace fs = std::filesystem;
+
+std::vector<std::string> Lines(const fs::path& path) {
+  std::ifstream in(path, std::ios::binary);
+  std::vector<std::string> lines;
+  for (std::string line; std::getline(in, line);) lines.push_back(line);
+  return lines;
+}
+
+std::string Text(const fs::path& path) {
+  std::ifstream in(path, std::ios::binary);
+  std::stringstream text;
+  text << in.rdbuf();
+  return text.str();
+}
+
+// Whether two lines agree: the same text, and numbers in the same places that
+// differ by at most two units of their last printed digit.
+bool SameLine(const std::string& actual, const std::string& expected) {
+  if (actual == expected) return true;
+  static const std::regex number(R"(-?[0-9]*\.?[0-9]+)");
+  std::sregex_iterator a(actual.begin(), actual.end(), number), b(expected.begin(), expected.end(), number), end;
+  std::size_t lastA = 0, lastB = 0;
+  for (; a != end && b != end; ++a, ++b) {
+    if (actual.substr(lastA, a->position() - lastA) != expected.substr(lastB, b->position() - lastB)) return false;
+    const std::string x = a->str(), y = b->str();
+    if (x.size() != y.size()) return false;
+    const auto point = y.find('.');
+    const int decimals = point == std::string::npos ? 0 : static_cast<int>(y.size() - point - 1);
+    if (std::abs(std::stod(x) - std::stod(y)) > 2.0001 * std::pow(10.0, -decimals)) return false;
+    lastA = a->position() + a->length();
+    lastB = b->position() + b->length();
+  }
+  return a == end && b == end && actual.substr(lastA) == expected.substr(lastB);
+}
+
+void ExpectSameLines(const std::vector<std::string>& actual, const std::vector<std::string>& expected,
+                     const std::string& what) {
+  for (std::size_t i = 0; i < std::min(actual.size(), expected.size()); ++i) {
+    if (!SameLine(actual[i], expected[i])) {
+      ADD_FAILURE() << what << " line " << i + 1 << "\n  actual:   [" << actual[i] << "]\n  expected: ["
+                    << expected[i] << "]";
+      return;
+    }
+  }
+  EXPECT_EQ(actual.size(), expected.size()) << what;
+}
+
+// Lines of the prediction runs (prediction times, infinite solutions and the
+// test settings written with them) are left out until the program makes them.
+std::vector<std::string> WithoutPredictionRuns(const std::vector<std::string>& lines, bool report) {
+  static const std::regex screenLine(R"(^ (Prediction time \(|Numbers of infinite solutions:))");
+  static const std::regex reportStart(R"(^ Length of a test piece: Ltest =)");
+  std::vector<std::string> kept;
+  for (std::size_t i = 0; i < lines.size(); ++i) {
+    if (!report) {
+      if (!std::regex_search(lines[i], screenLine)) kept.push_back(lines[i]);
+      continue;
+    }
+    if (std::regex_search(lines[i], reportStart)) {
+      // Skip through the infinite-solutions line and the empty line after it.
+      while (i < lines.size() && lines[i].rfind(" Numbers of infinite solutions:", 0) != 0) ++i;
+      ++i;
+      continue;
+    }
+    kept.push_back(lines[i]);
+  }
+  return kept;
+}
+
+class FixtureRun : public ::testing::TestWithParam<const char*> {};
+
+TEST_P(FixtureRun, MatchesTheRecordedRun) {
+  const fs::path fixture = fs::path(ODEFIT_FIXTURES_DIR) / GetParam();
+  const fs::path dir = fs::temp_directory_path() / ("odefit-fixture-" + std::string(GetParam()) + "-" +
+                                                    std::to_string(::getpid()));
+  fs::remove_all(dir);
+  fs::create_directories(dir);
+  for (const auto& entry : fs::directory_iterator(fixture)) {
+    const std::string name = entry.path().filename().string();
+    if (name != "answers.txt" && name != "expected") fs::copy(entry.path(), dir / name);
+  }
+  const std::string command = "cd '" + dir.string() + "' && '" + ODEFIT_BINARY + "' --console < '" +
+                              (fixture / "answers.txt").string() + "' > stdout.txt 2> stderr.txt";
+  const int raw = std::system(command.c_str());
+  ASSERT_TRUE(WIFEXITED(raw));
+  const int status = WEXITSTATUS(raw);
+
+  const fs::path expected = fixture / "expected";
+  const std::string kind = Text(expected / "status.txt");
+  if (kind.rfind("normal", 0) == 0) {
+    EXPECT_EQ(status, 0);
+  } else if (kind.rfind("stopped", 0) == 0) {
+    EXPECT_NE(status, 0);
+  } else {
+    EXPECT_EQ(status, 1);
+  }
+
+  ExpectSameLines(Lines(dir / "stdout.txt"), WithoutPredictionRuns(Lines(expected / "stdout.txt"), false),
+                  "stdout");
+  ExpectSameLines(Lines(dir / "report.txt"), WithoutPredictionRuns(Lines(expected / "report.txt"), true),
+                  "report.txt");
+
+  // Standard error: exact, but the reason after "cannot open NAME:" is the system's own.
+  std::vector<std::string> errors = Lines(dir / "stderr.txt"), expectedErrors = Lines(expected / "stderr.txt");
+  for (auto* lines : {&errors, &expectedErrors}) {
+    for (auto& line : *lines) {
+      if (line.rfind("cannot open ", 0) == 0) line = line.substr(0, line.find(':'));
+    }
+  }
+  EXPECT_EQ(errors, expectedErrors);
+  fs::remove_all(dir);
+}
+
+INSTANTIATE_TEST_SUITE_P(Fixtures, FixtureRun, ::testing::Values("lorenz", "loops", "reduced", "singular", "wrong"));
+
+TEST(LineComparison, AllowsTwoUnitsOfTheLastDigitOnly) {
+  EXPECT_TRUE(SameLine(" Error:    0.29904 %", " Error:    0.29906 %"));
+  EXPECT_FALSE(SameLine(" Error:    0.29904 %", " Error:    0.29907 %"));
+  EXPECT_FALSE(SameLine(" Error:    0.29904 %", " Error:    0.2990  %"));
+  EXPECT_FALSE(SameLine(" Error (1):  1.0", " Fault (1):  1.0"));
+  EXPECT_FALSE(SameLine(" Time (1): 52", " Time (1): 55"));
+  EXPECT_TRUE(SameLine("-0.0713516105", "-0.0713516103"));
+}
+
+}  // namespace
