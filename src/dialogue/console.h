@@ -38,6 +38,12 @@ inline void WriteLine(Console& console, std::string_view text) {
   console.Write("\n");
 }
 
+// Writes a dialogue line: one blank, `text` and a line end.
+inline void Say(Console& console, std::string_view text) {
+  console.Write(" ");
+  WriteLine(console, text);
+}
+
 // The file-open dialog and the message boxes of the series-file choice.
 class FileDialogs {
  public:

@@ -10,6 +10,8 @@
 #include "dialogue/series_file.h"
 #include "dialogue/settings.h"
 #include "format/fixed_format.h"
+#include "integration/efficiency_test.h"
+#include "integration/model_rhs.h"
 #include "model/model_fit.h"
 #include "model/model_table.h"
 
@@ -29,7 +31,8 @@ std::vector<double> Allocate(int rows, std::int64_t columns) {
   return std::vector<double>(static_cast<std::size_t>(rows) * static_cast<std::size_t>(columns));
 }
 
-const char* MethodName(int method) {
+// The method's name as the settings display shows it (six characters).
+std::string MethodName(int method) {
   switch (method) {
     case 1: return "Euler ";
     case 2: return "RK-4  ";
@@ -60,8 +63,8 @@ class MainDialogue {
  private:
   char Ask(std::string_view prompt) { return YesNoQuestion(console_, prompt); }
   // Every line of the console and the report is one blank and the text.
-  void Say(std::string_view text) { WriteLine(console_, " " + std::string(text)); }
-  void Report(std::string_view text) { report_.WriteLine(" " + std::string(text)); }
+  void Say(std::string_view text) { odefit::Say(console_, text); }
+  void Report(std::string_view text) { report_.Line(text); }
   void Incorrect() { WriteIncorrectInput(console_); }
 
   // Asks an integer until `valid` holds.
@@ -191,7 +194,7 @@ class MainDialogue {
     Say("8) Current settings are:");
     Say("   Ltest = " + FormatI(s_.Ltest, 5) + ", Ktest = " + FormatI(s_.Ktest, 4) +
         ", Stest = " + FormatI(s_.Stest, 4) + ",");
-    Say(std::string("   Method: ") + MethodName(s_.method) + ", h = " + FormatF(s_.h, 6, 4));
+    Say("   Method: " + MethodName(s_.method) + ", h = " + FormatF(s_.h, 6, 4));
     const bool change = !IsFeasible(s_) || Ask("   Change settings? (y/n) ") == 'y';
     if (change) ChangeSettings();
 
@@ -208,6 +211,43 @@ class MainDialogue {
                         " equation (test series): " + FormatF(100.0 * error, 10, 5) + " %");
       Say("Error of approximation (test) (" + FormatI(i, 1) + "): " + FormatF(100.0 * error, 10, 5) + " %");
     }
+    PredictionRuns(ntest);
+  }
+
+  // Steps 22 to 25: the model orbit run, the prediction test and its results.
+  void PredictionRuns(int ntest) {
+    TestRunSettings run;
+    run.D = s_.D;
+    run.Ltest = s_.Ltest;
+    run.Ktest = s_.Ktest;
+    run.Stest = s_.Stest;
+    run.method = s_.method;
+    run.h = s_.h;
+    run.dt = s_.dt;
+    run.t0 = (s_.Ntrain + 1) * s_.dt;
+    const ModelFunction F = ModelRhs;
+    const PlotPoint plot = [](int, int) {};
+    ModelOrbitRun(testSeries_, testDerivatives_, ntest, run, F, plot);
+    std::vector<int> predictionTime(static_cast<std::size_t>(s_.D));
+    int infiniteCount = 0;
+    EfficiencyTest(testSeries_, ntest, run, F, predictionError_, predictionTime, infiniteCount);
+    PredictionErrorCurves(predictionError_, s_.D, s_.Ltest, plot);
+
+    Report("Length of a test piece: Ltest = " + FormatI(s_.Ltest, 5));
+    Report("Number of test pieces: Ktest = " + FormatI(s_.Ktest, 4));
+    Report("Shift between test pieces: Stest = " + FormatI(s_.Stest, 4));
+    std::string method = MethodName(s_.method);
+    method.resize(20, ' ');
+    Report("Method of integration: " + method);
+    Report("Step of integration: h = " + FormatF(s_.h, 9, 5));
+    for (int i = 1; i <= s_.D; ++i) {
+      const int time = predictionTime[static_cast<std::size_t>(i - 1)];
+      Report("Prediction time for the " + FormatI(i, 1) + " variable is equal to " + FormatI(time, 5));
+      Say("Prediction time (" + FormatI(i, 1) + "): " + FormatI(time, 5));
+    }
+    Report("Numbers of infinite solutions: " + FormatI(infiniteCount, 4));
+    report_.WriteLine("");
+    Say("Numbers of infinite solutions: " + FormatI(infiniteCount, 4));
   }
 
   std::vector<double> Row(const std::vector<double>& array, int i, int columns) const {

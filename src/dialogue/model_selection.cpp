@@ -68,8 +68,8 @@ class ModelSelection {
   }
 
  private:
-  void Say(std::string_view text) { WriteLine(console_, " " + std::string(text)); }
-  void Report(std::string_view text) { report_.WriteLine(" " + std::string(text)); }
+  void Say(std::string_view text) { odefit::Say(console_, text); }
+  void Report(std::string_view text) { report_.Line(text); }
 
   // Asks with "(I2)" until `accept` holds for the answer.
   template <typename Accept>

@@ -25,6 +25,12 @@ void ReportFile::WriteLine(std::string_view text) {
   }
 }
 
+void ReportFile::Line(std::string_view text) {
+  std::string line(1, ' ');
+  line += text;
+  WriteLine(line);
+}
+
 void ReportFile::Close() {
   if (!file_) return;
   std::FILE* file = file_;

@@ -29,6 +29,8 @@ class ReportFile {
   void Open();
   // Writes `text` and a line end, and flushes.
   void WriteLine(std::string_view text);
+  // Writes a report line: one blank, then `text` (an empty line stays empty).
+  void Line(std::string_view text);
   void Close();
   bool IsOpen() const { return file_ != nullptr; }
 

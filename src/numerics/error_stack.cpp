@@ -409,4 +409,17 @@ void ResetErrorStack() { State().Reset(); }
 
 int ErrorStackLevel() { return State().current; }
 
+void UnwindErrorStack(int level) {
+  ErrorState& s = State();
+  level = std::clamp(level, 1, kMaxLevels);
+  for (int l = s.current; l > level; --l) {
+    s.levels[l].type = -1;
+    s.levels[l].code = -1;
+  }
+  if (s.current > level) s.current = level;
+  s.pending.clear();
+  ClearParameters();
+  s.immediateMark.fill(false);
+}
+
 }  // namespace odefit

@@ -65,4 +65,9 @@ void ResetErrorStack();
 // The current level number (1 when no numerical routine runs).
 int ErrorStackLevel();
 
+// Drops every level above `level` and any pending message without printing:
+// a caller that goes on after a stopping error (RunStopped caught where the
+// run is allowed to continue) leaves the stack balanced with this.
+void UnwindErrorStack(int level);
+
 }  // namespace odefit

@@ -280,5 +280,20 @@ TEST_F(ErrorStackTest, MachineConstantsAndChannels) {
             " ***          1, 2, or 3.  IABS(N) =      4.\n\n");
 }
 
+TEST_F(ErrorStackTest, UnwindingAfterACaughtStopLeavesTheStackBalanced) {
+  E1PSH("OUTER");
+  E1PSH("INNER");
+  E1MES(4, 3, "Too many steps.");
+  E1POP("INNER");
+  EXPECT_THROW(E1POP("OUTER"), RunStopped);
+  EXPECT_EQ(ErrorStackLevel(), 2);
+  UnwindErrorStack(1);
+  EXPECT_EQ(ErrorStackLevel(), 1);
+  out_.str("");
+  E1PSH("NEXT");
+  E1POP("NEXT");
+  EXPECT_EQ(Printed(), "");
+}
+
 }  // namespace
 }  // namespace odefit

@@ -1,0 +1,285 @@
+#include "integration/efficiency_test.h"
+
+#include <algorithm>
+#include <array>
+#include <cmath>
+#include <limits>
+#include <vector>
+
+#include "integration/integrators.h"
+#include "numerics/error_stack.h"
+#include "numerics/rk_verner.h"
+
+namespace odefit {
+namespace {
+
+constexpr double kOutOfBoundsPenalty = 1e6;
+// Single-precision 0.1 as a double: the solver's tolerance in the test.
+constexpr double kSolverTolerance = 0.10000000149011612;
+constexpr double kSolverStepLimit = 100000;
+
+std::size_t Index(int i, int n, int D) {
+  return static_cast<std::size_t>(i - 1) + static_cast<std::size_t>(n - 1) * static_cast<std::size_t>(D);
+}
+
+// Per-variable extremes of a D x count array and the bound of a prediction, 100 * max(|min|, |max|).
+struct Extremes {
+  std::vector<double> min, max, bound;
+
+  Extremes(std::span<const double> values, int D, int count)
+      : min(static_cast<std::size_t>(D)), max(static_cast<std::size_t>(D)), bound(static_cast<std::size_t>(D)) {
+    for (int i = 1; i <= D; ++i) {
+      double lo = values[Index(i, 1, D)], hi = lo;
+      for (int n = 2; n <= count; ++n) {
+        lo = std::min(lo, values[Index(i, n, D)]);
+        hi = std::max(hi, values[Index(i, n, D)]);
+      }
+      const std::size_t k = static_cast<std::size_t>(i - 1);
+      min[k] = lo;
+      max[k] = hi;
+      bound[k] = 100.0 * std::max(std::fabs(lo), std::fabs(hi));
+    }
+  }
+
+  // Whether |Y(i)| <= bound(i) for every i (a NaN is out of bounds).
+  bool Holds(std::span<const double> Y) const {
+    for (std::size_t i = 0; i < Y.size(); ++i) {
+      if (!(std::fabs(Y[i]) <= bound[i])) return false;
+    }
+    return true;
+  }
+};
+
+// Integrates one sampling interval at a time by the chosen method, keeping the
+// solver's run open over a test piece or the orbit run.
+class IntervalStepper {
+ public:
+  IntervalStepper(const TestRunSettings& run, ModelFunction F)
+      : run_(run), F_(F), work_(5 * static_cast<std::size_t>(run.D)) {
+    param_.fill(0.0);
+    param_[0] = run.h;
+    param_[3] = kSolverStepLimit;
+  }
+  IntervalStepper(const IntervalStepper&) = delete;
+  IntervalStepper& operator=(const IntervalStepper&) = delete;
+  ~IntervalStepper() {
+    if (open_) solver_.Close();
+  }
+
+  // Advances Y from T to T + dt. Returns false when the RK-5,6 solver failed:
+  // its message is printed, its run closed, and the error stack balanced again.
+  bool Advance(std::span<double> Y, double& T) {
+    const double TEND = T + run_.dt;
+    switch (run_.method) {
+      case 1: EulerIntegrate(F_, run_.D, Y, T, TEND, run_.h, work_); return true;
+      case 2: Rk4Integrate(F_, run_.D, Y, T, TEND, run_.h, work_); return true;
+      case 3: return AdvanceVerner(Y, T, TEND);
+      default: return true;
+    }
+  }
+
+  // Ends the solver's run (the releasing call).
+  void Finish() {
+    if (!open_) return;
+    double T = lastT_;
+    ido_ = 3;
+    solver_.DIVPRK(ido_, run_.D, F_, T, T + run_.dt, kSolverTolerance, param_, lastY_);
+    open_ = false;
+  }
+
+ private:
+  bool AdvanceVerner(std::span<double> Y, double& T, double TEND) {
+    if (!open_) {
+      ido_ = 1;
+      open_ = true;
+    }
+    const int level = ErrorStackLevel();
+    try {
+      solver_.DIVPRK(ido_, run_.D, F_, T, TEND, kSolverTolerance, param_, Y);
+    } catch (const RunStopped&) {
+      // A diverging prediction is no error: the message stands, the test goes on.
+      UnwindErrorStack(level);
+      solver_.Close();
+      open_ = false;
+      return false;
+    }
+    lastT_ = T;
+    lastY_ = Y;
+    return true;
+  }
+
+  const TestRunSettings& run_;
+  ModelFunction F_;
+  std::vector<double> work_;
+  RungeKuttaVerner solver_;
+  std::array<double, 50> param_{};
+  int ido_ = 1;
+  bool open_ = false;
+  double lastT_ = 0.0;
+  std::span<double> lastY_;
+};
+
+// Converts a pixel offset to an int the way a 16-bit coordinate would hold it,
+// saturating instead of wrapping; NaN gives a value far off every window.
+int PixelOffset(double value) {
+  if (std::isnan(value)) return std::numeric_limits<short>::min();
+  return static_cast<int>(std::clamp(std::trunc(value), -32768.0, 32767.0));
+}
+
+// Returns (value - lo) / (hi - lo), or `degenerate` when the range is a single value.
+double Fraction(double value, double lo, double hi, double degenerate) {
+  return hi == lo ? degenerate : (value - lo) / (hi - lo);
+}
+
+bool InUnitInterval(double u) { return u >= 0.0 && u <= 1.0; }
+
+}  // namespace
+
+void EfficiencyTest(std::span<const double> TestSeries, int Ntest, const TestRunSettings& run,
+                    ModelFunction F, std::span<double> PredictionError, std::span<int> PredictionTime,
+                    int& InfiniteCount) {
+  const int D = run.D;
+  std::fill(PredictionError.begin(), PredictionError.end(), 0.0);
+  InfiniteCount = 0;
+
+  std::vector<double> mean(static_cast<std::size_t>(D), 0.0), var(static_cast<std::size_t>(D), 0.0);
+  for (int i = 1; i <= D; ++i) {
+    double sum = 0.0;
+    for (int n = 1; n <= Ntest; ++n) sum += TestSeries[Index(i, n, D)];
+    const double m = sum / Ntest;
+    double squares = 0.0;
+    for (int n = 1; n <= Ntest; ++n) {
+      const double d = TestSeries[Index(i, n, D)] - m;
+      squares += d * d;
+    }
+    mean[static_cast<std::size_t>(i - 1)] = m;
+    var[static_cast<std::size_t>(i - 1)] = squares / Ntest;
+  }
+  const Extremes extremes(TestSeries, D, Ntest);
+
+  std::vector<double> Y(static_cast<std::size_t>(D));
+  for (int k = 1; k <= run.Ktest; ++k) {
+    const int s = (k - 1) * run.Stest;
+    for (int i = 1; i <= D; ++i) Y[static_cast<std::size_t>(i - 1)] = TestSeries[Index(i, s + 1, D)];
+    double T = run.t0 + s * run.dt;
+    IntervalStepper stepper(run, F);
+    bool failed = false;
+    for (int j = 1; j <= run.Ltest; ++j) {
+      // A state out of bounds is not integrated; a failed solver run ends the piece's predictions.
+      bool predicted = false;
+      if (!failed && extremes.Holds(Y)) {
+        predicted = stepper.Advance(Y, T);
+        failed = !predicted;
+      }
+      for (int i = 1; i <= D; ++i) {
+        double e = kOutOfBoundsPenalty;
+        if (predicted) {
+          e = Y[static_cast<std::size_t>(i - 1)] - TestSeries[Index(i, s + j + 1, D)];
+          e = e * e;
+        }
+        PredictionError[Index(i, j, D)] += e;
+      }
+    }
+    if (failed || !extremes.Holds(Y)) ++InfiniteCount;
+    stepper.Finish();
+  }
+
+  for (int i = 1; i <= D; ++i) {
+    const double v = var[static_cast<std::size_t>(i - 1)];
+    for (int j = 1; j <= run.Ltest; ++j) {
+      double& e = PredictionError[Index(i, j, D)];
+      if (v == 0.0) {
+        // A constant variable: exact predictions count as perfect, any error as unbounded.
+        e = e == 0.0 ? 0.0 : std::numeric_limits<double>::infinity();
+      } else {
+        e = std::sqrt((e / run.Ktest) / v);
+      }
+    }
+    int j0 = 0;
+    while (j0 < run.Ltest && std::fabs(PredictionError[Index(i, j0 + 1, D)]) <= PredictionThreshold) ++j0;
+    PredictionTime[static_cast<std::size_t>(i - 1)] = j0;
+  }
+}
+
+void ModelOrbitRun(std::span<const double> TestSeries, std::span<const double> TestDerivatives, int Ntest,
+                   const TestRunSettings& run, ModelFunction F, const PlotPoint& plot) {
+  // Pixel geometry of the efficiency window.
+  constexpr int kOrbitLeft = 35, kOrbitBottom = 550, kOrbitWidth = 200, kOrbitHeight = 200;
+  constexpr int kSeriesLeft = 275, kSeriesWidth = 200, kSeriesHeight = 150;
+  constexpr std::array<int, 3> kSeriesBottom = {175, 375, 575};
+
+  const int D = run.D;
+  const Extremes extremes(TestSeries, D, Ntest);
+  std::vector<double> lo(static_cast<std::size_t>(D)), hi(static_cast<std::size_t>(D));
+  for (std::size_t i = 0; i < lo.size(); ++i) {
+    const double range = extremes.max[i] - extremes.min[i];
+    lo[i] = extremes.min[i] - 0.1 * range;
+    hi[i] = extremes.max[i] + 0.1 * range;
+  }
+  double dlo = 0.0, dhi = 0.0;
+  if (D == 1) {
+    const Extremes derivative(TestDerivatives, 1, Ntest);
+    const double range = derivative.max[0] - derivative.min[0];
+    dlo = derivative.min[0] - 0.1 * range;
+    dhi = derivative.max[0] + 0.1 * range;
+  }
+
+  std::vector<double> Y(static_cast<std::size_t>(D)), F1(1);
+  for (int i = 1; i <= D; ++i) Y[static_cast<std::size_t>(i - 1)] = TestSeries[Index(i, 1, D)];
+  double T = run.t0;
+
+  // The orbit point of the current state: u, v and their pixel.
+  auto orbit = [&](double& u, double& v, int& x, int& y) {
+    u = Fraction(Y[0], lo[0], hi[0], 0.5);
+    if (D >= 2) {
+      v = Fraction(Y[1], lo[1], hi[1], 0.5);
+    } else {
+      F(1, T, Y, F1);
+      v = Fraction(F1[0], dlo, dhi, 0.5);
+    }
+    x = kOrbitLeft + PixelOffset(kOrbitWidth * u);
+    y = kOrbitBottom - PixelOffset(kOrbitHeight * v);
+  };
+
+  double u = 0.0, v = 0.0;
+  int x = 0, y = 0;
+  orbit(u, v, x, y);
+  if (y > kOrbitBottom - kOrbitHeight && y < kOrbitBottom && x > kOrbitLeft && x < kOrbitLeft + kOrbitWidth) {
+    plot(x, y);
+  }
+
+  IntervalStepper stepper(run, F);
+  for (int j = 2; j <= Ntest; ++j) {
+    if (!extremes.Holds(Y)) continue;
+    if (!stepper.Advance(Y, T)) break;
+    orbit(u, v, x, y);
+    if (InUnitInterval(u) && InUnitInterval(v)) plot(x, y);
+    if (j <= run.Ltest + 1) {
+      const int px = kSeriesLeft + static_cast<int>((static_cast<long long>(j - 1) * kSeriesWidth) / run.Ltest);
+      for (int i = 1; i <= std::min(D, 3); ++i) {
+        const std::size_t k = static_cast<std::size_t>(i - 1);
+        const double ui = Fraction(Y[k], lo[k], hi[k], 0.0);
+        if (InUnitInterval(ui)) plot(px, kSeriesBottom[k] - PixelOffset(kSeriesHeight * ui));
+      }
+    }
+  }
+  stepper.Finish();
+}
+
+void PredictionErrorCurves(std::span<const double> PredictionError, int D, int Ltest, const PlotPoint& plot) {
+  constexpr int kErrorLeft = 525;
+  constexpr std::array<int, 3> kBottom = {175, 375, 575};
+  // x = 525 + int(j * (1/Ltest) * 200), every product rounded to single precision.
+  const float r = 1.0F / static_cast<float>(Ltest);
+  for (int j = 1; j <= Ltest; ++j) {
+    const float p = static_cast<float>(j) * r;
+    const float s = p * 200.0F;
+    const int x = kErrorLeft + static_cast<int>(s);
+    for (int i = 1; i <= std::min(D, 3); ++i) {
+      const double e = PredictionError[Index(i, j, D)];
+      if (e >= 0.0 && e <= 1.0) plot(x, kBottom[static_cast<std::size_t>(i - 1)] - PixelOffset(150.0 * e));
+    }
+  }
+}
+
+}  // namespace odefit

@@ -1,0 +1,133 @@
+#include "integration/integrators.h"
+
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <vector>
+
+namespace odefit {
+namespace {
+
+// y' = lambda * y, counting its evaluations.
+struct Linear {
+  double lambda = 1.0;
+  int calls = 0;
+  void operator()(int N, double, std::span<const double> Y, std::span<double> DY) {
+    ++calls;
+    for (int i = 0; i < N; ++i) DY[static_cast<std::size_t>(i)] = lambda * Y[static_cast<std::size_t>(i)];
+  }
+};
+
+struct Interval {
+  std::vector<double> Y;
+  double T = 0.0;
+  std::vector<double> work = std::vector<double>(5 * 4);
+};
+
+enum class Method { Euler, Rk4 };
+
+int Integrate(Method method, Linear& f, Interval& s, double TEND, double H) {
+  const int N = static_cast<int>(s.Y.size());
+  if (method == Method::Euler) {
+    EulerIntegrate(f, N, s.Y, s.T, TEND, H, s.work);
+  } else {
+    Rk4Integrate(f, N, s.Y, s.T, TEND, H, s.work);
+  }
+  return f.calls;
+}
+
+TEST(FixedStepIntegrators, OneStepMultipliesByTheMethodsPolynomial) {
+  const double z = -0.3;
+  Linear f{z};
+  Interval euler{{2.0}};
+  Integrate(Method::Euler, f, euler, 1.0, 1.0);
+  EXPECT_DOUBLE_EQ(euler.Y[0], 2.0 * (1 + z));
+  EXPECT_EQ(euler.T, 1.0);
+
+  Interval rk4{{2.0}};
+  Integrate(Method::Rk4, f, rk4, 1.0, 1.0);
+  EXPECT_NEAR(rk4.Y[0], 2.0 * (1 + z + z * z / 2 + z * z * z / 6 + z * z * z * z / 24), 1e-15);
+}
+
+TEST(FixedStepIntegrators, StepCountsOverOneInterval) {
+  struct Case {
+    double dt, H;
+    int eulerCalls, rk4Calls;
+  };
+  // 0.25: four full steps; 0.3: three full steps and a closing Euler step;
+  // H = dt: one full step; H = 2 dt: one Euler step over the interval, whatever the method.
+  const Case cases[] = {{1.0, 0.25, 4, 16}, {1.0, 0.3, 4, 13}, {0.01, 0.01, 1, 4}, {0.01, 0.02, 1, 1}};
+  for (const Case& c : cases) {
+    for (const Method method : {Method::Euler, Method::Rk4}) {
+      Linear f{0.5};
+      Interval s{{1.0}, 3.0};
+      const int calls = Integrate(method, f, s, 3.0 + c.dt, c.H);
+      EXPECT_EQ(calls, method == Method::Euler ? c.eulerCalls : c.rk4Calls) << c.H;
+      EXPECT_EQ(s.T, 3.0 + c.dt);
+    }
+  }
+}
+
+TEST(FixedStepIntegrators, ClosingStepCoversTheRemainderAboveTheTolerance) {
+  Linear f{1.0};
+  Interval below{{1.0}};
+  Integrate(Method::Euler, f, below, 1.0 + 0.5 * RemainderTolerance, 0.25);
+  EXPECT_EQ(f.calls, 4);
+  EXPECT_EQ(below.Y[0], std::pow(1.25, 4));
+
+  Linear g{1.0};
+  Interval above{{1.0}};
+  Integrate(Method::Rk4, g, above, 1.0 + 2.0 * RemainderTolerance, 0.25);
+  EXPECT_EQ(g.calls, 17);
+}
+
+TEST(FixedStepIntegrators, AStateAtTheBlowUpLimitIsNotIntegrated) {
+  for (const Method method : {Method::Euler, Method::Rk4}) {
+    Linear f{1.0};
+    Interval s{{-4e5, 6e5}};
+    Integrate(method, f, s, 1.0, 0.5);
+    EXPECT_EQ(f.calls, 0);
+    EXPECT_EQ(s.Y, (std::vector<double>{-4e5, 6e5}));
+    EXPECT_EQ(s.T, 1.0);
+  }
+}
+
+TEST(FixedStepIntegrators, RungeKuttaStopsAtTheStageStateThatLeavesTheLimit) {
+  // The first stage state y + h/2 * k1 leaves the limit.
+  Linear f{1e7};
+  Interval first{{1.0}};
+  Integrate(Method::Rk4, f, first, 1.0, 1.0);
+  EXPECT_EQ(f.calls, 1);
+  EXPECT_EQ(first.Y[0], 1.0 + 0.5 * 1e7);
+  // The state stays frozen on later intervals.
+  Integrate(Method::Rk4, f, first, 2.0, 1.0);
+  EXPECT_EQ(f.calls, 1);
+  EXPECT_EQ(first.T, 2.0);
+
+  // The second stage state y + h/2 * k2 leaves it: k2 = lambda * (1 + h/2 * lambda).
+  Linear g{2000.0};
+  Interval second{{1.0}};
+  Integrate(Method::Rk4, g, second, 1.0, 1.0);
+  EXPECT_EQ(g.calls, 2);
+  EXPECT_EQ(second.Y[0], 1.0 + 0.5 * (2000.0 * (1.0 + 0.5 * 2000.0)));
+}
+
+TEST(FixedStepIntegrators, RungeKuttaIsOfFourthOrder) {
+  // Harmonic oscillator x'' = -x over [0, 1]: halving h divides the error by about 16.
+  auto oscillator = [](int, double, std::span<const double> Y, std::span<double> DY) {
+    DY[0] = Y[1];
+    DY[1] = -Y[0];
+  };
+  std::vector<double> errors;
+  for (const double h : {0.125, 0.0625, 0.03125}) {
+    std::vector<double> Y = {0.0, 1.0}, work(10);
+    double T = 0.0;
+    for (int k = 0; k < 4; ++k) Rk4Integrate(oscillator, 2, std::span<double>(Y), T, 0.25 * (k + 1), h, work);
+    errors.push_back(std::fabs(Y[0] - std::sin(1.0)));
+  }
+  EXPECT_NEAR(errors[0] / errors[1], 16.0, 1.5);
+  EXPECT_NEAR(errors[1] / errors[2], 16.0, 1.5);
+}
+
+}  // namespace
+}  // namespace odefit
