@@ -3,64 +3,17 @@
 // are exactly what the generator writes.
 #include <gtest/gtest.h>
 
-#include <sys/wait.h>
-#include <unistd.h>
-
-#include <cstdlib>
-#include <filesystem>
-#include <fstream>
 #include <ostream>
 #include <regex>
 #include <sstream>
 #include <string>
 #include <vector>
 
+#include "program_run.h"
+
 namespace {
 
-namespace fs = std::filesystem;
-
-std::vector<std::string> Lines(const fs::path& path) {
-  std::ifstream in(path, std::ios::binary);
-  std::vector<std::string> lines;
-  for (std::string line; std::getline(in, line);) lines.push_back(line);
-  return lines;
-}
-
-std::string Text(const fs::path& path) {
-  std::ifstream in(path, std::ios::binary);
-  std::stringstream text;
-  text << in.rdbuf();
-  return text.str();
-}
-
-// Returns a fresh empty folder for one test, removed by the destructor.
-class ScratchFolder {
- public:
-  explicit ScratchFolder(const std::string& name)
-      : path_(fs::temp_directory_path() / ("odefit-example-" + name + "-" + std::to_string(::getpid()))) {
-    fs::remove_all(path_);
-    fs::create_directories(path_);
-  }
-  ~ScratchFolder() { fs::remove_all(path_); }
-  const fs::path& path() const { return path_; }
-
- private:
-  fs::path path_;
-};
-
-// Returns `text` in single quotes, for a shell command line.
-std::string Quoted(const std::string& text) {
-  std::string quoted = "'";
-  quoted += text;
-  quoted += "'";
-  return quoted;
-}
-
-// Runs `command` in a shell; returns its exit status, or -1 when it did not exit.
-int RunShell(const std::string& command) {
-  const int raw = std::system(command.c_str());
-  return WIFEXITED(raw) ? WEXITSTATUS(raw) : -1;
-}
+using namespace odefit::testing;
 
 struct Example {
   const char* name;                 // series <name>.txt, answers <name>-answers.txt
@@ -123,8 +76,7 @@ TEST_P(ExampleRun, EndsNormallyWithOneGoodFitPerEquation) {
   fs::copy(examples / series, folder.path() / series);
 
   const fs::path answers = examples / (std::string(example.name) + "-answers.txt");
-  const int status = RunShell("cd " + Quoted(folder.path().string()) + " && " + Quoted(ODEFIT_BINARY) +
-                              " --console < " + Quoted(answers.string()) + " > stdout.txt 2> stderr.txt");
+  const int status = RunScripted(ODEFIT_BINARY, folder.path(), answers);
   ASSERT_EQ(status, 0) << Text(folder.path() / "stdout.txt") << Text(folder.path() / "stderr.txt");
   EXPECT_EQ(Text(folder.path() / "stderr.txt"), "");
 

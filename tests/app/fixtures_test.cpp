@@ -4,33 +4,15 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
-#include <cstdlib>
-#include <sys/wait.h>
-#include <unistd.h>
-#include <filesystem>
-#include <fstream>
 #include <regex>
-#include <sstream>
 #include <string>
 #include <vector>
 
+#include "program_run.h"
+
 namespace {
 
-namespace fs = std::filesystem;
-
-std::vector<std::string> Lines(const fs::path& path) {
-  std::ifstream in(path, std::ios::binary);
-  std::vector<std::string> lines;
-  for (std::string line; std::getline(in, line);) lines.push_back(line);
-  return lines;
-}
-
-std::string Text(const fs::path& path) {
-  std::ifstream in(path, std::ios::binary);
-  std::stringstream text;
-  text << in.rdbuf();
-  return text.str();
-}
+using namespace odefit::testing;
 
 // Whether two lines agree: the same text, and numbers in the same places that
 // differ by at most two units of their last printed digit.
@@ -68,19 +50,14 @@ class FixtureRun : public ::testing::TestWithParam<const char*> {};
 
 TEST_P(FixtureRun, MatchesTheRecordedRun) {
   const fs::path fixture = fs::path(ODEFIT_FIXTURES_DIR) / GetParam();
-  const fs::path dir = fs::temp_directory_path() / ("odefit-fixture-" + std::string(GetParam()) + "-" +
-                                                    std::to_string(::getpid()));
-  fs::remove_all(dir);
-  fs::create_directories(dir);
+  const ScratchFolder folder(std::string("fixture-") + GetParam());
+  const fs::path& dir = folder.path();
   for (const auto& entry : fs::directory_iterator(fixture)) {
     const std::string name = entry.path().filename().string();
     if (name != "answers.txt" && name != "expected") fs::copy(entry.path(), dir / name);
   }
-  const std::string command = "cd '" + dir.string() + "' && '" + ODEFIT_BINARY + "' --console < '" +
-                              (fixture / "answers.txt").string() + "' > stdout.txt 2> stderr.txt";
-  const int raw = std::system(command.c_str());
-  ASSERT_TRUE(WIFEXITED(raw));
-  const int status = WEXITSTATUS(raw);
+  const int status = RunScripted(ODEFIT_BINARY, dir, fixture / "answers.txt");
+  ASSERT_GE(status, 0);
 
   const fs::path expected = fixture / "expected";
   const std::string kind = Text(expected / "status.txt");
@@ -103,7 +80,6 @@ TEST_P(FixtureRun, MatchesTheRecordedRun) {
     }
   }
   EXPECT_EQ(errors, expectedErrors);
-  fs::remove_all(dir);
 }
 
 INSTANTIATE_TEST_SUITE_P(Fixtures, FixtureRun, ::testing::Values("lorenz", "loops", "reduced", "singular", "wrong"));
