@@ -1,5 +1,7 @@
 #include "app/terminal.h"
 
+#include "app/png_export.h"
+
 #include <unistd.h>
 
 #include <iostream>
@@ -36,9 +38,13 @@ int RunTerminal() {
   ConsoleFileDialogs dialogs(console, std::cerr);
   ReportFile report;
   SetErrorOutput(std::cerr);
+  GraphicsLayer layer;
+  PngExporter png(layer, {}, [](const std::string& message) { std::cerr << "odefit: " << message << std::endl; });
+  layer.AddObserver(&png);
+  InitialSettings(layer);
   int status = 0;
   try {
-    RunMainDialogue(console, dialogs, report);
+    RunMainDialogue(console, dialogs, layer, report);
   } catch (const RunStopped&) {
     status = 3;  // the numerical message is already printed
   } catch (const InputEnded& e) {

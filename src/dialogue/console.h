@@ -1,7 +1,8 @@
 #pragma once
 // The dialogue's view of the outside world: a text console that writes text
 // without ending the line and reads one typed line at a time, and the
-// file-choice dialogs. Front ends implement these; tests script them.
+// file-choice dialogs. Front ends implement these; tests script them. The
+// input window's placement and colours are kept by the graphics layer.
 
 #include <optional>
 #include <stdexcept>
@@ -24,12 +25,6 @@ class Console {
   virtual void Write(std::string_view text) = 0;
   // Returns the next typed line without its line end, or nullopt at the end of the input.
   virtual std::optional<std::string> ReadLine() = 0;
-
-  // Window operations of the input window; a terminal has nothing to do for them.
-  virtual void Clear() {}
-  virtual void SetBackgroundColour(int /*colour*/) {}
-  virtual void SetTextColour(int /*colour*/) {}
-  virtual void ShowCursor(bool /*on*/) {}
 };
 
 // Writes `text` followed by a line end.

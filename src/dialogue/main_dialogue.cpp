@@ -4,12 +4,13 @@
 #include <string>
 #include <vector>
 
-#include "derivatives/differentiation.h"
+#include "derivatives/differentiation_plot.h"
 #include "dialogue/model_selection.h"
 #include "dialogue/prompts.h"
 #include "dialogue/series_file.h"
 #include "dialogue/settings.h"
 #include "format/fixed_format.h"
+#include "integration/efficiency_plot.h"
 #include "integration/efficiency_test.h"
 #include "integration/model_rhs.h"
 #include "model/model_fit.h"
@@ -21,7 +22,6 @@ namespace {
 using fixed::FormatF;
 using fixed::FormatI;
 
-constexpr int kWhite = 15;
 constexpr int kBlack = 0;
 
 // Releases a vector's storage (the arrays live only as long as their stage).
@@ -42,8 +42,8 @@ std::string MethodName(int method) {
 
 class MainDialogue {
  public:
-  MainDialogue(Console& console, FileDialogs& dialogs, ReportFile& report)
-      : console_(console), dialogs_(dialogs), report_(report) {}
+  MainDialogue(Console& console, FileDialogs& dialogs, GraphicsLayer& layer, ReportFile& report)
+      : console_(console), dialogs_(dialogs), layer_(layer), report_(report) {}
 
   DialogueEnd Run() {
     for (;;) {
@@ -104,10 +104,7 @@ class MainDialogue {
   bool SeriesStage() {
     for (;;) {
       if (!ChooseSeriesFile()) return false;
-      console_.SetBackgroundColour(kWhite);
-      console_.Clear();
-      console_.SetTextColour(kBlack);
-      console_.ShowCursor(true);
+      PrepareConsoleWindow(layer_);
       s_.D = AskInteger("(I2)", "1) Dimension of vectors: D = ",
                         [](int D) { return D >= 1 && D <= kMaxDimension; });
       const std::optional<std::int64_t> records = series_.CountRecords();
@@ -153,29 +150,14 @@ class MainDialogue {
                         [&](int m) { return m >= 2 && m <= s_.Ntrain; });
       trainSeries_ = Allocate(s_.D, Nfit(s_));
       trainDerivatives_ = Allocate(s_.D, Nfit(s_));
-      Differentiate(timeSeries_, s_.Ntrain, trainSeries_, trainDerivatives_);
+      DifferentiateAndPlot(layer_, timeSeries_, s_.D, s_.Ntrain, s_.m, s_.dt, trainSeries_, trainDerivatives_);
+      layer_.DrawingComplete(DifferentiationWindow);
       if (Ask("5) Different number of points m? (y/n) ") == 'n') break;
       Release(trainSeries_);
       Release(trainDerivatives_);
     }
     Report("Number of points for differentiation m = " + FormatI(s_.m, 2));
     Release(timeSeries_);
-  }
-
-  // Smooths and differentiates every component of `series` (D x n) into D x (n - m + 1).
-  void Differentiate(const std::vector<double>& series, int n, std::vector<double>& values,
-                     std::vector<double>& derivatives) const {
-    const std::size_t d = static_cast<std::size_t>(s_.D);
-    const std::size_t outputs = static_cast<std::size_t>(n - s_.m + 1);
-    std::vector<double> component(static_cast<std::size_t>(n)), v(outputs), g(outputs);
-    for (std::size_t j = 0; j < d; ++j) {
-      for (std::size_t i = 0; i < component.size(); ++i) component[i] = series[j + i * d];
-      DifferentiateSeries(component, n, s_.m, 1, s_.dt, v, g);
-      for (std::size_t i = 0; i < outputs; ++i) {
-        values[j + i * d] = v[i];
-        derivatives[j + i * d] = g[i];
-      }
-    }
   }
 
   // Steps 13, 14 and the test loop.
@@ -201,6 +183,7 @@ class MainDialogue {
     if (settingsChanged_ || !testDataLoaded_) LoadTestData();
 
     const int ntest = static_cast<int>(Ntest(s_));
+    DrawEfficiencyWindow(layer_, testSeries_, testDerivatives_, s_.D, ntest, s_.Ltest, s_.dt);
     const ModelTable& model = GlobalModelTable();
     report_.WriteLine("");
     for (int i = 1; i <= s_.D; ++i) {
@@ -226,12 +209,14 @@ class MainDialogue {
     run.dt = s_.dt;
     run.t0 = (s_.Ntrain + 1) * s_.dt;
     const ModelFunction F = ModelRhs;
-    const PlotPoint plot = [](int, int) {};
-    ModelOrbitRun(testSeries_, testDerivatives_, ntest, run, F, plot);
+    layer_.FocusWindow(EfficiencyWindow);
+    ModelOrbitRun(testSeries_, testDerivatives_, ntest, run, F, [this](int x, int y) { layer_.SetPixel(x, y); });
     std::vector<int> predictionTime(static_cast<std::size_t>(s_.D));
     int infiniteCount = 0;
     EfficiencyTest(testSeries_, ntest, run, F, predictionError_, predictionTime, infiniteCount);
-    PredictionErrorCurves(predictionError_, s_.D, s_.Ltest, plot);
+    DrawPredictionErrorCurves(layer_, predictionError_, s_.D, s_.Ltest);
+    layer_.SetDrawColour(kBlack);
+    layer_.DrawingComplete(EfficiencyWindow);
 
     Report("Length of a test piece: Ltest = " + FormatI(s_.Ltest, 5));
     Report("Number of test pieces: Ktest = " + FormatI(s_.Ktest, 4));
@@ -302,6 +287,7 @@ class MainDialogue {
 
   Console& console_;
   FileDialogs& dialogs_;
+  GraphicsLayer& layer_;
   ReportFile& report_;
   SeriesFile series_;
   RunSettings s_;
@@ -315,8 +301,8 @@ class MainDialogue {
 
 }  // namespace
 
-DialogueEnd RunMainDialogue(Console& console, FileDialogs& dialogs, ReportFile& report) {
-  return MainDialogue(console, dialogs, report).Run();
+DialogueEnd RunMainDialogue(Console& console, FileDialogs& dialogs, GraphicsLayer& layer, ReportFile& report) {
+  return MainDialogue(console, dialogs, layer, report).Run();
 }
 
 }  // namespace odefit

@@ -4,6 +4,7 @@
 
 #include "dialogue/console.h"
 #include "dialogue/report_file.h"
+#include "graphics/graphics_layer.h"
 
 namespace odefit {
 
@@ -15,6 +16,8 @@ enum class DialogueEnd {
 // Runs the whole dialogue. Throws InputEnded when the answers run out,
 // RunStopped after a stopping numerical error, ReportError and
 // SeriesFileError on file failures; what the report holds stays written.
-DialogueEnd RunMainDialogue(Console& console, FileDialogs& dialogs, ReportFile& report);
+// The plots are drawn through `layer`, which also holds the input window's
+// placement and colours.
+DialogueEnd RunMainDialogue(Console& console, FileDialogs& dialogs, GraphicsLayer& layer, ReportFile& report);
 
 }  // namespace odefit

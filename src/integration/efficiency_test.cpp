@@ -6,6 +6,8 @@
 #include <limits>
 #include <vector>
 
+#include "graphics/plot_frame.h"
+#include "integration/efficiency_plot.h"
 #include "integration/integrators.h"
 #include "numerics/error_stack.h"
 #include "numerics/rk_verner.h"
@@ -119,18 +121,6 @@ class IntervalStepper {
   std::span<double> lastY_;
 };
 
-// Converts a pixel offset to an int the way a 16-bit coordinate would hold it,
-// saturating instead of wrapping; NaN gives a value far off every window.
-int PixelOffset(double value) {
-  if (std::isnan(value)) return std::numeric_limits<short>::min();
-  return static_cast<int>(std::clamp(std::trunc(value), -32768.0, 32767.0));
-}
-
-// Returns (value - lo) / (hi - lo), or `degenerate` when the range is a single value.
-double Fraction(double value, double lo, double hi, double degenerate) {
-  return hi == lo ? degenerate : (value - lo) / (hi - lo);
-}
-
 bool InUnitInterval(double u) { return u >= 0.0 && u <= 1.0; }
 
 }  // namespace
@@ -203,48 +193,33 @@ void EfficiencyTest(std::span<const double> TestSeries, int Ntest, const TestRun
 
 void ModelOrbitRun(std::span<const double> TestSeries, std::span<const double> TestDerivatives, int Ntest,
                    const TestRunSettings& run, ModelFunction F, const PlotPoint& plot) {
-  // Pixel geometry of the efficiency window.
-  constexpr int kOrbitLeft = 35, kOrbitBottom = 550, kOrbitWidth = 200, kOrbitHeight = 200;
-  constexpr int kSeriesLeft = 275, kSeriesWidth = 200, kSeriesHeight = 150;
-  constexpr std::array<int, 3> kSeriesBottom = {175, 375, 575};
-
   const int D = run.D;
   const Extremes extremes(TestSeries, D, Ntest);
-  std::vector<double> lo(static_cast<std::size_t>(D)), hi(static_cast<std::size_t>(D));
-  for (std::size_t i = 0; i < lo.size(); ++i) {
-    const double range = extremes.max[i] - extremes.min[i];
-    lo[i] = extremes.min[i] - 0.1 * range;
-    hi[i] = extremes.max[i] + 0.1 * range;
-  }
-  double dlo = 0.0, dhi = 0.0;
-  if (D == 1) {
-    const Extremes derivative(TestDerivatives, 1, Ntest);
-    const double range = derivative.max[0] - derivative.min[0];
-    dlo = derivative.min[0] - 0.1 * range;
-    dhi = derivative.max[0] + 0.1 * range;
-  }
+  std::vector<AxisRange> range(static_cast<std::size_t>(D));
+  for (int i = 1; i <= D; ++i) range[static_cast<std::size_t>(i - 1)] = PlotRangeOfRow(TestSeries, D, Ntest, i);
+  const AxisRange derivativeRange = D == 1 ? PlotRangeOfRow(TestDerivatives, 1, Ntest, 1) : AxisRange{};
 
   std::vector<double> Y(static_cast<std::size_t>(D)), F1(1);
   for (int i = 1; i <= D; ++i) Y[static_cast<std::size_t>(i - 1)] = TestSeries[Index(i, 1, D)];
   double T = run.t0;
 
-  // The orbit point of the current state: u, v and their pixel.
-  auto orbit = [&](double& u, double& v, int& x, int& y) {
-    u = Fraction(Y[0], lo[0], hi[0], 0.5);
-    if (D >= 2) {
-      v = Fraction(Y[1], lo[1], hi[1], 0.5);
-    } else {
-      F(1, T, Y, F1);
-      v = Fraction(F1[0], dlo, dhi, 0.5);
-    }
-    x = kOrbitLeft + PixelOffset(kOrbitWidth * u);
-    y = kOrbitBottom - PixelOffset(kOrbitHeight * v);
-  };
-
+  // The orbit point of the current state: Y(2) against Y(1), or the model's derivative when D = 1.
   double u = 0.0, v = 0.0;
   int x = 0, y = 0;
-  orbit(u, v, x, y);
-  if (y > kOrbitBottom - kOrbitHeight && y < kOrbitBottom && x > kOrbitLeft && x < kOrbitLeft + kOrbitWidth) {
+  auto orbit = [&] {
+    u = OrbitFraction(Y[0], range[0]);
+    if (D >= 2) {
+      v = OrbitFraction(Y[1], range[1]);
+    } else {
+      F(1, T, Y, F1);
+      v = OrbitFraction(F1[0], derivativeRange);
+    }
+    x = HorizontalPixel(kOrbitLeft, kOrbitSize, u);
+    y = VerticalPixel(kModelOrbitBottom, kOrbitSize, v);
+  };
+
+  orbit();
+  if (y > kModelOrbitBottom - kOrbitSize && y < kModelOrbitBottom && x > kOrbitLeft && x < kOrbitLeft + kOrbitSize) {
     plot(x, y);
   }
 
@@ -252,34 +227,18 @@ void ModelOrbitRun(std::span<const double> TestSeries, std::span<const double> T
   for (int j = 2; j <= Ntest; ++j) {
     if (!extremes.Holds(Y)) continue;
     if (!stepper.Advance(Y, T)) break;
-    orbit(u, v, x, y);
+    orbit();
     if (InUnitInterval(u) && InUnitInterval(v)) plot(x, y);
     if (j <= run.Ltest + 1) {
-      const int px = kSeriesLeft + static_cast<int>((static_cast<long long>(j - 1) * kSeriesWidth) / run.Ltest);
+      const int px = SeriesPanelX(j, run.Ltest);
       for (int i = 1; i <= std::min(D, 3); ++i) {
         const std::size_t k = static_cast<std::size_t>(i - 1);
-        const double ui = Fraction(Y[k], lo[k], hi[k], 0.0);
-        if (InUnitInterval(ui)) plot(px, kSeriesBottom[k] - PixelOffset(kSeriesHeight * ui));
+        const double ui = PlotFraction(Y[k], range[k]);
+        if (InUnitInterval(ui)) plot(px, PanelY(kPanelBottom[k], ui));
       }
     }
   }
   stepper.Finish();
-}
-
-void PredictionErrorCurves(std::span<const double> PredictionError, int D, int Ltest, const PlotPoint& plot) {
-  constexpr int kErrorLeft = 525;
-  constexpr std::array<int, 3> kBottom = {175, 375, 575};
-  // x = 525 + int(j * (1/Ltest) * 200), every product rounded to single precision.
-  const float r = 1.0F / static_cast<float>(Ltest);
-  for (int j = 1; j <= Ltest; ++j) {
-    const float p = static_cast<float>(j) * r;
-    const float s = p * 200.0F;
-    const int x = kErrorLeft + static_cast<int>(s);
-    for (int i = 1; i <= std::min(D, 3); ++i) {
-      const double e = PredictionError[Index(i, j, D)];
-      if (e >= 0.0 && e <= 1.0) plot(x, kBottom[static_cast<std::size_t>(i - 1)] - PixelOffset(150.0 * e));
-    }
-  }
 }
 
 }  // namespace odefit

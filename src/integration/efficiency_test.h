@@ -50,7 +50,4 @@ void EfficiencyTest(std::span<const double> TestSeries, int Ntest, const TestRun
 void ModelOrbitRun(std::span<const double> TestSeries, std::span<const double> TestDerivatives, int Ntest,
                    const TestRunSettings& run, ModelFunction F, const PlotPoint& plot);
 
-// Passes the pixels of the prediction-error curves (variables 1 to 3) to `plot`.
-void PredictionErrorCurves(std::span<const double> PredictionError, int D, int Ltest, const PlotPoint& plot);
-
 }  // namespace odefit

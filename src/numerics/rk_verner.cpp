@@ -60,8 +60,8 @@ long long NearestInt(double v) {
 
 }  // namespace
 
-void RungeKuttaVerner::DIVPRK(int& IDO, int NEQ, OdeFunctionRef F, double& X, double XEND, double TOL,
-                              std::span<double> PARAM, std::span<double> Y) {
+void RungeKuttaVerner::DIVPRK(int& IDO, int NEQ, OdeFunctionRef F, double& X, double XEND,
+                              double TOL, std::span<double> PARAM, std::span<double> Y) {
   E1PSH("DIVPRK ");
   if (IDO < 1 || IDO > 6) {
     SetErrorInteger(1, IDO);
@@ -104,8 +104,8 @@ void RungeKuttaVerner::Close() noexcept {
   pending_ = Pending::None;
 }
 
-void RungeKuttaVerner::dI2PRK(int& IDO, int NEQ, OdeFunctionRef F, double& X, double XEND, double TOL,
-                              std::span<double> PARAM, std::span<double> Y) {
+void RungeKuttaVerner::dI2PRK(int& IDO, int NEQ, OdeFunctionRef F, double& X, double XEND,
+                              double TOL, std::span<double> PARAM, std::span<double> Y) {
   E1PSH("dI2PRK ");
   bool proceed = false;
   Phase phase = Phase::StepStart;
@@ -118,7 +118,9 @@ void RungeKuttaVerner::dI2PRK(int& IDO, int NEQ, OdeFunctionRef F, double& X, do
           "previous call was made with IDO = 3.");
   } else if (IDO != 1 && !open_) {
     SetErrorInteger(1, IDO);
-    E1MES(5, 9, "IDO has been set to %(I1), but the routine has not been initialized in a call with IDO = 1.");
+    E1MES(5, 9,
+          "IDO has been set to %(I1), but the routine has not been initialized in a call with "
+          "IDO = 1.");
   } else if (IDO == 1) {
     // Open before the checks, so that a caller who catches a refusal closes
     // the run with Close() like after any other stop.
@@ -250,7 +252,9 @@ void RungeKuttaVerner::Integrate(Phase phase, int& IDO, OdeFunctionRef F, double
           ++nf_;
           if (!Evaluate(F, X, y, k1)) return;
         }
-        if (hmin_ == 0.0) hmin_ = 10.0 * std::max(kEpsilon * std::max(std::fabs(X), std::fabs(XEND)), kTiny);
+        if (hmin_ == 0.0) {  // computed once, at the run's first step
+          hmin_ = 10.0 * std::max(kEpsilon * std::max(std::fabs(X), std::fabs(XEND)), kTiny);
+        }
         if (hmax_ < hmin_) {
           SetErrorDouble(1, hmin_);
           SetErrorDouble(2, hmax_);
@@ -329,7 +333,8 @@ void RungeKuttaVerner::Integrate(Phase phase, int& IDO, OdeFunctionRef F, double
   }
 }
 
-bool RungeKuttaVerner::Evaluate(OdeFunctionRef F, double X, std::span<const double> Y, std::span<double> DY) {
+bool RungeKuttaVerner::Evaluate(OdeFunctionRef F, double X, std::span<const double> Y,
+                                std::span<double> DY) {
   E1USR("ON");
   F(int(n_), X, Y, DY);
   E1USR("OFF");
@@ -348,7 +353,9 @@ bool RungeKuttaVerner::TrialStep(OdeFunctionRef F, double X, double H, std::span
   double* k7 = Stage(7).data();
   double* k8 = Stage(8).data();
   // Each stage's state is formed in the trial-solution slot, which takes the
-  // trial solution itself once the last stage is evaluated.
+  // trial solution itself once the last stage is evaluated. The zero
+  // coefficients (a86, b2, b6, e2) are left out: for finite K they add
+  // nothing, and a non-finite K2 or K6 spoils the estimate anyway.
   const std::span<double> yt = Stage(9);
   double* s = yt.data();
   const auto stage = [&](double x, double* k) {
@@ -375,7 +382,8 @@ bool RungeKuttaVerner::TrialStep(OdeFunctionRef F, double X, double H, std::span
   }
   if (!stage(X + H / 15.0, k7)) return false;
   for (std::size_t i = 0; i < n; ++i) {
-    s[i] = y[i] + H * (a81 * k1[i] + a82 * k2[i] + a83 * k3[i] + a84 * k4[i] + a85 * k5[i] + a87 * k7[i]);
+    s[i] = y[i] +
+           H * (a81 * k1[i] + a82 * k2[i] + a83 * k3[i] + a84 * k4[i] + a85 * k5[i] + a87 * k7[i]);
   }
   if (!stage(X + H, k8)) return false;
 

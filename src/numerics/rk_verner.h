@@ -11,6 +11,7 @@
 //   IDO = 4  resume after a pre-step return (PARAM(7) nonzero),
 //   IDO = 5, 6  resume after a post-step return (PARAM(8) nonzero): finish the
 //            step as accepted (5) or rejected (6).
+// IDO = 4 to 6 with no such return pending continue the run like IDO = 2.
 // On a normal return IDO = 2, X = XEND and Y holds the solution there; the last
 // step ends exactly at XEND (no interpolation).
 //
@@ -26,7 +27,9 @@
 // Errors go through the error stack (error_stack.h) under the names
 // "DIVPRK " and "dI2PRK ". Stopping errors throw RunStopped from E1POP; the
 // solver never catches it. When it is thrown for a failed step (type 4), X and
-// Y hold the last accepted step.
+// Y hold the last accepted step. Each call of F reports as the user's routine;
+// when F leaves an error of type 4 or more that did not stop the run, the call
+// returns at once with X and Y at the last accepted step.
 
 #include <cstddef>
 #include <memory>
@@ -43,13 +46,17 @@ class OdeFunctionRef {
  public:
   using Signature = void(int N, double X, std::span<const double> Y, std::span<double> DY);
 
-  OdeFunctionRef(Signature* function) noexcept : call_(&CallFunction) { target_.function = function; }
+  OdeFunctionRef(Signature* function) noexcept : call_(&CallFunction) {
+    target_.function = function;
+  }
 
   template <typename Callable>
     requires(!std::is_same_v<std::remove_cvref_t<Callable>, OdeFunctionRef> &&
              !std::is_function_v<std::remove_reference_t<Callable>> &&
-             std::is_invocable_v<Callable&, int, double, std::span<const double>, std::span<double>>)
-  OdeFunctionRef(Callable&& callable) noexcept : call_(&CallObject<std::remove_reference_t<Callable>>) {
+             std::is_invocable_v<Callable&, int, double, std::span<const double>,
+                                 std::span<double>>)
+  OdeFunctionRef(Callable&& callable) noexcept
+      : call_(&CallObject<std::remove_reference_t<Callable>>) {
     target_.object = const_cast<void*>(static_cast<const void*>(std::addressof(callable)));
   }
 
@@ -64,11 +71,13 @@ class OdeFunctionRef {
   };
   using Trampoline = void (*)(Target, int, double, std::span<const double>, std::span<double>);
 
-  static void CallFunction(Target t, int N, double X, std::span<const double> Y, std::span<double> DY) {
+  static void CallFunction(Target t, int N, double X, std::span<const double> Y,
+                           std::span<double> DY) {
     t.function(N, X, Y, DY);
   }
   template <typename Callable>
-  static void CallObject(Target t, int N, double X, std::span<const double> Y, std::span<double> DY) {
+  static void CallObject(Target t, int N, double X, std::span<const double> Y,
+                         std::span<double> DY) {
     (*static_cast<Callable*>(t.object))(N, X, Y, DY);
   }
 

@@ -8,7 +8,9 @@
 #include <string>
 #include <vector>
 
+#include "graphics/png_file.h"
 #include "program_run.h"
+#include "../graphics/pixel_expectations.h"
 
 namespace {
 
@@ -80,6 +82,22 @@ TEST_P(FixtureRun, MatchesTheRecordedRun) {
     }
   }
   EXPECT_EQ(errors, expectedErrors);
+
+  // The pictures: the last complete drawing of each window, or no picture at all.
+  for (const auto& [json, png] : {std::pair{"differentiation.pixels.json", "differentiation.png"},
+                                  std::pair{"model-efficiency.pixels.json", "model-efficiency.png"}}) {
+    std::string error;
+    const auto expectations = LoadPixelExpectations((expected / json).string(), &error);
+    ASSERT_TRUE(expectations) << json << ": " << error;
+    if (!expectations->drawn) {
+      EXPECT_FALSE(fs::exists(dir / png)) << png;
+      continue;
+    }
+    const auto picture = odefit::ReadPng((dir / png).string(), &error);
+    ASSERT_TRUE(picture) << png << ": " << error;
+    const PixelCheck check = CheckSurface(*expectations, *picture);
+    EXPECT_TRUE(check.Ok()) << png << ": " << check.Summary();
+  }
 }
 
 INSTANTIATE_TEST_SUITE_P(Fixtures, FixtureRun, ::testing::Values("lorenz", "loops", "reduced", "singular", "wrong"));

@@ -68,7 +68,7 @@ class DialogueTest : public ::testing::Test {
     console_ = std::make_unique<ScriptedConsole>(answers);
     ConsoleFileDialogs dialogs(*console_, errors_);
     ReportFile report((dir_ / "report.txt").string());
-    return RunMainDialogue(*console_, dialogs, report);
+    return RunMainDialogue(*console_, dialogs, layer_, report);
   }
   const std::string& Screen() const { return console_->Transcript(); }
   std::string Report() const {
@@ -81,6 +81,7 @@ class DialogueTest : public ::testing::Test {
   fs::path dir_;
   std::ostringstream errors_;
   std::unique_ptr<ScriptedConsole> console_;
+  GraphicsLayer layer_;
 };
 
 // The answers after m that close every loop with n, for a model of D standard polynomials of order 1.

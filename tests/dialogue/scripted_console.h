@@ -21,16 +21,13 @@ class ScriptedConsole : public Console {
     transcript_ += line + "\n";
     return line;
   }
-  void Clear() override { ++clears_; }
 
   const std::string& Transcript() const { return transcript_; }
   std::size_t AnswersLeft() const { return answers_.size(); }
-  int Clears() const { return clears_; }
 
  private:
   std::deque<std::string> answers_;
   std::string transcript_;
-  int clears_ = 0;
 };
 
 }  // namespace odefit::testing

@@ -111,7 +111,7 @@ TEST(EfficiencyTest, FailingSolverEndsOnlyItsPiece) {
 }
 
 TEST(ModelOrbitRun, ShortestPieceDrawsItsPointsAtTheRightEdges) {
-  // Ltest = 1: the series point at x = 475, the error curve point at x = 725.
+  // Ltest = 1: the series point at x = 475.
   std::vector<std::pair<int, int>> points;
   auto plot = [&](int x, int y) { points.emplace_back(x, y); };
   const std::vector<double> series = {0.0, 1.0};
@@ -124,18 +124,6 @@ TEST(ModelOrbitRun, ShortestPieceDrawsItsPointsAtTheRightEdges) {
   EXPECT_EQ(points[0], std::make_pair(35 + static_cast<int>(200 * (0.1 / 1.2)), y0));
   EXPECT_EQ(points[1], std::make_pair(35 + static_cast<int>(200 * (1.1 / 1.2)), y0));
   EXPECT_EQ(points[2], std::make_pair(475, 175 - static_cast<int>(150 * (1.1 / 1.2))));
-
-  points.clear();
-  PredictionErrorCurves(std::vector<double>{0.5}, 1, 1, plot);
-  EXPECT_EQ(points, (std::vector<std::pair<int, int>>{{725, 175 - 75}}));
-}
-
-TEST(PredictionErrorCurves, PointsOutsideTheUnitRangeAreNotDrawn) {
-  std::vector<std::pair<int, int>> points;
-  PredictionErrorCurves(std::vector<double>{0.0, 0.0, 1.0, 2.0, -1.0, 1.0}, 2, 3,
-                        [&](int x, int y) { points.emplace_back(x, y); });
-  // x = 525 + int(j * (1/3) * 200) in single precision: 591, 658, 725.
-  EXPECT_EQ(points, (std::vector<std::pair<int, int>>{{591, 175}, {591, 375}, {658, 25}, {725, 225}}));
 }
 
 }  // namespace

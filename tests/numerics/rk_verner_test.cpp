@@ -142,12 +142,12 @@ TEST_P(RkVernerLimitTest, FirstAndLargestStepsFollowTheInitialStepHmaxAndEstimat
 
 INSTANTIATE_TEST_SUITE_P(
     Settings, RkVernerLimitTest,
-    ::testing::Values(LimitCase{1.0, 0.5, 0.0, 0.5, 0.5},        // HMAX bounds the first step
-                      LimitCase{0.25, 0.0, 0.0, 0.25, 2.0},      // default HMAX 2
+    ::testing::Values(LimitCase{1.0, 0.5, 0.0, 0.5, 0.5},    // HMAX bounds the first step
+                      LimitCase{0.25, 0.0, 0.0, 0.25, 2.0},  // default HMAX 2
                       LimitCase{0.0, 0.0, 0.0, 2.0 * std::pow(1e-6, 1.0 / 6.0), 2.0},
-                      LimitCase{1.0, 0.0, 4.0, 0.5, 0.5},        // HMAX = 2/S
-                      LimitCase{1.0, 0.25, 4.0, 0.25, 0.25},     // unless PARAM(3) is smaller
-                      LimitCase{1.0, 0.0, 0.5, 1.0, 2.0}));      // 2/S above 2 changes nothing
+                      LimitCase{1.0, 0.0, 4.0, 0.5, 0.5},     // HMAX = 2/S
+                      LimitCase{1.0, 0.25, 4.0, 0.25, 0.25},  // unless PARAM(3) is smaller
+                      LimitCase{1.0, 0.0, 0.5, 1.0, 2.0}));   // 2/S above 2 changes nothing
 
 TEST_F(RkVernerTest, ZeroErrorEstimateDoublesTheStepUpToHmax) {
   SolverRun run({3.0, -1.0});
@@ -167,6 +167,7 @@ struct SystemCase {
   double dt, h;
   int intervals;
   double bound;  // on |y - exp(-x)| at every interval end
+  int steps;     // accepted, none rejected
 };
 class RkVernerSystemTest : public RkVernerTest, public ::testing::WithParamInterface<SystemCase> {};
 
@@ -190,6 +191,10 @@ TEST_P(RkVernerSystemTest, IntervalByIntervalRunWithTheSystemSettingsReproducesE
     error = std::max(error, std::fabs(run.y[0] - std::exp(-run.x)));
   }
   EXPECT_LT(error, c.bound);
+  EXPECT_EQ(run.Param(34), c.steps);
+  EXPECT_EQ(run.Param(35), 8 * c.steps);
+  // HMIN was fixed at the first step from max(|X|, |XEND|) = dt.
+  EXPECT_EQ(run.Param(32), 10.0 * (std::numeric_limits<double>::epsilon() * c.dt));
   const double x = run.x, y = run.y[0];
   run.ido = 3;
   run.Call(decay, x + c.dt, kSystemTol);
@@ -200,17 +205,9 @@ TEST_P(RkVernerSystemTest, IntervalByIntervalRunWithTheSystemSettingsReproducesE
 }
 
 INSTANTIATE_TEST_SUITE_P(Intervals, RkVernerSystemTest,
-                         ::testing::Values(SystemCase{0.01, 0.01, 1000, 1e-14},
-                                           SystemCase{0.05, 0.01, 400, 1e-12},
-                                           SystemCase{1.0, 1.0, 20, 1e-3}));
-
-TEST_F(RkVernerTest, OneStepPerIntervalWhenTheIntervalIsShortAndTheToleranceLoose) {
-  SolverRun run({1.0});
-  run.Param(1) = 0.01;
-  for (int k = 0; k < 100; ++k) run.Call(Decay, run.x + 0.01, kSystemTol);
-  EXPECT_EQ(run.Param(34), 100);
-  EXPECT_EQ(run.Param(35), 800);
-}
+                         ::testing::Values(SystemCase{0.01, 0.01, 1000, 1e-14, 1000},
+                                           SystemCase{0.05, 0.01, 400, 1e-12, 404},
+                                           SystemCase{1.0, 1.0, 20, 1e-4, 20}));
 
 struct ReturnCase {
   bool preStep, postStep;
@@ -253,14 +250,6 @@ TEST_F(RkVernerTest, TwoOpenRunsInSeparateContextsDoNotInterfere) {
   EXPECT_NEAR(b.y[0], std::cos(5.0), 1e-8);
 }
 
-TEST_F(RkVernerTest, IntegratesBackwardsWhenXendIsBelowX) {
-  SolverRun run({1.0}, 2.0);
-  run.Call(Decay, -1.0, 1e-10);
-  EXPECT_EQ(run.x, -1.0);
-  EXPECT_NEAR(run.y[0], std::exp(3.0), 1e-8 * std::exp(3.0));
-  EXPECT_LT(run.Param(31), 0.0);
-}
-
 TEST_F(RkVernerTest, RightHandSideRaisingAnErrorEndsTheCallAtOnce) {
   int calls = 0;
   const auto f = [&](int n, double x, Span y, Out dy) {
@@ -280,7 +269,8 @@ TEST_F(RkVernerTest, RightHandSideRaisingAnErrorEndsTheCallAtOnce) {
   EXPECT_EQ(ErrorStackLevel(), 1);
   // The routine F called reports to the user; the solver's core does not.
   const std::string printed = out_.str();
-  EXPECT_NE(printed.find("WARNING  ERROR 4 from MODEL.  The model is unreliable here."), std::string::npos);
+  EXPECT_NE(printed.find("WARNING  ERROR 4 from MODEL.  The model is unreliable here."),
+            std::string::npos);
   const auto row = [&](const std::string& name) {
     const auto at = printed.find("     " + name + " ");
     return printed.substr(at, printed.find('\n', at) - at);
@@ -302,7 +292,8 @@ struct RefusalCase {
   const char* header;
   const char* text;
 };
-class RkVernerRefusalTest : public RkVernerTest, public ::testing::WithParamInterface<RefusalCase> {};
+class RkVernerRefusalTest : public RkVernerTest,
+                            public ::testing::WithParamInterface<RefusalCase> {};
 
 TEST_P(RkVernerRefusalTest, IsReportedAndStopsTheRun) {
   SolverRun run({1.0});
@@ -310,53 +301,47 @@ TEST_P(RkVernerRefusalTest, IsReportedAndStopsTheRun) {
   ExpectMessage(GetParam().header, GetParam().text);
 }
 
+// clang-format off
 const RefusalCase kRefusals[] = {
-    {"ZeroTolerance", [](SolverRun& r) { r.Call(Decay, 1.0, 0.0); }, "TERMINAL ERROR 3 from DI2PRK",
+    {"ZeroTolerance", [](SolverRun& r) { r.Call(Decay, 1.0, 0.0); },
+     "TERMINAL ERROR 3 from DI2PRK",
      "The tolerance TOL = 0.000000000000000D+00.  It must be greater than 0.0."},
-    {"NegativeTolerance", [](SolverRun& r) { r.Call(Decay, 1.0, -0.5); }, "TERMINAL ERROR 3 from DI2PRK",
+    {"NegativeTolerance", [](SolverRun& r) { r.Call(Decay, 1.0, -0.5); },
+     "TERMINAL ERROR 3 from DI2PRK",
      "The tolerance TOL = -5.000000000000000D-01.  It must be greater than 0.0."},
-    {"NormAboveThree", [](SolverRun& r) { r.Param(10) = 3.5; r.Call(Decay, 1.0); }, "TERMINAL ERROR 10 from DI2PRK",
+    {"NormAboveThree", [](SolverRun& r) { r.Param(10) = 3.5; r.Call(Decay, 1.0); },
+     "TERMINAL ERROR 10 from DI2PRK",
      "The argument PARAM(10) = INORM = 3.500000000000000D+00.  It must be less than four."},
-    {"NegativeParam", [](SolverRun& r) { r.Param(5) = -2.0; r.Call(Decay, 1.0); }, "TERMINAL ERROR 4 from DI2PRK",
+    {"NegativeParam", [](SolverRun& r) { r.Param(5) = -2.0; r.Call(Decay, 1.0); },
+     "TERMINAL ERROR 4 from DI2PRK",
      "Argument PARAM(5) = -2.000000000000000D+00.  It cannot be negative."},
     {"NoEquations", [](SolverRun& r) { r.solver.DIVPRK(r.ido, 0, Decay, r.x, 1.0, 1e-6, r.param, r.y); },
-     "TERMINAL ERROR 1 from DIVPRK", "The number of equations NEQ = 0.  It must be at least 1."},
-    {"IdoOutOfRange", [](SolverRun& r) { r.ido = 7; r.Call(Decay, 1.0); }, "TERMINAL ERROR 2 from DIVPRK",
+     "TERMINAL ERROR 1 from DIVPRK",
+     "The number of equations NEQ = 0.  It must be at least 1."},
+    {"IdoOutOfRange", [](SolverRun& r) { r.ido = 7; r.Call(Decay, 1.0); },
+     "TERMINAL ERROR 2 from DIVPRK",
      "The status indicator IDO = 7.  It must be in the range 1 to 6."},
-    {"ContinueBeforeStart", [](SolverRun& r) { r.ido = 2; r.Call(Decay, 1.0); }, "TERMINAL ERROR 9 from DI2PRK",
+    {"ContinueBeforeStart", [](SolverRun& r) { r.ido = 2; r.Call(Decay, 1.0); },
+     "TERMINAL ERROR 9 from DI2PRK",
      "IDO has been set to 2, but the routine has not been initialized in a call with IDO = 1."},
-    {"EndBeforeStart", [](SolverRun& r) { r.ido = 3; r.Call(Decay, 1.0); }, "TERMINAL ERROR 9 from DI2PRK",
+    {"EndBeforeStart", [](SolverRun& r) { r.ido = 3; r.Call(Decay, 1.0); },
+     "TERMINAL ERROR 9 from DI2PRK",
      "IDO has been set to 3, but the routine has not been initialized in a call with IDO = 1."},
-    {"SecondStart",
-     [](SolverRun& r) {
-       r.Call(Decay, 1.0);
-       r.ido = 1;
-       r.Call(Decay, 2.0);
-     },
+    {"SecondStart", [](SolverRun& r) { r.Call(Decay, 1.0); r.ido = 1; r.Call(Decay, 2.0); },
      "TERMINAL ERROR 8 from DI2PRK",
-     "IDO = 1.  IDO can only be set to 1 in the initial call to the routine, or if the previous call was "
-     "made with IDO = 3."},
-    {"UnchangedXend",
-     [](SolverRun& r) {
-       r.Call(Decay, 1.0);
-       r.Call(Decay, 1.0);
-     },
-     "TERMINAL ERROR 6 from DI2PRK", "Final point XEND = 1.000000000000000D+00 is not changed from the previous call."},
-    {"ChangedX",
-     [](SolverRun& r) {
-       r.Call(Decay, 1.0);
-       r.x = 0.5;
-       r.Call(Decay, 2.0);
-     },
-     "TERMINAL ERROR 5 from DI2PRK", "Independent variable X = 5.000000000000000D-01 is changed from the previous call."},
-    {"HminAboveHmax",
-     [](SolverRun& r) {
-       r.Param(2) = 1.0;
-       r.Param(3) = 0.5;
-       r.Call(Decay, 4.0);
-     },
-     "TERMINAL ERROR 7 from DI2PRK", "HMIN = 1.000000000000000D+00 is greater than HMAX = 5.000000000000000D-01."},
+     "IDO = 1.  IDO can only be set to 1 in the initial call to the routine, or if the previous "
+     "call was made with IDO = 3."},
+    {"UnchangedXend", [](SolverRun& r) { r.Call(Decay, 1.0); r.Call(Decay, 1.0); },
+     "TERMINAL ERROR 6 from DI2PRK",
+     "Final point XEND = 1.000000000000000D+00 is not changed from the previous call."},
+    {"ChangedX", [](SolverRun& r) { r.Call(Decay, 1.0); r.x = 0.5; r.Call(Decay, 2.0); },
+     "TERMINAL ERROR 5 from DI2PRK",
+     "Independent variable X = 5.000000000000000D-01 is changed from the previous call."},
+    {"HminAboveHmax", [](SolverRun& r) { r.Param(2) = 1.0; r.Param(3) = 0.5; r.Call(Decay, 4.0); },
+     "TERMINAL ERROR 7 from DI2PRK",
+     "HMIN = 1.000000000000000D+00 is greater than HMAX = 5.000000000000000D-01."},
 };
+// clang-format on
 
 INSTANTIATE_TEST_SUITE_P(Calls, RkVernerRefusalTest, ::testing::ValuesIn(kRefusals),
                          [](const auto& info) { return std::string(info.param.name); });
@@ -403,21 +388,46 @@ TEST_F(RkVernerTest, StepLimitStopsAtTheLastAcceptedStepAndCloseAllowsANewRun) {
   EXPECT_EQ(run.x, 10.0);
 }
 
-TEST_F(RkVernerTest, EvaluationLimitIsCheckedBeforeEachStep) {
+struct EvaluationLimitCase {
+  const char* name;
+  void (*f)(int, double, Span, Out);
+  double h0, hmax, tol, mf;
+  const char* text;
+  double x, nf;  // where the run stops
+};
+class RkVernerEvaluationLimitTest : public RkVernerTest,
+                                    public ::testing::WithParamInterface<EvaluationLimitCase> {};
+
+TEST_P(RkVernerEvaluationLimitTest, IsCheckedBeforeEachStepCountingSevenForARetry) {
+  const EvaluationLimitCase c = GetParam();
   SolverRun run({1.0});
-  run.Param(1) = 0.125;
-  run.Param(3) = 0.125;
-  run.Param(5) = 20;
-  EXPECT_THROW(run.Call(Decay, 10.0), RunStopped);
-  ExpectMessage("FATAL ERROR 2 from DIVPRK",
-                "Completion of the next step would make the number of function evaluations 24, but only 20 "
-                "evaluations are allowed.");
-  EXPECT_EQ(run.x, 0.25);
-  EXPECT_EQ(run.Param(35), 16);
+  run.Param(1) = c.h0;
+  run.Param(3) = c.hmax;
+  run.Param(5) = c.mf;
+  EXPECT_THROW(run.Call(c.f, 3.0, c.tol), RunStopped);
+  ExpectMessage("FATAL ERROR 2 from DIVPRK", c.text);
+  EXPECT_EQ(run.x, c.x);
+  EXPECT_EQ(run.Param(35), c.nf);
 }
 
+INSTANTIATE_TEST_SUITE_P(
+    Runs, RkVernerEvaluationLimitTest,
+    ::testing::Values(
+        EvaluationLimitCase{
+            "AcceptedSteps", Decay, 0.125, 0.125, 1e-6, 20,
+            "Completion of the next step would make the number of function evaluations 24, "
+            "but only 20 evaluations are allowed.",
+            0.25, 16},
+        // A first step of 2 on y' = y at TOL 1e-10 is rejected five times.
+        EvaluationLimitCase{
+            "RejectedSteps", Growth, 2.0, 0.0, 1e-10, 22,
+            "Completion of the next step would make the number of function evaluations 29, "
+            "but only 22 evaluations are allowed.",
+            0.0, 22}),
+    [](const auto& info) { return std::string(info.param.name); });
+
 struct BlowUpCase {
-  double value;  // returned by F beyond the limit
+  double value;   // returned by F beyond the limit
   int component;  // the component that goes bad
 };
 class RkVernerBlowUpTest : public RkVernerTest, public ::testing::WithParamInterface<BlowUpCase> {};
@@ -432,8 +442,9 @@ TEST_P(RkVernerBlowUpTest, StepsIntoNonFiniteDerivativesAreRejectedUntilTheToler
   };
   SolverRun run({1.0, 1.0});
   EXPECT_THROW(run.Call(f, 2.0, 1e-6), RunStopped);
-  ExpectMessage("FATAL ERROR 1 from DIVPRK",
-                "Unable to satisfy the error requirement.  TOL = 1.000000000000000D-06 may be too small.");
+  ExpectMessage(
+      "FATAL ERROR 1 from DIVPRK",
+      "Unable to satisfy the error requirement.  TOL = 1.000000000000000D-06 may be too small.");
   EXPECT_TRUE(std::isfinite(run.y[0]) && std::isfinite(run.y[1]));
   EXPECT_LE(run.y[c.component], 1.5);
   EXPECT_GT(run.x, std::log(1.5) - 0.05);
@@ -444,7 +455,28 @@ INSTANTIATE_TEST_SUITE_P(Values, RkVernerBlowUpTest,
                          ::testing::Values(BlowUpCase{std::numeric_limits<double>::quiet_NaN(), 0},
                                            BlowUpCase{std::numeric_limits<double>::quiet_NaN(), 1},
                                            BlowUpCase{std::numeric_limits<double>::infinity(), 1},
-                                           BlowUpCase{-std::numeric_limits<double>::infinity(), 0}));
+                                           BlowUpCase{-std::numeric_limits<double>::infinity(),
+                                                      0}));
+
+TEST_F(RkVernerTest, AfterANonFiniteRejectionTheStepGrowsOnceAndThenHalves) {
+  // A NaN estimate fails every comparison: the first retry doubles the step,
+  // and from the second consecutive rejection on the step is halved.
+  const auto f = [](int, double, Span y, Out dy) {
+    dy[0] = y[0] > 1.5 ? std::numeric_limits<double>::quiet_NaN() : y[0];
+  };
+  SolverRun run({1.4});
+  run.Param(1) = 0.5;
+  run.Param(8) = 1.0;
+  std::vector<double> steps;
+  std::vector<int> verdicts;
+  for (int attempt = 0; attempt < 6; ++attempt) {
+    run.Call(f, 2.0);
+    steps.push_back(run.Param(31));
+    verdicts.push_back(run.ido);
+  }
+  EXPECT_EQ(steps, (std::vector<double>{0.5, 1.0, 0.5, 0.25, 0.125, 0.0625}));
+  EXPECT_EQ(verdicts, (std::vector<int>{6, 6, 6, 6, 6, 5}));
+}
 
 // ---------------------------------------------------------------------------
 // Accuracy
@@ -476,9 +508,12 @@ TEST_F(RkVernerTest, ToleranceSmallerBySixtyFourDoublesTheNumberOfSteps) {
     run.Call(Oscillator, 50.0, tol);
     return run.Param(34);
   };
-  const double ratio = steps(1e-8 / 64) / steps(1e-8);
-  EXPECT_GT(ratio, 1.8);
-  EXPECT_LT(ratio, 2.2);
+  const double coarse = steps(1e-8), fine = steps(1e-8 / 64);
+  EXPECT_GT(fine / coarse, 1.8);
+  EXPECT_LT(fine / coarse, 2.2);
+  // Reference counts of this controller (0.9 safety factor, sixth root).
+  EXPECT_EQ(coarse, 328);
+  EXPECT_EQ(fine, 655);
 }
 
 TEST_F(RkVernerTest, NormChoicesWeighTheErrorAsDocumented) {
