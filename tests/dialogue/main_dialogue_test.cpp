@@ -231,6 +231,19 @@ TEST_F(DialogueTest, EndOfInputKeepsWhatTheReportHolds) {
             " Sampling interval dt =    0.10000\n");
 }
 
+TEST_F(DialogueTest, UnwritableReportEndsTheRunWithItsReason) {
+  const std::string file = Series("s.txt", 1, 30);
+  console_ = std::make_unique<ScriptedConsole>(std::vector<std::string>{file, "1", "30", "0.1", "3", "n"});
+  ConsoleFileDialogs dialogs(*console_, errors_);
+  ReportFile report("/dev/full");
+  try {
+    RunMainDialogue(*console_, dialogs, layer_, report);
+    ADD_FAILURE() << "the run went on";
+  } catch (const ReportError& e) {
+    EXPECT_EQ(std::string(e.what()), "cannot write the report file /dev/full: No space left on device");
+  }
+}
+
 TEST_F(DialogueTest, ModelMenuOffersTheReducedPolynomialOnlyForTwoVariables) {
   const std::string one = Series("one.txt", 1, 30);
   Run({one, "1", "30", "0.1", "3", "n", "4", "1", "1", "n", "n", "n"});
