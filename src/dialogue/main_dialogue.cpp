@@ -259,7 +259,11 @@ class MainDialogue {
     Say("   2 - 4-th order Runge-Kutta routine");
     Say("   3 - 5-th and 6-th order Runge-Kutta");
     s_.method = AskInteger("(I1)", "    Select a method: ", [](int method) { return method >= 1 && method <= 3; });
-    s_.h = AskPositiveReal("    Step of integration: h = ");
+    for (;;) {
+      s_.h = AskPositiveReal("    Step of integration: h = ");
+      if (IsValidStep(s_.h, s_)) break;
+      Incorrect();
+    }
     settingsChanged_ = true;
   }
 

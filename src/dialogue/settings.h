@@ -55,4 +55,11 @@ inline bool IsValidStest(int Stest, const RunSettings& s) {
          (std::int64_t{s.N} - s.Ntrain) - (std::int64_t{s.Ktest} - 1) * Stest - s.Ltest >= s.m;
 }
 
+// Most integration steps one sampling interval may take. A step typed without
+// its decimal point reads 10^10 times smaller (the answer 1 is 1E-10) and would
+// keep the test running for years; such a step is refused like any wrong answer.
+inline constexpr double kMaxStepsPerInterval = 100000;
+
+inline bool IsValidStep(double h, const RunSettings& s) { return h > 0.0 && s.dt / h <= kMaxStepsPerInterval; }
+
 }  // namespace odefit

@@ -188,6 +188,15 @@ TEST_F(DialogueTest, SmallestTestRegionForcesTheSettingsQuestions) {
   EXPECT_EQ(Count(screen, "Error of approximation (test) (1): "), 2);
 }
 
+TEST_F(DialogueTest, StepsTooSmallForTheIntervalAreRefused) {
+  // dt = 0.1: "1" reads as 1E-10 (1e9 steps per interval) and 1E-7 would take 1e6 steps.
+  const std::string file = Series("s.txt", 1, 60);
+  Run({file, "1", "40", "0.1", "3", "n", "1", "1", "y", "5", "1", "1", "0", "1", "1.e-7", "2.e-6",
+       "n", "n", "n", "n"});
+  EXPECT_EQ(Count(Screen(), "  Incorrect input\n"), 3) << Screen();
+  EXPECT_NE(Screen().find("    Step of integration: h = 2.e-6\n Error of approximation (test)"), std::string::npos);
+}
+
 TEST_F(DialogueTest, NewTrainingLengthResetsTheStepToTheNewInterval) {
   const std::string file = Series("s.txt", 1, 300);
   Run({file, "1", "100", "0.1", "3", "n", "1", "1", "y", "10", "1", "2", "0.02", "n", "n",
