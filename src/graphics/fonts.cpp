@@ -117,7 +117,7 @@ Font::~Font() {
 const Font::Glyph& Font::GlyphFor(unsigned char c) const {
   std::optional<Glyph>& cached = glyphs_[c];
   if (cached) return *cached;
-  cached.emplace();
+  cached = Glyph{};
   Glyph& glyph = *cached;
   const FT_Face face = static_cast<FT_Face>(face_);
   const FT_UInt index = FT_Get_Char_Index(face, c);
@@ -267,10 +267,14 @@ int FontCatalogue::Match(const FontRequest& request) const {
   return found >= 0 ? found : ClosestEntry(entries_, request, [](const FontEntry&) { return true; });
 }
 
+// Largest character height or width rendered: a glyph beyond it cannot show on
+// any surface, and rendering one costs its area (a typed "h99999" would stall).
+constexpr int kMaxFontPixels = 1000;
+
 Font FontCatalogue::Open(int index, const FontRequest& request) const {
   Font font;
-  font.height_ = request.height > 0 ? request.height : kDefaultHeight;
-  font.nominalWidth_ = request.width > 0 ? request.width : (font.height_ + 1) / 2;
+  font.height_ = request.height > 0 ? std::min(request.height, kMaxFontPixels) : kDefaultHeight;
+  font.nominalWidth_ = request.width > 0 ? std::min(request.width, kMaxFontPixels) : (font.height_ + 1) / 2;
   font.ascent_ = font.height_ * 3 / 4;
   if (index < 0 || index >= static_cast<int>(entries_.size()) || library_->handle == nullptr) return font;
   const FontEntry& entry = entries_[static_cast<std::size_t>(index)];

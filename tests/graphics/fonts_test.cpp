@@ -90,6 +90,12 @@ TEST_F(FontsTest, UnderlineDrawsARunUnderTheWholeAdvance) {
   EXPECT_EQ(drawn.right, 10 + font.TextWidth("    ") - 1);
 }
 
+TEST_F(FontsTest, SizesBeyondAnySurfaceAreRenderedAtTheLargestSize) {
+  // Found by fuzzing: "h7433" rendered glyphs of 55 million pixels each.
+  const Font font = OpenByOptions("t'Arial'h7433w99999");
+  EXPECT_EQ(font.Height(), 1000);
+}
+
 TEST(NullFont, DrawsNothingButAdvancesByItsNominalWidth) {
   const Font font;
   DrawingSurface surface(50, 20, kWhite);
