@@ -3,6 +3,7 @@
 #include <iostream>
 #include <string_view>
 
+#include "app/desktop/desktop_session.h"
 #include "app/terminal.h"
 #include "version.h"
 
@@ -12,6 +13,8 @@ void PrintUsage(std::ostream& out) {
   out << "Usage: odefit [--console] [--help] [--version]\n"
          "Build a global model of a dynamical system (a system of ordinary differential\n"
          "equations) from one observed time series, and test how long it predicts well.\n"
+         "The dialogue runs in a desktop window when a display is available, otherwise\n"
+         "in this terminal.\n"
          "\n"
          "  --console   run the dialogue in this terminal (plots are written as PNG files)\n"
          "  --help      show this help and exit\n"
@@ -21,6 +24,7 @@ void PrintUsage(std::ostream& out) {
 }  // namespace
 
 int main(int argc, char** argv) {
+  bool console = false;
   for (int i = 1; i < argc; ++i) {
     const std::string_view arg = argv[i];
     if (arg == "--help" || arg == "-h") {
@@ -36,6 +40,11 @@ int main(int argc, char** argv) {
       PrintUsage(std::cerr);
       return 2;
     }
+    console = true;
+  }
+  if (!console && odefit::DesktopAvailable()) {
+    int qtArgc = 1;  // the options are ours; the toolkit sees none of them
+    return odefit::RunDesktop(qtArgc, argv);
   }
   return odefit::RunTerminal();
 }
