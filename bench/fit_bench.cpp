@@ -1,6 +1,12 @@
-// The least-squares fit of a large polynomial design matrix (1e5 rows, D = 6,
-// order 3: 84 terms), whole and by parts, with a blocked library solver on
-// the same matrix as the reference figure.
+// The model fits at scale: the whole fit of a model (design matrix, one
+// factorisation, every equation's solve and error) next to one call of
+// LAPACK's dgels (through LAPACKE, OpenBLAS) on the same matrix with the same
+// D right-hand sides, and the parts of the fit on their own.
+//
+// Problems (argument 0, 1, 2): D = 3, order 11, 1e5 rows (364 terms); D = 6,
+// order 3, 1e5 rows (84 terms); D = 6, order 3, 1e6 rows (84 terms). The
+// reference and the fit use the same number of threads (argument 1 where
+// given, else 2).
 
 #include <benchmark/benchmark.h>
 #include <cblas.h>
@@ -8,138 +14,186 @@
 
 #include <cmath>
 #include <cstddef>
+#include <map>
 #include <random>
 #include <vector>
 
 #include "model/model_fit.h"
+#include "model/model_table.h"
 #include "model/monomials.h"
+#include "numerics/blas.h"
 #include "numerics/householder.h"
 
 namespace {
 
-constexpr int kD = 6;
-constexpr int kOrder = 3;
-constexpr int kRows = 100000;
-constexpr int kTerms = 84;
+struct Shape {
+  int D;
+  int order;
+  int rows;
+};
+constexpr Shape kShapes[] = {{3, 11, 100000}, {6, 3, 100000}, {6, 3, 1000000}};
 
 struct Problem {
-  std::vector<double> states;  // kD x kRows, column-major
-  std::vector<double> targets;
-  std::vector<double> design;  // kRows x kTerms, column-major
+  Shape shape;
+  int terms = 0;
+  std::vector<double> states;       // D x rows, column-major
+  std::vector<double> derivatives;  // D x rows: the targets of the D equations
+  std::vector<double> targets;      // rows x D: the same, one column per equation
+  std::vector<double> design;       // rows x terms, column-major
 };
 
-// Smooth states (phase-shifted oscillations), targets a cubic of them plus noise.
-const Problem& TheProblem() {
-  static const Problem problem = [] {
-    Problem p;
-    std::mt19937 gen(2);
-    std::normal_distribution<double> noise(0.0, 0.01);
-    p.states.resize(static_cast<std::size_t>(kD) * kRows);
-    for (int r = 0; r < kRows; ++r) {
-      for (int e = 0; e < kD; ++e) {
-        p.states[static_cast<std::size_t>(r) * kD + e] =
-            std::sin(0.001 * r * (e + 1) + e) + 0.1 * noise(gen);
-      }
+// Smooth states in [-1, 1] (phase-shifted oscillations plus noise); equation
+// i's targets are a fixed combination of the monomials plus noise.
+const Problem& TheProblem(int index) {
+  static std::map<int, Problem> problems;
+  auto found = problems.find(index);
+  if (found != problems.end()) return found->second;
+  Problem& p = problems[index];
+  p.shape = kShapes[index];
+  const int D = p.shape.D, rows = p.shape.rows;
+  p.terms = odefit::MonomialCount(p.shape.order, D);
+  std::mt19937 gen(2);
+  std::normal_distribution<double> noise(0.0, 0.01);
+  p.states.resize(std::size_t(D) * rows);
+  for (int r = 0; r < rows; ++r) {
+    for (int e = 0; e < D; ++e) {
+      p.states[std::size_t(r) * D + e] = 0.9 * std::sin(1e-3 * r * (e + 1) + e) + 0.1 * noise(gen);
     }
-    p.targets.resize(kRows);
-    p.design.resize(static_cast<std::size_t>(kRows) * kTerms);
-    std::vector<double> row(kTerms);
-    for (int r = 0; r < kRows; ++r) {
-      odefit::FillMonomialTerms(
-          std::span<const double>(p.states).subspan(static_cast<std::size_t>(r) * kD, kD), kD,
-          kOrder, row);
+  }
+  p.design.resize(std::size_t(rows) * p.terms);
+  odefit::FillMonomialColumns(p.states, D, rows, p.shape.order, p.design, rows);
+  p.derivatives.resize(std::size_t(D) * rows);
+  p.targets.resize(std::size_t(D) * rows);
+  for (int i = 0; i < D; ++i) {
+    for (int r = 0; r < rows; ++r) {
       double y = noise(gen);
-      for (int k = 0; k < kTerms; ++k) {
-        y += (0.01 * k - 0.4) * row[k];
-        p.design[r + static_cast<std::size_t>(k) * kRows] = row[k];
-      }
-      p.targets[r] = y;
+      for (int k = 0; k < p.terms; k += 7) y += (0.01 * ((k + i) % 13) - 0.06) * p.design[r + std::size_t(k) * rows];
+      p.derivatives[std::size_t(r) * D + i] = y;
+      p.targets[std::size_t(i) * rows + r] = y;
     }
-    return p;
-  }();
-  return problem;
+  }
+  return p;
 }
 
-// The whole fit as the model selection runs it: design matrix, factorisation,
-// solve, error of approximation.
-void BM_FitEquation(benchmark::State& state) {
-  const Problem& p = TheProblem();
-  std::vector<double> coef(kTerms);
+std::vector<odefit::ModelEquation> Equations(const Problem& p) {
+  std::vector<odefit::ModelEquation> equations(std::size_t(p.shape.D));
+  for (auto& eq : equations) {
+    eq.family = odefit::ModelFamily::StandardPolynomial;
+    eq.nu = p.shape.order;
+    eq.nterms = p.terms;
+  }
+  return equations;
+}
+
+void Label(benchmark::State& state, const Problem& p) {
+  state.SetLabel("D=" + std::to_string(p.shape.D) + " rows=" + std::to_string(p.shape.rows) +
+                 " terms=" + std::to_string(p.terms));
+}
+
+// The whole fit of the model as the model selection runs it: every equation
+// fitted, the D equations sharing one design matrix and factorisation.
+void BM_WholeFit(benchmark::State& state) {
+  const Problem& p = TheProblem(static_cast<int>(state.range(0)));
+  odefit::SetLevel3Threads(2);
   double err = 0.0;
   for (auto _ : state) {
-    odefit::FitEquation(p.states, kD, kRows, p.targets, coef, kTerms, odefit::MonomialRoutine(),
-                        kOrder, err);
-    benchmark::DoNotOptimize(coef.data());
+    std::vector<odefit::ModelEquation> equations = Equations(p);
+    odefit::ModelFitter fitter(equations, p.states, p.shape.D, p.shape.rows, p.derivatives);
+    odefit::SetLevel3Threads(2);
+    for (int i = 1; i <= p.shape.D; ++i) err = fitter.Fit(i);
+    benchmark::DoNotOptimize(equations.data());
   }
   state.counters["err"] = err;
+  Label(state, p);
 }
-BENCHMARK(BM_FitEquation)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_WholeFit)->DenseRange(0, 2)->Unit(benchmark::kMillisecond)->UseRealTime();
 
-// Part 1: the design matrix, row by row.
-void BM_FitPartDesignMatrix(benchmark::State& state) {
-  const Problem& p = TheProblem();
-  std::vector<double> A(static_cast<std::size_t>(kRows) * kTerms), row(kTerms);
-  for (auto _ : state) {
-    for (int r = 0; r < kRows; ++r) {
-      odefit::FillMonomialTerms(
-          std::span<const double>(p.states).subspan(static_cast<std::size_t>(r) * kD, kD), kD,
-          kOrder, row);
-      for (int k = 0; k < kTerms; ++k) A[r + static_cast<std::size_t>(k) * kRows] = row[k];
-    }
-    benchmark::DoNotOptimize(A.data());
-  }
-}
-BENCHMARK(BM_FitPartDesignMatrix)->Unit(benchmark::kMillisecond);
-
-// Part 2: the unpivoted Householder factorisation (the copy of A is excluded).
-void BM_FitPartFactorisation(benchmark::State& state) {
-  const Problem& p = TheProblem();
-  std::vector<double> A;
-  std::vector<int> order(kTerms, 0);
-  std::vector<double> scalars(kTerms), norms(kTerms);
-  for (auto _ : state) {
-    state.PauseTiming();
-    A = p.design;
-    state.ResumeTiming();
-    odefit::DLQRRR(kRows, kTerms, A, kRows, 0, order, A, kRows, scalars, norms);
-    benchmark::DoNotOptimize(A.data());
-  }
-}
-BENCHMARK(BM_FitPartFactorisation)->Unit(benchmark::kMillisecond);
-
-// Part 3: the solve with residuals (IPATH = 110) on a factored matrix.
-void BM_FitPartSolve(benchmark::State& state) {
-  const Problem& p = TheProblem();
-  std::vector<double> A = p.design;
-  std::vector<int> order(kTerms, 0);
-  std::vector<double> scalars(kTerms), norms(kTerms);
-  odefit::DLQRRR(kRows, kTerms, A, kRows, 0, order, A, kRows, scalars, norms);
-  std::vector<double> coef(kTerms), residual(kRows), scratch(kRows);
-  for (auto _ : state) {
-    odefit::DLQRSL(kRows, kTerms, A, kRows, scalars, p.targets, 110, scratch, scratch, coef,
-                   residual, scratch);
-    benchmark::DoNotOptimize(residual.data());
-  }
-}
-BENCHMARK(BM_FitPartSolve)->Unit(benchmark::kMillisecond);
-
-// Reference: the blocked QR least-squares driver on the same matrix and
-// right-hand side (the copies are excluded), with the given thread count.
+// Reference: one dgels call on the same design matrix with the D right-hand
+// sides (the copies are excluded), 2 threads.
 void BM_ReferenceDgels(benchmark::State& state) {
-  openblas_set_num_threads(static_cast<int>(state.range(0)));
-  const Problem& p = TheProblem();
+  const Problem& p = TheProblem(static_cast<int>(state.range(0)));
+  openblas_set_num_threads(2);
   std::vector<double> A, b;
   for (auto _ : state) {
     state.PauseTiming();
     A = p.design;
     b = p.targets;
     state.ResumeTiming();
-    const lapack_int info =
-        LAPACKE_dgels(LAPACK_COL_MAJOR, 'N', kRows, kTerms, 1, A.data(), kRows, b.data(), kRows);
+    const lapack_int info = LAPACKE_dgels(LAPACK_COL_MAJOR, 'N', p.shape.rows, p.terms, p.shape.D, A.data(),
+                                          p.shape.rows, b.data(), p.shape.rows);
     if (info != 0) state.SkipWithError("dgels failed");
     benchmark::DoNotOptimize(b.data());
   }
+  Label(state, p);
 }
-BENCHMARK(BM_ReferenceDgels)->ArgName("threads")->Arg(1)->Arg(2)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_ReferenceDgels)->DenseRange(0, 2)->Unit(benchmark::kMillisecond)->UseRealTime();
+
+// Part: the design matrix, column by column from the parent monomials.
+void BM_FitPartDesignMatrix(benchmark::State& state) {
+  const Problem& p = TheProblem(static_cast<int>(state.range(0)));
+  std::vector<double> A(std::size_t(p.shape.rows) * p.terms);
+  for (auto _ : state) {
+    odefit::FillMonomialColumns(p.states, p.shape.D, p.shape.rows, p.shape.order, A, p.shape.rows);
+    benchmark::DoNotOptimize(A.data());
+  }
+  Label(state, p);
+}
+BENCHMARK(BM_FitPartDesignMatrix)->DenseRange(0, 1)->Unit(benchmark::kMillisecond)->UseRealTime();
+
+// Part: the factorisation as the fits run it (blocked at these sizes), with
+// 1 or 2 threads (argument 1); the copy of A is excluded.
+void BM_FitPartFactorisation(benchmark::State& state) {
+  const Problem& p = TheProblem(static_cast<int>(state.range(0)));
+  odefit::SetLevel3Threads(static_cast<int>(state.range(1)));
+  std::vector<double> A;
+  std::vector<int> order(p.terms, 0);
+  std::vector<double> scalars(p.terms), norms(p.terms);
+  for (auto _ : state) {
+    state.PauseTiming();
+    A = p.design;
+    state.ResumeTiming();
+    odefit::DLQRRR(p.shape.rows, p.terms, A, p.shape.rows, 0, order, A, p.shape.rows, scalars, norms);
+    benchmark::DoNotOptimize(A.data());
+  }
+  Label(state, p);
+}
+BENCHMARK(BM_FitPartFactorisation)
+    ->Args({0, 1})->Args({0, 2})->Args({1, 1})->Args({1, 2})
+    ->Unit(benchmark::kMillisecond)->UseRealTime();
+
+// Part: the unblocked factorisation on the same matrix (the reference the
+// blocked one is checked against).
+void BM_FitPartUnblockedFactorisation(benchmark::State& state) {
+  const Problem& p = TheProblem(static_cast<int>(state.range(0)));
+  std::vector<double> A;
+  std::vector<int> order(p.terms, 0);
+  std::vector<double> scalars(p.terms), norms(p.terms), work(p.terms);
+  for (auto _ : state) {
+    state.PauseTiming();
+    A = p.design;
+    state.ResumeTiming();
+    odefit::dL2RRR(p.shape.rows, p.terms, A, p.shape.rows, 0, order, A, p.shape.rows, scalars, norms, work);
+    benchmark::DoNotOptimize(A.data());
+  }
+  Label(state, p);
+}
+BENCHMARK(BM_FitPartUnblockedFactorisation)->Arg(1)->Unit(benchmark::kMillisecond)->UseRealTime();
+
+// Part: the D solves with residuals from one factorisation, all columns in one pass.
+void BM_FitPartSolve(benchmark::State& state) {
+  const Problem& p = TheProblem(static_cast<int>(state.range(0)));
+  std::vector<double> A = p.design;
+  std::vector<int> order(p.terms, 0);
+  std::vector<double> scalars(p.terms), norms(p.terms);
+  odefit::DLQRRR(p.shape.rows, p.terms, A, p.shape.rows, 0, order, A, p.shape.rows, scalars, norms);
+  std::vector<double> coef(std::size_t(p.terms) * p.shape.D), residual(p.targets.size());
+  for (auto _ : state) {
+    odefit::DLQRSL(p.shape.rows, p.terms, A, p.shape.rows, scalars, p.shape.D, p.targets, p.shape.rows, coef,
+                   residual);
+    benchmark::DoNotOptimize(residual.data());
+  }
+  Label(state, p);
+}
+BENCHMARK(BM_FitPartSolve)->DenseRange(0, 1)->Unit(benchmark::kMillisecond)->UseRealTime();
 
 }  // namespace

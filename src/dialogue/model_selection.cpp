@@ -55,12 +55,13 @@ class ModelSelection {
   void FitAndReport(ModelTable& table, std::span<const double> X, std::span<const double> derivatives) {
     std::vector<double>& errors = TrainApproximationError();
     errors.assign(static_cast<std::size_t>(D_), 0.0);
-    std::vector<double> y(static_cast<std::size_t>(Nfit_));
+    // Equations with the same design share one factorisation; the order of
+    // the report blocks and of any error stays that of the equations.
+    ModelFitter fitter(std::span<ModelEquation>(table.equations).first(static_cast<std::size_t>(D_)), X, D_,
+                       Nfit_, derivatives);
     for (int i = 1; i <= D_; ++i) {
-      for (std::size_t r = 0; r < y.size(); ++r) y[r] = derivatives[static_cast<std::size_t>(i - 1) + r * D_];
       ModelEquation& equation = table.Equation(i);
-      double err = 0.0;
-      FitModelEquation(equation, X, D_, Nfit_, y, err);
+      const double err = fitter.Fit(i);
       errors[static_cast<std::size_t>(i - 1)] = err;
       ReportEquation(i, equation, err);
       Say("Error of approximation (" + FormatI(i, 1) + "): " + FormatF(100.0 * err, 10, 5) + " %");

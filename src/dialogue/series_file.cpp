@@ -1,9 +1,16 @@
 #include "dialogue/series_file.h"
 
+#include <algorithm>
+#include <bit>
 #include <cerrno>
+#include <cstdint>
 #include <cstring>
 #include <filesystem>
 #include <vector>
+
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
 
 #include "derivatives/differentiation.h"
 #include "format/fixed_format.h"
@@ -13,6 +20,88 @@ namespace {
 constexpr std::size_t kBufferSize = 1 << 20;
 constexpr int kFieldWidth = 20;
 constexpr int kFieldDecimals = 10;
+// Bytes read at a time while counting: more than the stream's own buffer, so
+// the reads go straight into the block, and few enough to stay in cache.
+constexpr std::size_t kCountChunk = std::size_t(5) << 18;
+
+enum class RecordCheck { Readable, Unreadable, CarriageReturn };
+
+// Whether ReadF reads the field: a quick decision when the field holds
+// blanks, at most one sign before any digit or point, at most one point and
+// at least one digit (or nothing but blanks), which always reads (twenty
+// digits cannot overflow); ReadF itself for anything else.
+template <typename Masks>
+RecordCheck CheckField(const char* field, std::size_t length, const Masks& m) {
+  const unsigned places = (1u << length) - 1u;
+  const unsigned digit = m.digit & places, point = m.point & places, sign = m.sign & places;
+  const unsigned number = digit | point;
+  const bool plain = (digit | point | sign | (m.blank & places)) == places && !(point & (point - 1)) &&
+                     !(sign & (sign - 1)) && (!sign || (number != 0 && sign < (number & (0u - number)))) &&
+                     (digit || !(point | sign));
+  if (plain) return RecordCheck::Readable;
+  return fixed::ReadF(std::string_view(field, length), kFieldWidth, kFieldDecimals) ? RecordCheck::Readable
+                                                                                    : RecordCheck::Unreadable;
+}
+
+// Bit masks of the character classes of 32 bytes (bit i for byte i).
+struct ClassMasks {
+  unsigned digit = 0, blank = 0, point = 0, sign = 0, cr = 0, lf = 0;
+
+  explicit ClassMasks(const char* bytes) {
+#if defined(__SSE2__)
+    for (int half = 0; half < 2; ++half) {
+      const __m128i c = _mm_loadu_si128(reinterpret_cast<const __m128i*>(bytes + 16 * half));
+      const auto mask = [half](__m128i set) { return static_cast<unsigned>(_mm_movemask_epi8(set)) << (16 * half); };
+      const auto is = [c](char x) { return _mm_cmpeq_epi8(c, _mm_set1_epi8(x)); };
+      digit |= mask(_mm_and_si128(_mm_cmpgt_epi8(c, _mm_set1_epi8('0' - 1)), _mm_cmplt_epi8(c, _mm_set1_epi8('9' + 1))));
+      blank |= mask(is(' '));
+      point |= mask(is('.'));
+      sign |= mask(_mm_or_si128(is('+'), is('-')));
+      cr |= mask(is('\r'));
+      lf |= mask(is('\n'));
+    }
+#else
+    for (unsigned i = 0; i < 32; ++i) {
+      const char c = bytes[i];
+      digit |= unsigned(c >= '0' && c <= '9') << i;
+      blank |= unsigned(c == ' ') << i;
+      point |= unsigned(c == '.') << i;
+      sign |= unsigned(c == '+' || c == '-') << i;
+      cr |= unsigned(c == '\r') << i;
+      lf |= unsigned(c == '\n') << i;
+    }
+#endif
+  }
+};
+
+// Bytes after the data that the line scan may read (it looks at 32 at once).
+constexpr std::size_t kScanPadding = 32;
+
+// Finds the end of the line that starts at `line` (before `stop`, which has
+// kScanPadding readable bytes after it) and checks its record: the line
+// without its LF, or CR LF. Returns the LF, or nullptr when the data hold no
+// LF; `check` is CarriageReturn when a CR inside the line ends a record too.
+const char* ScanLine(const char* line, const char* stop, RecordCheck& check) {
+  const ClassMasks m(line);
+  const std::size_t left = static_cast<std::size_t>(stop - line);
+  const unsigned inside = left >= 32 ? ~0u : (1u << left) - 1u;
+  const char* lf = nullptr;
+  if (m.lf & inside) {
+    lf = line + std::countr_zero(m.lf & inside);
+  } else if (left > 32) {
+    lf = static_cast<const char*>(std::memchr(line + 32, '\n', left - 32));
+  }
+  if (!lf) return nullptr;
+  const char* end = lf != line && lf[-1] == '\r' ? lf - 1 : lf;
+  const std::size_t length = static_cast<std::size_t>(end - line);
+  const unsigned content = length >= 32 ? ~0u : (1u << length) - 1u;
+  if ((m.cr & content) || (length > 32 && std::memchr(line + 32, '\r', length - 32))) {
+    check = RecordCheck::CarriageReturn;
+  } else {
+    check = CheckField(line, std::min<std::size_t>(length, kFieldWidth), m);
+  }
+  return lf;
+}
 }  // namespace
 
 bool SeriesFile::Open(const std::string& path, std::string& reason) {
@@ -47,9 +136,53 @@ void SeriesFile::Rewind() {
   in_.seekg(0);
 }
 
+// Counts line by line in large blocks read straight from the file; a line
+// that ends with LF (or CR LF) is one record. Files with other record ends (a
+// lone CR) or a line longer than a block are counted record by record instead.
 std::optional<std::int64_t> SeriesFile::CountRecords() {
   Rewind();
+  std::vector<char> storage(kCountChunk + kScanPadding);
+  const std::span<char> block(storage.data(), kCountChunk);
+  std::size_t kept = 0;  // bytes of an unfinished line at the front of the block
   std::int64_t count = 0;
+  bool plain = true;
+  while (plain) {
+    in_.read(block.data() + kept, static_cast<std::streamsize>(block.size() - kept));
+    const std::size_t size = kept + static_cast<std::size_t>(in_.gcount());
+    const bool end = size == kept;
+    const char* line = block.data();
+    char* const stop = block.data() + size;
+    if (end) {
+      // The last line has no line break: a record when it holds anything.
+      if (kept > 0) {
+        *stop = '\n';
+        RecordCheck check = RecordCheck::Readable;
+        ScanLine(line, stop + 1, check);
+        if (check == RecordCheck::Unreadable) return std::nullopt;
+        plain = check != RecordCheck::CarriageReturn;
+        ++count;
+      }
+      break;
+    }
+    RecordCheck check = RecordCheck::Readable;
+    while (const char* lf = ScanLine(line, stop, check)) {
+      if (check == RecordCheck::Unreadable) return std::nullopt;
+      if (check == RecordCheck::CarriageReturn) {
+        plain = false;
+        break;
+      }
+      ++count;
+      line = lf + 1;
+    }
+    kept = static_cast<std::size_t>(stop - line);
+    if (kept == block.size()) plain = false;  // a line longer than the block
+    std::memmove(block.data(), line, kept);
+  }
+  if (in_.bad()) throw SeriesFileError("cannot read " + path_ + ": " + std::strerror(errno));
+  if (plain) return count;
+
+  Rewind();
+  count = 0;
   while (fixed::ReadRecord(in_, line_)) {
     ++count;
     if (!fixed::ReadF(line_, kFieldWidth, kFieldDecimals)) return std::nullopt;

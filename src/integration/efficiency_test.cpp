@@ -2,8 +2,13 @@
 
 #include <algorithm>
 #include <array>
+#include <atomic>
 #include <cmath>
+#include <exception>
 #include <limits>
+#include <sstream>
+#include <string>
+#include <thread>
 #include <vector>
 
 #include "graphics/plot_frame.h"
@@ -123,6 +128,95 @@ class IntervalStepper {
 
 bool InUnitInterval(double u) { return u >= 0.0 && u <= 1.0; }
 
+// Fewer intervals than this in a test are integrated on the calling thread:
+// starting the workers would cost more than it saves.
+constexpr long long kSmallestParallelTest = 512;
+// Most squared errors (doubles) the pieces of one batch may hold at once.
+constexpr std::size_t kBatchErrorBudget = std::size_t(1) << 22;
+
+// Integrates test piece k (1-based) and writes its squared prediction errors
+// (D x Ltest, column-major) into `errors`; returns whether the piece ended out
+// of bounds or with a failed solver run.
+bool RunPiece(int k, std::span<const double> TestSeries, const TestRunSettings& run, ModelFunction F,
+              const Extremes& extremes, std::span<double> errors) {
+  const int D = run.D;
+  const int s = (k - 1) * run.Stest;
+  std::vector<double> Y(static_cast<std::size_t>(D));
+  for (int i = 1; i <= D; ++i) Y[static_cast<std::size_t>(i - 1)] = TestSeries[Index(i, s + 1, D)];
+  double T = run.t0 + s * run.dt;
+  IntervalStepper stepper(run, F);
+  bool failed = false;
+  for (int j = 1; j <= run.Ltest; ++j) {
+    // A state out of bounds is not integrated; a failed solver run ends the piece's predictions.
+    bool predicted = false;
+    if (!failed && extremes.Holds(Y)) {
+      predicted = stepper.Advance(Y, T);
+      failed = !predicted;
+    }
+    for (int i = 1; i <= D; ++i) {
+      double e = kOutOfBoundsPenalty;
+      if (predicted) {
+        e = Y[static_cast<std::size_t>(i - 1)] - TestSeries[Index(i, s + j + 1, D)];
+        e = e * e;
+      }
+      errors[Index(i, j, D)] = e;
+    }
+  }
+  const bool infinite = failed || !extremes.Holds(Y);
+  stepper.Finish();
+  return infinite;
+}
+
+// Adds one piece's squared errors to the sums (in piece order, as one loop would).
+void AddPiece(std::span<const double> errors, std::span<double> PredictionError) {
+  for (std::size_t q = 0; q < errors.size(); ++q) PredictionError[q] += errors[q];
+}
+
+// What a piece computed on a worker leaves for the calling thread.
+struct PieceOutcome {
+  bool infinite = false;
+  std::string messages;        // what the piece printed, written later in piece order
+  ErrorStackCopy endStack;     // the worker's error stack after the piece
+  bool stackChanged = false;   // whether the piece left the stack other than it found it
+  std::exception_ptr failure;  // an error that ends the run
+};
+
+int TestThreads(const TestRunSettings& run) {
+  if (run.threads > 0) return run.threads;
+  return static_cast<int>(std::max(1u, std::thread::hardware_concurrency()));
+}
+
+// Runs pieces first..last on `threads` workers, each piece from the caller's
+// error stack `entry` with its messages kept.
+void RunBatch(int first, int last, int threads, std::span<const double> TestSeries, const TestRunSettings& run,
+              ModelFunction F, const Extremes& extremes, const ErrorStackCopy& entry,
+              std::vector<double>& errors, std::vector<PieceOutcome>& outcomes) {
+  const std::size_t size = static_cast<std::size_t>(run.D) * static_cast<std::size_t>(run.Ltest);
+  std::atomic<int> next{first};
+  auto work = [&] {
+    for (int k = next++; k <= last; k = next++) {
+      PieceOutcome& outcome = outcomes[static_cast<std::size_t>(k - first)];
+      RestoreErrorStack(entry);
+      std::ostringstream messages;
+      {
+        ThreadErrorOutput capture(messages);
+        try {
+          const std::span<double> pieceErrors(errors.data() + static_cast<std::size_t>(k - first) * size, size);
+          outcome.infinite = RunPiece(k, TestSeries, run, F, extremes, pieceErrors);
+        } catch (...) {
+          outcome.failure = std::current_exception();
+        }
+      }
+      outcome.messages = messages.str();
+      outcome.endStack = SaveErrorStack();
+      outcome.stackChanged = !outcome.endStack.SameVisibleState(entry);
+    }
+  };
+  std::vector<std::thread> workers;
+  for (int w = 0; w < threads; ++w) workers.emplace_back(work);
+  for (std::thread& worker : workers) worker.join();
+}
+
 }  // namespace
 
 void EfficiencyTest(std::span<const double> TestSeries, int Ntest, const TestRunSettings& run,
@@ -147,31 +241,52 @@ void EfficiencyTest(std::span<const double> TestSeries, int Ntest, const TestRun
   }
   const Extremes extremes(TestSeries, D, Ntest);
 
-  std::vector<double> Y(static_cast<std::size_t>(D));
-  for (int k = 1; k <= run.Ktest; ++k) {
-    const int s = (k - 1) * run.Stest;
-    for (int i = 1; i <= D; ++i) Y[static_cast<std::size_t>(i - 1)] = TestSeries[Index(i, s + 1, D)];
-    double T = run.t0 + s * run.dt;
-    IntervalStepper stepper(run, F);
-    bool failed = false;
-    for (int j = 1; j <= run.Ltest; ++j) {
-      // A state out of bounds is not integrated; a failed solver run ends the piece's predictions.
-      bool predicted = false;
-      if (!failed && extremes.Holds(Y)) {
-        predicted = stepper.Advance(Y, T);
-        failed = !predicted;
-      }
-      for (int i = 1; i <= D; ++i) {
-        double e = kOutOfBoundsPenalty;
-        if (predicted) {
-          e = Y[static_cast<std::size_t>(i - 1)] - TestSeries[Index(i, s + j + 1, D)];
-          e = e * e;
+  // The pieces are independent: on workers, each piece keeps its own squared
+  // errors and messages, and both are added and written in piece order, so
+  // the sums and the text are those of the loop below. A piece that leaves
+  // the error stack changed (a failed solver run marks the program's level)
+  // would change what later pieces print, so the pieces after it are run
+  // again from the stack it left.
+  const std::size_t size = static_cast<std::size_t>(D) * static_cast<std::size_t>(run.Ltest);
+  std::vector<double> errors(size);
+  int k = 1;
+  const int threads = std::min(TestThreads(run), run.Ktest);
+  if (threads > 1 && static_cast<long long>(run.Ktest) * run.Ltest >= kSmallestParallelTest) {
+    ErrorStackCopy entry = SaveErrorStack();
+    const int batch = static_cast<int>(std::clamp<std::size_t>(kBatchErrorBudget / std::max<std::size_t>(size, 1),
+                                                               static_cast<std::size_t>(threads),
+                                                               static_cast<std::size_t>(run.Ktest)));
+    std::vector<double> batchErrors(static_cast<std::size_t>(batch) * size);
+    std::vector<PieceOutcome> outcomes(static_cast<std::size_t>(batch));
+    while (k <= run.Ktest) {
+      const int first = k;
+      const int last = std::min(run.Ktest, first + batch - 1);
+      RunBatch(first, last, std::min(threads, last - first + 1), TestSeries, run, F, extremes, entry, batchErrors,
+               outcomes);
+      for (int piece = first; piece <= last; ++piece) {
+        const PieceOutcome& outcome = outcomes[static_cast<std::size_t>(piece - first)];
+        ErrorOutput() << outcome.messages;
+        k = piece + 1;
+        if (outcome.failure) {
+          RestoreErrorStack(outcome.endStack);
+          ErrorOutput().flush();
+          std::rethrow_exception(outcome.failure);
         }
-        PredictionError[Index(i, j, D)] += e;
+        AddPiece(std::span<const double>(batchErrors).subspan(static_cast<std::size_t>(piece - first) * size, size),
+                 PredictionError);
+        if (outcome.infinite) ++InfiniteCount;
+        if (outcome.stackChanged || piece == run.Ktest) RestoreErrorStack(outcome.endStack);
+        if (outcome.stackChanged) {
+          entry = outcome.endStack;
+          break;
+        }
       }
     }
-    if (failed || !extremes.Holds(Y)) ++InfiniteCount;
-    stepper.Finish();
+    ErrorOutput().flush();
+  }
+  for (; k <= run.Ktest; ++k) {
+    if (RunPiece(k, TestSeries, run, F, extremes, errors)) ++InfiniteCount;
+    AddPiece(errors, PredictionError);
   }
 
   for (int i = 1; i <= D; ++i) {

@@ -31,6 +31,9 @@ struct TestRunSettings {
   double h = 0.0;    // integration step
   double t0 = 0.0;   // time of the first test point, (Ntrain + 1) * dt
   double dt = 0.0;   // sampling interval
+  // Threads for the test pieces: 0 one per hardware thread, 1 the calling
+  // thread alone. Any count gives the same numbers and messages.
+  int threads = 0;
 };
 
 // Single-precision 0.05 as a double: the largest normalised error that still counts as a prediction.
@@ -38,7 +41,10 @@ inline constexpr double PredictionThreshold = 0.05000000074505806;
 
 // Runs the prediction test over Ktest pieces of Ltest intervals, Stest points
 // apart, from TestSeries (D x Ntest). Fills PredictionError (D x Ltest),
-// PredictionTime (D) and InfiniteCount.
+// PredictionTime (D) and InfiniteCount. With more than one thread the pieces
+// run on worker threads (F is then called from several threads at once and
+// must allow it; ModelRhs does); the results, the messages and their order
+// are those of one thread.
 void EfficiencyTest(std::span<const double> TestSeries, int Ntest, const TestRunSettings& run,
                     ModelFunction F, std::span<double> PredictionError, std::span<int> PredictionTime,
                     int& InfiniteCount);

@@ -1,13 +1,16 @@
 #include "model/model_fit.h"
 
 #include <algorithm>
+#include <bit>
 #include <cmath>
 #include <cstddef>
+#include <cstdint>
 #include <functional>
 #include <limits>
 #include <vector>
 
 #include "model/monomials.h"
+#include "numerics/blas.h"
 #include "numerics/householder.h"
 
 namespace odefit {
@@ -34,26 +37,72 @@ double RelativeError(std::span<const double> residual, std::span<const double> y
   return std::sqrt(squares / spread);
 }
 
-// Solves the least-squares problem A*coef ~ y for the Nrows x K design matrix A
-// (column-major, leading dimension Nrows; overwritten by its factorisation)
-// and returns the error of approximation.
-double SolveDesign(std::vector<double>& A, int Nrows, int K, std::span<const double> y,
-                   std::span<double> coef) {
+// Solves the least-squares problems A*coef_c ~ y_c for the nrhs target
+// columns of Y (leading dimension Nrows) with the Nrows x K design matrix A
+// (column-major, leading dimension Nrows; overwritten by its factorisation):
+// coef(1..K, c) at coef[c * K] and the error of approximation of column c in
+// err[c]. Each column gets the bits of a fit of it alone.
+void SolveDesign(std::vector<double>& A, int Nrows, int K, int nrhs, std::span<const double> Y,
+                 std::span<double> coef, std::span<double> err) {
   std::vector<int> columnOrder(K, 0);  // untouched without pivoting
   std::vector<double> reflectorScalars(K);
   std::vector<double> columnNorms(K);
   DLQRRR(Nrows, K, A, Nrows, 0, columnOrder, A, Nrows, reflectorScalars, columnNorms);
-  // IPATH = 110: Q'y (into the scratch vector), the solution and the residual.
-  std::vector<double> residual(Nrows);
-  std::vector<double> scratch(Nrows);
-  DLQRSL(Nrows, K, A, Nrows, reflectorScalars, y, 110, scratch, scratch, coef.first(K), residual,
-         scratch);
-  return RelativeError(residual, y);
+  // What DLQRSL with IPATH = 110 gives: the solution and the residual.
+  std::vector<double> residual(static_cast<std::size_t>(Nrows) * nrhs);
+  DLQRSL(Nrows, K, A, Nrows, reflectorScalars, nrhs, Y, Nrows, coef, residual);
+  for (int c = 0; c < nrhs; ++c) {
+    const std::size_t at = static_cast<std::size_t>(c) * Nrows;
+    err[c] = RelativeError(std::span<const double>(residual).subspan(at, Nrows), Y.subspan(at, Nrows));
+  }
 }
 
-// Stores a row buffer as row r of the column-major Nrows-row matrix A.
-void PutRow(std::span<const double> row, std::vector<double>& A, int Nrows, int r) {
-  for (std::size_t k = 0; k < row.size(); ++k) A[r + k * Nrows] = row[k];
+// Solves A*coef ~ y for one target column; returns the error of approximation.
+double SolveDesign(std::vector<double>& A, int Nrows, int K, std::span<const double> y, std::span<double> coef) {
+  double err = 0.0;
+  SolveDesign(A, Nrows, K, 1, y, coef.first(K), std::span<double>(&err, 1));
+  return err;
+}
+
+// Returns the Nrows x K design matrix of a standard or driven polynomial,
+// column-major: row r holds the terms of termRoutine at sample index r.
+std::vector<double> PolynomialDesign(std::span<const double> X, int D, int Nrows, int K,
+                                     const TermRoutine& termRoutine, int nu) {
+  std::vector<double> A(static_cast<std::size_t>(Nrows) * K);
+  FillMonomialColumns(X, D, Nrows, nu, A, Nrows);
+  if (termRoutine.kind == TermRoutine::Kind::Driven) {
+    const std::size_t monomials = static_cast<std::size_t>(MonomialCount(nu, D));
+    double* cosine = A.data() + monomials * Nrows;
+    double* sine = cosine + Nrows;
+    for (int r = 0; r < Nrows; ++r) {
+      const double angle = static_cast<double>(r + 1) * termRoutine.wdt;
+      cosine[r] = std::cos(angle);
+      sine[r] = std::sin(angle);
+    }
+  }
+  return A;
+}
+
+// Returns the Nrows x (nnum + nden) design matrix of the reduced polynomial:
+// x1 times the powers of x2 to nu, then the powers of x2 to mu, each power the
+// previous one times x2.
+std::vector<double> ReducedDesign(std::span<const double> X, int D, int Nrows, int nnum, int nden) {
+  const std::size_t rows = static_cast<std::size_t>(Nrows);
+  std::vector<double> A(rows * static_cast<std::size_t>(nnum + nden));
+  for (std::size_t r = 0; r < rows; ++r) {
+    A[r] = X[r * D];
+    A[static_cast<std::size_t>(nnum) * rows + r] = 1.0;
+  }
+  for (int part = 0; part < 2; ++part) {
+    const int first = part == 0 ? 0 : nnum;
+    const int count = part == 0 ? nnum : nden;
+    for (int k = 1; k < count; ++k) {
+      const double* previous = A.data() + static_cast<std::size_t>(first + k - 1) * rows;
+      double* column = A.data() + static_cast<std::size_t>(first + k) * rows;
+      for (std::size_t r = 0; r < rows; ++r) column[r] = previous[r] * X[r * D + 1];
+    }
+  }
+  return A;
 }
 
 }  // namespace
@@ -62,16 +111,7 @@ void FitEquation(std::span<const double> X, int D, int Nrows, std::span<const do
                  std::span<double> coef, int K, const TermRoutine& termRoutine, int nu,
                  double& err) {
   CheckMonomialCounts(D, nu);  // once for all rows: the checks do not depend on the row
-  std::vector<double> A(static_cast<std::size_t>(Nrows) * K);
-  std::vector<double> row(K);
-  for (int r = 0; r < Nrows; ++r) {
-    if (termRoutine.kind == TermRoutine::Kind::Driven) {
-      FillDrivenTerms(State(X, D, r), D, nu, r + 1, termRoutine.wdt, row);
-    } else {
-      FillMonomialTerms(State(X, D, r), D, nu, row);
-    }
-    PutRow(row, A, Nrows, r);
-  }
+  std::vector<double> A = PolynomialDesign(X, D, Nrows, K, termRoutine, nu);
   err = SolveDesign(A, Nrows, K, y.first(Nrows), coef);
 }
 
@@ -80,16 +120,16 @@ void FitRational(std::span<const double> X, int D, int Nrows, std::span<const do
   CheckMonomialCounts(D, nu);
   CheckMonomialCounts(D, mu);
   const int K = nnum + nden;
-  std::vector<double> A(static_cast<std::size_t>(Nrows) * K);
-  std::vector<double> row(K);
-  std::vector<double> denominator(nden + 1);
-  for (int r = 0; r < Nrows; ++r) {
-    const auto x = State(X, D, r);
-    FillMonomialTerms(x, D, nu, std::span<double>(row).first(nnum));
-    FillMonomialTerms(x, D, mu, denominator);
-    const double minusY = -y[r];
-    for (int j = 0; j < nden; ++j) row[nnum + j] = minusY * denominator[j + 1];
-    PutRow(row, A, Nrows, r);
+  const std::size_t rows = static_cast<std::size_t>(Nrows);
+  std::vector<double> A(rows * K);
+  FillMonomialColumns(X, D, Nrows, nu, A, Nrows);
+  // Denominator column j: -y times the monomial j + 1 of order mu.
+  std::vector<double> denominator(rows * static_cast<std::size_t>(nden + 1));
+  FillMonomialColumns(X, D, Nrows, mu, denominator, Nrows);
+  for (int j = 0; j < nden; ++j) {
+    const double* u = denominator.data() + static_cast<std::size_t>(j + 1) * rows;
+    double* column = A.data() + static_cast<std::size_t>(nnum + j) * rows;
+    for (std::size_t r = 0; r < rows; ++r) column[r] = -y[r] * u[r];
   }
   err = SolveDesign(A, Nrows, K, y.first(Nrows), coef);
 }
@@ -98,20 +138,8 @@ void FitReduced(std::span<const double> X, int D, int Nrows, std::span<const dou
                 std::span<double> coef, int nnum, int nu, int nden, int mu, double& err) {
   (void)nu;  // nnum = nu + 1 and nden = mu + 1 carry the orders
   (void)mu;
-  const int K = nnum + nden;
-  std::vector<double> A(static_cast<std::size_t>(Nrows) * K);
-  std::vector<double> row(K);
-  for (int r = 0; r < Nrows; ++r) {
-    const auto x = State(X, D, r);
-    double power = x[0];
-    row[0] = power;
-    for (int k = 1; k < nnum; ++k) row[k] = power *= x[1];
-    power = 1.0;
-    row[nnum] = power;
-    for (int k = 1; k < nden; ++k) row[nnum + k] = power *= x[1];
-    PutRow(row, A, Nrows, r);
-  }
-  err = SolveDesign(A, Nrows, K, y.first(Nrows), coef);
+  std::vector<double> A = ReducedDesign(X, D, Nrows, nnum, nden);
+  err = SolveDesign(A, Nrows, nnum + nden, y.first(Nrows), coef);
 }
 
 void ApproximationError(std::span<const double> X, int D, int Nrows, int nfirst,
@@ -203,6 +231,86 @@ void FitModelEquation(ModelEquation& equation, std::span<const double> X, int D,
                  err);
       break;
   }
+}
+
+bool SameDesign(const ModelEquation& a, const ModelEquation& b) {
+  if (a.family != b.family || a.nu != b.nu || a.nterms != b.nterms) return false;
+  switch (a.family) {
+    case ModelFamily::StandardPolynomial: return true;
+    case ModelFamily::DrivenPolynomial: return std::bit_cast<std::uint64_t>(a.wdt) == std::bit_cast<std::uint64_t>(b.wdt);
+    case ModelFamily::Rational: return false;
+    case ModelFamily::ReducedPolynomial: return a.nnum == b.nnum && a.nden == b.nden;
+  }
+  return false;
+}
+
+ModelFitter::ModelFitter(std::span<ModelEquation> equations, std::span<const double> X, int D, int Nrows,
+                         std::span<const double> derivatives)
+    : equations_(equations),
+      X_(X),
+      D_(D),
+      Nrows_(Nrows),
+      derivatives_(derivatives),
+      done_(equations.size(), false),
+      errors_(equations.size(), 0.0) {
+  // The fits are the only users of the level-3 kernels; the efficiency
+  // test's threads never run at the same time.
+  SetLevel3Threads(0);
+}
+
+std::vector<double> ModelFitter::Targets(int i) const {
+  std::vector<double> y(static_cast<std::size_t>(Nrows_));
+  for (std::size_t r = 0; r < y.size(); ++r) {
+    y[r] = derivatives_[static_cast<std::size_t>(i - 1) + r * static_cast<std::size_t>(D_)];
+  }
+  return y;
+}
+
+double ModelFitter::Fit(int i) {
+  const std::size_t at = static_cast<std::size_t>(i - 1);
+  if (done_[at]) return errors_[at];
+  ModelEquation& first = equations_[at];
+  if (first.family == ModelFamily::Rational) {
+    const std::vector<double> y = Targets(i);
+    FitModelEquation(first, X_, D_, Nrows_, y, errors_[at]);
+    done_[at] = true;
+    return errors_[at];
+  }
+
+  std::vector<int> group;  // 1-based equation numbers, in order
+  for (int j = i; j <= static_cast<int>(equations_.size()); ++j) {
+    if (!done_[static_cast<std::size_t>(j - 1)] && SameDesign(first, equations_[static_cast<std::size_t>(j - 1)])) {
+      group.push_back(j);
+    }
+  }
+  const int K = first.nterms;
+  const int nrhs = static_cast<int>(group.size());
+  const std::size_t rows = static_cast<std::size_t>(Nrows_);
+  std::vector<double> Y(rows * nrhs);
+  for (int c = 0; c < nrhs; ++c) {
+    const std::vector<double> y = Targets(group[static_cast<std::size_t>(c)]);
+    std::copy(y.begin(), y.end(), Y.begin() + static_cast<std::ptrdiff_t>(c * rows));
+  }
+  std::vector<double> A;
+  if (first.family == ModelFamily::ReducedPolynomial) {
+    A = ReducedDesign(X_, D_, Nrows_, first.nnum, first.nden);
+  } else {
+    CheckMonomialCounts(D_, first.nu);
+    const TermRoutine routine =
+        first.family == ModelFamily::DrivenPolynomial ? DrivenRoutine(first.wdt) : MonomialRoutine();
+    A = PolynomialDesign(X_, D_, Nrows_, K, routine, first.nu);
+  }
+  std::vector<double> coef(static_cast<std::size_t>(K) * nrhs);
+  std::vector<double> err(static_cast<std::size_t>(nrhs));
+  SolveDesign(A, Nrows_, K, nrhs, Y, coef, err);
+  for (int c = 0; c < nrhs; ++c) {
+    const std::size_t e = static_cast<std::size_t>(group[static_cast<std::size_t>(c)] - 1);
+    const auto from = coef.begin() + static_cast<std::ptrdiff_t>(c * K);
+    equations_[e].coef.assign(from, from + K);
+    errors_[e] = err[static_cast<std::size_t>(c)];
+    done_[e] = true;
+  }
+  return errors_[at];
 }
 
 }  // namespace odefit

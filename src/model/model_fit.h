@@ -17,6 +17,7 @@
 // K <= kMaxCoefficients.
 
 #include <span>
+#include <vector>
 
 #include "model/model_table.h"
 
@@ -73,5 +74,39 @@ void ApproximationError(std::span<const double> X, int D, int Nrows, int nfirst,
 // the same rows (nfirst = 1).
 void FitModelEquation(ModelEquation& equation, std::span<const double> X, int D, int Nrows,
                       std::span<const double> y, double& err);
+
+// Whether two equations have the same design matrix on the same rows:
+// families 1, 2 and 4 with the same family and orders, and for family 2 the
+// same driving angle (a rational design holds its own targets).
+bool SameDesign(const ModelEquation& a, const ModelEquation& b);
+
+// Fits the equations of one model selection in their order, factoring each
+// distinct design matrix once: when the first equation of a group of equal
+// designs (SameDesign) is fitted, the whole group is solved from one
+// factorisation. Every equation gets the bits FitModelEquation gives it
+// alone, and a singular design is reported when the first equation of its
+// group is fitted, as fitting one by one would.
+class ModelFitter {
+ public:
+  // X: the D x Nrows states; derivatives: D x Nrows targets, row i for
+  // equation i (both column-major, leading dimension D). All four must
+  // outlive the fitter; families, orders and counts are set.
+  ModelFitter(std::span<ModelEquation> equations, std::span<const double> X, int D, int Nrows,
+              std::span<const double> derivatives);
+
+  // Fits equation i (1-based) and returns its error to report.
+  double Fit(int i);
+
+ private:
+  std::vector<double> Targets(int i) const;
+
+  std::span<ModelEquation> equations_;
+  std::span<const double> X_;
+  int D_;
+  int Nrows_;
+  std::span<const double> derivatives_;
+  std::vector<bool> done_;
+  std::vector<double> errors_;
+};
 
 }  // namespace odefit

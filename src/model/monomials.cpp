@@ -1,8 +1,10 @@
 #include "model/monomials.h"
 
+#include <algorithm>
 #include <cmath>
 #include <cstddef>
 #include <limits>
+#include <vector>
 
 #include "numerics/error_stack.h"
 
@@ -101,6 +103,8 @@ long long TermCount(int n, int D) {
   return Binomial(n, D);
 }
 
+int MonomialCount(int n, int D) { return static_cast<int>(Binomial(n, D)); }
+
 IndexTupleCursor::IndexTupleCursor(int D, int f) : D_(D) {
   for (int k = 1; k <= f; ++k) index_[k] = 1;
 }
@@ -142,15 +146,87 @@ void CheckMonomialCounts(int D, int nu) {
   }
 }
 
-int FillMonomialTerms(std::span<const double> x, int D, int nu, std::span<double> T) {
-  T[0] = 1.0;
-  long long start = 1;
-  for (int f = 1; f <= nu; ++f) {
-    const long long end = Binomial(f, D);
-    FillBlock(x, D, f, T.subspan(static_cast<std::size_t>(start), static_cast<std::size_t>(end - start)));
-    start = end;
+// Term k of degree f >= 1 is 1.0 * x(i_1) * ... * x(i_f), multiplied left to
+// right, so it is exactly its parent (i_1, ..., i_(f-1)) times x(i_f). The
+// children of a parent are the tuples that append i_f = i_(f-1)..D; parents
+// are listed in order, so their children come out in lexicographic order.
+// `last` holds i_f - 1 of every term (the constant's children start at x1).
+int FillMonomialTerms(std::span<const double> x, int D, int nu, std::span<double> T, std::span<int> counts) {
+  constexpr std::size_t kStackTerms = 1024;
+  std::array<unsigned char, kStackTerms> onStack;
+  std::vector<unsigned char> onHeap;
+  unsigned char* last = onStack.data();
+  if (T.size() > kStackTerms) {
+    onHeap.resize(T.size());
+    last = onHeap.data();
   }
-  return static_cast<int>(start);
+  double* t = T.data();
+  const double* xv = x.data();
+  t[0] = 1.0;
+  last[0] = 0;
+  if (!counts.empty()) counts[0] = 1;
+  int begin = 0, end = 1, pos = 1;
+  for (int f = 1; f <= nu; ++f) {
+    for (int q = begin; q < end; ++q) {
+      const double parent = t[q];
+      for (int j = last[q]; j < D; ++j, ++pos) {
+        t[pos] = parent * xv[j];
+        last[pos] = static_cast<unsigned char>(j);
+      }
+    }
+    begin = end;
+    end = pos;
+    if (!counts.empty()) counts[static_cast<std::size_t>(f)] = pos;
+  }
+  return pos;
+}
+
+int FillMonomialTerms(std::span<const double> x, int D, int nu, std::span<double> T) {
+  return FillMonomialTerms(x, D, nu, T, {});
+}
+
+MonomialRecurrence MonomialProducts(int D, int nu) {
+  MonomialRecurrence r;
+  const std::size_t count = static_cast<std::size_t>(Binomial(nu, D));
+  r.parent.assign(count, 0);
+  r.variable.assign(count, 0);
+  int begin = 0, end = 1, pos = 1;
+  for (int f = 1; f <= nu; ++f) {
+    for (int q = begin; q < end; ++q) {
+      for (int j = q == 0 ? 0 : r.variable[q]; j < D; ++j, ++pos) {
+        r.parent[pos] = q;
+        r.variable[pos] = j;
+      }
+    }
+    begin = end;
+    end = pos;
+  }
+  return r;
+}
+
+void FillMonomialColumns(std::span<const double> X, int D, int Nrows, int nu, std::span<double> A, int LDA) {
+  const MonomialRecurrence r = MonomialProducts(D, nu);
+  const std::size_t count = r.parent.size();
+  const std::size_t ld = static_cast<std::size_t>(LDA);
+  // A block of rows at a time, so the parent columns are still in cache.
+  constexpr int kChunk = 256;
+  std::vector<double> x(static_cast<std::size_t>(D) * kChunk);
+  for (int r0 = 0; r0 < Nrows; r0 += kChunk) {
+    const int len = std::min(kChunk, Nrows - r0);
+    for (int i = 0; i < len; ++i) {
+      for (int j = 0; j < D; ++j) {
+        x[static_cast<std::size_t>(j) * kChunk + i] = X[static_cast<std::size_t>(r0 + i) * D + j];
+      }
+    }
+    double* base = A.data() + r0;
+    std::fill(base, base + len, 1.0);
+    for (std::size_t k = 1; k < count; ++k) {
+      const double* parent = base + static_cast<std::size_t>(r.parent[k]) * ld;
+      const double* xj = x.data() + static_cast<std::size_t>(r.variable[k]) * kChunk;
+      double* column = base + k * ld;
+      for (int i = 0; i < len; ++i) column[i] = parent[i] * xj[i];
+    }
+  }
 }
 
 int FillDrivenTerms(std::span<const double> x, int D, int nu, int n, double wdt,

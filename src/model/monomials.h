@@ -11,6 +11,7 @@
 
 #include <array>
 #include <span>
+#include <vector>
 
 namespace odefit {
 
@@ -28,6 +29,9 @@ float FAC(int N);
 // Exact integer arithmetic, after checking the factorial arguments n + D, D
 // and n with FAC (in this order); 0 without any check when n < 0.
 long long TermCount(int n, int D);
+
+// Returns C(n + D, D) like TermCount, without FAC checks (0 when n < 0).
+int MonomialCount(int n, int D);
 
 // Cursor over the non-decreasing index tuples (i_1, ..., i_f), 1 <= i_k <= D,
 // of one degree block; starts at (1, ..., 1).
@@ -70,7 +74,30 @@ void DrivenTerms(std::span<const double> x, int D, int nu, int n, double wdt,
 void CheckMonomialCounts(int D, int nu);
 
 // Fills T as MonomialTerms does, without FAC checks; returns the count written.
+// Each term is formed as its parent term (the tuple without its last index)
+// times one variable, which is the same product, so the values are the same
+// bits as MonomialTerms'; lower orders' terms are a prefix of higher orders'.
 int FillMonomialTerms(std::span<const double> x, int D, int nu, std::span<double> T);
+
+// Fills T as above and counts(0..nu) with the number of terms up to each order.
+int FillMonomialTerms(std::span<const double> x, int D, int nu, std::span<double> T, std::span<int> counts);
+
+// How every monomial up to order nu is formed from an earlier one: term k
+// (0-based, k >= 1) is term parent[k] times x(variable[k] + 1); entry 0 is
+// the constant.
+struct MonomialRecurrence {
+  std::vector<int> parent;
+  std::vector<int> variable;
+};
+
+// Returns the recurrence of the TermCount(nu, D) monomials, without FAC checks.
+MonomialRecurrence MonomialProducts(int D, int nu);
+
+// Fills columns 1..TermCount(nu, D) of the column-major matrix A (leading
+// dimension LDA >= Nrows) with the monomials of the Nrows states X (D x
+// Nrows, column-major, leading dimension D): row r holds FillMonomialTerms of
+// state r, bit for bit. No FAC checks.
+void FillMonomialColumns(std::span<const double> X, int D, int Nrows, int nu, std::span<double> A, int LDA);
 
 // Fills T as DrivenTerms does, without FAC checks; returns the count written.
 int FillDrivenTerms(std::span<const double> x, int D, int nu, int n, double wdt,

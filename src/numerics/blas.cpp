@@ -3,6 +3,9 @@
 #include <algorithm>
 #include <cmath>
 #include <cstddef>
+#include <thread>
+
+#include <cblas.h>
 
 #include "numerics/error_stack.h"
 
@@ -261,6 +264,11 @@ void DGER(int M, int N, double ALPHA, const double* X, int INCX, const double* Y
     }
   }
   E1POP("DGER ");
+}
+
+void SetLevel3Threads(int threads) {
+  if (threads <= 0) threads = static_cast<int>(std::max(1u, std::thread::hardware_concurrency()));
+  openblas_set_num_threads(threads);
 }
 
 }  // namespace odefit

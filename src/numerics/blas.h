@@ -59,4 +59,8 @@ void DGEMV(std::string_view TRANS, int M, int N, double ALPHA, const double* A, 
 void DGER(int M, int N, double ALPHA, const double* X, int INCX, const double* Y, int INCY,
           double* A, int LDA);
 
+// Sets how many threads the level-3 kernels (the blocked factorisation's
+// block updates) may use; 0 means one per hardware thread.
+void SetLevel3Threads(int threads);
+
 }  // namespace odefit

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <array>
+#include <atomic>
 #include <cctype>
 #include <cstdlib>
 #include <iostream>
@@ -47,7 +48,6 @@ struct ErrorState {
   std::size_t parameterChars = 0;  // characters the list takes, within kParameterCapacity
   std::array<bool, kMaxType + 1> immediateMark{};
   std::array<int, 4> channels = {0, 5, 6, 6};
-  std::ostream* out = &std::cerr;
 
   ErrorState() { Reset(); }
 
@@ -81,10 +81,20 @@ struct ErrorState {
   }
 };
 
+// Each thread has its own stack: the efficiency test computes its pieces on
+// worker threads, each with its own nested routines and pending message.
 ErrorState& State() {
-  static ErrorState state;
+  thread_local ErrorState state;
   return state;
 }
+
+// The stream chosen by SetErrorOutput is one for the process; a front end may
+// choose it from another thread than the one computing.
+std::atomic<std::ostream*> processOutput{&std::cerr};
+// A thread's own stream while a ThreadErrorOutput is alive on it.
+thread_local std::ostream* threadOutput = nullptr;
+
+std::ostream& Out() { return threadOutput ? *threadOutput : *processOutput.load(); }
 
 bool Printed(int type) { return type < 1 || type > kMaxType || kPrinted[type]; }
 bool Stops(int type) { return type >= 1 && type <= kMaxType && kStops[type]; }
@@ -93,7 +103,7 @@ const char* TypeWord(int type) {
 }
 
 [[noreturn]] void StopRun() {
-  State().out->flush();
+  Out().flush();
   throw RunStopped();
 }
 
@@ -171,7 +181,7 @@ void PrintErrorMessage() {
   ErrorState& s = State();
   if (s.pending.empty()) return;
   const Level& level = s.levels[s.current];
-  std::ostream& out = *s.out;
+  std::ostream& out = Out();
 
   std::string header(1, ' ');
   header += std::to_string(level.code);
@@ -379,7 +389,7 @@ void UMACH(int n, int& channel) {
   ErrorState& s = State();
   const long long magnitude = std::llabs(static_cast<long long>(n));
   if (magnitude < 1 || magnitude > 3) {
-    *s.out << "\n *** TERMINAL ERROR 5 from UMACH.  The absolute\n"
+    Out() << "\n *** TERMINAL ERROR 5 from UMACH.  The absolute\n"
            << " ***          value of the index variable must be\n"
            << " ***          1, 2, or 3.  IABS(N) = " << fixed::FormatI(magnitude, 6) << ".\n\n";
     StopRun();
@@ -395,7 +405,7 @@ int IMACH(int n) {
   static constexpr std::array<int, 13> kConstants = {0,  32, 4,    2,  31, 2147483647, 2,
                                                      24, -125, 128, 53, -1021, 1024};
   if (n < 1 || n > 12) {
-    *State().out << "\n *** TERMINAL ERROR 5 from IMACH.  The argument\n"
+    Out() << "\n *** TERMINAL ERROR 5 from IMACH.  The argument\n"
                  << " ***          must be between 1 and 12 inclusive.\n"
                  << " ***          N = " << fixed::FormatI(n, 6) << ".\n\n";
     StopRun();
@@ -403,7 +413,50 @@ int IMACH(int n) {
   return kConstants[n];
 }
 
-void SetErrorOutput(std::ostream& out) { State().out = &out; }
+void SetErrorOutput(std::ostream& out) { processOutput.store(&out); }
+
+std::ostream& ErrorOutput() { return Out(); }
+
+ThreadErrorOutput::ThreadErrorOutput(std::ostream& out) : previous_(threadOutput) { threadOutput = &out; }
+
+ThreadErrorOutput::~ThreadErrorOutput() { threadOutput = previous_; }
+
+struct ErrorStackCopy::Saved {
+  ErrorState state;
+};
+
+ErrorStackCopy::ErrorStackCopy() : saved_(std::make_unique<Saved>()) {}
+ErrorStackCopy::ErrorStackCopy(const ErrorStackCopy& other) : saved_(std::make_unique<Saved>(*other.saved_)) {}
+ErrorStackCopy& ErrorStackCopy::operator=(const ErrorStackCopy& other) {
+  *saved_ = *other.saved_;
+  return *this;
+}
+ErrorStackCopy::~ErrorStackCopy() = default;
+
+bool ErrorStackCopy::SameVisibleState(const ErrorStackCopy& other) const {
+  const ErrorState& a = saved_->state;
+  const ErrorState& b = other.saved_->state;
+  if (a.current != b.current || a.pending != b.pending || a.parameters.size() != b.parameters.size() ||
+      a.parameterChars != b.parameterChars ||
+      a.immediateMark != b.immediateMark || a.channels != b.channels) {
+    return false;
+  }
+  for (int l = 1; l <= kMaxLevels; ++l) {
+    const Level& x = a.levels[l];
+    const Level& y = b.levels[l];
+    if (x.userCallable != y.userCallable) return false;
+    if (l <= a.current && (x.name != y.name || x.type != y.type || x.code != y.code)) return false;
+  }
+  return true;
+}
+
+ErrorStackCopy SaveErrorStack() {
+  ErrorStackCopy copy;
+  copy.saved_->state = State();
+  return copy;
+}
+
+void RestoreErrorStack(const ErrorStackCopy& copy) { State() = copy.saved_->state; }
 
 void ResetErrorStack() { State().Reset(); }
 

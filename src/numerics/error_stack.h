@@ -12,9 +12,12 @@
 //
 // "The run stops" throws RunStopped. Nothing in the core catches it: the front
 // end does, after which it keeps what the report already holds and exits with
-// a non-zero status. The stack state is process-wide (one computing thread).
+// a non-zero status. Each thread has its own stack; the stream the messages
+// go to is chosen once for the process (SetErrorOutput), and a thread may
+// divert its own messages for a while (ThreadErrorOutput).
 
 #include <iosfwd>
+#include <memory>
 #include <stdexcept>
 #include <string_view>
 
@@ -55,11 +58,54 @@ void UMACH(int n, int& channel);
 // Returns integer machine constant n (1 to 12).
 int IMACH(int n);
 
-// Directs every error message to `out` (standard error unless changed).
+// Directs every error message to `out` (standard error unless changed), for
+// every thread; may be called from any thread.
 void SetErrorOutput(std::ostream& out);
 
-// Returns the stack to its state at process start (for tests and for a new
-// run after a stop); keeps the output stream.
+// Returns the stream the calling thread's messages go to now.
+std::ostream& ErrorOutput();
+
+// Diverts the calling thread's messages to `out` while alive (nests; the
+// previous choice comes back on destruction). Other threads are unaffected.
+class ThreadErrorOutput {
+ public:
+  explicit ThreadErrorOutput(std::ostream& out);
+  ~ThreadErrorOutput();
+  ThreadErrorOutput(const ThreadErrorOutput&) = delete;
+  ThreadErrorOutput& operator=(const ThreadErrorOutput&) = delete;
+
+ private:
+  std::ostream* previous_;
+};
+
+// A copy of one thread's stack (levels, flags, pending message, parameters).
+class ErrorStackCopy {
+ public:
+  ErrorStackCopy();
+  ErrorStackCopy(const ErrorStackCopy& other);
+  ErrorStackCopy& operator=(const ErrorStackCopy& other);
+  ~ErrorStackCopy();
+
+  // Whether both copies would print and decide alike: the same current
+  // level, the same names, types and codes up to it, the same flags on every
+  // level, and the same pending message, parameters and marks.
+  bool SameVisibleState(const ErrorStackCopy& other) const;
+
+ private:
+  struct Saved;
+  std::unique_ptr<Saved> saved_;
+  friend ErrorStackCopy SaveErrorStack();
+  friend void RestoreErrorStack(const ErrorStackCopy& copy);
+};
+
+// Returns a copy of the calling thread's stack.
+ErrorStackCopy SaveErrorStack();
+// Makes the calling thread's stack equal to `copy` (a worker thread starts a
+// task from its caller's stack this way).
+void RestoreErrorStack(const ErrorStackCopy& copy);
+
+// Returns the calling thread's stack to its state at process start (for tests
+// and for a new run after a stop); keeps the output stream.
 void ResetErrorStack();
 
 // The current level number (1 when no numerical routine runs).

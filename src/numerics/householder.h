@@ -26,7 +26,14 @@ void DLQRRR(int NRA, int NCA, std::span<const double> A, int LDA, int PivotReque
             std::span<int> ColumnOrder, std::span<double> QR, int LDQR,
             std::span<double> ReflectorScalars, std::span<double> ColumnNorms);
 
-// The factorisation proper, called only by DLQRRR; `work` has 2*NCA - 1
+// Whether DLQRRR factors an unpivoted NRA x NCA matrix by panels: the panels
+// are factored as dL2RRR does, the rest of the matrix is updated per panel by
+// level-3 operations (same results to about 1e-12 relative on
+// well-conditioned matrices, not the same bits). Only for large matrices of
+// at least 64 columns, so small fits keep the unblocked arithmetic.
+bool BlockedFactorisationPays(int NRA, int NCA);
+
+// The factorisation proper (the unblocked reference), called by DLQRRR; `work` has 2*NCA - 1
 // places when pivoting, NCA - 1 otherwise.
 void dL2RRR(int NRA, int NCA, std::span<const double> A, int LDA, int PivotRequest,
             std::span<int> ColumnOrder, std::span<double> QR, int LDQR,
@@ -42,5 +49,16 @@ void DLQRSL(int NRA, int KBASIS, std::span<const double> QR, int LDQR,
             std::span<const double> ReflectorScalars, std::span<const double> Y, int IPATH,
             std::span<double> QTimesY, std::span<double> QTransposeY, std::span<double> Solution,
             std::span<double> Residual, std::span<double> FittedValues);
+
+// Computes for each of the NRHS right-hand sides Y(1..NRA, c), leading
+// dimension LDY, what DLQRSL with IPATH = 110 computes, with the same
+// rounding: Solution(1..KBASIS, c) (leading dimension KBASIS) and
+// Residual(1..NRA, c) (leading dimension LDY). Each reflector is read once
+// for all columns. Misuse and an exactly singular R are reported as DLQRSL
+// reports them, once, under its name (NRA = 1 and KBASIS <= NRA are the
+// meaningful uses).
+void DLQRSL(int NRA, int KBASIS, std::span<const double> QR, int LDQR,
+            std::span<const double> ReflectorScalars, int NRHS, std::span<const double> Y, int LDY,
+            std::span<double> Solution, std::span<double> Residual);
 
 }  // namespace odefit

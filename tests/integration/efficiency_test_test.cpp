@@ -2,9 +2,12 @@
 
 #include <gtest/gtest.h>
 
+#include <bit>
 #include <cmath>
+#include <cstdint>
 #include <iostream>
 #include <sstream>
+#include <string>
 #include <utility>
 #include <vector>
 
@@ -124,6 +127,93 @@ TEST(ModelOrbitRun, ShortestPieceDrawsItsPointsAtTheRightEdges) {
   EXPECT_EQ(points[0], std::make_pair(35 + static_cast<int>(200 * (0.1 / 1.2)), y0));
   EXPECT_EQ(points[1], std::make_pair(35 + static_cast<int>(200 * (1.1 / 1.2)), y0));
   EXPECT_EQ(points[2], std::make_pair(475, 175 - static_cast<int>(150 * (1.1 / 1.2))));
+}
+
+// --- The pieces on several threads -------------------------------------------------------------
+
+struct Printed {
+  Result result;
+  std::string messages;
+  int levelAfter = 0;
+};
+
+// Runs the test with `threads` threads, its messages caught.
+Printed RunWithThreads(const std::vector<double>& series, TestRunSettings run, ModelFunction F, int threads) {
+  std::ostringstream errors;
+  ResetErrorStack();
+  SetErrorOutput(errors);
+  run.threads = threads;
+  Printed p;
+  p.result = RunPieces(series, run, F);
+  SetErrorOutput(std::cerr);
+  p.messages = errors.str();
+  p.levelAfter = ErrorStackLevel();
+  return p;
+}
+
+void ExpectSameAsOneThread(const std::vector<double>& series, const TestRunSettings& run, ModelFunction F) {
+  const Printed serial = RunWithThreads(series, run, F, 1);
+  for (int threads : {2, 3}) {
+    const Printed parallel = RunWithThreads(series, run, F, threads);
+    ASSERT_EQ(parallel.result.error.size(), serial.result.error.size());
+    for (std::size_t q = 0; q < serial.result.error.size(); ++q) {
+      ASSERT_EQ(std::bit_cast<std::uint64_t>(parallel.result.error[q]), std::bit_cast<std::uint64_t>(serial.result.error[q]))
+          << "method " << run.method << ", threads " << threads << ", place " << q;
+    }
+    EXPECT_EQ(parallel.result.time, serial.result.time);
+    EXPECT_EQ(parallel.result.infinite, serial.result.infinite);
+    EXPECT_EQ(parallel.messages, serial.messages);
+    EXPECT_EQ(parallel.levelAfter, serial.levelAfter);
+  }
+}
+
+TEST(EfficiencyTestThreads, ParallelPiecesGiveTheNumbersOfOneThreadBitForBit) {
+  // A damped oscillator with a cubic term, the series a sampled orbit of a slightly different one.
+  const int D = 2, Ltest = 30, Ktest = 40, Stest = 3;
+  const double dt = 0.1;
+  std::vector<double> series;
+  for (int n = 0; n < (Ktest - 1) * Stest + Ltest + 1; ++n) {
+    series.push_back(std::exp(-0.01 * n) * std::cos(0.3 * n));
+    series.push_back(std::exp(-0.01 * n) * std::sin(0.31 * n));
+  }
+  auto model = [](int, double, std::span<const double> Y, std::span<double> DY) {
+    DY[0] = -0.1 * Y[0] - 3.0 * Y[1] + 0.2 * Y[0] * Y[0] * Y[0];
+    DY[1] = 3.0 * Y[0] - 0.1 * Y[1];
+  };
+  for (int method : {1, 2, 3}) ExpectSameAsOneThread(series, Settings(D, Ltest, Ktest, Stest, method, dt), model);
+}
+
+TEST(EfficiencyTestThreads, FailingSolverPiecesPrintTheirMessagesInPieceOrder) {
+  // y' = y^2: pieces starting at +1 blow up within the piece and the solver fails, pieces at -1 decay.
+  const int Ltest = 4, Ktest = 150, Stest = 5;
+  std::vector<double> series((Ktest - 1) * Stest + Ltest + 1, 0.5);
+  for (int k = 0; k < Ktest; ++k) series[k * Stest] = (k % 3 == 1) ? 1.0 : -1.0;
+  auto blowUp = [](int, double, std::span<const double> Y, std::span<double> DY) { DY[0] = Y[0] * Y[0]; };
+  const TestRunSettings run = Settings(1, Ltest, Ktest, Stest, 3, 0.45);
+  ExpectSameAsOneThread(series, run, blowUp);
+  const Printed serial = RunWithThreads(series, run, blowUp, 1);
+  EXPECT_EQ(serial.result.infinite, Ktest / 3);
+  EXPECT_NE(serial.messages.find("from DIVPRK"), std::string::npos);
+  EXPECT_EQ(serial.levelAfter, 1);
+}
+
+TEST(EfficiencyTestThreads, MessagesGoToTheStreamOfTheCallingThread) {
+  const int Ltest = 4, Ktest = 150, Stest = 5;
+  std::vector<double> series((Ktest - 1) * Stest + Ltest + 1, 0.5);
+  series[0] = 1.0;
+  auto blowUp = [](int, double, std::span<const double> Y, std::span<double> DY) { DY[0] = Y[0] * Y[0]; };
+  TestRunSettings run = Settings(1, Ltest, Ktest, Stest, 3, 0.45);
+  run.threads = 2;
+  std::ostringstream process, own;
+  ResetErrorStack();
+  SetErrorOutput(process);
+  {
+    ThreadErrorOutput divert(own);
+    RunPieces(series, run, blowUp);
+  }
+  SetErrorOutput(std::cerr);
+  EXPECT_EQ(process.str(), "");
+  EXPECT_NE(own.str().find("from DIVPRK"), std::string::npos);
 }
 
 }  // namespace

@@ -2,11 +2,13 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cmath>
 #include <vector>
 
 #include "model/model_fit.h"
 #include "model/model_table.h"
+#include "model/monomials.h"
 
 namespace odefit {
 namespace {
@@ -91,6 +93,74 @@ TEST(ModelRhs, ReducedPolynomialUsesTheFirstTwoComponents) {
                  Equation(ModelFamily::ReducedPolynomial, 1, 2, {1.0, 2.0, 3.0, 4.0, 5.0})});
   // Second: x1 (1 + 2 x2) + 3 + 4 x2 + 5 x2^2 at (2, 3).
   EXPECT_EQ(Rhs(0.0, {2.0, 3.0}), (std::vector<double>{3.0 * 2.0 + 2.0, 2.0 * 7.0 + 3.0 + 12.0 + 45.0}));
+}
+
+// Evaluates equation i the way each equation was evaluated on its own: its
+// terms from scratch (MonomialTerms, DrivenTerms), summed in term order.
+double FromScratch(const ModelEquation& eq, double T, double dt, const std::vector<double>& Y) {
+  const int N = static_cast<int>(Y.size());
+  std::vector<double> terms(static_cast<std::size_t>(TermCount(std::max(eq.nu, eq.mu), N)) + 2);
+  double sum = 0.0;
+  switch (eq.family) {
+    case ModelFamily::StandardPolynomial:
+      MonomialTerms(Y, N, eq.nu, terms);
+      for (int k = 0; k < eq.nterms; ++k) sum += eq.coef[k] * terms[k];
+      return sum;
+    case ModelFamily::DrivenPolynomial:
+      DrivenTerms(Y, N, eq.nu, static_cast<int>(std::round(T / dt)), eq.wdt, terms);
+      for (int k = 0; k < eq.nterms; ++k) sum += eq.coef[k] * terms[k];
+      return sum;
+    case ModelFamily::Rational: {
+      MonomialTerms(Y, N, eq.nu, terms);
+      double p = 0.0;
+      for (int k = 0; k < eq.nnum; ++k) p += eq.coef[k] * terms[k];
+      MonomialTerms(Y, N, eq.mu, terms);
+      double q = 0.0;
+      for (int j = 0; j < eq.nden; ++j) q += eq.coef[eq.nnum + j] * terms[j + 1];
+      return p / (1.0 + q);
+    }
+    case ModelFamily::ReducedPolynomial: break;
+  }
+  return 0.0;
+}
+
+TEST(ModelRhs, SharedTermsGiveEachEquationTheBitsOfItsOwnTerms) {
+  // Orders 5, 2 (driven), 3 over 4 (rational) and 0 in three variables: one term list up to order 5.
+  const double dt = 0.05;
+  std::vector<ModelEquation> model;
+  auto coefficients = [](int count, int seed) {
+    std::vector<double> c(static_cast<std::size_t>(count));
+    for (int k = 0; k < count; ++k) c[k] = std::sin(0.7 * k + seed) / (1.0 + k);
+    return c;
+  };
+  model.push_back(Equation(ModelFamily::StandardPolynomial, 5, 0, coefficients(56, 1)));
+  ModelEquation driven = Equation(ModelFamily::DrivenPolynomial, 2, 0, coefficients(12, 2));
+  driven.wdt = 2 * M_PI / 37;
+  model.push_back(driven);
+  ModelEquation rational = Rational(20, 34, coefficients(54, 3));
+  rational.nu = 3;
+  rational.mu = 4;
+  model.push_back(rational);
+  SetModel(dt, model);
+  for (const std::vector<double>& Y : {std::vector<double>{0.3, -1.7, 2.9}, std::vector<double>{-11.0, 0.01, 5.5}}) {
+    const std::vector<double> dy = Rhs(3.3, Y);
+    for (int i = 0; i < 3; ++i) EXPECT_EQ(dy[i], FromScratch(model[i], 3.3, dt, Y)) << i;
+  }
+  // Five equations in five variables: standard polynomials of order 2 (summed together), 3 and a
+  // driven one between them.
+  std::vector<ModelEquation> five = {Equation(ModelFamily::StandardPolynomial, 2, 0, coefficients(21, 4)),
+                                     Equation(ModelFamily::StandardPolynomial, 3, 0, coefficients(56, 5)),
+                                     Equation(ModelFamily::StandardPolynomial, 2, 0, coefficients(21, 6)),
+                                     Equation(ModelFamily::DrivenPolynomial, 2, 0, coefficients(23, 7)),
+                                     Equation(ModelFamily::StandardPolynomial, 2, 0, coefficients(21, 8))};
+  five[3].wdt = 0.1;
+  SetModel(dt, five);
+  const std::vector<double> Y5 = {0.9, -0.4, 1.6, -2.2, 0.05};
+  const std::vector<double> dy5 = Rhs(1.0, Y5);
+  for (int i = 0; i < 5; ++i) EXPECT_EQ(dy5[i], FromScratch(five[i], 1.0, dt, Y5)) << i;
+  // Order 0 alone: the constant term.
+  SetModel(dt, {Equation(ModelFamily::StandardPolynomial, 0, 0, {2.5}), Equation(ModelFamily::ReducedPolynomial, 0, 0, {1.0, 1.0})});
+  EXPECT_EQ(Rhs(0.0, {4.0, 9.0}), (std::vector<double>{2.5, 5.0}));
 }
 
 }  // namespace

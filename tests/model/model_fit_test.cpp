@@ -3,6 +3,8 @@
 #include <gtest/gtest.h>
 
 #include <array>
+#include <bit>
+#include <cstdint>
 #include <cmath>
 #include <iostream>
 #include <numbers>
@@ -13,6 +15,7 @@
 #include "derivatives/differentiation.h"
 #include "model/monomials.h"
 #include "numerics/error_stack.h"
+#include "numerics/householder.h"
 
 namespace odefit {
 namespace {
@@ -306,6 +309,126 @@ TEST_F(ModelFitTest, OrderTwoFitOfALorenzSeriesRecoversItsParameters) {
   expectWithin(coef[1][2], -1.0, 0.10);
   expectWithin(coef[1][6], -1.0, 0.10);  // x*z
   expectWithin(coef[2][5], 1.0, 0.10);   // x*y
+}
+
+// --- Design matrices by columns, shared factorisations ------------------------------------------
+
+// Fits y by a design matrix built row by row from the term routines (every
+// term from scratch), with the same factorisation and solve as the fits.
+std::vector<double> FitFromRows(const std::vector<double>& X, int D, int n, const std::vector<double>& y, int K,
+                                bool driven, double wdt, int nu) {
+  std::vector<double> A(static_cast<std::size_t>(n) * K), row(K);
+  for (int r = 0; r < n; ++r) {
+    const auto x = std::span<const double>(X).subspan(static_cast<std::size_t>(r) * D, D);
+    if (driven) {
+      DrivenTerms(x, D, nu, r + 1, wdt, row);
+    } else {
+      MonomialTerms(x, D, nu, row);
+    }
+    for (int k = 0; k < K; ++k) A[r + static_cast<std::size_t>(k) * n] = row[k];
+  }
+  std::vector<int> order(K, 0);
+  std::vector<double> scalars(K), norms(K), coef(K), residual(n), scratch(n);
+  DLQRRR(n, K, A, n, 0, order, A, n, scalars, norms);
+  DLQRSL(n, K, A, n, scalars, y, 110, scratch, scratch, coef, residual, scratch);
+  return coef;
+}
+
+TEST_F(ModelFitTest, DesignColumnsFromParentTermsGiveTheCoefficientsOfFromScratchRows) {
+  const int D = 3, n = 500;
+  const std::vector<double> X = RandomStates(D, n, 31, -1.5, 1.5);
+  const std::vector<double> y = RandomStates(1, n, 32);
+  for (const bool driven : {false, true}) {
+    const int nu = 4, K = 35 + (driven ? 2 : 0);
+    const double wdt = 0.3;
+    std::vector<double> coef(K);
+    double err = 0.0;
+    FitEquation(X, D, n, y, coef, K, driven ? DrivenRoutine(wdt) : MonomialRoutine(), nu, err);
+    EXPECT_EQ(coef, FitFromRows(X, D, n, y, K, driven, wdt, nu)) << driven;
+  }
+}
+
+// Fits `equation` alone by its family from row i of the D x n derivatives.
+double FitAlone(ModelEquation& equation, const std::vector<double>& X, int D, int n,
+                const std::vector<double>& derivatives, int i) {
+  std::vector<double> y(n);
+  for (int r = 0; r < n; ++r) y[r] = derivatives[static_cast<std::size_t>(r) * D + (i - 1)];
+  double err = 0.0;
+  FitModelEquation(equation, X, D, n, y, err);
+  return err;
+}
+
+// Fits the model with the ModelFitter and every equation alone; expects the same bits.
+void ExpectSharedFitsMatchSingleFits(const std::vector<ModelEquation>& model, const std::vector<double>& X, int n,
+                                     const std::vector<double>& derivatives) {
+  const int D = static_cast<int>(model.size());
+  std::vector<ModelEquation> shared = model;
+  ModelFitter fitter(shared, X, D, n, derivatives);
+  for (int i = 1; i <= D; ++i) {
+    const double err = fitter.Fit(i);
+    ModelEquation alone = model[i - 1];
+    const double expected = FitAlone(alone, X, D, n, derivatives, i);
+    EXPECT_EQ(shared[i - 1].coef, alone.coef) << "equation " << i;
+    EXPECT_EQ(std::bit_cast<std::uint64_t>(err), std::bit_cast<std::uint64_t>(expected)) << "equation " << i;
+  }
+}
+
+TEST_F(ModelFitTest, SharedFactorisationsGiveEveryEquationTheBitsOfItsOwnFit) {
+  const int D = 6, n = 300;
+  const double angle = 2.0 * std::numbers::pi / 25.0;
+  // Two standard, three driven (two at one angle), one rational between them.
+  const std::vector<ModelEquation> model = {
+      Equation(ModelFamily::StandardPolynomial, 2, 0, 28),
+      Equation(ModelFamily::DrivenPolynomial, 1, 0, 9, 0, 0, angle),
+      Equation(ModelFamily::Rational, 1, 1, 13, 7, 6),
+      Equation(ModelFamily::StandardPolynomial, 2, 0, 28),
+      Equation(ModelFamily::DrivenPolynomial, 1, 0, 9, 0, 0, angle / 2.0),
+      Equation(ModelFamily::DrivenPolynomial, 1, 0, 9, 0, 0, angle),
+  };
+  ExpectSharedFitsMatchSingleFits(model, RandomStates(D, n, 41, -1.0, 1.0), n, RandomStates(D, n, 42));
+}
+
+TEST_F(ModelFitTest, SharedReducedFitsAndLargeBlockedFitsMatchSingleFits) {
+  const std::vector<ModelEquation> reduced = {Equation(ModelFamily::ReducedPolynomial, 2, 1, 5, 3, 2),
+                                              Equation(ModelFamily::ReducedPolynomial, 2, 1, 5, 3, 2)};
+  ExpectSharedFitsMatchSingleFits(reduced, RandomStates(2, 200, 43), 200, RandomStates(2, 200, 44));
+  // A design large enough for the blocked factorisation, shared by three equations.
+  const int n = 4000;
+  ASSERT_TRUE(BlockedFactorisationPays(n, 84));
+  const std::vector<ModelEquation> wide(3, Equation(ModelFamily::StandardPolynomial, 6, 0, 84));
+  ExpectSharedFitsMatchSingleFits(wide, RandomStates(3, n, 45, -1.0, 1.0), n, RandomStates(3, n, 46));
+}
+
+TEST_F(ModelFitTest, SingularSharedDesignStopsAtTheFirstEquationOfItsGroup) {
+  // x2 is zero throughout, so the column x1*x2 of the reduced design with nu = 1 is zero. Equation 1
+  // (nu = 0) fits; equation 2 is the first of the singular group and stops the run there.
+  const int D = 3, n = 100;
+  std::vector<double> X = RandomStates(D, n, 47);
+  for (int r = 0; r < n; ++r) X[r * D + 1] = 0.0;
+  std::vector<ModelEquation> model = {Equation(ModelFamily::ReducedPolynomial, 0, 0, 2, 1, 1),
+                                      Equation(ModelFamily::ReducedPolynomial, 1, 0, 3, 2, 1),
+                                      Equation(ModelFamily::ReducedPolynomial, 1, 0, 3, 2, 1)};
+  const std::vector<double> derivatives = RandomStates(D, n, 48);
+  ModelFitter fitter(model, X, D, n, derivatives);
+  EXPECT_NO_THROW(fitter.Fit(1));
+  EXPECT_EQ(errors_.str(), "");
+  EXPECT_THROW(fitter.Fit(2), RunStopped);
+  EXPECT_NE(errors_.str().find("FATAL    ERROR 1 from DLQRSL"), std::string::npos) << errors_.str();
+  EXPECT_NE(errors_.str().find("element of R is \n ***          2."), std::string::npos) << errors_.str();
+}
+
+TEST_F(ModelFitTest, SameDesignSeparatesFamiliesOrdersAndAngles) {
+  const ModelEquation standard = Equation(ModelFamily::StandardPolynomial, 2, 0, 10);
+  EXPECT_TRUE(SameDesign(standard, standard));
+  EXPECT_FALSE(SameDesign(standard, Equation(ModelFamily::StandardPolynomial, 3, 0, 20)));
+  const ModelEquation driven = Equation(ModelFamily::DrivenPolynomial, 2, 0, 12, 0, 0, 0.1);
+  EXPECT_FALSE(SameDesign(standard, driven));
+  EXPECT_TRUE(SameDesign(driven, Equation(ModelFamily::DrivenPolynomial, 2, 0, 12, 0, 0, 0.1)));
+  EXPECT_FALSE(SameDesign(driven, Equation(ModelFamily::DrivenPolynomial, 2, 0, 12, 0, 0, 0.1 + 1e-17 + 1e-15)));
+  const ModelEquation rational = Equation(ModelFamily::Rational, 1, 1, 5, 3, 2);
+  EXPECT_FALSE(SameDesign(rational, rational));  // its design holds its own targets
+  EXPECT_FALSE(SameDesign(Equation(ModelFamily::ReducedPolynomial, 2, 1, 5, 3, 2),
+                          Equation(ModelFamily::ReducedPolynomial, 1, 2, 5, 2, 3)));
 }
 
 }  // namespace

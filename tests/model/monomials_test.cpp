@@ -151,5 +151,56 @@ TEST_F(MonomialsTest, TermCountStopsTheRunWhenOrderPlusDimensionExceeds34) {
   EXPECT_NE(errors_.str().find("overflow. N = 35. It must be less than 34."), std::string::npos);
 }
 
+// --- Terms formed from their parents -------------------------------------------------------------
+
+TEST_F(MonomialsTest, IncrementalTermsAreTheFromScratchProductsBitForBit) {
+  std::mt19937 gen(11);
+  std::uniform_real_distribution<double> dist(-3.0, 3.0);
+  for (int D = 1; D <= 6; ++D) {
+    for (int nu = 0; nu + D <= 14 && nu <= 9; ++nu) {
+      std::vector<double> x(D);
+      for (double& v : x) v = dist(gen) * std::pow(10.0, static_cast<int>(dist(gen)));  // wide magnitudes
+      const std::vector<double> expected = Terms(x, nu);
+      std::vector<double> T(expected.size() + 1, -1.0);
+      EXPECT_EQ(FillMonomialTerms(x, D, nu, T), static_cast<int>(expected.size()));
+      T.pop_back();
+      EXPECT_EQ(T, expected) << "D = " << D << ", nu = " << nu;
+    }
+  }
+}
+
+TEST_F(MonomialsTest, IncrementalTermsBeyondTheStackBufferStillMatch) {
+  const std::vector<double> x = {0.3, -1.1, 0.7, 1.3, -0.9, 0.5};
+  const std::vector<double> expected = Terms(x, 8);  // 3003 terms
+  std::vector<double> T(expected.size());
+  FillMonomialTerms(x, 6, 8, T);
+  EXPECT_EQ(T, expected);
+}
+
+TEST_F(MonomialsTest, RecurrenceNamesEachTermsParentAndVariable) {
+  // D = 2, nu = 2: 1, x1, x2, x1^2 = x1*x1, x1x2 = x1*x2, x2^2 = x2*x2.
+  const MonomialRecurrence r = MonomialProducts(2, 2);
+  EXPECT_EQ(r.parent, (std::vector<int>{0, 0, 0, 1, 1, 2}));
+  EXPECT_EQ(r.variable, (std::vector<int>{0, 0, 1, 0, 1, 1}));
+  EXPECT_EQ(MonomialCount(11, 3), 364);
+  EXPECT_EQ(MonomialCount(-1, 3), 0);
+}
+
+TEST_F(MonomialsTest, ColumnsHoldEveryRowsTermsBitForBit) {
+  // More rows than one block of the column builder, and a leading dimension above the row count.
+  const int D = 3, nu = 5, rows = 700, ld = 703, K = 56;
+  std::mt19937 gen(4);
+  std::uniform_real_distribution<double> dist(-2.0, 2.0);
+  std::vector<double> X(static_cast<std::size_t>(D) * rows);
+  for (double& v : X) v = dist(gen);
+  std::vector<double> A(static_cast<std::size_t>(ld) * K, -5.0);
+  FillMonomialColumns(X, D, rows, nu, A, ld);
+  for (int r = 0; r < rows; ++r) {
+    const std::vector<double> expected = Terms({X[r * D], X[r * D + 1], X[r * D + 2]}, nu);
+    for (int k = 0; k < K; ++k) ASSERT_EQ(A[r + static_cast<std::size_t>(k) * ld], expected[k]) << r << " " << k;
+  }
+  EXPECT_EQ(A[rows], -5.0);  // rows beyond Nrows are left alone
+}
+
 }  // namespace
 }  // namespace odefit

@@ -5,6 +5,7 @@
 #include <iostream>
 #include <sstream>
 #include <string>
+#include <thread>
 
 namespace odefit {
 namespace {
@@ -293,6 +294,76 @@ TEST_F(ErrorStackTest, UnwindingAfterACaughtStopLeavesTheStackBalanced) {
   E1PSH("NEXT");
   E1POP("NEXT");
   EXPECT_EQ(Printed(), "");
+}
+
+// --- Threads ---------------------------------------------------------------------------------------
+
+TEST_F(ErrorStackTest, EachThreadHasItsOwnStack) {
+  E1PSH("OUTER");
+  int levelOnWorker = 0, levelAfterPush = 0;
+  std::thread worker([&] {
+    levelOnWorker = ErrorStackLevel();
+    E1PSH("WORKER");
+    levelAfterPush = ErrorStackLevel();
+    E1POP("WORKER");
+  });
+  worker.join();
+  EXPECT_EQ(levelOnWorker, 1);
+  EXPECT_EQ(levelAfterPush, 2);
+  EXPECT_EQ(ErrorStackLevel(), 2);
+  E1POP("OUTER");
+}
+
+TEST_F(ErrorStackTest, ThreadOutputDivertsOnlyItsOwnThreadsMessages) {
+  std::ostringstream diverted;
+  std::thread worker([&] {
+    ThreadErrorOutput divert(diverted);
+    E1PSH("WORKER");
+    E1MES(6, 3, "Worker message.");
+    E1POP("WORKER");
+  });
+  worker.join();
+  E1PSH("MAIN");
+  E1MES(6, 4, "Main message.");
+  E1POP("MAIN");
+  EXPECT_NE(diverted.str().find("3 from WORKER.  Worker message."), std::string::npos) << diverted.str();
+  EXPECT_EQ(diverted.str().find("Main"), std::string::npos);
+  EXPECT_NE(Printed().find("4 from MAIN.  Main message."), std::string::npos) << Printed();
+  EXPECT_EQ(Printed().find("Worker"), std::string::npos);
+}
+
+TEST_F(ErrorStackTest, OutputChosenOnAnotherThreadServesEveryThread) {
+  std::ostringstream chosen;
+  std::thread front([&] { SetErrorOutput(chosen); });
+  front.join();
+  EXPECT_EQ(&ErrorOutput(), &chosen);
+  E1PSH("MAIN");
+  E1MES(6, 5, "After the choice.");
+  E1POP("MAIN");
+  EXPECT_NE(chosen.str().find("After the choice."), std::string::npos);
+}
+
+TEST_F(ErrorStackTest, SavedStackComesBackOnAnotherThread) {
+  E1PSH("OUTER");
+  E1USR("ON");
+  const ErrorStackCopy saved = SaveErrorStack();
+  int level = 0;
+  bool same = false;
+  std::thread worker([&] {
+    RestoreErrorStack(saved);
+    level = ErrorStackLevel();
+    same = SaveErrorStack().SameVisibleState(saved);
+    E1PSH("INNER");
+    E1MES(3, 2, "A warning.");  // printed at the pop: level 3 is user-callable after E1USR
+    E1POP("INNER");
+    same = same && !SaveErrorStack().SameVisibleState(saved);  // OUTER now carries the warning
+    E1POP("OUTER");
+  });
+  worker.join();
+  EXPECT_EQ(level, 2);
+  EXPECT_TRUE(same);
+  EXPECT_NE(Printed().find("2 from INNER.  A warning."), std::string::npos) << Printed();
+  E1POP("OUTER");
 }
 
 }  // namespace

@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <array>
 #include <climits>
 #include <cmath>
 #include <functional>
@@ -642,6 +643,125 @@ TEST(BlasGer, AddsTheOuterProductAndSkipsZeroColumns) {
   EXPECT_EQ(Column(a, 1), (std::vector<double>{4, 3, 2}));
   EXPECT_TRUE(std::isnan(a(1, 2)));  // untouched, not recomputed
   EXPECT_EQ(Column(a, 3), (std::vector<double>{-1.5, -1, -0.5}));
+}
+
+// --- Blocked factorisation and several right-hand sides --------------------------------------
+
+// A well-conditioned tall matrix large enough for the blocked path.
+Matrix BlockedSizeMatrix(int cols, unsigned seed) {
+  int rows = 64;
+  while (!BlockedFactorisationPays(rows, cols)) rows *= 2;
+  return RandomMatrix(rows, cols, seed);
+}
+
+// Factors a copy of `a` with the unblocked reference alone.
+Factored FactorUnblocked(const Matrix& a) {
+  Factored f{a, std::vector<double>(a.cols), std::vector<double>(a.cols), std::vector<int>(a.cols, 0)};
+  std::vector<double> work(a.cols);
+  dL2RRR(a.rows, a.cols, f.qr.data, f.qr.ld, 0, f.order, f.qr.data, f.qr.ld, f.scalars, f.norms, work);
+  return f;
+}
+
+double MaxRelativeDifference(const std::vector<double>& x, const std::vector<double>& y) {
+  double scale = 0.0;
+  for (double v : y) scale = std::max(scale, std::fabs(v));
+  return MaxAbsDifference(x, y) / scale;
+}
+
+TEST_F(HouseholderTest, BlockedPathIsTakenOnlyForWideLargeMatrices) {
+  EXPECT_FALSE(BlockedFactorisationPays(1000000, 32));
+  EXPECT_FALSE(BlockedFactorisationPays(100, 84));
+  EXPECT_TRUE(BlockedFactorisationPays(100000, 84));
+}
+
+TEST_F(HouseholderTest, BlockedAndUnblockedFactorisationsAgreeToRoundOff) {
+  for (int cols : {64, 70, 100}) {
+    const Matrix a = BlockedSizeMatrix(cols, 7 + cols);
+    const Factored blocked = Factor(a, false);
+    const Factored unblocked = FactorUnblocked(a);
+    EXPECT_LT(MaxRelativeDifference(blocked.qr.data, unblocked.qr.data), 1e-12) << cols;
+    EXPECT_LT(MaxRelativeDifference(blocked.scalars, unblocked.scalars), 1e-12) << cols;
+    EXPECT_EQ(blocked.norms, unblocked.norms) << cols;  // formed before any reflection, the same way
+    // The solutions of the same right-hand side agree as well.
+    std::vector<double> y(a.rows);
+    std::mt19937 engine(cols);
+    std::uniform_real_distribution<double> uniform(-1.0, 1.0);
+    for (double& v : y) v = uniform(engine);
+    std::vector<double> b1(cols), b2(cols), r1(a.rows), r2(a.rows), scratch(a.rows);
+    DLQRSL(a.rows, cols, blocked.qr.data, a.rows, blocked.scalars, y, 110, scratch, scratch, b1, r1, scratch);
+    DLQRSL(a.rows, cols, unblocked.qr.data, a.rows, unblocked.scalars, y, 110, scratch, scratch, b2, r2, scratch);
+    EXPECT_LT(MaxRelativeDifference(b1, b2), 1e-12) << cols;
+  }
+  EXPECT_EQ(output_.str(), "");
+}
+
+TEST_F(HouseholderTest, MatricesBelowTheThresholdKeepTheUnblockedBits) {
+  for (const auto& [rows, cols] : std::vector<std::array<int, 2>>{{5000, 63}, {2000, 100}}) {
+    ASSERT_FALSE(BlockedFactorisationPays(rows, cols));
+    const Matrix a = RandomMatrix(rows, cols, 5);
+    const Factored viaFront = Factor(a, false);
+    const Factored unblocked = FactorUnblocked(a);
+    EXPECT_EQ(viaFront.qr.data, unblocked.qr.data) << rows << " x " << cols;
+    EXPECT_EQ(viaFront.scalars, unblocked.scalars) << rows << " x " << cols;
+  }
+}
+
+TEST_F(HouseholderTest, SingularMatrixGivesTheSameFatalErrorOnBothPaths) {
+  // A zero column inside the second panel: R has an exact zero at its place on both paths.
+  Matrix a = BlockedSizeMatrix(80, 3);
+  for (int i = 1; i <= a.rows; ++i) a(i, 45) = 0.0;
+  std::string printed[2];
+  for (int path = 0; path < 2; ++path) {
+    const Factored f = path == 0 ? Factor(a, false) : FactorUnblocked(a);
+    EXPECT_EQ(f.qr(45, 45), 0.0);
+    std::vector<double> y(a.rows, 1.0), b(a.cols), r(a.rows), scratch(a.rows);
+    output_.str("");
+    EXPECT_THROW(DLQRSL(a.rows, a.cols, f.qr.data, a.rows, f.scalars, y, 110, scratch, scratch, b, r, scratch),
+                 RunStopped);
+    ResetErrorStack();
+    printed[path] = output_.str();
+  }
+  EXPECT_EQ(printed[0], printed[1]);
+  EXPECT_NE(Flatten(printed[0]).find("FATAL ERROR 1 from DLQRSL."), std::string::npos) << printed[0];
+  EXPECT_NE(Flatten(printed[0]).find("element of R is 45."), std::string::npos) << printed[0];
+}
+
+TEST_F(HouseholderTest, SeveralRightHandSidesGetTheBitsOfOneAtATime) {
+  // Square shapes end with a step without reflection; a zero column of Y meets zero factors.
+  for (const auto& [rows, cols, nrhs] :
+       std::vector<std::array<int, 3>>{{1, 1, 2}, {12, 12, 3}, {40, 7, 1}, {40, 7, 6}, {300, 40, 5}, {300, 40, 9}}) {
+    const Factored f = Factor(RandomMatrix(rows, cols, rows + cols), false);
+    const int basis = std::min(rows, cols);
+    Matrix y = RandomMatrix(rows, nrhs, nrhs);
+    if (nrhs > 2) {
+      for (int i = 1; i <= rows; ++i) y(i, 2) = 0.0;
+    }
+    std::vector<double> b(std::size_t(basis) * nrhs, -7.0), r(std::size_t(rows) * nrhs, -7.0);
+    DLQRSL(rows, basis, f.qr.data, f.qr.ld, f.scalars, nrhs, y.data, rows, b, r);
+    for (int c = 1; c <= nrhs; ++c) {
+      std::vector<double> bc(basis), rc(rows), scratch(rows);
+      DLQRSL(rows, basis, f.qr.data, f.qr.ld, f.scalars, Column(y, c), 110, scratch, scratch, bc, rc, scratch);
+      EXPECT_EQ(std::vector<double>(b.begin() + (c - 1) * basis, b.begin() + c * basis), bc) << rows << " " << c;
+      EXPECT_EQ(std::vector<double>(r.begin() + (c - 1) * rows, r.begin() + c * rows), rc) << rows << " " << c;
+    }
+  }
+}
+
+TEST_F(HouseholderTest, SeveralRightHandSidesReportASingularMatrixOnce) {
+  Matrix a = RandomMatrix(20, 4, 9);
+  for (int i = 1; i <= a.rows; ++i) a(i, 3) = 0.0;
+  const Factored f = Factor(a, false);
+  const Matrix y = RandomMatrix(20, 3, 1);
+  std::vector<double> b(12), r(60);
+  EXPECT_THROW(DLQRSL(20, 4, f.qr.data, f.qr.ld, f.scalars, 3, y.data, 20, b, r), RunStopped);
+  std::vector<double> one(4), rone(20), scratch(20);
+  const std::string several = output_.str();
+  ResetErrorStack();
+  output_.str("");
+  EXPECT_THROW(DLQRSL(20, 4, f.qr.data, f.qr.ld, f.scalars, Column(y, 1), 110, scratch, scratch, one, rone, scratch),
+               RunStopped);
+  EXPECT_EQ(several, output_.str());
+  EXPECT_NE(Flatten(several).find("element of R is 3."), std::string::npos) << several;
 }
 
 }  // namespace

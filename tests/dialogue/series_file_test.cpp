@@ -1,0 +1,120 @@
+#include "dialogue/series_file.h"
+
+#include <gtest/gtest.h>
+
+#include <cstdint>
+#include <filesystem>
+#include <fstream>
+#include <optional>
+#include <random>
+#include <string>
+#include <vector>
+
+#include "format/fixed_format.h"
+
+namespace odefit {
+namespace {
+
+// Writes `content` to a file in the temporary folder and returns its path.
+std::string WriteFile(const std::string& name, const std::string& content) {
+  const std::string path = (std::filesystem::temp_directory_path() / ("odefit-series-test-" + name)).string();
+  std::ofstream out(path, std::ios::binary);
+  out << content;
+  return path;
+}
+
+// The count record by record: every record read and converted with "(F20.10)".
+std::optional<std::int64_t> CountOneByOne(const std::string& path) {
+  std::ifstream in(path, std::ios::binary);
+  std::string line;
+  std::int64_t count = 0;
+  while (fixed::ReadRecord(in, line)) {
+    ++count;
+    if (!fixed::ReadF(line, 20, 10)) return std::nullopt;
+  }
+  return count;
+}
+
+std::optional<std::int64_t> Count(const std::string& path) {
+  SeriesFile series;
+  std::string reason;
+  EXPECT_TRUE(series.Open(path, reason)) << reason;
+  return series.CountRecords();
+}
+
+TEST(SeriesFileCount, CountsRecordsAndRefusesUnreadableValues) {
+  struct Case {
+    const char* content;
+    std::optional<std::int64_t> count;
+  };
+  const Case cases[] = {
+      {"", 0},
+      {"\n", 1},                                  // one empty record: the value 0
+      {"\n\n", 2},
+      {"1.0\n2.0\n", 2},
+      {"1.0\n2.0", 2},                            // no final line break
+      {"1.0\r\n2.0\r\n", 2},                      // CR LF
+      {"1.0\r2.0\r", 2},                          // a lone CR ends a record too
+      {"1.0\r\n2.0\r3.0\n", 3},
+      {"   -1.5             remark from column 21: E, x and all\n", 1},
+      {"1.0                 remark\r2.0\n", 2},   // a CR beyond the field still ends the record
+      {"  1.5e3\n 2D-4\n", 2},                    // exponents
+      {"1 2\n + 5\n   -   3.0\n", 3},             // blanks inside the field are ignored
+      {"1.5.2\n", std::nullopt},
+      {"--1\n", std::nullopt},
+      {"-\n", std::nullopt},
+      {".\n", std::nullopt},
+      {"1-\n", std::nullopt},
+      {"x\n", std::nullopt},
+      {"1.5 2.5\n", std::nullopt},
+      {"1e999\n", std::nullopt},                  // too large for a double
+      {"1.0\n2.0\nabc", std::nullopt},            // the last record, without line break
+      {"1.0\n12345678901234567890x\n", 2},        // the letter is beyond the field
+  };
+  int n = 0;
+  for (const Case& c : cases) {
+    const std::string path = WriteFile("case" + std::to_string(n++), c.content);
+    EXPECT_EQ(Count(path), c.count) << '"' << c.content << '"';
+    EXPECT_EQ(CountOneByOne(path), c.count) << '"' << c.content << '"';
+  }
+}
+
+TEST(SeriesFileCount, LongFilesAndLinesAcrossBlocksCountAsRecordByRecord) {
+  // Several read blocks of 21-byte lines, then a line longer than a block.
+  std::string content;
+  for (int n = 0; n < 150000; ++n) content += "        " + std::to_string(n % 10) + ".1234567890\n";
+  EXPECT_EQ(Count(WriteFile("long", content)), 150000);
+  content += std::string(3 << 20, '1') + "\n-2.5\n";
+  EXPECT_EQ(Count(WriteFile("longline", content)), 150002);
+  content += "1.2.3\n";
+  EXPECT_EQ(Count(WriteFile("longbad", content)), std::nullopt);
+}
+
+TEST(SeriesFileCount, RandomFilesCountAsRecordByRecord) {
+  const std::string alphabet = "0123456789  ..++--eEdDx\r\n\n\n";
+  std::mt19937 gen(3);
+  std::uniform_int_distribution<std::size_t> pick(0, alphabet.size() - 1);
+  std::uniform_int_distribution<int> length(0, 40);
+  int readable = 0;
+  for (int file = 0; file < 400; ++file) {
+    std::string content;
+    const int lines = 1 + file % 5;
+    for (int l = 0; l < lines; ++l) {
+      // Mostly plain numbers, so that some files read through.
+      if (gen() % 2) {
+        content += "   " + std::to_string(static_cast<int>(gen() % 2000) - 1000) + "." + std::to_string(gen() % 1000);
+      } else {
+        for (int c = length(gen); c > 0; --c) content += alphabet[pick(gen)];
+      }
+      if (gen() % 8) content += (gen() % 4) ? "\n" : "\r\n";
+    }
+    const std::string path = WriteFile("random", content);
+    const auto expected = CountOneByOne(path);
+    readable += expected.has_value();
+    ASSERT_EQ(Count(path), expected) << '"' << content << '"';
+  }
+  EXPECT_GT(readable, 40);
+}
+
+}  // namespace
+}  // namespace odefit
