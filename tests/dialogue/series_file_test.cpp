@@ -116,5 +116,51 @@ TEST(SeriesFileCount, RandomFilesCountAsRecordByRecord) {
   EXPECT_GT(readable, 40);
 }
 
+TEST(SeriesFileFaults, AFileThatShrinksAfterTheCountIsReportedNotReadPastItsEnd) {
+  const std::string path = WriteFile("shrinks", "1.0\n2.0\n3.0\n4.0\n");
+  SeriesFile series;
+  std::string reason;
+  ASSERT_TRUE(series.Open(path, reason));
+  ASSERT_EQ(series.CountRecords(), 4);
+  std::filesystem::resize_file(path, 8);  // two records left
+  std::vector<double> values(4);
+  EXPECT_THROW(series.ReadTrainingSeries(1, 4, values), SeriesFileError);
+  std::filesystem::remove(path);
+}
+
+TEST(SeriesFileFaults, AFileRemovedAfterTheCountIsStillReadFromItsOpenHandle) {
+  const std::string path = WriteFile("vanishes", "1.0\n2.0\n3.0\n");
+  SeriesFile series;
+  std::string reason;
+  ASSERT_TRUE(series.Open(path, reason));
+  ASSERT_EQ(series.CountRecords(), 3);
+  std::filesystem::remove(path);
+  std::vector<double> values(3);
+  series.ReadTrainingSeries(1, 3, values);
+  EXPECT_EQ(values, (std::vector<double>{1.0, 2.0, 3.0}));
+}
+
+TEST(SeriesFileFaults, NulBytesAndAMegabyteLine) {
+  // A NUL inside the field is unreadable; beyond column 20 it is ignored, like a megabyte of remark.
+  EXPECT_EQ(Count(WriteFile("nul-inside", std::string("1.0\n2\0\n", 8))), std::nullopt);
+  EXPECT_EQ(Count(WriteFile("nul-beyond", "1.0" + std::string(20, ' ') + std::string(3, '\0') + "\n2.0\n")), 2);
+  EXPECT_EQ(Count(WriteFile("long-line", "1.0" + std::string(1 << 20, ' ') + "x\n2.0\n3.0\n")), 3);
+}
+
+TEST(SeriesFileFaults, TenMillionRecordsAreCounted) {
+  const std::string path = (std::filesystem::temp_directory_path() / "odefit-series-test-ten-million").string();
+  {
+    std::ofstream out(path, std::ios::binary);
+    const std::string block = [] {
+      std::string b;
+      for (int k = 0; k < 1000; ++k) b += "0.5\n";
+      return b;
+    }();
+    for (int k = 0; k < 10000; ++k) out << block;
+  }
+  EXPECT_EQ(Count(path), 10000000);
+  std::filesystem::remove(path);
+}
+
 }  // namespace
 }  // namespace odefit
