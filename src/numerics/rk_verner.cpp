@@ -49,8 +49,6 @@ constexpr double b1 = 3.0 / 40.0, b3 = 875.0 / 2244.0, b4 = 23.0 / 72.0, b5 = 26
 constexpr double e1 = 1.0 / 160.0, e3 = 125.0 / 17952.0, e4 = -1.0 / 144.0, e5 = 12.0 / 1955.0,
                  e6 = 3.0 / 44.0, e7 = -125.0 / 11592.0, e8 = -43.0 / 616.0;
 
-constexpr std::size_t kParamCount = 50;
-
 // Returns the integer nearest to v, halves away from zero, clamped to the range
 // of int so that absurd PARAM entries cannot overflow.
 long long NearestInt(double v) {
