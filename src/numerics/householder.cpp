@@ -425,12 +425,9 @@ void dL2RRR(int NRA, int NCA, std::span<const double> A, int LDA, int PivotReque
   E1POP("dL2RRR ");
 }
 
-void DLQRSL(int NRA, int KBASIS, std::span<const double> QR, int LDQR,
-            std::span<const double> ReflectorScalars, std::span<const double> Y, int IPATH,
-            std::span<double> QTimesY, std::span<double> QTransposeY, std::span<double> Solution,
-            std::span<double> Residual, std::span<double> FittedValues) {
-  E1PSH("DLQRSL ");
-  bool misuse = true;
+// Reports the first of DLQRSL's size errors (NRA, LDQR, KBASIS, in that order);
+// returns whether the sizes are usable.
+static bool CheckSolveSizes(int NRA, int LDQR, int KBASIS) {
   if (NRA < 1) {
     SetErrorInteger(1, NRA);
     E1MES(5, 1,
@@ -445,8 +442,17 @@ void DLQRSL(int NRA, int KBASIS, std::span<const double> QR, int LDQR,
           "The number of columns of the submatrix AK of A must be positive while KBASIS = %(I1) "
           "is given.");
   } else {
-    misuse = false;
+    return true;
   }
+  return false;
+}
+
+void DLQRSL(int NRA, int KBASIS, std::span<const double> QR, int LDQR,
+            std::span<const double> ReflectorScalars, std::span<const double> Y, int IPATH,
+            std::span<double> QTimesY, std::span<double> QTransposeY, std::span<double> Solution,
+            std::span<double> Residual, std::span<double> FittedValues) {
+  E1PSH("DLQRSL ");
+  bool misuse = !CheckSolveSizes(NRA, LDQR, KBASIS);
   if (IPATH < 1 || IPATH > 99999) {
     SetErrorInteger(1, IPATH);
     E1MES(5, 4,
@@ -550,20 +556,7 @@ void DLQRSL(int NRA, int KBASIS, std::span<const double> QR, int LDQR,
             std::span<const double> ReflectorScalars, int NRHS, std::span<const double> Y, int LDY,
             std::span<double> Solution, std::span<double> Residual) {
   E1PSH("DLQRSL ");
-  if (NRA < 1) {
-    SetErrorInteger(1, NRA);
-    E1MES(5, 1,
-          "The number of rows of the input matrix must be positive while NRA = %(I1) is given.");
-  } else if (LDQR < NRA) {
-    SetErrorInteger(1, NRA);
-    SetErrorInteger(2, LDQR);
-    E1MES(5, 2, kQrLeadingDimensionMessage);
-  } else if (KBASIS < 1) {
-    SetErrorInteger(1, KBASIS);
-    E1MES(5, 3,
-          "The number of columns of the submatrix AK of A must be positive while KBASIS = %(I1) "
-          "is given.");
-  } else if (NRHS > 0) {
+  if (CheckSolveSizes(NRA, LDQR, KBASIS) && NRHS > 0) {
     const Index ld = LDQR;
     const Index ldy = LDY;
     const double* qr = QR.data();
