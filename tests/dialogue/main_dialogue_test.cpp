@@ -240,6 +240,22 @@ TEST_F(DialogueTest, EndOfInputKeepsWhatTheReportHolds) {
             " Sampling interval dt =    0.10000\n");
 }
 
+TEST_F(DialogueTest, AnythingTypedAtAPromptIsReadByTheFieldRulesOrRefused) {
+  const std::string file = Series("s.txt", 1, 30);
+  const std::vector<std::string> refused = {
+      "+", "-", ".", "e5", "1e", "\t1", "\xef\xbc\x91",  // sign, point or exponent alone; a tab; a full-width 1
+      "\xe9", "\x1b[A", std::string(100000, '7'),       // Latin-1 byte, an escape sequence, 777777 > N
+      std::string("1\0", 2), "0x1",                     // a NUL inside the field; hexadecimal
+  };
+  std::vector<std::string> answers = {file, "1"};
+  answers.insert(answers.end(), refused.begin(), refused.end());
+  answers.insert(answers.end(), {"  2 0 ", "0.1", "3", "n", "1", "1", "n", "n", "n", "n"});
+  Run(answers);
+  EXPECT_EQ(Count(Screen(), "  Incorrect input\n"), static_cast<int>(refused.size())) << Screen();
+  // "  2 0 ": blanks are ignored, so Ntrain is 20.
+  EXPECT_NE(Report().find(" The number of vectors in a training time series Ntrain =     20\n"), std::string::npos);
+}
+
 TEST_F(DialogueTest, UnwritableReportEndsTheRunWithItsReason) {
   const std::string file = Series("s.txt", 1, 30);
   console_ = std::make_unique<ScriptedConsole>(std::vector<std::string>{file, "1", "30", "0.1", "3", "n"});
