@@ -425,6 +425,15 @@ void dL2RRR(int NRA, int NCA, std::span<const double> A, int LDA, int PivotReque
   E1POP("dL2RRR ");
 }
 
+// Records the fatal error of an exactly singular R with the index of its zero diagonal element.
+static void ReportSingular(int index) {
+  SetErrorInteger(1, index);
+  E1MES(4, 1,
+        "Computation of the least squares solution has been requested but the upper "
+        "triangular matrix R is exactly singular; the index of the first zero diagonal "
+        "element of R is %(I1).");
+}
+
 // Reports the first of DLQRSL's size errors (NRA, LDQR, KBASIS, in that order);
 // returns whether the sizes are usable.
 static bool CheckSolveSizes(int NRA, int LDQR, int KBASIS) {
@@ -538,19 +547,9 @@ void DLQRSL(int NRA, int KBASIS, std::span<const double> QR, int LDQR,
     }
   }
 
-  if (singular_index != 0) {
-    SetErrorInteger(1, singular_index);
-    E1MES(4, 1,
-          "Computation of the least squares solution has been requested but the upper "
-          "triangular matrix R is exactly singular; the index of the first zero diagonal "
-          "element of R is %(I1).");
-  }
+  if (singular_index != 0) ReportSingular(singular_index);
   E1POP("DLQRSL ");
 }
-
-}  // namespace odefit
-
-namespace odefit {
 
 void DLQRSL(int NRA, int KBASIS, std::span<const double> QR, int LDQR,
             std::span<const double> ReflectorScalars, int NRHS, std::span<const double> Y, int LDY,
@@ -597,13 +596,7 @@ void DLQRSL(int NRA, int KBASIS, std::span<const double> QR, int LDQR,
     if (singular_index == 0 && ju > 0) {
       ReflectColumns(NRA, ju, false, qr, ld, scalars, NRHS, rsd, ldy);
     }
-    if (singular_index != 0) {
-      SetErrorInteger(1, singular_index);
-      E1MES(4, 1,
-            "Computation of the least squares solution has been requested but the upper "
-            "triangular matrix R is exactly singular; the index of the first zero diagonal "
-            "element of R is %(I1).");
-    }
+    if (singular_index != 0) ReportSingular(singular_index);
   }
   E1POP("DLQRSL ");
 }
