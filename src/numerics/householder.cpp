@@ -31,6 +31,26 @@ constexpr double kSafeMinimum = 2.2250738585072014e-308;
 // digits of the downdated norm are left and it is computed afresh.
 constexpr double kDowndateFactor = 0.05;
 
+// Turns x = v(1..len) into the reflector v = x / (+-||x||) + e1 in place and
+// returns the signed norm, or 0 when ||x|| is below kSafeMinimum and x is left
+// unchanged (no reflection).
+double MakeReflector(int len, double* v) {
+  double nrm = DNRM2(len, v, 1);
+  if (nrm < kSafeMinimum) return 0.0;
+  if (!(v[0] >= 0.0)) nrm = -nrm;
+  DSCAL(len, 1.0 / nrm, v, 1);
+  v[0] = 1.0 + v[0];
+  return nrm;
+}
+
+// Applies the reflector v(1..len) to the `ncols` columns that follow it
+// (leading dimension ldqr): each a_j becomes a_j - v*(v'a_j)/v_1, with w := A'v
+// formed in `work` and one rank-1 update.
+void ApplyReflector(int len, int ncols, double* v, int ldqr, double* work) {
+  DGEMV("T", len, ncols, -1.0 / v[0], v + ldqr, ldqr, v, 1, 0.0, work, 1);
+  DGER(len, ncols, 1.0, v, 1, work, 1, v + ldqr, ldqr);
+}
+
 // Shared by dL2RRR and DLQRSL.
 constexpr const char* kQrLeadingDimensionMessage =
     "The number of rows of QR must be less than or equal to its leading dimension while "
@@ -98,17 +118,11 @@ void Factor(int nra, int nca, const double* a, int lda, bool pivoting, int* orde
     // Reflector v = x / (+-||x||) + e1 for x = QR(l..NRA, l), stored in place.
     double* v = column(l) + (l - 1);
     const int len = nra - l + 1;
-    double nrm = DNRM2(len, v, 1);
-    if (nrm < kSafeMinimum) continue;
-    if (!(v[0] >= 0.0)) nrm = -nrm;
-    DSCAL(len, 1.0 / nrm, v, 1);
-    v[0] = 1.0 + v[0];
+    const double nrm = MakeReflector(len, v);
+    if (nrm == 0.0) continue;
 
     // Every later column a_j becomes a_j - v*(v'a_j)/v_1.
-    if (l < nca) {
-      DGEMV("T", len, nca - l, -1.0 / v[0], v + ld, ldqr, v, 1, 0.0, work, 1);
-      DGER(len, nca - l, 1.0, v, 1, work, 1, v + ld, ldqr);
-    }
+    if (l < nca) ApplyReflector(len, nca - l, v, ldqr, work);
 
     for (int j = l + 1; j <= nca; ++j) {
       if (j < pl || j > pu || scalars[j - 1] == 0.0) continue;
@@ -177,15 +191,9 @@ void FactorPanel(int nra, int k, int jb, double* qr, int ldqr, double* scalars, 
     if (l == nra) continue;
     double* v = column(l) + (l - 1);
     const int len = nra - l + 1;
-    double nrm = DNRM2(len, v, 1);
-    if (nrm < kSafeMinimum) continue;
-    if (!(v[0] >= 0.0)) nrm = -nrm;
-    DSCAL(len, 1.0 / nrm, v, 1);
-    v[0] = 1.0 + v[0];
-    if (l < k + jb) {
-      DGEMV("T", len, k + jb - l, -1.0 / v[0], v + ld, ldqr, v, 1, 0.0, work, 1);
-      DGER(len, k + jb - l, 1.0, v, 1, work, 1, v + ld, ldqr);
-    }
+    const double nrm = MakeReflector(len, v);
+    if (nrm == 0.0) continue;
+    if (l < k + jb) ApplyReflector(len, k + jb - l, v, ldqr, work);
     scalars[l - 1] = v[0];
     v[0] = -nrm;
   }
