@@ -226,6 +226,9 @@ void ScriptAnswers(DesktopSession& session, const std::vector<QString>& lines) {
 
 bool SaveScreenshot(MainWindow& window, const QString& path) {
   window.RefreshAll();
+  // Paint now, children included, so the screen holds the last drawing before
+  // it is grabbed; a scheduled paint may still be pending on a slow machine.
+  window.repaint();
   QCoreApplication::processEvents();
   QPixmap shot;
   if (QScreen* screen = window.screen()) shot = screen->grabWindow(0);
