@@ -13,7 +13,7 @@
 #include "integration/efficiency_test.h"
 #include "integration/integrators.h"
 #include "integration/model_rhs.h"
-#include "model/model_table.h"
+#include "odefit/model.h"
 #include "model/monomials.h"
 
 namespace {
@@ -23,8 +23,9 @@ constexpr int kOrder = 5;
 constexpr int kTerms = 56;
 
 // A stable-looking model: small coefficients, a linear decay on the diagonal.
-void SetUpModel() {
-  odefit::ModelTable& table = odefit::GlobalModelTable();
+const odefit::Model& BenchModel() {
+  static const odefit::Model model = [] {
+  odefit::Model table;
   table.dt = 0.01;
   table.equations.assign(kD, {});
   for (int i = 1; i <= kD; ++i) {
@@ -36,6 +37,9 @@ void SetUpModel() {
     for (int k = 0; k < kTerms; ++k) eq.coef[static_cast<std::size_t>(k)] = 1e-3 * ((k * 7 + i) % 11 - 5);
     eq.coef[static_cast<std::size_t>(i)] = -1.0;
   }
+  return table;
+  }();
+  return model;
 }
 
 // Reference: the same three polynomials written out by hand for D = 3 and
@@ -58,7 +62,7 @@ struct HandWritten {
     }
   }
   void operator()(std::span<const double> Y, std::span<double> DY) const {
-    const auto& table = odefit::GlobalModelTable();
+    const auto& table = BenchModel();
     std::array<std::array<double, kOrder + 1>, kD> powers;
     for (int v = 0; v < kD; ++v) {
       powers[v][0] = 1.0;
@@ -78,10 +82,10 @@ struct HandWritten {
 };
 
 void BM_ModelRhs(benchmark::State& state) {
-  SetUpModel();
+  const odefit::Model& model = BenchModel();
   std::vector<double> Y = {0.3, -0.2, 0.1}, DY(kD);
   for (auto _ : state) {
-    odefit::ModelRhs(kD, 1.0, Y, DY);
+    odefit::ModelRhs(model, kD, 1.0, Y, DY);
     benchmark::DoNotOptimize(DY.data());
     benchmark::ClobberMemory();
   }
@@ -90,7 +94,6 @@ void BM_ModelRhs(benchmark::State& state) {
 BENCHMARK(BM_ModelRhs);
 
 void BM_HandWrittenPolynomial(benchmark::State& state) {
-  SetUpModel();
   const HandWritten rhs;
   std::vector<double> Y = {0.3, -0.2, 0.1}, DY(kD);
   for (auto _ : state) {
@@ -103,11 +106,11 @@ void BM_HandWrittenPolynomial(benchmark::State& state) {
 BENCHMARK(BM_HandWrittenPolynomial);
 
 void BM_Rk4Intervals(benchmark::State& state) {
-  SetUpModel();
+  const odefit::ModelRightHandSide rhs(BenchModel());
   std::vector<double> Y = {0.3, -0.2, 0.1}, work(5 * kD);
   double T = 0.0;
   for (auto _ : state) {
-    odefit::Rk4Integrate(odefit::ModelRhs, kD, std::span<double>(Y), T, T + 0.01, 0.01, work);
+    odefit::Rk4Integrate(rhs, kD, std::span<double>(Y), T, T + 0.01, 0.01, work);
     benchmark::DoNotOptimize(Y.data());
   }
   state.SetItemsProcessed(state.iterations());
@@ -117,7 +120,7 @@ BENCHMARK(BM_Rk4Intervals);
 // The whole test: 100 pieces of 1000 RK-4 intervals, Stest = 1000, with the
 // given number of threads.
 void BM_EfficiencyTest(benchmark::State& state) {
-  SetUpModel();
+  const odefit::ModelRightHandSide rhs(BenchModel());
   constexpr int kPieces = 100, kLength = 1000;
   odefit::TestRunSettings run;
   run.D = kD;
@@ -138,7 +141,7 @@ void BM_EfficiencyTest(benchmark::State& state) {
   std::vector<int> time(kD);
   int infinite = 0;
   for (auto _ : state) {
-    odefit::EfficiencyTest(series, ntest, run, odefit::ModelRhs, error, time, infinite);
+    odefit::EfficiencyTest(series, ntest, run, rhs, error, time, infinite);
     benchmark::DoNotOptimize(error.data());
   }
   state.counters["time1"] = time[0];

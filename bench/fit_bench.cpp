@@ -19,7 +19,7 @@
 #include <vector>
 
 #include "model/model_fit.h"
-#include "model/model_table.h"
+#include "odefit/model.h"
 #include "model/monomials.h"
 #include "numerics/blas.h"
 #include "numerics/householder.h"

@@ -92,7 +92,9 @@ int RunTerminal() {
   };
   int status = 0;
   try {
-    RunMainDialogue(console, dialogs, layer, report);
+    DialogueOptions options;
+    options.threads = 0;  // the efficiency test on every core
+    RunMainDialogue(console, dialogs, layer, report, options);
   } catch (const RunStopped&) {
     flushScreen();
     status = 3;  // the numerical message is already printed

@@ -14,7 +14,7 @@
 #include "integration/efficiency_test.h"
 #include "integration/model_rhs.h"
 #include "model/model_fit.h"
-#include "model/model_table.h"
+#include "odefit/model.h"
 
 namespace odefit {
 namespace {
@@ -42,8 +42,9 @@ std::string MethodName(int method) {
 
 class MainDialogue {
  public:
-  MainDialogue(Console& console, FileDialogs& dialogs, GraphicsLayer& layer, ReportFile& report)
-      : console_(console), dialogs_(dialogs), layer_(layer), report_(report) {}
+  MainDialogue(Console& console, FileDialogs& dialogs, GraphicsLayer& layer, ReportFile& report,
+               const DialogueOptions& options)
+      : console_(console), dialogs_(dialogs), layer_(layer), report_(report), options_(options) {}
 
   DialogueEnd Run() {
     for (;;) {
@@ -163,7 +164,10 @@ class MainDialogue {
   // Steps 13, 14 and the test loop.
   void ModelStage() {
     settingsChanged_ = false;
-    SelectModel(console_, report_, s_.D, s_.dt, Nfit(s_), trainSeries_, trainDerivatives_);
+    SelectModel(console_, report_, s_.D, s_.dt, Nfit(s_), trainSeries_, trainDerivatives_, model_, options_.cancel);
+    model_.points = s_.m;
+    model_.train = s_.Ntrain;
+    if (options_.modelFitted) options_.modelFitted(model_);
     if (std::int64_t{s_.N} - s_.Ntrain <= s_.m) return;
     if (Ask("7) Check model efficiency? (y/n) ") == 'n') return;
     do {
@@ -184,7 +188,7 @@ class MainDialogue {
 
     const int ntest = static_cast<int>(Ntest(s_));
     DrawEfficiencyWindow(layer_, testSeries_, testDerivatives_, s_.D, ntest, s_.Ltest, s_.dt);
-    const ModelTable& model = GlobalModelTable();
+    const Model& model = model_;
     report_.WriteLine("");
     for (int i = 1; i <= s_.D; ++i) {
       const std::vector<double> targets = Row(testDerivatives_, i, ntest);
@@ -208,7 +212,10 @@ class MainDialogue {
     run.h = s_.h;
     run.dt = s_.dt;
     run.t0 = (s_.Ntrain + 1) * s_.dt;
-    const ModelFunction F = ModelRhs;
+    run.threads = options_.threads;
+    run.cancel = options_.cancel;
+    const ModelRightHandSide rhs(model_);
+    const ModelFunction F = rhs;
     layer_.FocusWindow(EfficiencyWindow);
     ModelOrbitRun(testSeries_, testDerivatives_, ntest, run, F, [this](int x, int y) { layer_.SetPixel(x, y); });
     std::vector<int> predictionTime(static_cast<std::size_t>(s_.D));
@@ -293,8 +300,10 @@ class MainDialogue {
   FileDialogs& dialogs_;
   GraphicsLayer& layer_;
   ReportFile& report_;
+  DialogueOptions options_;
   SeriesFile series_;
   RunSettings s_;
+  Model model_;  // the model of the last selection, read by the tests
   bool testDataLoaded_ = false;
   bool settingsChanged_ = false;
 
@@ -305,8 +314,9 @@ class MainDialogue {
 
 }  // namespace
 
-DialogueEnd RunMainDialogue(Console& console, FileDialogs& dialogs, GraphicsLayer& layer, ReportFile& report) {
-  return MainDialogue(console, dialogs, layer, report).Run();
+DialogueEnd RunMainDialogue(Console& console, FileDialogs& dialogs, GraphicsLayer& layer, ReportFile& report,
+                            const DialogueOptions& options) {
+  return MainDialogue(console, dialogs, layer, report, options).Run();
 }
 
 }  // namespace odefit

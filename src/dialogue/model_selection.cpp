@@ -8,7 +8,7 @@
 #include "dialogue/prompts.h"
 #include "format/fixed_format.h"
 #include "model/model_fit.h"
-#include "model/model_table.h"
+#include "odefit/model.h"
 #include "model/monomials.h"
 
 namespace odefit {
@@ -41,7 +41,7 @@ class ModelSelection {
   ModelSelection(Console& console, ReportFile& report, int D, double dt, int Nfit)
       : console_(console), report_(report), D_(D), dt_(dt), Nfit_(Nfit) {}
 
-  void AskModel(ModelTable& table) {
+  void AskModel(Model& table) {
     Say("6) You can select one of the");
     Say("   following functions for approximation:");
     Say("   1 - standard polynomial");
@@ -52,17 +52,15 @@ class ModelSelection {
     for (int i = 1; i <= D_; ++i) AskEquation(i, table.Equation(i));
   }
 
-  void FitAndReport(ModelTable& table, std::span<const double> X, std::span<const double> derivatives) {
-    std::vector<double>& errors = TrainApproximationError();
-    errors.assign(static_cast<std::size_t>(D_), 0.0);
+  void FitAndReport(Model& table, std::span<const double> X, std::span<const double> derivatives,
+                    const CancellationToken* cancel) {
     // Equations with the same design share one factorisation; the order of
     // the report blocks and of any error stays that of the equations.
     ModelFitter fitter(std::span<ModelEquation>(table.equations).first(static_cast<std::size_t>(D_)), X, D_,
-                       Nfit_, derivatives);
+                       Nfit_, derivatives, FitOptions{cancel});
     for (int i = 1; i <= D_; ++i) {
       ModelEquation& equation = table.Equation(i);
       const double err = fitter.Fit(i);
-      errors[static_cast<std::size_t>(i - 1)] = err;
       ReportEquation(i, equation, err);
       Say("Error of approximation (" + FormatI(i, 1) + "): " + FormatF(100.0 * err, 10, 5) + " %");
     }
@@ -186,13 +184,13 @@ class ModelSelection {
 }  // namespace
 
 void SelectModel(Console& console, ReportFile& report, int D, double dt, int Nfit,
-                 std::span<const double> TrainSeries, std::span<const double> TrainDerivatives) {
-  ModelTable& table = GlobalModelTable();
+                 std::span<const double> TrainSeries, std::span<const double> TrainDerivatives, Model& table,
+                 const CancellationToken* cancel) {
   table.Resize(D);
   table.dt = dt;
   ModelSelection selection(console, report, D, dt, Nfit);
   selection.AskModel(table);
-  selection.FitAndReport(table, TrainSeries, TrainDerivatives);
+  selection.FitAndReport(table, TrainSeries, TrainDerivatives, cancel);
 }
 
 }  // namespace odefit

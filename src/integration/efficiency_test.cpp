@@ -147,6 +147,7 @@ bool RunPiece(int k, std::span<const double> TestSeries, const TestRunSettings& 
   IntervalStepper stepper(run, F);
   bool failed = false;
   for (int j = 1; j <= run.Ltest; ++j) {
+    ThrowIfCancelled(run.cancel);
     // A state out of bounds is not integrated; a failed solver run ends the piece's predictions.
     bool predicted = false;
     if (!failed && extremes.Holds(Y)) {
@@ -340,6 +341,7 @@ void ModelOrbitRun(std::span<const double> TestSeries, std::span<const double> T
 
   IntervalStepper stepper(run, F);
   for (int j = 2; j <= Ntest; ++j) {
+    ThrowIfCancelled(run.cancel);
     if (!extremes.Holds(Y)) continue;
     if (!stepper.Advance(Y, T)) break;
     orbit();

@@ -12,6 +12,7 @@
 #include <span>
 
 #include "numerics/rk_verner.h"
+#include "odefit/cancellation.h"
 
 namespace odefit {
 
@@ -31,9 +32,11 @@ struct TestRunSettings {
   double h = 0.0;    // integration step
   double t0 = 0.0;   // time of the first test point, (Ntrain + 1) * dt
   double dt = 0.0;   // sampling interval
-  // Threads for the test pieces: 0 one per hardware thread, 1 the calling
-  // thread alone. Any count gives the same numbers and messages.
-  int threads = 0;
+  // Threads for the test pieces: 1 the calling thread alone, 0 one per
+  // hardware thread. Any count gives the same numbers and messages.
+  int threads = 1;
+  // Polled between sampling intervals; cancelling throws Cancelled.
+  const CancellationToken* cancel = nullptr;
 };
 
 // Single-precision 0.05 as a double: the largest normalised error that still counts as a prediction.

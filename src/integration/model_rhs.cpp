@@ -5,9 +5,9 @@
 #include <climits>
 #include <cmath>
 #include <cstdint>
+#include <stdexcept>
 
 #include "model/model_fit.h"
-#include "model/model_table.h"
 #include "model/monomials.h"
 
 namespace odefit {
@@ -45,8 +45,11 @@ int NearestSample(double x) {
 // The monomials of every order are a prefix of those of a higher order, so
 // one list up to the largest order any equation needs serves them all; the
 // sums of standard polynomials of one order run together.
-void ModelRhs(int N, double T, std::span<const double> Y, std::span<double> DY) {
-  const ModelTable& model = GlobalModelTable();
+void ModelRhs(const Model& model, int N, double T, std::span<const double> Y, std::span<double> DY) {
+  if (N < 0 || N > model.Dimension() || Y.size() < static_cast<std::size_t>(N) ||
+      DY.size() < static_cast<std::size_t>(N)) {
+    throw std::invalid_argument("ModelRhs: N must be at most the model's dimension and the sizes of Y and DY");
+  }
   int order = -1;
   for (int i = 1; i <= N; ++i) {
     const ModelEquation& eq = model.Equation(i);

@@ -7,10 +7,10 @@
 #include <cstdint>
 #include <functional>
 #include <limits>
+#include <stdexcept>
 #include <vector>
 
 #include "model/monomials.h"
-#include "numerics/blas.h"
 #include "numerics/householder.h"
 
 namespace odefit {
@@ -245,17 +245,26 @@ bool SameDesign(const ModelEquation& a, const ModelEquation& b) {
 }
 
 ModelFitter::ModelFitter(std::span<ModelEquation> equations, std::span<const double> X, int D, int Nrows,
-                         std::span<const double> derivatives)
+                         std::span<const double> derivatives, const FitOptions& options)
     : equations_(equations),
       X_(X),
       D_(D),
       Nrows_(Nrows),
       derivatives_(derivatives),
+      options_(options),
       done_(equations.size(), false),
       errors_(equations.size(), 0.0) {
-  // The fits are the only users of the level-3 kernels; the efficiency
-  // test's threads never run at the same time.
-  SetLevel3Threads(0);
+  const std::size_t rows = static_cast<std::size_t>(std::max(Nrows, 0));
+  const std::size_t d = static_cast<std::size_t>(std::max(D, 0));
+  if (D < 1 || Nrows < 1 || equations.size() > d || X.size() < d * rows || derivatives.size() < d * rows) {
+    throw std::invalid_argument("ModelFitter: D and Nrows must be positive, with at most D equations and D x Nrows "
+                                "states and derivatives");
+  }
+  for (const ModelEquation& eq : equations) {
+    if (eq.nterms < 1 || eq.nterms > kMaxCoefficients || eq.nterms > Nrows) {
+      throw std::invalid_argument("ModelFitter: every equation needs 1 to min(Nrows, 1000) terms");
+    }
+  }
 }
 
 std::vector<double> ModelFitter::Targets(int i) const {
@@ -269,10 +278,12 @@ std::vector<double> ModelFitter::Targets(int i) const {
 double ModelFitter::Fit(int i) {
   const std::size_t at = static_cast<std::size_t>(i - 1);
   if (done_[at]) return errors_[at];
+  ThrowIfCancelled(options_.cancel);
   ModelEquation& first = equations_[at];
   if (first.family == ModelFamily::Rational) {
     const std::vector<double> y = Targets(i);
     FitModelEquation(first, X_, D_, Nrows_, y, errors_[at]);
+    first.error = errors_[at];
     done_[at] = true;
     return errors_[at];
   }
@@ -302,12 +313,14 @@ double ModelFitter::Fit(int i) {
   }
   std::vector<double> coef(static_cast<std::size_t>(K) * nrhs);
   std::vector<double> err(static_cast<std::size_t>(nrhs));
+  ThrowIfCancelled(options_.cancel);
   SolveDesign(A, Nrows_, K, nrhs, Y, coef, err);
   for (int c = 0; c < nrhs; ++c) {
     const std::size_t e = static_cast<std::size_t>(group[static_cast<std::size_t>(c)] - 1);
     const auto from = coef.begin() + static_cast<std::ptrdiff_t>(c * K);
     equations_[e].coef.assign(from, from + K);
     errors_[e] = err[static_cast<std::size_t>(c)];
+    equations_[e].error = errors_[e];
     done_[e] = true;
   }
   return errors_[at];

@@ -19,9 +19,17 @@
 #include <span>
 #include <vector>
 
-#include "model/model_table.h"
+#include "odefit/cancellation.h"
+#include "odefit/model.h"
 
 namespace odefit {
+
+// How a fit may use the machine. The level-3 kernels of large fits run on
+// the BLAS library's own threads, which the program configures once
+// (SetLevel3Threads in numerics/blas.h); nothing here changes a process-wide setting.
+struct FitOptions {
+  const CancellationToken* cancel = nullptr;  // polled between factorisations
+};
 
 // Single-precision 1e-9 as a double: the smallest denominator magnitude a
 // rational equation is evaluated with.
@@ -90,11 +98,14 @@ class ModelFitter {
  public:
   // X: the D x Nrows states; derivatives: D x Nrows targets, row i for
   // equation i (both column-major, leading dimension D). All four must
-  // outlive the fitter; families, orders and counts are set.
+  // outlive the fitter; families, orders and counts are set (1 <= nterms <=
+  // min(Nrows, kMaxCoefficients); std::invalid_argument otherwise).
   ModelFitter(std::span<ModelEquation> equations, std::span<const double> X, int D, int Nrows,
-              std::span<const double> derivatives);
+              std::span<const double> derivatives, const FitOptions& options = {});
 
-  // Fits equation i (1-based) and returns its error to report.
+  // Fits equation i (1-based), stores its coefficients and error in the
+  // equation and returns the error to report. Throws Cancelled when the
+  // options' token is cancelled before a factorisation.
   double Fit(int i);
 
  private:
@@ -105,6 +116,7 @@ class ModelFitter {
   int D_;
   int Nrows_;
   std::span<const double> derivatives_;
+  FitOptions options_;
   std::vector<bool> done_;
   std::vector<double> errors_;
 };

@@ -60,7 +60,9 @@ void DGER(int M, int N, double ALPHA, const double* X, int INCX, const double* Y
           double* A, int LDA);
 
 // Sets how many threads the level-3 kernels (the blocked factorisation's
-// block updates) may use; 0 means one per hardware thread.
+// block updates) may use; 0 means one per hardware thread. This is the BLAS
+// library's own setting, one for the whole process: only a program's front
+// end calls it, never the core.
 void SetLevel3Threads(int threads);
 
 }  // namespace odefit

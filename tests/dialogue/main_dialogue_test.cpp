@@ -13,7 +13,7 @@
 #include "dialogue/console_dialogs.h"
 #include "dialogue/prompts.h"
 #include "dialogue/series_file.h"
-#include "model/model_table.h"
+#include "odefit/model.h"
 #include "numerics/error_stack.h"
 #include "scripted_console.h"
 
@@ -68,7 +68,9 @@ class DialogueTest : public ::testing::Test {
     console_ = std::make_unique<ScriptedConsole>(answers);
     ConsoleFileDialogs dialogs(*console_, errors_);
     ReportFile report((dir_ / "report.txt").string());
-    return RunMainDialogue(*console_, dialogs, layer_, report);
+    DialogueOptions options;
+    options.modelFitted = [this](const Model& model) { model_ = model; };
+    return RunMainDialogue(*console_, dialogs, layer_, report, options);
   }
   const std::string& Screen() const { return console_->Transcript(); }
   std::string Report() const {
@@ -82,6 +84,7 @@ class DialogueTest : public ::testing::Test {
   std::ostringstream errors_;
   std::unique_ptr<ScriptedConsole> console_;
   GraphicsLayer layer_;
+  Model model_;  // the last model the dialogue fitted
 };
 
 // The answers after m that close every loop with n, for a model of D standard polynomials of order 1.
@@ -312,15 +315,15 @@ TEST_F(DialogueTest, OrdersBeyondTheFactorialRangeOrAThousandTermsAreRefused) {
        "1", "0", "n", "n", "n"});
   EXPECT_EQ(Count(Screen(), "  Incorrect input\n"), 4) << Screen();
   EXPECT_EQ(errors_.str(), "");
-  EXPECT_EQ(GlobalModelTable().Equation(1).nterms, 969);
-  EXPECT_EQ(GlobalModelTable().Equation(2).nterms, 560 + 9);
+  EXPECT_EQ(model_.Equation(1).nterms, 969);
+  EXPECT_EQ(model_.Equation(2).nterms, 560 + 9);
 }
 
 TEST_F(DialogueTest, DrivingPeriodMustBePositiveAndUsesTheImpliedDecimalPoint) {
   const std::string one = Series("one.txt", 1, 60);
   Run({one, "1", "60", "0.1", "3", "n", "2", "1", "0", "-5", "25.", "n", "n", "n"});
   EXPECT_EQ(Count(Screen(), "  Incorrect input\n"), 2);
-  const ModelEquation& eq = GlobalModelTable().Equation(1);
+  const ModelEquation& eq = model_.Equation(1);
   EXPECT_EQ(eq.nterms, 4);
   EXPECT_DOUBLE_EQ(eq.we, 2.0 * M_PI / (25.0 * 0.1));
   EXPECT_DOUBLE_EQ(eq.wdt, 2.0 * M_PI / 25.0);

@@ -7,7 +7,7 @@
 #include <vector>
 
 #include "model/model_fit.h"
-#include "model/model_table.h"
+#include "odefit/model.h"
 #include "model/monomials.h"
 
 namespace odefit {
@@ -30,15 +30,17 @@ ModelEquation Rational(int nnum, int nden, std::vector<double> coef) {
   return eq;
 }
 
+// The model the tests evaluate; each test sets it first.
+Model testModel;
+
 void SetModel(double dt, std::vector<ModelEquation> equations) {
-  ModelTable& table = GlobalModelTable();
-  table.dt = dt;
-  table.equations = std::move(equations);
+  testModel.dt = dt;
+  testModel.equations = std::move(equations);
 }
 
 std::vector<double> Rhs(double T, std::vector<double> Y) {
   std::vector<double> DY(Y.size(), -99.0);
-  ModelRhs(static_cast<int>(Y.size()), T, Y, DY);
+  ModelRhs(testModel, static_cast<int>(Y.size()), T, Y, DY);
   return DY;
 }
 

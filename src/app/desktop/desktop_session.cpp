@@ -82,6 +82,7 @@ void DesktopSession::Start() {
 void DesktopSession::Close() {
   if (closed_) return;
   closed_ = true;
+  cancel_.Cancel();
   channel_.Close();
   gate_.Close();
   window_->Dialogs().Close();
@@ -102,13 +103,21 @@ void DesktopSession::RunDialogue() {
   int status = 0;
   std::string message;
   try {
-    outcome = RunMainDialogue(channel_, *fileDialogs_, layer_, report_) == DialogueEnd::Terminated ? Outcome::Terminated
-                                                                                                    : Outcome::Finished;
+    DialogueOptions options;
+    options.threads = 0;
+    options.cancel = &cancel_;
+    outcome = RunMainDialogue(channel_, *fileDialogs_, layer_, report_, options) == DialogueEnd::Terminated
+                  ? Outcome::Terminated
+                  : Outcome::Finished;
   } catch (const RunStopped& e) {
     outcome = Outcome::Stopped;
     status = 3;
     message = messages_->LastMessage().empty() ? std::string(e.what()) : messages_->LastMessage();
   } catch (const InputEnded&) {
+    outcome = Outcome::InputEnded;
+    status = 1;
+  } catch (const Cancelled&) {
+    // The frame was closed while the dialogue computed.
     outcome = Outcome::InputEnded;
     status = 1;
   } catch (const ReportError& e) {

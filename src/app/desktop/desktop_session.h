@@ -27,6 +27,7 @@
 #include "app/desktop/main_window.h"
 #include "app/desktop/message_stream.h"
 #include "app/desktop/pause_gate.h"
+#include "odefit/cancellation.h"
 #include "dialogue/report_file.h"
 #include "graphics/graphics_layer.h"
 
@@ -92,6 +93,7 @@ class DesktopSession {
   std::atomic<int> status_{0};
   std::string endMessage_;  // written by the dialogue thread before done_, read after
   bool closed_ = false;     // GUI thread
+  CancellationToken cancel_;  // cancelled when the frame closes; polled by the dialogue's computations
 };
 
 // Returns whether a display can show the desktop: DISPLAY or WAYLAND_DISPLAY

@@ -1,0 +1,66 @@
+#pragma once
+// A fitted model of dx_i/dt = f_i(x, t): a value that holds its settings and
+// one equation entry per component. Models are plain data: copy them, keep
+// as many as you like, integrate several at once.
+//
+// Coefficient order per family (equation.coef[0 .. nterms - 1]):
+//   standard polynomial: the monomials up to order nu, the constant first, then
+//     every degree block in lexicographic order of its non-decreasing index
+//     tuples (1, x1, x2, x1^2, x1*x2, x2^2, ... for D = 2);
+//   driven polynomial: the monomials, then the cos and sin driving terms;
+//   rational: the nnum numerator monomials up to order nu, then the nden
+//     denominator monomials up to order mu without the constant, whose
+//     coefficient is fixed at 1;
+//   reduced polynomial (D = 2): x1*x2^0 .. x1*x2^nu, then x2^0 .. x2^mu.
+
+#include <cstddef>
+#include <vector>
+
+namespace odefit {
+
+// Family of an equation's right-hand side; the values are those the classic
+// dialogue asks the user to type.
+enum class ModelFamily : int {
+  StandardPolynomial = 1,
+  DrivenPolynomial = 2,  // standard polynomial with additive harmonic driving
+  Rational = 3,
+  ReducedPolynomial = 4,
+};
+
+// Most coefficients one equation may have.
+inline constexpr int kMaxCoefficients = 1000;
+
+// Most components a model may have.
+inline constexpr int kMaxModelDimension = 9;
+
+// One equation of a model. Fields a family does not use are ignored.
+struct ModelEquation {
+  ModelFamily family = ModelFamily::StandardPolynomial;
+  int nu = 0;      // order of the polynomial (numerator; x1-polynomial of the reduced family)
+  int mu = 0;      // order of the denominator (rational) or of the free x2-polynomial (reduced)
+  int nterms = 0;  // number of fitted coefficients
+  int nnum = 0;    // rational and reduced: terms of the first part
+  int nden = 0;    // rational and reduced: terms of the second part
+  double period = 0.0;  // driven: driving period in time units
+  double we = 0.0;      // driven: driving frequency 2*pi/period
+  double wdt = 0.0;     // driven: driving angle per sampling interval, we*dt
+  std::vector<double> coef;  // nterms coefficients in the order above
+  double error = 0.0;        // error of approximation of the fit (a fraction; NaN when undefined)
+};
+
+struct Model {
+  double dt = 0.0;   // sampling interval the model was fitted at
+  int points = 0;    // points per differentiation window of the fit (0 when unknown)
+  int train = 0;     // vectors of the training series (0 when unknown)
+  std::vector<ModelEquation> equations;  // equation i at index i - 1
+
+  // The number of components D.
+  int Dimension() const { return static_cast<int>(equations.size()); }
+  // Makes room for D equations (kept entries stay as they were).
+  void Resize(int D) { equations.resize(static_cast<std::size_t>(D)); }
+  // Returns equation i (1-based).
+  ModelEquation& Equation(int i) { return equations[static_cast<std::size_t>(i - 1)]; }
+  const ModelEquation& Equation(int i) const { return equations[static_cast<std::size_t>(i - 1)]; }
+};
+
+}  // namespace odefit
