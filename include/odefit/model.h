@@ -63,4 +63,10 @@ struct Model {
   const ModelEquation& Equation(int i) const { return equations[static_cast<std::size_t>(i - 1)]; }
 };
 
+// Checks that `model` can be evaluated: 1 to 9 equations, dt > 0 and finite,
+// every family known, orders and term counts consistent with the family and
+// the dimension, as many coefficients as terms (all finite), a driven
+// equation's angle finite. Throws InvalidArgument naming the first fault.
+void ValidateModel(const Model& model);
+
 }  // namespace odefit

@@ -5,9 +5,10 @@
 
 #include <cstdint>
 
+#include "odefit/integration.h"
+
 namespace odefit {
 
-enum class IntegrationMethod { Euler = 1, RungeKutta4 = 2, RungeKuttaVerner = 3 };
 
 struct RunSettings {
   int D = 0;        // dimension of the vectors, 1..kMaxDimension

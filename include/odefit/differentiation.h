@@ -1,0 +1,29 @@
+#pragma once
+// Derivative estimates of a series by local straight-line fits.
+
+#include <span>
+#include <vector>
+
+namespace odefit {
+
+// The smoothed states and the derivative estimates of a series, row after
+// row like Series::values: row r (0-based) belongs to sample r + offset of
+// the series, where offset = (points - 1) / 2 (the window's centre for odd
+// points; for even points the sample before the centre, which biases a fit
+// made from them).
+struct Derivatives {
+  int dimension = 0;
+  int rows = 0;    // n - points + 1
+  int offset = 0;  // (points - 1) / 2
+  std::vector<double> states;  // rows x dimension
+  std::vector<double> slopes;  // rows x dimension, per unit time
+};
+
+// Fits a straight line over every window of `points` consecutive samples of
+// each component of `values` (n vectors of `dimension` components, row after
+// row) and returns its value at the window's reference sample and its slope
+// divided by dt. Throws InvalidArgument unless 1 <= dimension, values holds
+// n * dimension numbers with 2 <= points <= n, and dt > 0.
+Derivatives Differentiate(std::span<const double> values, int dimension, int points, double dt);
+
+}  // namespace odefit

@@ -1,0 +1,57 @@
+#pragma once
+// Fitting a model: the right-hand side of every equation by linear least
+// squares on the derivative estimates.
+
+#include <optional>
+#include <span>
+#include <string_view>
+#include <vector>
+
+#include "odefit/cancellation.h"
+#include "odefit/differentiation.h"
+#include "odefit/model.h"
+#include "odefit/series.h"
+
+namespace odefit {
+
+// The family and orders of one equation.
+struct EquationSpec {
+  ModelFamily family = ModelFamily::StandardPolynomial;
+  int order = 2;        // polynomial order (numerator; x1-polynomial of the reduced family)
+  int secondOrder = 0;  // rational: denominator order; reduced: order of the free x2-polynomial
+  double period = 0.0;  // driven: driving period in time units (> 0)
+};
+
+struct FitSettings {
+  double dt = 0.0;  // sampling interval, > 0
+  int points = 3;   // points per differentiation window, 2 <= points <= train
+  std::optional<int> train;  // vectors fitted (from the first); all when empty
+  // One spec for every equation, or one per equation in order.
+  std::vector<EquationSpec> equations{EquationSpec{}};
+  const CancellationToken* cancel = nullptr;
+};
+
+// Returns the number of coefficients of an equation of `spec` in D variables.
+// Throws InvalidArgument for orders no model may have (negative, or more than
+// kMaxCoefficients terms, or the reduced family with D != 2).
+int CoefficientCount(const EquationSpec& spec, int D);
+
+// Differentiates the first `train` vectors of `series` and fits every
+// equation. Throws InvalidArgument for impossible settings (too few vectors
+// for the points or the terms), NumericalError when a design matrix is
+// singular, Cancelled.
+Model FitModel(const Series& series, const FitSettings& settings);
+
+// Fits every equation to given states and slopes (rows x D, row after row).
+// The model's dt is `dt`; its points and train are left 0.
+Model FitModel(const Derivatives& derivatives, double dt, const std::vector<EquationSpec>& equations,
+               const CancellationToken* cancel = nullptr);
+
+// Returns the error of approximation of every equation of `model` on the
+// given states and slopes: sqrt(sum of squared residuals / sum of squared
+// deviations of the slopes from their mean), NaN when all slopes are equal.
+// firstSample is the sample index (1-based, counted from the model's first
+// training vector) of row 0, which the driven family's phase depends on.
+std::vector<double> ApproximationErrors(const Model& model, const Derivatives& derivatives, int firstSample);
+
+}  // namespace odefit

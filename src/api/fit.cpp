@@ -1,0 +1,162 @@
+#include "odefit/fit.h"
+
+#include <cmath>
+#include <string>
+
+#include "api/numerical_errors.h"
+#include "model/model_fit.h"
+#include "model/monomials.h"
+
+namespace odefit {
+namespace {
+
+// Largest n + D whose term count the factorial can form.
+constexpr int kLargestCountArgument = 34;
+
+long long Monomials(int order, int D) {
+  if (order < 0) throw InvalidArgument("an order must not be negative, not " + std::to_string(order));
+  if (order + D > kLargestCountArgument) {
+    throw InvalidArgument("order " + std::to_string(order) + " in " + std::to_string(D) +
+                          " variables has more than 1000 terms");
+  }
+  return MonomialCount(order, D);
+}
+
+void TooMany(long long terms) {
+  if (terms > kMaxCoefficients) {
+    throw InvalidArgument("an equation may have at most 1000 coefficients, not " + std::to_string(terms));
+  }
+}
+
+// Fills the family's orders and counts of `eq` from `spec`.
+ModelEquation EquationOf(const EquationSpec& spec, int D, double dt) {
+  ModelEquation eq;
+  eq.family = spec.family;
+  eq.nu = spec.order;
+  switch (spec.family) {
+    case ModelFamily::StandardPolynomial:
+    case ModelFamily::DrivenPolynomial: {
+      const bool driven = spec.family == ModelFamily::DrivenPolynomial;
+      const long long terms = Monomials(spec.order, D) + (driven ? 2 : 0);
+      TooMany(terms);
+      eq.nterms = static_cast<int>(terms);
+      if (driven) {
+        if (!(spec.period > 0.0) || !std::isfinite(spec.period)) {
+          throw InvalidArgument("the driving period must be positive and finite");
+        }
+        eq.period = spec.period;
+        eq.we = 4.0 * std::acos(0.0) / eq.period;
+        eq.wdt = eq.we * dt;
+      }
+      break;
+    }
+    case ModelFamily::Rational: {
+      eq.mu = spec.secondOrder;
+      const long long numerator = Monomials(spec.order, D);
+      TooMany(numerator);
+      const long long denominator = Monomials(spec.secondOrder, D) - 1;
+      TooMany(numerator + denominator);
+      eq.nnum = static_cast<int>(numerator);
+      eq.nden = static_cast<int>(denominator);
+      eq.nterms = eq.nnum + eq.nden;
+      break;
+    }
+    case ModelFamily::ReducedPolynomial:
+      if (D != 2) throw InvalidArgument("the reduced polynomial needs two variables, not " + std::to_string(D));
+      if (spec.order < 0 || spec.secondOrder < 0) throw InvalidArgument("an order must not be negative");
+      TooMany(static_cast<long long>(spec.order) + spec.secondOrder + 2);
+      eq.mu = spec.secondOrder;
+      eq.nnum = spec.order + 1;
+      eq.nden = spec.secondOrder + 1;
+      eq.nterms = eq.nnum + eq.nden;
+      break;
+    default: throw InvalidArgument("unknown model family");
+  }
+  return eq;
+}
+
+}  // namespace
+
+int CoefficientCount(const EquationSpec& spec, int D) {
+  if (D < 1 || D > kMaxModelDimension) throw InvalidArgument("the dimension must be from 1 to 9");
+  return EquationOf(spec, D, 1.0).nterms;
+}
+
+Model FitModel(const Derivatives& derivatives, double dt, const std::vector<EquationSpec>& equations,
+               const CancellationToken* cancel) {
+  const int D = derivatives.dimension;
+  if (D < 1 || D > kMaxModelDimension) throw InvalidArgument("the dimension must be from 1 to 9");
+  if (!(dt > 0.0) || !std::isfinite(dt)) throw InvalidArgument("the sampling interval must be positive and finite");
+  const std::size_t cells = static_cast<std::size_t>(D) * static_cast<std::size_t>(std::max(derivatives.rows, 0));
+  if (derivatives.rows < 1 || derivatives.states.size() != cells || derivatives.slopes.size() != cells) {
+    throw InvalidArgument("the states and slopes must hold rows x dimension values each");
+  }
+  if (equations.size() != 1 && equations.size() != static_cast<std::size_t>(D)) {
+    throw InvalidArgument("give one model for every equation or one for each of the " + std::to_string(D) +
+                          " equations, not " + std::to_string(equations.size()));
+  }
+  Model model;
+  model.dt = dt;
+  model.Resize(D);
+  for (int i = 1; i <= D; ++i) {
+    const EquationSpec& spec = equations.size() == 1 ? equations.front() : equations[static_cast<std::size_t>(i - 1)];
+    model.Equation(i) = EquationOf(spec, D, dt);
+    if (model.Equation(i).nterms > derivatives.rows) {
+      throw InvalidArgument("equation " + std::to_string(i) + " has " + std::to_string(model.Equation(i).nterms) +
+                            " coefficients but only " + std::to_string(derivatives.rows) +
+                            " rows to fit them to: use more vectors or a lower order");
+    }
+  }
+  api::RunNumerical([&] {
+    ModelFitter fitter(model.equations, derivatives.states, D, derivatives.rows, derivatives.slopes,
+                       FitOptions{cancel});
+    for (int i = 1; i <= D; ++i) fitter.Fit(i);
+  });
+  return model;
+}
+
+Model FitModel(const Series& series, const FitSettings& settings) {
+  const int D = series.dimension;
+  if (D < 1 || D > kMaxModelDimension) throw InvalidArgument("the dimension must be from 1 to 9");
+  if (series.values.size() % static_cast<std::size_t>(D) != 0) {
+    throw InvalidArgument("the series must hold whole vectors");
+  }
+  const std::size_t n = series.size();
+  const long long train = settings.train ? *settings.train : static_cast<long long>(n);
+  if (train < 2 || static_cast<std::size_t>(train) > n) {
+    throw InvalidArgument("the training series must have from 2 to the " + std::to_string(n) +
+                          " vectors of the series, not " + std::to_string(train));
+  }
+  if (settings.points < 2 || settings.points > train) {
+    throw InvalidArgument("the points per window must be from 2 to the " + std::to_string(train) +
+                          " training vectors, not " + std::to_string(settings.points));
+  }
+  const Derivatives derivatives =
+      Differentiate(std::span<const double>(series.values).first(static_cast<std::size_t>(train) * D), D,
+                    settings.points, settings.dt);
+  Model model = FitModel(derivatives, settings.dt, settings.equations, settings.cancel);
+  model.points = settings.points;
+  model.train = static_cast<int>(train);
+  return model;
+}
+
+std::vector<double> ApproximationErrors(const Model& model, const Derivatives& derivatives, int firstSample) {
+  const int D = model.Dimension();
+  if (derivatives.dimension != D) throw InvalidArgument("the derivatives' dimension differs from the model's");
+  const std::size_t rows = static_cast<std::size_t>(std::max(derivatives.rows, 0));
+  if (rows < 1 || derivatives.states.size() != rows * D || derivatives.slopes.size() != rows * D) {
+    throw InvalidArgument("the states and slopes must hold rows x dimension values each");
+  }
+  std::vector<double> errors(static_cast<std::size_t>(D));
+  std::vector<double> y(rows);
+  api::RunNumerical([&] {
+    for (int i = 1; i <= D; ++i) {
+      for (std::size_t r = 0; r < rows; ++r) y[r] = derivatives.slopes[r * D + static_cast<std::size_t>(i - 1)];
+      ApproximationError(derivatives.states, D, derivatives.rows, firstSample, y, model.Equation(i),
+                         errors[static_cast<std::size_t>(i - 1)]);
+    }
+  });
+  return errors;
+}
+
+}  // namespace odefit

@@ -1,0 +1,214 @@
+// The public interface as another program uses it: the same numbers as the
+// classic dialogue, several models at once on several threads, numerical
+// failures and bad calls as exceptions that leave the library usable.
+
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "format/fixed_format.h"
+#include "odefit/odefit.h"
+
+namespace odefit {
+namespace {
+
+const std::string kLorenz = std::string(ODEFIT_EXAMPLES_DIR) + "/lorenz.txt";
+const std::string kSingular = std::string(ODEFIT_FIXTURES_DIR) + "/singular/series.txt";
+
+Series Slice(const Series& series, std::size_t first, std::size_t count) {
+  Series part;
+  part.dimension = series.dimension;
+  const auto begin = series.values.begin() + static_cast<std::ptrdiff_t>(first * series.dimension);
+  part.values.assign(begin, begin + static_cast<std::ptrdiff_t>(count * series.dimension));
+  return part;
+}
+
+std::string Percent(double fraction) { return fixed::FormatF(100.0 * fraction, 10, 5); }
+
+struct LorenzRun {
+  Model model;
+  EfficiencyResult test;
+};
+
+// The example run of the README: order-2 polynomials, Ntrain 3000, m 3, then
+// four RK-4 pieces of 200 intervals, 200 apart.
+LorenzRun RunLorenz(const Series& lorenz, int threads, int order = 2) {
+  FitSettings fit;
+  fit.dt = 0.01;
+  fit.points = 3;
+  fit.train = 3000;
+  fit.equations = {EquationSpec{ModelFamily::StandardPolynomial, order}};
+  LorenzRun run;
+  run.model = FitModel(lorenz, fit);
+  EfficiencySettings test;
+  test.length = 200;
+  test.pieces = 4;
+  test.shift = 200;
+  test.threads = threads;
+  run.test = TestModel(run.model, Slice(lorenz, 3000, lorenz.size() - 3000), test);
+  return run;
+}
+
+TEST(Library, LorenzGivesTheNumbersOfTheDialogue) {
+  const Series lorenz = ReadClassicSeries(kLorenz, 3);
+  ASSERT_EQ(lorenz.size(), 4000u);
+  const LorenzRun run = RunLorenz(lorenz, 1);
+  EXPECT_EQ(run.model.points, 3);
+  EXPECT_EQ(run.model.train, 3000);
+  EXPECT_EQ(fixed::FormatF(run.model.Equation(1).coef[1], 20, 10), "       -9.8824946336");
+  EXPECT_EQ(fixed::FormatF(run.model.Equation(1).coef[2], 20, 10), "        9.9219700436");
+  EXPECT_EQ(Percent(run.model.Equation(1).error), "   0.13926");
+  EXPECT_EQ(Percent(run.model.Equation(3).error), "   0.10595");
+  EXPECT_EQ(Percent(run.test.testErrors[0]), "   0.13623");
+  EXPECT_EQ(Percent(run.test.testErrors[2]), "   0.10050");
+  EXPECT_EQ(run.test.predictionTime, (std::vector<int>{189, 69, 60}));
+  EXPECT_EQ(run.test.infiniteCount, 0);
+}
+
+TEST(Library, DifferentModelsOnSeveralThreadsGiveTheBitsOfSerialRuns) {
+  const Series lorenz = ReadClassicSeries(kLorenz, 3);
+  const std::vector<int> orders = {1, 2, 3, 2};
+  std::vector<LorenzRun> serial, concurrent(orders.size());
+  for (const int order : orders) serial.push_back(RunLorenz(lorenz, 1, order));
+  std::vector<std::thread> threads;
+  for (std::size_t k = 0; k < orders.size(); ++k) {
+    // Two of the runs also split their tests over two threads of their own.
+    threads.emplace_back([&, k] { concurrent[k] = RunLorenz(lorenz, k % 2 == 0 ? 1 : 2, orders[k]); });
+  }
+  for (std::thread& t : threads) t.join();
+  for (std::size_t k = 0; k < orders.size(); ++k) {
+    for (int i = 1; i <= 3; ++i) {
+      EXPECT_EQ(concurrent[k].model.Equation(i).coef, serial[k].model.Equation(i).coef) << k;
+      EXPECT_EQ(concurrent[k].model.Equation(i).error, serial[k].model.Equation(i).error) << k;
+    }
+    EXPECT_EQ(concurrent[k].test.predictionError, serial[k].test.predictionError) << k;
+    EXPECT_EQ(concurrent[k].test.predictionTime, serial[k].test.predictionTime) << k;
+  }
+}
+
+TEST(Library, ASingularFitIsAnExceptionAndLaterFitsReportTheirOwn) {
+  const Series singular = ReadClassicSeries(kSingular, 2);
+  FitSettings fit;
+  fit.dt = 0.1;
+  fit.train = 150;
+  fit.equations = {EquationSpec{ModelFamily::ReducedPolynomial, 0, 0}, EquationSpec{ModelFamily::StandardPolynomial, 1}};
+  std::string first;
+  for (int attempt = 0; attempt < 3; ++attempt) {
+    try {
+      FitModel(singular, fit);
+      ADD_FAILURE() << "no error on attempt " << attempt;
+    } catch (const NumericalError& e) {
+      if (attempt == 0) first = e.what();
+      EXPECT_EQ(e.what(), first) << attempt;
+    }
+  }
+  EXPECT_NE(first.find("FATAL"), std::string::npos) << first;
+  // The library is still sound: a good fit after the failures.
+  fit.equations = {EquationSpec{ModelFamily::StandardPolynomial, 0}};
+  EXPECT_NO_THROW(FitModel(singular, fit));
+}
+
+TEST(Library, BadCallsAreInvalidArguments) {
+  const Series lorenz = ReadClassicSeries(kLorenz, 3);
+  FitSettings fit;
+  fit.dt = 0.01;
+  const auto fails = [&](FitSettings settings, const Series& series) {
+    EXPECT_THROW(FitModel(series, settings), InvalidArgument);
+  };
+  fails(fit, Series{});                                   // empty
+  fails(fit, Series{3, {1.0, 2.0}, {}});                  // not whole vectors
+  FitSettings s = fit;
+  s.dt = 0.0;
+  fails(s, lorenz);
+  s = fit;
+  s.train = 1;
+  fails(s, lorenz);
+  s = fit;
+  s.points = 5000;
+  fails(s, lorenz);
+  s = fit;
+  s.equations.assign(2, EquationSpec{});  // neither one nor three
+  fails(s, lorenz);
+  s = fit;
+  s.equations = {EquationSpec{ModelFamily::StandardPolynomial, 40}};
+  fails(s, lorenz);
+  s = fit;
+  s.equations = {EquationSpec{ModelFamily::ReducedPolynomial, 1, 1}};  // needs D = 2
+  fails(s, lorenz);
+  s = fit;
+  s.train = 12;
+  s.equations = {EquationSpec{ModelFamily::StandardPolynomial, 2}};  // 10 terms, 10 rows: fits; 11 do not
+  EXPECT_NO_THROW(FitModel(lorenz, s));
+  s.train = 11;
+  fails(s, lorenz);
+  EXPECT_THROW(ReadClassicSeries(kLorenz, 0), InvalidArgument);
+  EXPECT_THROW(ReadClassicSeries(kLorenz + ".missing", 3), InputError);
+
+  // A model whose parts disagree is refused before it is evaluated.
+  Model model = FitModel(lorenz, fit);
+  std::vector<double> x = {1.0, 2.0, 3.0}, dx(3);
+  EXPECT_NO_THROW(EvaluateModel(model, 0.0, x, dx));
+  EXPECT_THROW(EvaluateModel(model, 0.0, std::span<const double>(x).first(2), dx), InvalidArgument);
+  Model broken = model;
+  broken.Equation(2).coef.pop_back();
+  EXPECT_THROW(Simulate(broken, x, 10), InvalidArgument);
+  broken = model;
+  broken.Equation(3).nterms = 1000;
+  EXPECT_THROW(Simulate(broken, x, 10), InvalidArgument);
+  broken = model;
+  broken.Equation(1).family = static_cast<ModelFamily>(7);
+  EXPECT_THROW(Simulate(broken, x, 10), InvalidArgument);
+  EXPECT_THROW(Simulate(model, x, -1), InvalidArgument);
+  EfficiencySettings test;
+  test.length = 2000;  // more than the 1000 vectors after training
+  EXPECT_THROW(TestModel(model, Slice(lorenz, 3000, 1000), test), InvalidArgument);
+}
+
+TEST(Library, SimulationFollowsTheModelAndStopsAtTheBound) {
+  Model decay;
+  decay.dt = 0.1;
+  decay.Resize(1);
+  decay.Equation(1).nu = 1;
+  decay.Equation(1).nterms = 2;
+  decay.Equation(1).coef = {0.0, -1.0};  // dx/dt = -x
+  const std::vector<double> x0 = {1.0};
+  for (const IntegrationMethod method :
+       {IntegrationMethod::Euler, IntegrationMethod::RungeKutta4, IntegrationMethod::RungeKuttaVerner}) {
+    SimulationSettings settings;
+    settings.method = method;
+    settings.step = 0.01;
+    const std::vector<double> path = Simulate(decay, x0, 10, settings);
+    ASSERT_EQ(path.size(), 11u);
+    EXPECT_EQ(path[0], 1.0);
+    EXPECT_NEAR(path[10], std::exp(-1.0), method == IntegrationMethod::Euler ? 2e-3 : 1e-3);
+  }
+  decay.Equation(1).coef = {0.0, 10.0};  // grows by e every 0.1: past 1e6 after 14 intervals
+  const std::vector<double> path = Simulate(decay, x0, 20);
+  EXPECT_TRUE(std::isfinite(path[13]));
+  EXPECT_TRUE(std::isnan(path[20]));
+}
+
+TEST(Library, CancelledWorkThrowsCancelled) {
+  const Series lorenz = ReadClassicSeries(kLorenz, 3);
+  CancellationToken token;
+  token.Cancel();
+  FitSettings fit;
+  fit.dt = 0.01;
+  fit.train = 3000;
+  fit.cancel = &token;
+  EXPECT_THROW(FitModel(lorenz, fit), Cancelled);
+  fit.cancel = nullptr;
+  const Model model = FitModel(lorenz, fit);
+  EfficiencySettings test;
+  test.cancel = &token;
+  EXPECT_THROW(TestModel(model, Slice(lorenz, 3000, 1000), test), Cancelled);
+  SimulationSettings simulation;
+  simulation.cancel = &token;
+  EXPECT_THROW(Simulate(model, std::vector<double>{1.0, 1.0, 20.0}, 5, simulation), Cancelled);
+}
+
+}  // namespace
+}  // namespace odefit
