@@ -4,6 +4,7 @@
 
 #include <optional>
 #include <span>
+#include <string>
 #include <string_view>
 #include <vector>
 
@@ -22,12 +23,29 @@ struct EquationSpec {
   double period = 0.0;  // driven: driving period in time units (> 0)
 };
 
+// Reads an equation spec written as "poly:NU", "driven:NU:PERIOD" (the period
+// in time units), "rational:NU:MU" (MU the denominator's order) or
+// "reduced:NU:MU" (MU the order of the free x2-polynomial). Orders are
+// integers from 0 to 1000; whether a dimension allows them is checked by the
+// fit. Throws InvalidArgument saying what is wrong.
+EquationSpec ParseEquationSpec(std::string_view text);
+
+// Returns the text ParseEquationSpec reads back as `spec`; the period is
+// written in the fewest digits that read back as the same double.
+std::string FormatEquationSpec(const EquationSpec& spec);
+
+// Returns the family and orders of a model's equation.
+EquationSpec EquationSpecOf(const ModelEquation& equation);
+
 struct FitSettings {
   double dt = 0.0;  // sampling interval, > 0
   int points = 3;   // points per differentiation window, 2 <= points <= train
   std::optional<int> train;  // vectors fitted (from the first); all when empty
   // One spec for every equation, or one per equation in order.
   std::vector<EquationSpec> equations{EquationSpec{}};
+  // Sparse fits: terms whose coefficients stay below this magnitude are
+  // dropped. Not available yet: FitModel refuses any value.
+  std::optional<double> threshold;
   const CancellationToken* cancel = nullptr;
 };
 
@@ -37,9 +55,9 @@ struct FitSettings {
 int CoefficientCount(const EquationSpec& spec, int D);
 
 // Differentiates the first `train` vectors of `series` and fits every
-// equation. Throws InvalidArgument for impossible settings (too few vectors
-// for the points or the terms), NumericalError when a design matrix is
-// singular, Cancelled.
+// equation. The model's names are the series'. Throws InvalidArgument for
+// impossible settings (too few vectors for the points or the terms, a
+// threshold), NumericalError when a design matrix is singular, Cancelled.
 Model FitModel(const Series& series, const FitSettings& settings);
 
 // Fits every equation to given states and slopes (rows x D, row after row).

@@ -14,6 +14,7 @@
 //   reduced polynomial (D = 2): x1*x2^0 .. x1*x2^nu, then x2^0 .. x2^mu.
 
 #include <cstddef>
+#include <string>
 #include <vector>
 
 namespace odefit {
@@ -46,6 +47,17 @@ struct ModelEquation {
   double wdt = 0.0;     // driven: driving angle per sampling interval, we*dt
   std::vector<double> coef;  // nterms coefficients in the order above
   double error = 0.0;        // error of approximation of the fit (a fraction; NaN when undefined)
+  // Standard error of every coefficient: sqrt(sigma^2 * ((R'R)^-1)_kk) with
+  // R the triangular factor of the design matrix and sigma^2 = RSS / (rows -
+  // nterms), the residual of the linear problem that was solved (for the
+  // rational family the one with the -y columns). NaN when rows == nterms,
+  // since no degree of freedom is left to estimate sigma. Empty when the
+  // equation was not fitted here (set by hand, or read without them).
+  std::vector<double> standardErrors;
+  // 1-norm condition number of R (that of the design matrix to within a
+  // factor sqrt(nterms)); 0 when unknown, +inf when R is singular in
+  // floating point. Above about 1e8 the coefficients are poorly determined.
+  double condition = 0.0;
 };
 
 struct Model {
@@ -53,6 +65,9 @@ struct Model {
   int points = 0;    // points per differentiation window of the fit (0 when unknown)
   int train = 0;     // vectors of the training series (0 when unknown)
   std::vector<ModelEquation> equations;  // equation i at index i - 1
+  // The variables' names from the series (one per equation), or empty. Terms
+  // are always named x1..xD; these only label them for people.
+  std::vector<std::string> names;
 
   // The number of components D.
   int Dimension() const { return static_cast<int>(equations.size()); }

@@ -10,4 +10,7 @@
 #include "odefit/fit.h"
 #include "odefit/integration.h"
 #include "odefit/model.h"
+#include "odefit/model_file.h"
+#include "odefit/model_text.h"
+#include "odefit/plots.h"
 #include "odefit/series.h"

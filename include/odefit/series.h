@@ -2,6 +2,7 @@
 // Time series: D-dimensional state vectors sampled at a fixed interval.
 
 #include <cstddef>
+#include <iosfwd>
 #include <string>
 #include <vector>
 
@@ -27,5 +28,28 @@ struct Series {
 // that cannot be read, or when the file cannot be opened or holds no vector;
 // InvalidArgument unless 1 <= dimension <= 9.
 Series ReadClassicSeries(const std::string& path, int dimension);
+
+// Reads the classic series format from `in`; `name` names the source in
+// errors ("-" for standard input). Throws as the path form does.
+Series ReadClassicSeries(std::istream& in, const std::string& name, int dimension);
+
+// Reads a table of vectors: one vector per line, its values separated by
+// commas (blanks around them allowed) or, on a line without commas, by runs
+// of blanks and tabs. Values are read as people write them, in any locale:
+// "1", "-2.5", "+4.", ".5", "1e-3", "-2.5E+04"; no implied decimals. Lines
+// end at LF, CR LF or CR; blank lines and lines whose first non-blank
+// character is '#' are skipped. The first remaining line is a header of
+// names (taken into Series::names, surrounding double quotes removed) when
+// any of its fields is not a number; the number of columns is the dimension,
+// from 1 to 9. Throws InputError naming `name`, the line and the column: for
+// a value that is not a number, not finite (nan, inf) or beyond the range of
+// a double, an empty value, a line with another number of values than the
+// first, a header with another number of names, more than 9 columns, or no
+// vector at all; nothing is returned from a partly read table.
+Series ReadSeriesTable(std::istream& in, const std::string& name);
+
+// Reads the table in the file `path` as above. Throws InputError also when
+// the file cannot be opened or read.
+Series ReadSeriesTable(const std::string& path);
 
 }  // namespace odefit

@@ -1,7 +1,9 @@
 #include "odefit/fit.h"
 
+#include <charconv>
 #include <cmath>
 #include <string>
+#include <system_error>
 
 #include "api/numerical_errors.h"
 #include "model/model_fit.h"
@@ -75,7 +77,104 @@ ModelEquation EquationOf(const EquationSpec& spec, int D, double dt) {
   return eq;
 }
 
+// Largest order a spec may name; a dimension allows far less.
+constexpr int kLargestSpecOrder = 1000;
+
+std::vector<std::string_view> SplitAtColons(std::string_view text) {
+  std::vector<std::string_view> parts;
+  for (std::size_t colon; (colon = text.find(':')) != std::string_view::npos; text.remove_prefix(colon + 1)) {
+    parts.push_back(text.substr(0, colon));
+  }
+  parts.push_back(text);
+  return parts;
+}
+
+int SpecOrder(std::string_view field, std::string_view what, std::string_view spec) {
+  int order = -1;
+  const char* end = field.data() + field.size();
+  const auto [stop, error] = std::from_chars(field.data(), end, order);
+  if (field.empty() || stop != end || error != std::errc() || order < 0 || order > kLargestSpecOrder) {
+    throw InvalidArgument("the " + std::string(what) + " in model \"" + std::string(spec) +
+                          "\" must be a whole number from 0 to 1000, not \"" + std::string(field) + "\"");
+  }
+  return order;
+}
+
+double SpecPeriod(std::string_view field, std::string_view spec) {
+  if (field.size() > 1 && field.front() == '+') field.remove_prefix(1);
+  double period = 0.0;
+  const char* end = field.data() + field.size();
+  const auto [stop, error] = std::from_chars(field.data(), end, period, std::chars_format::general);
+  if (field.empty() || stop != end || error != std::errc() || !(period > 0.0) || !std::isfinite(period)) {
+    throw InvalidArgument("the driving period in model \"" + std::string(spec) +
+                          "\" must be a positive number of time units, not \"" + std::string(field) + "\"");
+  }
+  return period;
+}
+
 }  // namespace
+
+EquationSpec ParseEquationSpec(std::string_view text) {
+  const std::vector<std::string_view> parts = SplitAtColons(text);
+  const std::string_view family = parts.front();
+  const std::size_t fields = parts.size() - 1;
+  const auto expect = [&](std::size_t count, const char* form) {
+    if (fields != count) {
+      throw InvalidArgument("model \"" + std::string(text) + "\" is not of the form " + form);
+    }
+  };
+  EquationSpec spec;
+  if (family == "poly") {
+    expect(1, "poly:NU");
+    spec.family = ModelFamily::StandardPolynomial;
+    spec.order = SpecOrder(parts[1], "order", text);
+  } else if (family == "driven") {
+    expect(2, "driven:NU:PERIOD");
+    spec.family = ModelFamily::DrivenPolynomial;
+    spec.order = SpecOrder(parts[1], "order", text);
+    spec.period = SpecPeriod(parts[2], text);
+  } else if (family == "rational") {
+    expect(2, "rational:NU:MU");
+    spec.family = ModelFamily::Rational;
+    spec.order = SpecOrder(parts[1], "numerator order", text);
+    spec.secondOrder = SpecOrder(parts[2], "denominator order", text);
+  } else if (family == "reduced") {
+    expect(2, "reduced:NU:MU");
+    spec.family = ModelFamily::ReducedPolynomial;
+    spec.order = SpecOrder(parts[1], "order of the x1 part", text);
+    spec.secondOrder = SpecOrder(parts[2], "order of the free x2 part", text);
+  } else {
+    throw InvalidArgument("unknown model family \"" + std::string(family) + "\" in \"" + std::string(text) +
+                          "\": use poly:NU, driven:NU:PERIOD, rational:NU:MU or reduced:NU:MU");
+  }
+  return spec;
+}
+
+std::string FormatEquationSpec(const EquationSpec& spec) {
+  const std::string order = std::to_string(spec.order);
+  switch (spec.family) {
+    case ModelFamily::StandardPolynomial: return "poly:" + order;
+    case ModelFamily::DrivenPolynomial: {
+      char digits[32];
+      const auto result = std::to_chars(digits, digits + sizeof digits, spec.period);
+      return "driven:" + order + ":" + std::string(digits, result.ptr);
+    }
+    case ModelFamily::Rational: return "rational:" + order + ":" + std::to_string(spec.secondOrder);
+    case ModelFamily::ReducedPolynomial: return "reduced:" + order + ":" + std::to_string(spec.secondOrder);
+  }
+  throw InvalidArgument("unknown model family");
+}
+
+EquationSpec EquationSpecOf(const ModelEquation& equation) {
+  EquationSpec spec;
+  spec.family = equation.family;
+  spec.order = equation.nu;
+  if (equation.family == ModelFamily::Rational || equation.family == ModelFamily::ReducedPolynomial) {
+    spec.secondOrder = equation.mu;
+  }
+  if (equation.family == ModelFamily::DrivenPolynomial) spec.period = equation.period;
+  return spec;
+}
 
 int CoefficientCount(const EquationSpec& spec, int D) {
   if (D < 1 || D > kMaxModelDimension) throw InvalidArgument("the dimension must be from 1 to 9");
@@ -116,6 +215,7 @@ Model FitModel(const Derivatives& derivatives, double dt, const std::vector<Equa
 }
 
 Model FitModel(const Series& series, const FitSettings& settings) {
+  if (settings.threshold) throw InvalidArgument("sparse fits are not available yet");
   const int D = series.dimension;
   if (D < 1 || D > kMaxModelDimension) throw InvalidArgument("the dimension must be from 1 to 9");
   if (series.values.size() % static_cast<std::size_t>(D) != 0) {
@@ -137,6 +237,7 @@ Model FitModel(const Series& series, const FitSettings& settings) {
   Model model = FitModel(derivatives, settings.dt, settings.equations, settings.cancel);
   model.points = settings.points;
   model.train = static_cast<int>(train);
+  if (series.names.size() == static_cast<std::size_t>(D)) model.names = series.names;
   return model;
 }
 

@@ -29,6 +29,10 @@ void ValidateModel(const Model& model) {
   if (!(model.dt > 0.0) || !std::isfinite(model.dt)) {
     throw InvalidArgument("the model's sampling interval must be positive and finite");
   }
+  if (!model.names.empty() && model.names.size() != static_cast<std::size_t>(D)) {
+    throw InvalidArgument("a model names all of its " + std::to_string(D) + " variables or none, not " +
+                          std::to_string(model.names.size()));
+  }
   for (int i = 1; i <= D; ++i) {
     const ModelEquation& eq = model.Equation(i);
     const std::string where = "equation " + std::to_string(i);
@@ -65,6 +69,10 @@ void ValidateModel(const Model& model) {
     }
     for (const double c : eq.coef) {
       if (!std::isfinite(c)) throw InvalidArgument(where + ": a coefficient is not finite");
+    }
+    if (!eq.standardErrors.empty() && eq.standardErrors.size() != eq.coef.size()) {
+      throw InvalidArgument(where + ": " + std::to_string(eq.standardErrors.size()) + " standard errors for " +
+                            std::to_string(eq.nterms) + " terms");
     }
   }
 }

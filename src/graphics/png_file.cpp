@@ -126,11 +126,10 @@ void SetError(std::string* error, std::string text) {
 
 }  // namespace
 
-bool WritePng(const std::string& path, const DrawingSurface& surface, PngColourType type, std::string* error) {
-  if (surface.Width() < 1 || surface.Height() < 1) {
-    SetError(error, "empty surface");
-    return false;
-  }
+namespace {
+
+// Writes the PNG of `surface` to `file`; false with `error` set on failure.
+bool WriteSurface(std::FILE* file, const DrawingSurface& surface, PngColourType type, std::string* error) {
   std::vector<std::uint8_t> rgb;
   const std::uint8_t* rows = surface.Pixels().data();
   if (type == PngColourType::Rgb) {
@@ -141,18 +140,54 @@ bool WritePng(const std::string& path, const DrawingSurface& surface, PngColourT
     }
     rows = rgb.data();
   }
+  if (!WriteRows(file, surface.Width(), surface.Height(), rows, type)) {
+    SetError(error, "PNG encoding failed");
+    return false;
+  }
+  return true;
+}
+
+}  // namespace
+
+bool WritePng(const std::string& path, const DrawingSurface& surface, PngColourType type, std::string* error) {
+  if (surface.Width() < 1 || surface.Height() < 1) {
+    SetError(error, "empty surface");
+    return false;
+  }
   std::FILE* file = std::fopen(path.c_str(), "wb");
   if (file == nullptr) {
     SetError(error, std::strerror(errno));
     return false;
   }
-  const bool written = WriteRows(file, surface.Width(), surface.Height(), rows, type);
+  const bool written = WriteSurface(file, surface, type, error);
   const bool closed = std::fclose(file) == 0;
   if (!written || !closed) {
-    SetError(error, written ? std::strerror(errno) : "PNG encoding failed");
+    if (written) SetError(error, std::strerror(errno));
     return false;
   }
   return true;
+}
+
+std::optional<std::vector<std::uint8_t>> EncodePng(const DrawingSurface& surface, PngColourType type,
+                                                   std::string* error) {
+  if (surface.Width() < 1 || surface.Height() < 1) {
+    SetError(error, "empty surface");
+    return std::nullopt;
+  }
+  char* buffer = nullptr;
+  std::size_t size = 0;
+  std::FILE* memory = open_memstream(&buffer, &size);
+  if (memory == nullptr) {
+    SetError(error, std::strerror(errno));
+    return std::nullopt;
+  }
+  const bool written = WriteSurface(memory, surface, type, error);
+  const bool closed = std::fclose(memory) == 0;
+  std::optional<std::vector<std::uint8_t>> bytes;
+  if (written && closed) bytes.emplace(buffer, buffer + size);
+  if (written && !closed) SetError(error, std::strerror(errno));
+  std::free(buffer);
+  return bytes;
 }
 
 std::optional<DrawingSurface> ReadPng(const std::string& path, std::string* error) {

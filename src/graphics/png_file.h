@@ -1,8 +1,10 @@
 #pragma once
 // PNG files of indexed drawing surfaces, in the colours of Palette16.
 
+#include <cstdint>
 #include <optional>
 #include <string>
+#include <vector>
 
 #include "graphics/drawing_surface.h"
 
@@ -17,6 +19,11 @@ enum class PngColourType {
 // given, on failure.
 bool WritePng(const std::string& path, const DrawingSurface& surface, PngColourType type,
               std::string* error = nullptr);
+
+// Returns the bytes of the PNG file of `surface`; nullopt, with `error` set
+// when given, on failure.
+std::optional<std::vector<std::uint8_t>> EncodePng(const DrawingSurface& surface, PngColourType type,
+                                                   std::string* error = nullptr);
 
 // Reads a PNG of any colour type into an indexed surface: every pixel becomes
 // the palette index of its colour, or of the nearest palette colour when the

@@ -8,6 +8,7 @@
 #include <functional>
 #include <limits>
 #include <stdexcept>
+#include <utility>
 #include <vector>
 
 #include "model/monomials.h"
@@ -37,13 +38,48 @@ double RelativeError(std::span<const double> residual, std::span<const double> y
   return std::sqrt(squares / spread);
 }
 
+// Computes the diagonal of (R'R)^-1 (the squared row norms of R^-1) and the
+// 1-norm condition ||R||_1 * ||R^-1||_1 of the K x K upper triangle R of QR
+// (leading dimension ld). R^-1 is formed a column at a time by column-oriented
+// back substitution, K^3/6 operations, small beside the factorisation.
+void InverseGramDiagonal(std::span<const double> QR, int ld, int K, std::vector<double>& diagonal,
+                         double& condition) {
+  const std::size_t k = static_cast<std::size_t>(K);
+  const auto R = [&](std::size_t i, std::size_t j) { return QR[i + j * static_cast<std::size_t>(ld)]; };
+  diagonal.assign(k, 0.0);
+  std::vector<double> z(k);
+  double inverseNorm = 0.0;
+  double norm = 0.0;
+  for (std::size_t j = 0; j < k; ++j) {
+    // z = R^-1 e_j, nonzero in places 0..j only.
+    std::fill(z.begin(), z.begin() + static_cast<std::ptrdiff_t>(j + 1), 0.0);
+    z[j] = 1.0;
+    for (std::size_t l = j + 1; l-- > 0;) {
+      z[l] /= R(l, l);
+      for (std::size_t i = 0; i < l; ++i) z[i] -= R(i, l) * z[l];
+    }
+    double columnSum = 0.0;
+    double rColumnSum = 0.0;
+    for (std::size_t i = 0; i <= j; ++i) {
+      diagonal[i] += z[i] * z[i];
+      columnSum += std::fabs(z[i]);
+      rColumnSum += std::fabs(R(i, j));
+    }
+    inverseNorm = std::max(inverseNorm, columnSum);
+    norm = std::max(norm, rColumnSum);
+    if (std::isnan(columnSum)) inverseNorm = std::numeric_limits<double>::infinity();
+  }
+  condition = norm * inverseNorm;
+}
+
 // Solves the least-squares problems A*coef_c ~ y_c for the nrhs target
 // columns of Y (leading dimension Nrows) with the Nrows x K design matrix A
 // (column-major, leading dimension Nrows; overwritten by its factorisation):
 // coef(1..K, c) at coef[c * K] and the error of approximation of column c in
-// err[c]. Each column gets the bits of a fit of it alone.
+// err[c]. Each column gets the bits of a fit of it alone. `statistics`, when
+// not empty, receives the nrhs columns' standard errors and condition.
 void SolveDesign(std::vector<double>& A, int Nrows, int K, int nrhs, std::span<const double> Y,
-                 std::span<double> coef, std::span<double> err) {
+                 std::span<double> coef, std::span<double> err, std::span<FitStatistics> statistics = {}) {
   std::vector<int> columnOrder(K, 0);  // untouched without pivoting
   std::vector<double> reflectorScalars(K);
   std::vector<double> columnNorms(K);
@@ -55,12 +91,30 @@ void SolveDesign(std::vector<double>& A, int Nrows, int K, int nrhs, std::span<c
     const std::size_t at = static_cast<std::size_t>(c) * Nrows;
     err[c] = RelativeError(std::span<const double>(residual).subspan(at, Nrows), Y.subspan(at, Nrows));
   }
+  if (statistics.empty()) return;
+  std::vector<double> diagonal;
+  double condition = 0.0;
+  InverseGramDiagonal(A, Nrows, K, diagonal, condition);
+  const int freedom = Nrows - K;
+  for (int c = 0; c < nrhs; ++c) {
+    double squares = 0.0;
+    for (const double e : std::span<const double>(residual).subspan(static_cast<std::size_t>(c) * Nrows, Nrows)) {
+      squares += e * e;
+    }
+    const double variance = freedom > 0 ? squares / freedom : std::numeric_limits<double>::quiet_NaN();
+    FitStatistics& s = statistics[static_cast<std::size_t>(c)];
+    s.condition = condition;
+    s.standardErrors.resize(static_cast<std::size_t>(K));
+    for (std::size_t k = 0; k < s.standardErrors.size(); ++k) s.standardErrors[k] = std::sqrt(variance * diagonal[k]);
+  }
 }
 
 // Solves A*coef ~ y for one target column; returns the error of approximation.
-double SolveDesign(std::vector<double>& A, int Nrows, int K, std::span<const double> y, std::span<double> coef) {
+double SolveDesign(std::vector<double>& A, int Nrows, int K, std::span<const double> y, std::span<double> coef,
+                   FitStatistics* statistics) {
   double err = 0.0;
-  SolveDesign(A, Nrows, K, 1, y, coef.first(K), std::span<double>(&err, 1));
+  SolveDesign(A, Nrows, K, 1, y, coef.first(K), std::span<double>(&err, 1),
+              statistics != nullptr ? std::span<FitStatistics>(statistics, 1) : std::span<FitStatistics>());
   return err;
 }
 
@@ -109,14 +163,15 @@ std::vector<double> ReducedDesign(std::span<const double> X, int D, int Nrows, i
 
 void FitEquation(std::span<const double> X, int D, int Nrows, std::span<const double> y,
                  std::span<double> coef, int K, const TermRoutine& termRoutine, int nu,
-                 double& err) {
+                 double& err, FitStatistics* statistics) {
   CheckMonomialCounts(D, nu);  // once for all rows: the checks do not depend on the row
   std::vector<double> A = PolynomialDesign(X, D, Nrows, K, termRoutine, nu);
-  err = SolveDesign(A, Nrows, K, y.first(Nrows), coef);
+  err = SolveDesign(A, Nrows, K, y.first(Nrows), coef, statistics);
 }
 
 void FitRational(std::span<const double> X, int D, int Nrows, std::span<const double> y,
-                 std::span<double> coef, int nnum, int nu, int nden, int mu, double& err) {
+                 std::span<double> coef, int nnum, int nu, int nden, int mu, double& err,
+                 FitStatistics* statistics) {
   CheckMonomialCounts(D, nu);
   CheckMonomialCounts(D, mu);
   const int K = nnum + nden;
@@ -131,15 +186,16 @@ void FitRational(std::span<const double> X, int D, int Nrows, std::span<const do
     double* column = A.data() + static_cast<std::size_t>(nnum + j) * rows;
     for (std::size_t r = 0; r < rows; ++r) column[r] = -y[r] * u[r];
   }
-  err = SolveDesign(A, Nrows, K, y.first(Nrows), coef);
+  err = SolveDesign(A, Nrows, K, y.first(Nrows), coef, statistics);
 }
 
 void FitReduced(std::span<const double> X, int D, int Nrows, std::span<const double> y,
-                std::span<double> coef, int nnum, int nu, int nden, int mu, double& err) {
+                std::span<double> coef, int nnum, int nu, int nden, int mu, double& err,
+                FitStatistics* statistics) {
   (void)nu;  // nnum = nu + 1 and nden = mu + 1 carry the orders
   (void)mu;
   std::vector<double> A = ReducedDesign(X, D, Nrows, nnum, nden);
-  err = SolveDesign(A, Nrows, nnum + nden, y.first(Nrows), coef);
+  err = SolveDesign(A, Nrows, nnum + nden, y.first(Nrows), coef, statistics);
 }
 
 void ApproximationError(std::span<const double> X, int D, int Nrows, int nfirst,
@@ -213,24 +269,27 @@ void FitModelEquation(ModelEquation& equation, std::span<const double> X, int D,
                       std::span<const double> y, double& err) {
   equation.coef.assign(static_cast<std::size_t>(equation.nterms), 0.0);
   std::span<double> coef(equation.coef);
+  FitStatistics statistics;
   switch (equation.family) {
     case ModelFamily::StandardPolynomial:
-      FitEquation(X, D, Nrows, y, coef, equation.nterms, MonomialRoutine(), equation.nu, err);
+      FitEquation(X, D, Nrows, y, coef, equation.nterms, MonomialRoutine(), equation.nu, err, &statistics);
       break;
     case ModelFamily::DrivenPolynomial:
       FitEquation(X, D, Nrows, y, coef, equation.nterms, DrivenRoutine(equation.wdt),
-                  equation.nu, err);
+                  equation.nu, err, &statistics);
       break;
     case ModelFamily::Rational:
       FitRational(X, D, Nrows, y, coef, equation.nnum, equation.nu, equation.nden, equation.mu,
-                  err);
+                  err, &statistics);
       ApproximationError(X, D, Nrows, 1, y, equation, err);
       break;
     case ModelFamily::ReducedPolynomial:
       FitReduced(X, D, Nrows, y, coef, equation.nnum, equation.nu, equation.nden, equation.mu,
-                 err);
+                 err, &statistics);
       break;
   }
+  equation.standardErrors = std::move(statistics.standardErrors);
+  equation.condition = statistics.condition;
 }
 
 bool SameDesign(const ModelEquation& a, const ModelEquation& b) {
@@ -313,12 +372,15 @@ double ModelFitter::Fit(int i) {
   }
   std::vector<double> coef(static_cast<std::size_t>(K) * nrhs);
   std::vector<double> err(static_cast<std::size_t>(nrhs));
+  std::vector<FitStatistics> statistics(static_cast<std::size_t>(nrhs));
   ThrowIfCancelled(options_.cancel);
-  SolveDesign(A, Nrows_, K, nrhs, Y, coef, err);
+  SolveDesign(A, Nrows_, K, nrhs, Y, coef, err, statistics);
   for (int c = 0; c < nrhs; ++c) {
     const std::size_t e = static_cast<std::size_t>(group[static_cast<std::size_t>(c)] - 1);
     const auto from = coef.begin() + static_cast<std::ptrdiff_t>(c * K);
     equations_[e].coef.assign(from, from + K);
+    equations_[e].standardErrors = std::move(statistics[static_cast<std::size_t>(c)].standardErrors);
+    equations_[e].condition = statistics[static_cast<std::size_t>(c)].condition;
     errors_[e] = err[static_cast<std::size_t>(c)];
     equations_[e].error = errors_[e];
     done_[e] = true;

@@ -43,6 +43,13 @@ struct TermRoutine {
   double wdt = 0.0;  // driving angle per sampling interval (Driven only)
 };
 
+// What a least-squares solve tells about its coefficients besides their
+// values (see ModelEquation::standardErrors and ::condition).
+struct FitStatistics {
+  std::vector<double> standardErrors;  // one per coefficient; NaN when Nrows == K
+  double condition = 0.0;              // ||R||_1 * ||R^-1||_1
+};
+
 // Returns the term routine of the standard polynomial.
 inline TermRoutine MonomialRoutine() { return {TermRoutine::Kind::Monomials, 0.0}; }
 // Returns the term routine of the driven polynomial at its equation's angle.
@@ -50,24 +57,30 @@ inline TermRoutine DrivenRoutine(double wdt) { return {TermRoutine::Kind::Driven
 
 // Fits the K coefficients of a standard or driven polynomial of order nu to y at X.
 // The terms of row r come from termRoutine at sample index r; coef(1..K)
-// receives the coefficients in term order and err the error of approximation.
+// receives the coefficients in term order and err the error of approximation;
+// `statistics`, when given, the coefficients' standard errors and the
+// condition of the design.
 void FitEquation(std::span<const double> X, int D, int Nrows, std::span<const double> y,
                  std::span<double> coef, int K, const TermRoutine& termRoutine, int nu,
-                 double& err);
+                 double& err, FitStatistics* statistics = nullptr);
 
 // Fits the rational equation P/Q to y at X through the linear problem y = P - y*(Q - 1).
 // P has order nu and nnum terms, Q order mu and nden terms besides its
 // constant 1; coef(1..nnum + nden) receives the numerator then the
 // denominator coefficients, err the error of the linear problem (the one
-// reported is ApproximationError's).
+// reported is ApproximationError's); `statistics` as for FitEquation, of the
+// linear problem.
 void FitRational(std::span<const double> X, int D, int Nrows, std::span<const double> y,
-                 std::span<double> coef, int nnum, int nu, int nden, int mu, double& err);
+                 std::span<double> coef, int nnum, int nu, int nden, int mu, double& err,
+                 FitStatistics* statistics = nullptr);
 
 // Fits the reduced polynomial x1*(powers of x2 to nu) + (powers of x2 to mu) to y at X.
 // nnum = nu + 1, nden = mu + 1; only x1 and x2 enter (D >= 2). coef(1..nnum +
-// nden) receives the coefficients and err the error of approximation.
+// nden) receives the coefficients and err the error of approximation;
+// `statistics` as for FitEquation.
 void FitReduced(std::span<const double> X, int D, int Nrows, std::span<const double> y,
-                std::span<double> coef, int nnum, int nu, int nden, int mu, double& err);
+                std::span<double> coef, int nnum, int nu, int nden, int mu, double& err,
+                FitStatistics* statistics = nullptr);
 
 // Computes into err the error of approximation of a fitted equation against y at X.
 // Row r is evaluated at sample index nfirst + r - 1. A rational denominator
@@ -78,8 +91,8 @@ void ApproximationError(std::span<const double> X, int D, int Nrows, int nfirst,
 
 // Fits one equation by its family and returns in err the error to report.
 // family, orders, counts and wdt are set by the caller; coef is resized to
-// nterms and filled. For the rational family err is ApproximationError's on
-// the same rows (nfirst = 1).
+// nterms and filled, and so are standardErrors and condition. For the
+// rational family err is ApproximationError's on the same rows (nfirst = 1).
 void FitModelEquation(ModelEquation& equation, std::span<const double> X, int D, int Nrows,
                       std::span<const double> y, double& err);
 
@@ -103,8 +116,8 @@ class ModelFitter {
   ModelFitter(std::span<ModelEquation> equations, std::span<const double> X, int D, int Nrows,
               std::span<const double> derivatives, const FitOptions& options = {});
 
-  // Fits equation i (1-based), stores its coefficients and error in the
-  // equation and returns the error to report. Throws Cancelled when the
+  // Fits equation i (1-based), stores its coefficients, error, standard
+  // errors and condition in the equation and returns the error to report. Throws Cancelled when the
   // options' token is cancelled before a factorisation.
   double Fit(int i);
 

@@ -1,0 +1,293 @@
+#include "odefit/model_file.h"
+
+#include <algorithm>
+#include <cmath>
+#include <limits>
+#include <optional>
+#include <nlohmann/json.hpp>
+#include <utility>
+#include <vector>
+
+#include "odefit/errors.h"
+#include "odefit/fit.h"
+#include "odefit/model_text.h"
+
+namespace odefit {
+namespace {
+
+// Members keep the order they are written in, for people reading the file.
+using Json = nlohmann::ordered_json;
+
+// A model file nests objects and arrays three deep; anything deeper is not one.
+constexpr int kDeepestNesting = 4;
+
+const char* FamilyName(ModelFamily family) {
+  switch (family) {
+    case ModelFamily::StandardPolynomial: return "poly";
+    case ModelFamily::DrivenPolynomial: return "driven";
+    case ModelFamily::Rational: return "rational";
+    case ModelFamily::ReducedPolynomial: return "reduced";
+  }
+  return "";
+}
+
+// Returns `value`, or null when it is not finite.
+Json Number(double value) { return std::isfinite(value) ? Json(value) : Json(nullptr); }
+
+std::string DefaultName(std::size_t i) { return std::string(1, 'x').append(std::to_string(i + 1)); }
+
+// Reads the members of one JSON object, with errors that say where.
+class Reader {
+ public:
+  Reader(const Json& object, std::string where, const std::string& source)
+      : object_(object), where_(std::move(where)), source_(source) {
+    if (!object_.is_object()) Fail("is not a JSON object");
+  }
+
+  [[noreturn]] void Fail(const std::string& message) const {
+    throw InputError(source_, 0, 0, where_ + (where_.empty() ? "" : " ") + message);
+  }
+
+  const Json* Find(const char* key) const {
+    const auto it = object_.find(key);
+    return it == object_.end() ? nullptr : &*it;
+  }
+
+  const Json& Member(const char* key) const {
+    const Json* value = Find(key);
+    if (value == nullptr) Fail(std::string("has no \"") + key + "\"");
+    return *value;
+  }
+
+  std::string String(const char* key) const {
+    const Json& value = Member(key);
+    if (!value.is_string()) Fail(std::string("\"") + key + "\" is not a string");
+    return value.get<std::string>();
+  }
+
+  // An integer from `lowest` to `highest`.
+  int Integer(const char* key, long long lowest, long long highest) const {
+    const Json& value = Member(key);
+    if (!value.is_number_integer()) Fail(std::string("\"") + key + "\" is not a whole number");
+    // Unsigned values beyond the signed range are as much out of range as any above `highest`.
+    const long long v = value.is_number_unsigned() && value.get<unsigned long long>() > 1ULL << 62
+                            ? std::numeric_limits<long long>::max()
+                            : value.get<long long>();
+    if (v < lowest || v > highest) {
+      Fail(std::string("\"") + key + "\" must be from " + std::to_string(lowest) + " to " + std::to_string(highest));
+    }
+    return static_cast<int>(v);
+  }
+
+  // A finite number, or with `nullAs` also null read as that value.
+  double Real(const Json& value, const std::string& what, std::optional<double> nullAs = std::nullopt) const {
+    if (value.is_null() && nullAs) return *nullAs;
+    if (!value.is_number()) Fail(what + " is not a number");
+    const double v = value.get<double>();
+    if (!std::isfinite(v)) Fail(what + " is not finite");
+    return v;
+  }
+
+  double Real(const char* key, std::optional<double> nullAs = std::nullopt) const {
+    return Real(Member(key), std::string("\"") + key + "\"", nullAs);
+  }
+
+  // An array of exactly `size` items.
+  const Json& Array(const char* key, std::size_t size) const {
+    const Json& value = Member(key);
+    if (!value.is_array()) Fail(std::string("\"") + key + "\" is not an array");
+    if (value.size() != size) {
+      Fail(std::string("\"") + key + "\" has " + std::to_string(value.size()) + " items, not " + std::to_string(size));
+    }
+    return value;
+  }
+
+  std::vector<double> Reals(const char* key, std::size_t size, std::optional<double> nullAs = std::nullopt) const {
+    const Json& array = Array(key, size);
+    std::vector<double> values;
+    values.reserve(size);  // size is bounded by the checked term count
+    for (std::size_t k = 0; k < size; ++k) {
+      values.push_back(Real(array[k], std::string("\"") + key + "\" item " + std::to_string(k + 1), nullAs));
+    }
+    return values;
+  }
+
+ private:
+  const Json& object_;
+  std::string where_;
+  const std::string& source_;
+};
+
+ModelFamily FamilyOf(const std::string& name, const Reader& reader) {
+  if (name == "poly") return ModelFamily::StandardPolynomial;
+  if (name == "driven") return ModelFamily::DrivenPolynomial;
+  if (name == "rational") return ModelFamily::Rational;
+  if (name == "reduced") return ModelFamily::ReducedPolynomial;
+  reader.Fail("has the unknown family \"" + name + "\" (poly, driven, rational or reduced)");
+}
+
+ModelEquation ReadEquation(const Json& object, int i, int D, double dt, const std::string& source) {
+  const Reader r(object, "equation " + std::to_string(i), source);
+  EquationSpec spec;
+  spec.family = FamilyOf(r.String("family"), r);
+  spec.order = r.Integer("order", 0, kMaxCoefficients);
+  if (spec.family == ModelFamily::Rational) spec.secondOrder = r.Integer("denominator_order", 0, kMaxCoefficients);
+  if (spec.family == ModelFamily::ReducedPolynomial) spec.secondOrder = r.Integer("second_order", 0, kMaxCoefficients);
+  if (spec.family == ModelFamily::DrivenPolynomial) {
+    spec.period = r.Real("period");
+    if (!(spec.period > 0.0)) r.Fail("\"period\" must be positive");
+  }
+  int terms = 0;
+  try {
+    terms = CoefficientCount(spec, D);
+  } catch (const InvalidArgument& e) {
+    r.Fail(std::string("has impossible orders: ") + e.what());
+  }
+  ModelEquation eq;
+  eq.family = spec.family;
+  eq.nu = spec.order;
+  eq.nterms = terms;
+  switch (spec.family) {
+    case ModelFamily::StandardPolynomial: break;
+    case ModelFamily::DrivenPolynomial:
+      // As the fit forms them, so that the model integrates with the same bits.
+      eq.period = spec.period;
+      eq.we = 4.0 * std::acos(0.0) / eq.period;
+      eq.wdt = eq.we * dt;
+      break;
+    case ModelFamily::Rational:
+      eq.mu = spec.secondOrder;
+      eq.nden = CoefficientCount(EquationSpec{ModelFamily::StandardPolynomial, spec.secondOrder}, D) - 1;
+      eq.nnum = terms - eq.nden;
+      break;
+    case ModelFamily::ReducedPolynomial:
+      eq.mu = spec.secondOrder;
+      eq.nnum = spec.order + 1;
+      eq.nden = spec.secondOrder + 1;
+      break;
+  }
+  const std::size_t count = static_cast<std::size_t>(terms);
+  const std::vector<std::string> names = TermNames(eq, D);
+  const Json& written = r.Array("terms", count);
+  for (std::size_t k = 0; k < count; ++k) {
+    if (!written[k].is_string() || written[k].get_ref<const std::string&>() != names[k]) {
+      r.Fail("term " + std::to_string(k + 1) + " is " + written[k].dump() + " where " +
+             FormatEquationSpec(spec) + " in " + std::to_string(D) + " variables has \"" + names[k] + "\"");
+    }
+  }
+  eq.coef = r.Reals("coefficients", count);
+  if (r.Find("standard_errors") != nullptr) {
+    eq.standardErrors = r.Reals("standard_errors", count, std::numeric_limits<double>::quiet_NaN());
+    for (const double e : eq.standardErrors) {
+      if (e < 0.0) r.Fail("has a negative standard error");
+    }
+  }
+  eq.error = r.Real("error", std::numeric_limits<double>::quiet_NaN());
+  if (eq.error < 0.0) r.Fail("\"error\" must not be negative");
+  if (r.Find("condition") != nullptr) {
+    eq.condition = r.Real("condition", std::numeric_limits<double>::infinity());
+    if (eq.condition < 0.0) r.Fail("\"condition\" must not be negative");
+  }
+  return eq;
+}
+
+// Returns the line and column (1-based) of byte `offset` of `text`.
+std::pair<long long, long long> LineAndColumn(std::string_view text, std::size_t offset) {
+  offset = std::min(offset, text.size());
+  long long line = 1;
+  std::size_t start = 0;
+  for (std::size_t k = 0; k < offset; ++k) {
+    if (text[k] == '\n') {
+      ++line;
+      start = k + 1;
+    }
+  }
+  return {line, static_cast<long long>(offset - start) + 1};
+}
+
+}  // namespace
+
+std::string ModelToJson(const Model& model) {
+  ValidateModel(model);
+  const std::size_t D = static_cast<std::size_t>(model.Dimension());
+  Json root;
+  root["format"] = kModelFileFormat;
+  root["dimension"] = D;
+  root["dt"] = model.dt;
+  root["points"] = model.points;
+  root["train"] = model.train;
+  Json& variables = root["variables"] = Json::array();
+  for (std::size_t i = 0; i < D; ++i) variables.push_back(model.names.empty() ? DefaultName(i) : model.names[i]);
+  Json& equations = root["equations"] = Json::array();
+  for (const ModelEquation& eq : model.equations) {
+    Json e;
+    e["family"] = FamilyName(eq.family);
+    e["order"] = eq.nu;
+    if (eq.family == ModelFamily::Rational) e["denominator_order"] = eq.mu;
+    if (eq.family == ModelFamily::ReducedPolynomial) e["second_order"] = eq.mu;
+    if (eq.family == ModelFamily::DrivenPolynomial) e["period"] = eq.period;
+    e["terms"] = TermNames(eq, model.Dimension());
+    e["coefficients"] = eq.coef;
+    if (!eq.standardErrors.empty()) {
+      Json& errors = e["standard_errors"] = Json::array();
+      for (const double v : eq.standardErrors) errors.push_back(Number(v));
+    }
+    e["error"] = Number(eq.error);
+    if (eq.condition != 0.0) e["condition"] = Number(eq.condition);
+    equations.push_back(std::move(e));
+  }
+  return root.dump(2) + "\n";
+}
+
+Model ModelFromJson(std::string_view text, const std::string& source) {
+  Json root;
+  try {
+    const Json::parser_callback_t depthLimit = [&](int depth, Json::parse_event_t, Json&) {
+      if (depth > kDeepestNesting) throw InputError(source, 0, 0, "is not a model file: nested too deep");
+      return true;
+    };
+    root = Json::parse(text.begin(), text.end(), depthLimit);
+  } catch (const Json::parse_error& e) {
+    const auto [line, column] = LineAndColumn(text, e.byte > 0 ? e.byte - 1 : 0);
+    std::string message = e.what();
+    const std::size_t detail = message.find("syntax error");
+    throw InputError(source, line, column,
+                     "is not JSON: " + (detail == std::string::npos ? message : message.substr(detail)));
+  }
+  const Reader r(root, "", source);
+  const Json* format = r.Find("format");
+  if (format == nullptr || !format->is_string() || format->get_ref<const std::string&>() != kModelFileFormat) {
+    r.Fail("is not an odefit model file (its \"format\" is " + (format == nullptr ? "missing" : format->dump()) +
+           ", not \"" + std::string(kModelFileFormat) + "\")");
+  }
+  Model model;
+  const int D = r.Integer("dimension", 1, kMaxModelDimension);
+  const std::size_t d = static_cast<std::size_t>(D);
+  model.dt = r.Real("dt");
+  if (!(model.dt > 0.0)) r.Fail("\"dt\" must be positive");
+  model.points = r.Integer("points", 0, std::numeric_limits<int>::max());
+  model.train = r.Integer("train", 0, std::numeric_limits<int>::max());
+  if (model.points == 1) r.Fail("\"points\" must be 0 (unknown) or at least 2");
+  const Json& variables = r.Array("variables", d);
+  bool defaultNames = true;
+  for (std::size_t i = 0; i < d; ++i) {
+    if (!variables[i].is_string()) r.Fail("variable " + std::to_string(i + 1) + " is not a string");
+    defaultNames = defaultNames && variables[i].get_ref<const std::string&>() == DefaultName(i);
+  }
+  if (!defaultNames) {
+    for (std::size_t i = 0; i < d; ++i) model.names.push_back(variables[i].get<std::string>());
+  }
+  const Json& equations = r.Array("equations", d);
+  model.Resize(D);
+  for (int i = 1; i <= D; ++i) {
+    model.Equation(i) = ReadEquation(equations[static_cast<std::size_t>(i - 1)], i, D, model.dt, source);
+  }
+  try {
+    ValidateModel(model);
+  } catch (const InvalidArgument& e) {
+    r.Fail(std::string("holds an unusable model: ") + e.what());
+  }
+  return model;
+}
+
+}  // namespace odefit
