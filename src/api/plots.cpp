@@ -1,6 +1,7 @@
 #include "odefit/plots.h"
 
 #include <algorithm>
+#include <charconv>
 #include <cmath>
 #include <span>
 #include <string>
@@ -63,6 +64,13 @@ PanelFrame FitPanel(int i, int D) {
   return {left + 60, top + 35, left + width - 30, top + height - 30};
 }
 
+// Returns the label of an axis end: 4 significant digits in any locale.
+std::string AxisLabel(double value) {
+  char text[32];
+  const auto result = std::to_chars(text, text + sizeof text, value, std::chars_format::general, 4);
+  return std::string(text, result.ptr);
+}
+
 }  // namespace
 
 PngImage DifferentiationPlot(const Series& series, const Model& model) {
@@ -93,8 +101,8 @@ PngImage FitPlot(const Series& series, const Model& model) {
     const std::string name = "dx" + std::to_string(i);
     const std::string title = name + "/dt: estimates (black), model (red)";
     layer.SetDrawColour(kBlack);
-    DrawPlotFrame(layer, f.x1, f.y1, f.x2, f.y2, 10, 5,
-                  {"0.0", "t", timeHigh, fixed::FormatF(range.lo, 5, 1), name, fixed::FormatF(range.hi, 5, 1), title});
+    DrawPlotFrame(layer, f.x1, f.y1, f.x2, f.y2, 10, 10,
+                  {"0.0", "t", timeHigh, AxisLabel(range.lo), name, AxisLabel(range.hi), title});
     const int width = f.x2 - f.x1, height = f.y2 - f.y1;
     for (const bool model : {false, true}) {
       layer.SetDrawColour(model ? kBrightRed : kBlack);

@@ -6,6 +6,7 @@
 #include <iostream>
 #include <string_view>
 
+#include "app/cli/command_line.h"
 #include "app/desktop/desktop_session.h"
 #include "app/terminal.h"
 #include "version.h"
@@ -14,6 +15,7 @@ namespace {
 
 void PrintUsage(std::ostream& out) {
   out << "Usage: odefit [--console] [--help] [--version]\n"
+         "       odefit fit|show|simulate|test ...\n"
          "Build a global model of a dynamical system (a system of ordinary differential\n"
          "equations) from one observed time series, and test how long it predicts well.\n"
          "The dialogue runs in a desktop window when a display is available, otherwise\n"
@@ -21,7 +23,9 @@ void PrintUsage(std::ostream& out) {
          "\n"
          "  --console   run the dialogue in this terminal (plots are written as PNG files)\n"
          "  --help      show this help and exit\n"
-         "  --version   show the version and exit\n";
+         "  --version   show the version and exit\n"
+         "\n"
+      << odefit::cli::kSubcommandHelp;
 }
 
 // Ends the process at once with the shell's status for the signal (130 for
@@ -43,6 +47,7 @@ void InstallSignalHandlers() {
 
 int main(int argc, char** argv) {
   InstallSignalHandlers();
+  if (argc > 1 && odefit::cli::IsSubcommand(argv[1])) return odefit::cli::RunCommandLine(argc, argv);
   bool console = false;
   for (int i = 1; i < argc; ++i) {
     const std::string_view arg = argv[i];

@@ -1,0 +1,101 @@
+#pragma once
+// The subcommands of the command line. Each registers its options on its
+// own CLI11 subcommand and, when that subcommand was given, runs: it prints
+// its results on standard output and its warnings on standard error, and
+// reports failures by the exceptions of exit_status.h and the library's.
+
+#include <optional>
+#include <string>
+#include <vector>
+
+namespace CLI {
+class App;
+}
+
+namespace odefit::cli {
+
+class Command {
+ public:
+  virtual ~Command() = default;
+  // Adds the subcommand and its options to `app`.
+  virtual void Register(CLI::App& app) = 0;
+  // Whether the command line named this subcommand.
+  virtual bool Given() const = 0;
+  // Does the work; returns the exit status.
+  virtual int Run() = 0;
+};
+
+class FitCommand : public Command {
+ public:
+  void Register(CLI::App& app) override;
+  bool Given() const override;
+  int Run() override;
+
+ private:
+  CLI::App* app_ = nullptr;
+  std::string series_;
+  double dt_ = 0.0;
+  std::optional<int> dimension_;
+  std::optional<int> train_;
+  int points_ = 3;
+  std::vector<std::string> models_;
+  std::optional<double> threshold_;
+  std::string output_;
+  std::string plots_;
+};
+
+class ShowCommand : public Command {
+ public:
+  void Register(CLI::App& app) override;
+  bool Given() const override;
+  int Run() override;
+
+ private:
+  CLI::App* app_ = nullptr;
+  std::string model_;
+  bool json_ = false;
+};
+
+class SimulateCommand : public Command {
+ public:
+  void Register(CLI::App& app) override;
+  bool Given() const override;
+  int Run() override;
+
+ private:
+  CLI::App* app_ = nullptr;
+  std::string model_;
+  std::string from_;
+  int steps_ = 0;
+  std::string method_ = "rk4";
+  double step_ = 0.0;
+  double t0_ = 0.0;
+  std::string output_;
+};
+
+class TestCommand : public Command {
+ public:
+  void Register(CLI::App& app) override;
+  bool Given() const override;
+  int Run() override;
+
+ private:
+  CLI::App* app_ = nullptr;
+  std::string model_;
+  std::string series_;
+  std::optional<int> dimension_;
+  std::optional<long long> skip_;
+  int pieces_ = 5;
+  int length_ = 500;
+  int shift_ = 100;
+  std::string method_ = "rk4";
+  double step_ = 0.0;
+  int threads_ = 0;
+  std::string plots_;
+};
+
+// Returns the integration method named "euler", "rk4" or "rkv" as its number
+// in odefit::IntegrationMethod.
+int MethodNumber(const std::string& name);
+
+}  // namespace odefit::cli

@@ -1,0 +1,92 @@
+// odefit fit: fits a model to a series, prints its equations and writes the
+// model file and the pictures.
+
+#include <CLI/CLI.hpp>
+#include <filesystem>
+#include <iostream>
+
+#include "app/cli/commands.h"
+#include "app/cli/exit_status.h"
+#include "app/cli/inputs.h"
+#include "app/cli/output_file.h"
+#include "app/cli/progress.h"
+#include "odefit/fit.h"
+#include "odefit/model_file.h"
+#include "odefit/model_text.h"
+#include "odefit/plots.h"
+
+namespace odefit::cli {
+
+void FitCommand::Register(CLI::App& parent) {
+  app_ = parent.add_subcommand("fit", "Fit a model to a series and print its equations.");
+  app_->add_option("SERIES", series_,
+                   "the series: a table with one vector per line (values separated by commas, blanks or\n"
+                   "tabs, an optional header line of names), or with --dimension the classic file of one\n"
+                   "value per line; - reads standard input")
+      ->required();
+  app_->add_option("--dt", dt_, "sampling interval, in time units")->required();
+  app_->add_option("--dimension", dimension_,
+                   "read SERIES as the classic file of one value per line (a value without a\n"
+                   "decimal point has 10 implied decimals), D consecutive lines per vector")
+      ->check(CLI::Range(1, 9));
+  app_->add_option("--train", train_, "fit to the first N vectors (default: all)")->check(CLI::Range(2, 2147483647));
+  app_->add_option("--points", points_, "points per differentiation window (default 3)")
+      ->check(CLI::Range(2, 2147483647));
+  app_->add_option("--model", models_,
+                   "model of the equations: poly:NU, driven:NU:PERIOD (period in time units),\n"
+                   "rational:NU:MU or reduced:NU:MU (two variables); once for every equation or\n"
+                   "once per equation in order (default poly:2)")
+      ->expected(1)
+      ->take_all();
+  app_->add_option("--threshold", threshold_, "sparse fit: drop terms below this magnitude (not available yet)")
+      ->check(CLI::NonNegativeNumber);
+  app_->add_option("--output", output_, "write the model file (JSON) here");
+  app_->add_option("--plots", plots_, "write differentiation.png and fit.png into this folder");
+}
+
+bool FitCommand::Given() const { return app_->parsed(); }
+
+int FitCommand::Run() {
+  if (!(dt_ > 0.0) || !std::isfinite(dt_)) throw UsageError("--dt must be a positive number");
+  FitSettings settings;
+  settings.dt = dt_;
+  settings.points = points_;
+  settings.train = train_;
+  settings.threshold = threshold_;
+  settings.equations.clear();
+  for (const std::string& text : models_) settings.equations.push_back(ParseEquationSpec(text));
+  if (settings.equations.empty()) settings.equations.push_back(EquationSpec{});
+
+  const Series series = ReadSeriesInput(series_, dimension_);
+  Model model;
+  {
+    const std::size_t rows = train_ ? static_cast<std::size_t>(*train_) : series.size();
+    Progress progress("fitting " + std::to_string(series.dimension) + " equations to " + std::to_string(rows) +
+                      " vectors");
+    model = FitModel(series, settings);
+  }
+  std::cout << FormatModel(model);
+  for (int i = 1; i <= model.Dimension(); ++i) {
+    const ModelEquation& eq = model.Equation(i);
+    if (IsIllConditioned(eq)) {
+      std::cerr << "odefit: warning: equation " << i << " is ill-conditioned (condition " << Shortest(eq.condition)
+                << "): its coefficients are poorly determined; try a lower order, or scale the series' variables "
+                   "to similar magnitudes\n";
+    }
+  }
+  if (!output_.empty()) WriteWholeFile(output_, ModelToJson(model));
+  if (!plots_.empty()) {
+    const std::filesystem::path folder(plots_);
+    std::error_code error;
+    std::filesystem::create_directories(folder, error);
+    if (error) throw FileError("cannot make the folder " + plots_ + ": " + error.message());
+    const auto write = [&](const char* name, const PngImage& png) {
+      WriteWholeFile(folder / name, std::string_view(reinterpret_cast<const char*>(png.data()), png.size()));
+    };
+    write("differentiation.png", DifferentiationPlot(series, model));
+    write("fit.png", FitPlot(series, model));
+  }
+  return kSuccess;
+}
+
+}  // namespace odefit::cli

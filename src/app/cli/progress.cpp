@@ -1,0 +1,37 @@
+#include "app/cli/progress.h"
+
+#include <unistd.h>
+
+#include <chrono>
+#include <cstdio>
+
+namespace odefit::cli {
+
+Progress::Progress(std::string what) : what_(std::move(what)) {
+  if (isatty(STDERR_FILENO) == 1) thread_ = std::thread([this] { Run(); });
+}
+
+Progress::~Progress() {
+  if (!thread_.joinable()) return;
+  {
+    std::lock_guard<std::mutex> lock(mutex_);
+    done_ = true;
+  }
+  wake_.notify_one();
+  thread_.join();
+}
+
+void Progress::Run() {
+  const auto start = std::chrono::steady_clock::now();
+  std::unique_lock<std::mutex> lock(mutex_);
+  for (int seconds = 0; !done_; ++seconds) {
+    // \r and "erase to the end of the line" redraw the one line in place.
+    std::fprintf(stderr, "\rodefit: %s (%d s)\033[K", what_.c_str(), seconds);
+    std::fflush(stderr);
+    wake_.wait_until(lock, start + std::chrono::seconds(seconds + 1), [this] { return done_; });
+  }
+  std::fprintf(stderr, "\r\033[K");
+  std::fflush(stderr);
+}
+
+}  // namespace odefit::cli

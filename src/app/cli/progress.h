@@ -1,0 +1,32 @@
+#pragma once
+// A progress line on standard error for long work, shown only when standard
+// error is a terminal: what is being done and the seconds it has taken,
+// updated every second and erased when the work ends.
+
+#include <condition_variable>
+#include <mutex>
+#include <string>
+#include <thread>
+
+namespace odefit::cli {
+
+class Progress {
+ public:
+  // Shows "odefit: <what>" until the object is destroyed (nothing when
+  // standard error is not a terminal).
+  explicit Progress(std::string what);
+  ~Progress();
+  Progress(const Progress&) = delete;
+  Progress& operator=(const Progress&) = delete;
+
+ private:
+  void Run();
+
+  std::string what_;
+  std::mutex mutex_;
+  std::condition_variable wake_;
+  bool done_ = false;
+  std::thread thread_;
+};
+
+}  // namespace odefit::cli

@@ -1,0 +1,28 @@
+// odefit show: prints the equations of a model file, or its JSON.
+
+#include <CLI/CLI.hpp>
+#include <iostream>
+
+#include "app/cli/commands.h"
+#include "app/cli/exit_status.h"
+#include "app/cli/inputs.h"
+#include "odefit/model_file.h"
+#include "odefit/model_text.h"
+
+namespace odefit::cli {
+
+void ShowCommand::Register(CLI::App& parent) {
+  app_ = parent.add_subcommand("show", "Print the equations of a model file.");
+  app_->add_option("MODEL", model_, "the model file written by odefit fit --output")->required();
+  app_->add_flag("--json", json_, "print the model file's content (checked, in odefit's layout) instead");
+}
+
+bool ShowCommand::Given() const { return app_->parsed(); }
+
+int ShowCommand::Run() {
+  const Model model = ReadModelInput(model_);
+  std::cout << (json_ ? ModelToJson(model) : FormatModel(model));
+  return kSuccess;
+}
+
+}  // namespace odefit::cli
