@@ -40,7 +40,7 @@ Series ReadClassicSeries(std::istream& in, const std::string& name, int dimensio
 // end at LF, CR LF or CR; blank lines and lines whose first non-blank
 // character is '#' are skipped. The first remaining line is a header of
 // names (taken into Series::names, surrounding double quotes removed) when
-// any of its fields is not a number; the number of columns is the dimension,
+// any of its fields is not a number (and none is empty); the number of columns is the dimension,
 // from 1 to 9. Throws InputError naming `name`, the line and the column: for
 // a value that is not a number, not finite (nan, inf) or beyond the range of
 // a double, an empty value, a line with another number of values than the

@@ -132,7 +132,11 @@ Series ReadSeriesTable(std::istream& in, const std::string& name) {
       }
       double ignored = 0.0;
       bool header = false;
-      for (const Field& field : fields) header = header || ReadNumber(field.text, ignored) == NumberStatus::NotANumber;
+      for (const Field& field : fields) {
+        // An empty field is no name either: the line is a vector with a value missing.
+        if (field.text.empty()) throw InputError(name, number, field.column, "empty value");
+        header = header || ReadNumber(field.text, ignored) == NumberStatus::NotANumber;
+      }
       columns = fields.size();
       if (header) {
         for (const Field& field : fields) series.names.push_back(Unquoted(field.text));
@@ -145,7 +149,8 @@ Series ReadSeriesTable(std::istream& in, const std::string& name) {
                                        ? "the header names " + std::to_string(columns) + " columns"
                                        : "the first vector has " + std::to_string(columns) + " values";
       throw InputError(name, number, 0,
-                       "has " + std::to_string(fields.size()) + " values where " + expected + " (ragged rows)");
+                       "has " + std::to_string(fields.size()) + (fields.size() == 1 ? " value" : " values") +
+                           " where " + expected + " (ragged rows)");
     }
     for (const Field& field : fields) {
       double value = 0.0;

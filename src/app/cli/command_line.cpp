@@ -18,7 +18,7 @@ constexpr std::array<std::string_view, 4> kSubcommands = {"fit", "show", "simula
 
 const char* const kFooter =
     "Exit status: 0 success, 1 usage error (bad options or impossible settings), 2 bad input\n"
-    "(a series or model file that cannot be read as one), 3 numerical failure, 4 file error.";
+    "(a series or model file that cannot be read as one), 3 numerical failure, 4 file error.\n";
 
 void Report(const std::string& message) { std::cerr << "odefit: " << message << "\n"; }
 
