@@ -204,9 +204,9 @@ TEST_P(RecordedDifferentiation, RedrawsTheRunsExpectedPixels) {
   std::string error;
   const auto e = LoadPixelExpectations(FixturePath(GetParam(), "expected/differentiation.pixels.json"), &error);
   ASSERT_TRUE(e) << error;
-  const JsonValue& meta = e->meta;
-  const int D = meta.Find("D")->Int(), Nfit = meta.Find("Nfit")->Int(), m = meta.Find("m")->Int();
-  const double dt = meta.Find("dt")->Number();
+  const nlohmann::json& meta = e->meta;
+  const int D = meta.at("D").get<int>(), Nfit = meta.at("Nfit").get<int>(), m = meta.at("m").get<int>();
+  const double dt = meta.at("dt").get<double>();
   const int Ntrain = Nfit + m - 1;
   const std::vector<double> series =
       ReadSeriesValues(FixturePath(GetParam(), "series.txt"), 0, static_cast<std::size_t>(D * Ntrain));
@@ -219,10 +219,10 @@ TEST_P(RecordedDifferentiation, RedrawsTheRunsExpectedPixels) {
   for (int i = 1; i <= std::min(D, 4); ++i) {
     for (const bool d : {false, true}) {
       const std::string name = (d ? "dv" : "v") + std::to_string(i);
-      const JsonValue::Array& recorded = meta.Find("ranges")->Find(name)->Items();
+      const nlohmann::json& recorded = meta.at("ranges").at(name);
       const AxisRange r = PlotRangeOfRow(d ? derivatives : values, D, Nfit, i);
-      EXPECT_NEAR(r.lo, recorded[0].Number(), 1e-9 * (1 + std::fabs(r.lo))) << name;
-      EXPECT_NEAR(r.hi, recorded[1].Number(), 1e-9 * (1 + std::fabs(r.hi))) << name;
+      EXPECT_NEAR(r.lo, recorded[0].get<double>(), 1e-9 * (1 + std::fabs(r.lo))) << name;
+      EXPECT_NEAR(r.hi, recorded[1].get<double>(), 1e-9 * (1 + std::fabs(r.hi))) << name;
     }
   }
   const PixelCheck check = CheckSurface(*e, *layer.CopySurface(DifferentiationWindow));

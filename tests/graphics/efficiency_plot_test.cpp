@@ -236,12 +236,12 @@ TEST_P(RecordedEfficiency, RedrawsTheRunsFramesAndObservedData) {
   std::string error;
   const auto e = LoadPixelExpectations(FixturePath(run.fixture, "expected/model-efficiency.pixels.json"), &error);
   ASSERT_TRUE(e) << error;
-  const JsonValue& meta = e->meta;
+  const nlohmann::json& meta = e->meta;
   const int Ntrain = run.Ntrain, m = run.m;
-  const int D = static_cast<int>(meta.Find("ranges")->Size());  // one range per variable
-  const int Ltest = meta.Find("Ltest")->Int(), Ktest = meta.Find("Ktest")->Int();
-  const int Stest = meta.Find("Stest")->Int(), Ntest = meta.Find("Ntest")->Int();
-  const double dt = meta.Find("dt")->Number();
+  const int D = static_cast<int>(meta.at("ranges").size());  // one range per variable
+  const int Ltest = meta.at("Ltest").get<int>(), Ktest = meta.at("Ktest").get<int>();
+  const int Stest = meta.at("Stest").get<int>(), Ntest = meta.at("Ntest").get<int>();
+  const double dt = meta.at("dt").get<double>();
   ASSERT_EQ(Ntest, (Ktest - 1) * Stest + Ltest + 1);
   const int raw = Ntest + m - 1;
   const std::vector<double> series = ReadSeriesValues(FixturePath(run.fixture, "series.txt"),
@@ -252,10 +252,10 @@ TEST_P(RecordedEfficiency, RedrawsTheRunsFramesAndObservedData) {
   for (int i = 1; i <= D; ++i) {
     std::string name = "x";
     name += std::to_string(i);
-    const JsonValue::Array& recorded = meta.Find("ranges")->Find(name)->Items();
+    const nlohmann::json& recorded = meta.at("ranges").at(name);
     const AxisRange r = PlotRangeOfRow(test.values, D, Ntest, i);
-    ASSERT_NEAR(r.lo, recorded[0].Number(), 1e-9 * (1 + std::fabs(r.lo))) << i;
-    ASSERT_NEAR(r.hi, recorded[1].Number(), 1e-9 * (1 + std::fabs(r.hi))) << i;
+    ASSERT_NEAR(r.lo, recorded[0].get<double>(), 1e-9 * (1 + std::fabs(r.lo))) << i;
+    ASSERT_NEAR(r.hi, recorded[1].get<double>(), 1e-9 * (1 + std::fabs(r.hi))) << i;
   }
 
   GraphicsLayer layer;

@@ -13,207 +13,17 @@
 // accessor (a surface, a PNG read back with ReadPng, ...) or CheckSurface.
 
 #include <algorithm>
-#include <cctype>
-#include <cstdlib>
 #include <fstream>
 #include <functional>
+#include <nlohmann/json.hpp>
 #include <optional>
-#include <sstream>
 #include <string>
-#include <string_view>
 #include <utility>
-#include <variant>
 #include <vector>
 
 #include "graphics/drawing_surface.h"
 
 namespace odefit::testing {
-
-// ---------------------------------------------------------------------------
-// A small JSON reader: enough for the fixture files (objects, arrays,
-// strings with the common escapes, numbers, true, false, null).
-
-struct JsonValue {
-  using Array = std::vector<JsonValue>;
-  using Object = std::vector<std::pair<std::string, JsonValue>>;
-  std::variant<std::nullptr_t, bool, double, std::string, Array, Object> value;
-
-  bool IsNumber() const { return std::holds_alternative<double>(value); }
-  bool IsString() const { return std::holds_alternative<std::string>(value); }
-  bool IsArray() const { return std::holds_alternative<Array>(value); }
-  bool IsObject() const { return std::holds_alternative<Object>(value); }
-  double Number() const { return IsNumber() ? std::get<double>(value) : 0.0; }
-  int Int() const { return static_cast<int>(Number()); }
-  bool Bool() const { return std::holds_alternative<bool>(value) && std::get<bool>(value); }
-  const std::string& String() const {
-    static const std::string empty;
-    return IsString() ? std::get<std::string>(value) : empty;
-  }
-  const Array& Items() const {
-    static const Array empty;
-    return IsArray() ? std::get<Array>(value) : empty;
-  }
-  // Returns the number of items of an array or members of an object; 0 otherwise.
-  std::size_t Size() const {
-    if (IsArray()) return std::get<Array>(value).size();
-    if (IsObject()) return std::get<Object>(value).size();
-    return 0;
-  }
-  // Returns the member `key`, or nullptr.
-  const JsonValue* Find(std::string_view key) const {
-    if (!IsObject()) return nullptr;
-    for (const auto& [k, v] : std::get<Object>(value)) {
-      if (k == key) return &v;
-    }
-    return nullptr;
-  }
-};
-
-class JsonReader {
- public:
-  explicit JsonReader(std::string_view text) : text_(text) {}
-
-  // Parses the whole text; nullopt (with Error()) when it is no JSON value.
-  std::optional<JsonValue> Parse() {
-    JsonValue v;
-    if (!ParseValue(v, 0)) return std::nullopt;
-    SkipBlanks();
-    if (pos_ != text_.size()) {
-      Fail("text after the value");
-      return std::nullopt;
-    }
-    return v;
-  }
-  const std::string& Error() const { return error_; }
-
- private:
-  bool Fail(const std::string& what) {
-    if (error_.empty()) error_ = what + " at offset " + std::to_string(pos_);
-    return false;
-  }
-  void SkipBlanks() {
-    while (pos_ < text_.size() && std::isspace(static_cast<unsigned char>(text_[pos_]))) ++pos_;
-  }
-  bool Take(char c) {
-    SkipBlanks();
-    if (pos_ < text_.size() && text_[pos_] == c) {
-      ++pos_;
-      return true;
-    }
-    return false;
-  }
-  bool Word(std::string_view w) {
-    if (text_.substr(pos_, w.size()) != w) return false;
-    pos_ += w.size();
-    return true;
-  }
-  bool ParseValue(JsonValue& out, int depth) {
-    if (depth > 64) return Fail("nesting too deep");
-    SkipBlanks();
-    if (pos_ >= text_.size()) return Fail("unexpected end");
-    const char c = text_[pos_];
-    if (c == '{') return ParseObject(out, depth);
-    if (c == '[') return ParseArray(out, depth);
-    if (c == '"') {
-      std::string s;
-      if (!ParseString(s)) return false;
-      out.value = std::move(s);
-      return true;
-    }
-    if (Word("true")) {
-      out.value = true;
-      return true;
-    }
-    if (Word("false")) {
-      out.value = false;
-      return true;
-    }
-    if (Word("null")) {
-      out.value = nullptr;
-      return true;
-    }
-    return ParseNumber(out);
-  }
-  bool ParseNumber(JsonValue& out) {
-    const std::size_t start = pos_;
-    while (pos_ < text_.size() && (std::isdigit(static_cast<unsigned char>(text_[pos_])) || text_[pos_] == '-' ||
-                                   text_[pos_] == '+' || text_[pos_] == '.' || text_[pos_] == 'e' ||
-                                   text_[pos_] == 'E')) {
-      ++pos_;
-    }
-    const std::string number(text_.substr(start, pos_ - start));
-    char* end = nullptr;
-    const double v = std::strtod(number.c_str(), &end);
-    if (number.empty() || end != number.c_str() + number.size()) return Fail("bad number");
-    out.value = v;
-    return true;
-  }
-  bool ParseString(std::string& out) {
-    ++pos_;  // the opening quote
-    while (pos_ < text_.size() && text_[pos_] != '"') {
-      char c = text_[pos_++];
-      if (c == '\\') {
-        if (pos_ >= text_.size()) break;
-        const char e = text_[pos_++];
-        switch (e) {
-          case 'n': c = '\n'; break;
-          case 't': c = '\t'; break;
-          case 'r': c = '\r'; break;
-          case 'b': c = '\b'; break;
-          case 'f': c = '\f'; break;
-          case 'u': {
-            if (pos_ + 4 > text_.size()) return Fail("bad escape");
-            const long code = std::strtol(std::string(text_.substr(pos_, 4)).c_str(), nullptr, 16);
-            pos_ += 4;
-            c = code < 128 ? static_cast<char>(code) : '?';  // the fixtures hold ASCII only
-            break;
-          }
-          default: c = e; break;  // \" \\ \/
-        }
-      }
-      out.push_back(c);
-    }
-    if (pos_ >= text_.size()) return Fail("unterminated string");
-    ++pos_;
-    return true;
-  }
-  bool ParseArray(JsonValue& out, int depth) {
-    ++pos_;
-    JsonValue::Array items;
-    if (!Take(']')) {
-      do {
-        JsonValue item;
-        if (!ParseValue(item, depth + 1)) return false;
-        items.push_back(std::move(item));
-      } while (Take(','));
-      if (!Take(']')) return Fail("expected ]");
-    }
-    out.value = std::move(items);
-    return true;
-  }
-  bool ParseObject(JsonValue& out, int depth) {
-    ++pos_;
-    JsonValue::Object members;
-    if (!Take('}')) {
-      do {
-        SkipBlanks();
-        std::string key;
-        if (pos_ >= text_.size() || text_[pos_] != '"' || !ParseString(key)) return Fail("expected a key");
-        if (!Take(':')) return Fail("expected :");
-        JsonValue v;
-        if (!ParseValue(v, depth + 1)) return false;
-        members.emplace_back(std::move(key), std::move(v));
-      } while (Take(','));
-      if (!Take('}')) return Fail("expected }");
-    }
-    out.value = std::move(members);
-    return true;
-  }
-
-  std::string_view text_;
-  std::size_t pos_ = 0;
-  std::string error_;
-};
 
 // ---------------------------------------------------------------------------
 // The expectations of one window.
@@ -245,14 +55,8 @@ struct PixelExpectations {
   std::vector<RequiredPixel> pixels;
   std::vector<UncheckedPixel> unchecked;
   std::vector<ExpectedText> texts;
-  JsonValue meta;
+  nlohmann::json meta;  // what the recording knew of the run (ranges, settings)
 };
-
-inline std::vector<int> JsonInts(const JsonValue& v) {
-  std::vector<int> out;
-  for (const JsonValue& item : v.Items()) out.push_back(item.Int());
-  return out;
-}
 
 // Reads a *.pixels.json file; nullopt with `error` set when it cannot be read.
 inline std::optional<PixelExpectations> LoadPixelExpectations(const std::string& path, std::string* error = nullptr) {
@@ -262,49 +66,34 @@ inline std::optional<PixelExpectations> LoadPixelExpectations(const std::string&
   };
   std::ifstream in(path, std::ios::binary);
   if (!in) return fail("cannot open");
-  std::stringstream buffer;
-  buffer << in.rdbuf();
-  const std::string text = buffer.str();
-  JsonReader reader(text);
-  const std::optional<JsonValue> root = reader.Parse();
-  if (!root) return fail(reader.Error());
-  const JsonValue* format = root->Find("format");
-  if (format == nullptr || format->String() != "pixels-1") return fail("not a pixels-1 file");
-
-  PixelExpectations e;
-  const auto member = [&](std::string_view key) -> const JsonValue& {
-    static const JsonValue none;
-    const JsonValue* v = root->Find(key);
-    return v != nullptr ? *v : none;
-  };
-  e.window = member("window").String();
-  e.unit = member("unit").Int();
-  e.drawn = member("drawn").Bool();
-  e.minWidth = member("min_width").Int();
-  e.minHeight = member("min_height").Int();
-  e.meta = member("meta");
-  for (const JsonValue& p : member("pixels").Items()) {
-    const JsonValue::Array& a = p.Items();
-    if (a.size() < 4) return fail("short pixel entry");
-    RequiredPixel r{a[0].Int(), a[1].Int(), a[2].String().empty() ? '?' : a[2].String()[0], JsonInts(a[3]),
-                    a.size() > 4 ? a[4].Int() : 0};
-    e.pixels.push_back(std::move(r));
+  try {
+    const nlohmann::json root = nlohmann::json::parse(in);
+    if (root.value("format", "") != "pixels-1") return fail("not a pixels-1 file");
+    PixelExpectations e;
+    e.window = root.value("window", "");
+    e.unit = root.value("unit", 0);
+    e.drawn = root.value("drawn", false);
+    e.minWidth = root.value("min_width", 0);
+    e.minHeight = root.value("min_height", 0);
+    e.meta = root.value("meta", nlohmann::json::object());
+    for (const nlohmann::json& p : root.value("pixels", nlohmann::json::array())) {
+      if (p.size() < 4) return fail("short pixel entry");
+      const std::string kind = p[2].get<std::string>();
+      e.pixels.push_back({p[0].get<int>(), p[1].get<int>(), kind.empty() ? '?' : kind[0],
+                          p[3].get<std::vector<int>>(), p.size() > 4 ? p[4].get<int>() : 0});
+    }
+    for (const nlohmann::json& p : root.value("unchecked", nlohmann::json::array())) {
+      if (p.size() < 3) return fail("short unchecked entry");
+      e.unchecked.push_back({p[0].get<int>(), p[1].get<int>(), p[2].get<std::vector<int>>()});
+    }
+    for (const nlohmann::json& t : root.value("texts", nlohmann::json::array())) {
+      e.texts.push_back({t.value("x", 0), t.value("y", 0), t.value("slot", ""), t.value("text", ""),
+                         t.value("panel", 0)});
+    }
+    return e;
+  } catch (const nlohmann::json::exception& e) {
+    return fail(e.what());
   }
-  for (const JsonValue& p : member("unchecked").Items()) {
-    const JsonValue::Array& a = p.Items();
-    if (a.size() < 3) return fail("short unchecked entry");
-    e.unchecked.push_back({a[0].Int(), a[1].Int(), JsonInts(a[2])});
-  }
-  for (const JsonValue& t : member("texts").Items()) {
-    const auto field = [&](std::string_view key) -> const JsonValue& {
-      static const JsonValue none;
-      const JsonValue* v = t.Find(key);
-      return v != nullptr ? *v : none;
-    };
-    e.texts.push_back({field("x").Int(), field("y").Int(), field("slot").String(), field("text").String(),
-                       field("panel").Int()});
-  }
-  return e;
 }
 
 // ---------------------------------------------------------------------------

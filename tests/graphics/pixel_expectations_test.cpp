@@ -10,28 +10,6 @@ namespace {
 
 using namespace odefit::testing;
 
-TEST(JsonReader, ReadsNestedValuesEscapesAndNumbers) {
-  JsonReader reader(R"( {"a": [1, -2.5e1, true, null], "s": "q\"\\\u0041\n", "o": {}} )");
-  const auto v = reader.Parse();
-  ASSERT_TRUE(v) << reader.Error();
-  const JsonValue::Array& a = v->Find("a")->Items();
-  ASSERT_EQ(a.size(), 4u);
-  EXPECT_EQ(a[0].Int(), 1);
-  EXPECT_EQ(a[1].Number(), -25.0);
-  EXPECT_TRUE(a[2].Bool());
-  EXPECT_EQ(v->Find("s")->String(), "q\"\\A\n");
-  EXPECT_TRUE(v->Find("o")->IsObject());
-  EXPECT_EQ(v->Find("missing"), nullptr);
-}
-
-TEST(JsonReader, RejectsBrokenText) {
-  for (const char* text : {"{", "[1,]", "{\"a\" 1}", "\"open", "1 2", "tru"}) {
-    JsonReader reader(text);
-    EXPECT_FALSE(reader.Parse()) << text;
-    EXPECT_FALSE(reader.Error().empty());
-  }
-}
-
 // A 20 x 10 expectation: two required pixels, one unchecked, one text.
 PixelExpectations Small() {
   PixelExpectations e;
@@ -109,6 +87,14 @@ TEST(PixelExpectationsFiles, EveryRecordedRunsFilesLoad) {
   const auto never = LoadPixelExpectations(FixturePath("singular", "expected/model-efficiency.pixels.json"));
   ASSERT_TRUE(never);
   EXPECT_FALSE(never->drawn);
+}
+
+TEST(PixelExpectationsFiles, ABrokenOrForeignFileIsReportedNotRead) {
+  std::string error;
+  EXPECT_FALSE(LoadPixelExpectations(FixturePath("lorenz", "series.txt"), &error));
+  EXPECT_NE(error.find("series.txt: "), std::string::npos) << error;
+  EXPECT_FALSE(LoadPixelExpectations(FixturePath("lorenz", "missing.json"), &error));
+  EXPECT_NE(error.find("cannot open"), std::string::npos) << error;
 }
 
 }  // namespace
