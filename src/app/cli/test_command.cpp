@@ -68,6 +68,10 @@ bool TestCommand::Given() const { return app_->parsed(); }
 int TestCommand::Run() {
   const Model model = ReadModelInput(model_);
   const Series series = ReadSeriesInput(series_, dimension_);
+  if (series.dimension != model.Dimension()) {
+    throw UsageError("the test series has " + std::to_string(series.dimension) + " components, the model " +
+                     std::to_string(model.Dimension()));
+  }
   const long long skip = skip_ ? *skip_ : model.train;
   if (skip >= static_cast<long long>(series.size())) {
     throw UsageError(series_ + " has " + std::to_string(series.size()) + " vectors, none after the " +

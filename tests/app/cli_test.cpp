@@ -1,0 +1,378 @@
+// The command line run as a user runs it: odefit fit, show, simulate and
+// test on real files, their outputs, and the exit status of every kind of
+// failure (1 usage, 2 bad input, 3 numerical, 4 file), with no partial file
+// left behind.
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <charconv>
+#include <cstdio>
+#include <fstream>
+#include <nlohmann/json.hpp>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "graphics/palette.h"
+#include "graphics/png_file.h"
+#include "odefit/odefit.h"
+#include "program_run.h"
+
+namespace odefit::testing {
+namespace {
+
+using Json = nlohmann::json;
+
+const std::string kLorenz = std::string(ODEFIT_EXAMPLES_DIR) + "/lorenz.txt";
+const std::string kSingular = std::string(ODEFIT_FIXTURES_DIR) + "/singular/series.txt";
+const std::string kLorenzFit = "fit " + Quoted(kLorenz) + " --dimension 3 --dt 0.01 --train 3000 --points 3 --model poly:2";
+
+struct ProgramRun {
+  int status = -1;
+  std::string out;
+  std::string err;
+};
+
+// Runs `odefit ARGS` in `folder` (a shell command line: quote what needs it).
+ProgramRun Odefit(const fs::path& folder, const std::string& args) {
+  ProgramRun run;
+  run.status = RunShell("cd " + Quoted(folder.string()) + " && " + Quoted(ODEFIT_BINARY) + " " + args +
+                        " > out.txt 2> err.txt");
+  run.out = Text(folder / "out.txt");
+  run.err = Text(folder / "err.txt");
+  fs::remove(folder / "out.txt");
+  fs::remove(folder / "err.txt");
+  return run;
+}
+
+bool Contains(const std::string& text, const std::string& part) { return text.find(part) != std::string::npos; }
+
+// The files of `folder`, to show that a failure left nothing behind.
+std::vector<std::string> Files(const fs::path& folder) {
+  std::vector<std::string> names;
+  for (const auto& entry : fs::directory_iterator(folder)) names.push_back(entry.path().filename().string());
+  std::sort(names.begin(), names.end());
+  return names;
+}
+
+void WriteText(const fs::path& path, const std::string& text) {
+  std::ofstream out(path, std::ios::binary);
+  out << text;
+}
+
+// Writes `series` (from vector `first` on) as a CSV with a header, every value in %.17g.
+void WriteCsv(const fs::path& path, const Series& series, std::size_t first = 0) {
+  std::string text = "x,y,z\n";
+  const std::size_t D = static_cast<std::size_t>(series.dimension);
+  for (std::size_t n = first; n < series.size(); ++n) {
+    for (std::size_t i = 0; i < D; ++i) {
+      char value[40];
+      std::snprintf(value, sizeof value, "%.17g", series.values[n * D + i]);
+      text += value;
+      text += i + 1 < D ? ',' : '\n';
+    }
+  }
+  WriteText(path, text);
+}
+
+// The Lorenz model of the README, fitted once into `folder`/m.json.
+void FitLorenz(const fs::path& folder) {
+  const ProgramRun run = Odefit(folder, kLorenzFit + " --output m.json");
+  ASSERT_EQ(run.status, 0) << run.err;
+}
+
+// ---------------------------------------------------------------- fit
+
+TEST(CliFit, TheClassicFileGivesTheDialoguesCoefficientsAndAModelFile) {
+  ScratchFolder folder("cli-fit");
+  const ProgramRun run = Odefit(folder.path(), kLorenzFit + " --output m.json");
+  ASSERT_EQ(run.status, 0) << run.err;
+  EXPECT_EQ(run.err, "");
+  EXPECT_TRUE(Contains(run.out, "Equation 1: poly:2, 10 terms, error of approximation 0.13926 %")) << run.out;
+  EXPECT_TRUE(Contains(run.out, "  dx1/dt = -0.0714521 - 9.88249 x1 + 9.92197 x2")) << run.out;
+  EXPECT_TRUE(Contains(run.out, "\n  x1         -9.882494634          0.00216\n")) << run.out;
+  const Json model = Json::parse(Text(folder.path() / "m.json"));
+  char digits[32];
+  std::snprintf(digits, sizeof digits, "%.10f", model["equations"][0]["coefficients"][1].get<double>());
+  EXPECT_EQ(std::string(digits), "-9.8824946336");  // as report.txt shows it
+  EXPECT_EQ(model["train"], 3000);
+  EXPECT_EQ(model["equations"][2]["terms"][9], "x3^2");
+  EXPECT_EQ(Files(folder.path()), (std::vector<std::string>{"m.json"}));
+}
+
+TEST(CliFit, ATableWithAHeaderAndStandardInputGiveTheSameModel) {
+  ScratchFolder folder("cli-csv");
+  FitLorenz(folder.path());
+  WriteCsv(folder.path() / "lorenz.csv", ReadClassicSeries(kLorenz, 3));
+  const ProgramRun csv = Odefit(folder.path(), "fit lorenz.csv --dt 0.01 --train 3000 --output csv.json");
+  ASSERT_EQ(csv.status, 0) << csv.err;
+  EXPECT_TRUE(Contains(csv.out, "Variables: x1 = x, x2 = y, x3 = z\n")) << csv.out;
+  const ProgramRun piped = Odefit(folder.path(), "fit - --dt 0.01 --train 3000 --output piped.json < lorenz.csv");
+  ASSERT_EQ(piped.status, 0) << piped.err;
+  const Json classic = Json::parse(Text(folder.path() / "m.json"));
+  for (const char* file : {"csv.json", "piped.json"}) {
+    const Json table = Json::parse(Text(folder.path() / file));
+    EXPECT_EQ(table["equations"], classic["equations"]) << file;  // every coefficient to the bit
+    EXPECT_EQ(table["variables"], Json({"x", "y", "z"})) << file;
+  }
+}
+
+TEST(CliFit, UnreadableRaggedOrEmptySeriesAreBadInputAndWriteNothing) {
+  ScratchFolder folder("cli-fit-input");
+  WriteText(folder.path() / "value.csv", "t,x\n0,1.5\n0.1,1.5e\n");
+  WriteText(folder.path() / "ragged.csv", "1 2\n3 4\n5\n");
+  WriteText(folder.path() / "empty.csv", "");
+  WriteText(folder.path() / "classic.txt", "1.5\n2.5\nabc\n");
+  const std::vector<std::pair<std::string, std::string>> cases = {
+      {"value.csv", "odefit: value.csv:3:5: cannot read \"1.5e\" as a number\n"},
+      {"ragged.csv", "odefit: ragged.csv:3: has 1 value where the first vector has 2 values (ragged rows)\n"},
+      {"empty.csv", "odefit: empty.csv: holds no vector\n"},
+      {"classic.txt --dimension 1", "odefit: classic.txt:3: cannot read \"abc\" as a number\n"},
+  };
+  for (const auto& [args, message] : cases) {
+    const ProgramRun run = Odefit(folder.path(), "fit " + args + " --dt 0.1 --output m.json");
+    EXPECT_EQ(run.status, 2) << args;
+    EXPECT_EQ(run.err, message) << args;
+    EXPECT_EQ(run.out, "") << args;
+    EXPECT_FALSE(fs::exists(folder.path() / "m.json")) << args;
+  }
+}
+
+TEST(CliFit, BadOptionsAndImpossibleSettingsAreUsageErrors) {
+  ScratchFolder folder("cli-fit-usage");
+  const std::string lorenz = "fit " + Quoted(kLorenz) + " --dimension 3 --dt 0.01 ";
+  const std::vector<std::pair<std::string, std::string>> cases = {
+      {lorenz + "--bogus", "--bogus"},
+      {"fit " + Quoted(kLorenz) + " --dimension 3", "--dt is required"},
+      {lorenz + "--dimension 12", "--dimension"},
+      {lorenz + "--train 8 --model poly:2", "equation 1 has 10 coefficients but only 6 rows"},
+      {lorenz + "--train 5000", "from 2 to the 4000 vectors of the series, not 5000"},
+      {lorenz + "--model poly:2 --model poly:2", "not 2"},
+      {lorenz + "--model cubic:3", "unknown model family \"cubic\""},
+      {lorenz + "--model reduced:1:1", "the reduced polynomial needs two variables"},
+      {lorenz + "--threshold 0.5", "sparse fits are not available yet"},
+      {lorenz + "--threshold -1", "--threshold"},
+      {"fit " + Quoted(kLorenz) + " --dimension 3 --dt -0.01", "--dt must be a positive number"},
+  };
+  for (const auto& [args, message] : cases) {
+    const ProgramRun run = Odefit(folder.path(), args + " --output m.json");
+    EXPECT_EQ(run.status, 1) << args;
+    EXPECT_TRUE(Contains(run.err, message)) << args << "\n" << run.err;
+    EXPECT_FALSE(fs::exists(folder.path() / "m.json")) << args;
+  }
+}
+
+TEST(CliFit, ASingularDesignIsANumericalFailure) {
+  ScratchFolder folder("cli-fit-singular");
+  const ProgramRun run = Odefit(folder.path(), "fit " + Quoted(kSingular) +
+                                            " --dimension 2 --dt 0.1 --train 150 --model reduced:0:0 --model poly:1"
+                                            " --output m.json");
+  EXPECT_EQ(run.status, 3);
+  EXPECT_TRUE(Contains(run.err, "odefit: numerical failure:\n")) << run.err;
+  EXPECT_TRUE(Contains(run.err, "FATAL")) << run.err;
+  EXPECT_EQ(Files(folder.path()), std::vector<std::string>{});
+}
+
+TEST(CliFit, FilesThatCannotBeReadOrWrittenAreFileErrorsAndKeepTheOldFile) {
+  ScratchFolder folder("cli-fit-files");
+  const ProgramRun missing = Odefit(folder.path(), "fit nothere.csv --dt 0.1");
+  EXPECT_EQ(missing.status, 4);
+  EXPECT_EQ(missing.err, "odefit: cannot open nothere.csv: No such file or directory\n");
+  WriteText(folder.path() / "plain", "a file, not a folder");
+  const ProgramRun notFolder = Odefit(folder.path(), kLorenzFit + " --output plain/m.json");
+  EXPECT_EQ(notFolder.status, 4);
+  EXPECT_TRUE(Contains(notFolder.err, "cannot write plain/m.json: Not a directory")) << notFolder.err;
+  // A write that fails half-way (a file-size limit of 512 bytes) leaves the old file as it was.
+  WriteText(folder.path() / "m.json", "old");
+  const ProgramRun limited = Odefit(folder.path(), "--help > /dev/null; ulimit -f 1; " + Quoted(ODEFIT_BINARY) + " " +
+                                                kLorenzFit + " --output m.json");
+  EXPECT_EQ(limited.status, 4);
+  EXPECT_TRUE(Contains(limited.err, "cannot write m.json: File too large")) << limited.err;
+  EXPECT_EQ(Text(folder.path() / "m.json"), "old");
+  EXPECT_EQ(Files(folder.path()), (std::vector<std::string>{"m.json", "plain"}));
+}
+
+TEST(CliFit, PlotsShowTheDifferentiationAndTheModelAgainstTheEstimates) {
+  ScratchFolder folder("cli-fit-plots");
+  const ProgramRun run = Odefit(folder.path(), kLorenzFit + " --plots plots/lorenz");
+  ASSERT_EQ(run.status, 0) << run.err;
+  for (const char* name : {"differentiation.png", "fit.png"}) {
+    const auto picture = ReadPng((folder.path() / "plots/lorenz" / name).string());
+    ASSERT_TRUE(picture) << name;
+    EXPECT_EQ(picture->Width(), 800);
+    EXPECT_EQ(picture->Height(), 600);
+    const auto pixels = picture->Pixels();
+    const bool red = std::find(pixels.begin(), pixels.end(), kBrightRed) != pixels.end();
+    EXPECT_EQ(red, std::string(name) == "fit.png") << name;  // the model's right-hand sides in red
+  }
+}
+
+// ---------------------------------------------------------------- show
+
+TEST(CliShow, PrintsTheEquationsOrTheModelFile) {
+  ScratchFolder folder("cli-show");
+  FitLorenz(folder.path());
+  const ProgramRun fit = Odefit(folder.path(), kLorenzFit);
+  const ProgramRun show = Odefit(folder.path(), "show m.json");
+  ASSERT_EQ(show.status, 0) << show.err;
+  EXPECT_EQ(show.out, fit.out);  // what the fit printed, from the file
+  const ProgramRun json = Odefit(folder.path(), "show m.json --json");
+  ASSERT_EQ(json.status, 0) << json.err;
+  EXPECT_EQ(json.out, Text(folder.path() / "m.json"));
+}
+
+TEST(CliShow, AFileOfAnotherFormatIsBadInputAndAMissingOneAFileError) {
+  ScratchFolder folder("cli-show-bad");
+  FitLorenz(folder.path());
+  const std::string pixels = std::string(ODEFIT_FIXTURES_DIR) + "/lorenz/expected/differentiation.pixels.json";
+  const ProgramRun other = Odefit(folder.path(), "show " + Quoted(pixels));
+  EXPECT_EQ(other.status, 2);
+  EXPECT_TRUE(Contains(other.err, "is not an odefit model file (its \"format\" is \"pixels-1\"")) << other.err;
+  const std::string text = Text(folder.path() / "m.json");
+  WriteText(folder.path() / "cut.json", text.substr(0, text.size() / 2));
+  const ProgramRun cut = Odefit(folder.path(), "show cut.json");
+  EXPECT_EQ(cut.status, 2);
+  EXPECT_TRUE(Contains(cut.err, "odefit: cut.json:")) << cut.err;
+  EXPECT_TRUE(Contains(cut.err, "is not JSON")) << cut.err;
+  EXPECT_EQ(Odefit(folder.path(), "show nothere.json").status, 4);
+  EXPECT_EQ(Odefit(folder.path(), "show").status, 1);
+}
+
+// ---------------------------------------------------------------- simulate
+
+std::vector<double> CsvNumbers(const std::string& line) {
+  std::vector<double> values;
+  for (std::size_t begin = 0; begin <= line.size();) {
+    const std::size_t end = std::min(line.find(',', begin), line.size());
+    double v = 0.0;
+    std::from_chars(line.data() + begin, line.data() + end, v);
+    values.push_back(v);
+    begin = end + 1;
+  }
+  return values;
+}
+
+TEST(CliSimulate, WritesTimeAndStateOfEveryIntervalAsTheLibraryIntegrates) {
+  ScratchFolder folder("cli-simulate");
+  FitLorenz(folder.path());
+  const ProgramRun run = Odefit(folder.path(), "simulate m.json --from=-1,1,20 --steps 10");
+  ASSERT_EQ(run.status, 0) << run.err;
+  const Model model = ModelFromJson(Text(folder.path() / "m.json"));
+  const std::vector<double> path = Simulate(model, std::vector<double>{-1.0, 1.0, 20.0}, 10);
+  std::istringstream lines(run.out);
+  std::string line;
+  std::getline(lines, line);
+  EXPECT_EQ(line, "t,x1,x2,x3");
+  for (std::size_t j = 0; j <= 10; ++j) {
+    ASSERT_TRUE(std::getline(lines, line)) << j;
+    const std::vector<double> row = CsvNumbers(line);
+    ASSERT_EQ(row.size(), 4u) << line;
+    EXPECT_EQ(row[0], j * 0.01) << line;
+    for (std::size_t i = 0; i < 3; ++i) EXPECT_EQ(row[i + 1], path[j * 3 + i]) << line;  // to the bit
+  }
+  EXPECT_FALSE(std::getline(lines, line));
+  const ProgramRun file = Odefit(folder.path(), "simulate m.json --from -1,1,20 --steps 10 --output traj.csv");
+  ASSERT_EQ(file.status, 0) << file.err;
+  EXPECT_EQ(file.out, "");
+  EXPECT_EQ(Text(folder.path() / "traj.csv"), run.out);
+}
+
+TEST(CliSimulate, EveryMethodRunsAndAnEscapingSolutionIsMarked) {
+  ScratchFolder folder("cli-simulate-methods");
+  FitLorenz(folder.path());
+  for (const char* method : {"euler", "rk4", "rkv"}) {
+    const ProgramRun run = Odefit(folder.path(), std::string("simulate m.json --from 1,1,20 --steps 3 --step 0.001 --method ") +
+                                              method);
+    EXPECT_EQ(run.status, 0) << method << run.err;
+    EXPECT_EQ(std::count(run.out.begin(), run.out.end(), '\n'), 5) << method;
+  }
+  const ProgramRun escaping = Odefit(folder.path(), "simulate m.json --from 3e5,3e5,3e5 --steps 20");
+  EXPECT_EQ(escaping.status, 0) << escaping.err;
+  EXPECT_TRUE(Contains(escaping.out, ",nan,nan,nan\n")) << escaping.out;
+  EXPECT_TRUE(Contains(escaping.err, "warning: the solution left the bounds")) << escaping.err;
+}
+
+TEST(CliSimulate, AStateOfTheWrongSizeOrAnUnknownMethodIsAUsageError) {
+  ScratchFolder folder("cli-simulate-usage");
+  FitLorenz(folder.path());
+  const std::vector<std::pair<std::string, std::string>> cases = {
+      {"--from 1,2 --steps 3", "--from gives 2 values for a model of 3 variables"},
+      {"--from 1,x,3 --steps 3", "--from: \"x\" is not a finite number"},
+      {"--from 1,2,3 --steps -3", "--steps"},
+      {"--from 1,2,3", "--steps is required"},
+      {"--from 1,2,3 --steps 3 --method heun", "--method"},
+  };
+  for (const auto& [args, message] : cases) {
+    const ProgramRun run = Odefit(folder.path(), "simulate m.json " + args);
+    EXPECT_EQ(run.status, 1) << args;
+    EXPECT_TRUE(Contains(run.err, message)) << args << "\n" << run.err;
+    EXPECT_EQ(run.out, "") << args;
+  }
+}
+
+// ---------------------------------------------------------------- test
+
+TEST(CliTest, TheHeldOutVectorsGiveTheDialoguesPredictionTimes) {
+  ScratchFolder folder("cli-test");
+  FitLorenz(folder.path());
+  const ProgramRun run = Odefit(folder.path(), "test m.json " + Quoted(kLorenz) +
+                                            " --dimension 3 --pieces 4 --length 200 --shift 200 --plots plots");
+  ASSERT_EQ(run.status, 0) << run.err;
+  EXPECT_TRUE(Contains(run.out, "Test on vectors 3001 to 4000 of ")) << run.out;
+  EXPECT_TRUE(Contains(run.out, "  dx1/dt       0.13623 %\n  dx2/dt       0.15132 %\n  dx3/dt       0.10050 %\n"))
+      << run.out;
+  EXPECT_TRUE(Contains(run.out, "  x1     189 intervals        1.89 time units\n"
+                                "  x2      69 intervals        0.69 time units\n"
+                                "  x3      60 intervals         0.6 time units\n"))
+      << run.out;
+  EXPECT_TRUE(Contains(run.out, "Infinite solutions: 0 of 4 pieces\n")) << run.out;
+  const auto picture = ReadPng((folder.path() / "plots/model-efficiency.png").string());
+  ASSERT_TRUE(picture);
+  EXPECT_EQ(picture->Width(), 800);
+
+  // The held-out vectors alone, as a table, with nothing to skip.
+  WriteCsv(folder.path() / "held-out.csv", ReadClassicSeries(kLorenz, 3), 3000);
+  const ProgramRun alone = Odefit(folder.path(), "test m.json held-out.csv --skip 0 --pieces 4 --length 200 --shift 200");
+  ASSERT_EQ(alone.status, 0) << alone.err;
+  EXPECT_EQ(alone.out.substr(alone.out.find('\n')), run.out.substr(run.out.find('\n')));
+}
+
+TEST(CliTest, TooFewVectorsForTheSettingsAreAUsageError) {
+  ScratchFolder folder("cli-test-usage");
+  FitLorenz(folder.path());
+  const std::string lorenz = "test m.json " + Quoted(kLorenz) + " --dimension 3 ";
+  const ProgramRun longer = Odefit(folder.path(), lorenz + "--length 2000");
+  EXPECT_EQ(longer.status, 1);
+  EXPECT_TRUE(Contains(longer.err, "the test needs 2403 vectors")) << longer.err;
+  const ProgramRun skipped = Odefit(folder.path(), lorenz + "--skip 4000");
+  EXPECT_EQ(skipped.status, 1);
+  EXPECT_TRUE(Contains(skipped.err, "has 4000 vectors, none after the 4000 skipped")) << skipped.err;
+  const ProgramRun other = Odefit(folder.path(), "test m.json " + Quoted(kSingular) + " --dimension 2");
+  EXPECT_EQ(other.status, 1);
+  EXPECT_TRUE(Contains(other.err, "the test series has 2 components, the model 3")) << other.err;
+  EXPECT_EQ(Odefit(folder.path(), lorenz + "--pieces 0").status, 1);
+}
+
+// ---------------------------------------------------------------- help
+
+TEST(CliHelp, TheProgramAndEverySubcommandExplainThemselves) {
+  ScratchFolder folder("cli-help");
+  const ProgramRun help = Odefit(folder.path(), "--help");
+  EXPECT_EQ(help.status, 0);
+  for (const char* part : {"odefit fit SERIES --dt DT", "odefit show MODEL.json", "odefit simulate MODEL.json",
+                           "odefit test MODEL.json SERIES", "Files written:", "Exit status: 0 success; 1 usage error"}) {
+    EXPECT_TRUE(Contains(help.out, part)) << part;
+  }
+  for (const char* command : {"fit", "show", "simulate", "test"}) {
+    const ProgramRun run = Odefit(folder.path(), std::string(command) + " --help");
+    EXPECT_EQ(run.status, 0) << command;
+    EXPECT_TRUE(Contains(run.out, std::string("Usage: odefit ") + command)) << run.out;
+    EXPECT_TRUE(Contains(run.out, "Exit status: 0 success")) << run.out;
+  }
+  EXPECT_EQ(Odefit(folder.path(), "fit").status, 1);
+  EXPECT_EQ(Files(folder.path()), std::vector<std::string>{});
+}
+
+}  // namespace
+}  // namespace odefit::testing
