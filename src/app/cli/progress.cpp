@@ -24,14 +24,17 @@ Progress::~Progress() {
 void Progress::Run() {
   const auto start = std::chrono::steady_clock::now();
   std::unique_lock<std::mutex> lock(mutex_);
-  for (int seconds = 0; !done_; ++seconds) {
+  // Work done within a second shows nothing, so quick runs do not flicker.
+  int seconds = 1;
+  for (; !wake_.wait_until(lock, start + std::chrono::seconds(seconds), [this] { return done_; }); ++seconds) {
     // \r and "erase to the end of the line" redraw the one line in place.
     std::fprintf(stderr, "\rodefit: %s (%d s)\033[K", what_.c_str(), seconds);
     std::fflush(stderr);
-    wake_.wait_until(lock, start + std::chrono::seconds(seconds + 1), [this] { return done_; });
   }
-  std::fprintf(stderr, "\r\033[K");
-  std::fflush(stderr);
+  if (seconds > 1) {
+    std::fprintf(stderr, "\r\033[K");
+    std::fflush(stderr);
+  }
 }
 
 }  // namespace odefit::cli

@@ -1,7 +1,8 @@
 #pragma once
 // A progress line on standard error for long work, shown only when standard
 // error is a terminal: what is being done and the seconds it has taken,
-// updated every second and erased when the work ends.
+// from the first second on, updated every second and erased when the work
+// ends.
 
 #include <condition_variable>
 #include <mutex>
