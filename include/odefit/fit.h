@@ -22,12 +22,21 @@ struct EquationSpec {
   double period = 0.0;  // driven: driving period in time units (> 0)
 };
 
+// A sparse fit: sequentially thresholded least squares per equation.
+struct SparseOptions {
+  double threshold = 0.0;  // >= 0
+  // Compare |c_j| * ||column j|| / ||slopes|| (the share of the slopes one
+  // term carries) with the threshold instead of |c_j|.
+  bool scaled = false;
+};
+
 struct FitSettings {
   double dt = 0.0;  // sampling interval, > 0
   int points = 3;   // points per differentiation window, 2 <= points <= train
   std::optional<int> train;  // vectors fitted (from the first); all when empty
   // One spec for every equation, or one per equation in order.
   std::vector<EquationSpec> equations{EquationSpec{}};
+  std::optional<SparseOptions> sparse;  // the full least-squares fit when empty
   const CancellationToken* cancel = nullptr;
 };
 
@@ -44,8 +53,10 @@ Model FitModel(const Series& series, const FitSettings& settings);
 
 // Fits every equation to given states and slopes (rows x D, row after row).
 // The model's dt is `dt`; its points and train are left 0.
+// With `sparse`, dropped terms get coefficient 0; kept ones their standard
+// errors; a term whose column depends on others is dropped.
 Model FitModel(const Derivatives& derivatives, double dt, const std::vector<EquationSpec>& equations,
-               const CancellationToken* cancel = nullptr);
+               const std::optional<SparseOptions>& sparse = {}, const CancellationToken* cancel = nullptr);
 
 // Returns the error of approximation of every equation of `model` on the
 // given states and slopes: sqrt(sum of squared residuals / sum of squared

@@ -44,8 +44,12 @@ struct ModelEquation {
   double period = 0.0;  // driven: driving period in time units
   double we = 0.0;      // driven: driving frequency 2*pi/period
   double wdt = 0.0;     // driven: driving angle per sampling interval, we*dt
-  std::vector<double> coef;  // nterms coefficients in the order above
+  std::vector<double> coef;  // nterms coefficients in the order above (0 for a term a sparse fit dropped)
   double error = 0.0;        // error of approximation of the fit (a fraction; NaN when undefined)
+  // Standard errors of the coefficients (0 for dropped terms; NaN when the fit
+  // has no degrees of freedom left); empty when not computed.
+  std::vector<double> standardErrors;
+  double condition = 0.0;  // condition estimate of the fit's triangular factor (0 when not computed)
 };
 
 struct Model {

@@ -4,7 +4,9 @@
 #include <string>
 
 #include "api/numerical_errors.h"
+#include "model/design.h"
 #include "model/model_fit.h"
+#include "model/sparse_regression.h"
 #include "model/monomials.h"
 
 namespace odefit {
@@ -75,6 +77,35 @@ ModelEquation EquationOf(const EquationSpec& spec, int D, double dt) {
   return eq;
 }
 
+// Fits every equation of `model` (shapes set) by thresholded least squares.
+void FitSparse(Model& model, const Derivatives& derivatives, const SparseOptions& sparse,
+               const CancellationToken* cancel) {
+  const int D = model.Dimension();
+  ThresholdSettings settings;
+  settings.threshold = sparse.threshold;
+  settings.scaled = sparse.scaled;
+  std::vector<double> y(static_cast<std::size_t>(derivatives.rows));
+  for (int i = 1; i <= D; ++i) {
+    ThrowIfCancelled(cancel);
+    ModelEquation& eq = model.Equation(i);
+    const int target[] = {i - 1};
+    const TriangularSummary summary =
+        SummariseDesign(eq, derivatives.states, D, derivatives.rows, 1, derivatives.slopes, target);
+    const SubsetFit fit = ThresholdedFit(summary, 0, settings);
+    eq.coef.assign(static_cast<std::size_t>(eq.nterms), 0.0);
+    eq.standardErrors.assign(static_cast<std::size_t>(eq.nterms), 0.0);
+    for (std::size_t k = 0; k < fit.columns.size(); ++k) {
+      eq.coef[static_cast<std::size_t>(fit.columns[k])] = fit.coefficients[k];
+      eq.standardErrors[static_cast<std::size_t>(fit.columns[k])] = fit.standardErrors[k];
+    }
+    eq.condition = fit.columns.empty() ? 1.0 : fit.condition;
+    for (std::size_t r = 0; r < y.size(); ++r) {
+      y[r] = derivatives.slopes[r * static_cast<std::size_t>(D) + static_cast<std::size_t>(i - 1)];
+    }
+    ApproximationError(derivatives.states, D, derivatives.rows, 1, y, eq, eq.error);
+  }
+}
+
 }  // namespace
 
 int CoefficientCount(const EquationSpec& spec, int D) {
@@ -83,7 +114,7 @@ int CoefficientCount(const EquationSpec& spec, int D) {
 }
 
 Model FitModel(const Derivatives& derivatives, double dt, const std::vector<EquationSpec>& equations,
-               const CancellationToken* cancel) {
+               const std::optional<SparseOptions>& sparse, const CancellationToken* cancel) {
   const int D = derivatives.dimension;
   if (D < 1 || D > kMaxModelDimension) throw InvalidArgument("the dimension must be from 1 to 9");
   if (!(dt > 0.0) || !std::isfinite(dt)) throw InvalidArgument("the sampling interval must be positive and finite");
@@ -106,6 +137,13 @@ Model FitModel(const Derivatives& derivatives, double dt, const std::vector<Equa
                             " coefficients but only " + std::to_string(derivatives.rows) +
                             " rows to fit them to: use more vectors or a lower order");
     }
+  }
+  if (sparse) {
+    if (!(sparse->threshold >= 0.0) || !std::isfinite(sparse->threshold)) {
+      throw InvalidArgument("the threshold must be a finite number >= 0");
+    }
+    api::RunNumerical([&] { FitSparse(model, derivatives, *sparse, cancel); });
+    return model;
   }
   api::RunNumerical([&] {
     ModelFitter fitter(model.equations, derivatives.states, D, derivatives.rows, derivatives.slopes,
@@ -134,7 +172,7 @@ Model FitModel(const Series& series, const FitSettings& settings) {
   const Derivatives derivatives =
       Differentiate(std::span<const double>(series.values).first(static_cast<std::size_t>(train) * D), D,
                     settings.points, settings.dt);
-  Model model = FitModel(derivatives, settings.dt, settings.equations, settings.cancel);
+  Model model = FitModel(derivatives, settings.dt, settings.equations, settings.sparse, settings.cancel);
   model.points = settings.points;
   model.train = static_cast<int>(train);
   return model;
