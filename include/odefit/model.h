@@ -14,6 +14,7 @@
 //   reduced polynomial (D = 2): x1*x2^0 .. x1*x2^nu, then x2^0 .. x2^mu.
 
 #include <cstddef>
+#include <string>
 #include <vector>
 
 namespace odefit {
@@ -72,5 +73,18 @@ struct Model {
 // the dimension, as many coefficients as terms (all finite), a driven
 // equation's angle finite. Throws InvalidArgument naming the first fault.
 void ValidateModel(const Model& model);
+
+// Returns the name of the term of every coefficient of `equation` in D
+// variables, in coefficient order: "1", "x1", "x1*x3", "x1^2*x2" (variables
+// in increasing index, an exponent only above 1); "cos" and "sin" for the
+// driving terms. The rational family's denominator terms have the same names
+// (they are the second part of the coefficients). Throws InvalidArgument for
+// orders no model may have.
+std::vector<std::string> TermNames(const ModelEquation& equation, int D);
+
+// Returns equation i (1-based) as text, "dx1/dt = -9.8825 x1 + 9.922 x2",
+// with `digits` significant digits and without the terms whose coefficient
+// is 0; a rational equation as "(numerator) / (1 + denominator)".
+std::string EquationText(const Model& model, int i, int digits = 5);
 
 }  // namespace odefit

@@ -11,3 +11,4 @@
 #include "odefit/integration.h"
 #include "odefit/model.h"
 #include "odefit/series.h"
+#include "odefit/version.h"

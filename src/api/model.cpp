@@ -1,6 +1,7 @@
 #include "odefit/model.h"
 
 #include <cmath>
+#include <cstdio>
 #include <string>
 
 #include "model/monomials.h"
@@ -67,6 +68,114 @@ void ValidateModel(const Model& model) {
       if (!std::isfinite(c)) throw InvalidArgument(where + ": a coefficient is not finite");
     }
   }
+}
+
+}  // namespace odefit
+
+namespace odefit {
+namespace {
+
+std::vector<std::string> Monomials(int D, int order) {
+  std::vector<std::string> names;
+  const int count = MonomialCount(order, D);
+  names.reserve(static_cast<std::size_t>(count));
+  names.emplace_back("1");
+  for (int degree = 1; degree <= order; ++degree) {
+    IndexTupleCursor tuple(D, degree);
+    const int first = MonomialCount(degree - 1, D), last = MonomialCount(degree, D);
+    for (int k = first; k < last; ++k) {
+      std::string name;
+      for (int place = 1; place <= degree;) {
+        const int variable = tuple[place];
+        int power = 0;
+        while (place <= degree && tuple[place] == variable) ++power, ++place;
+        if (!name.empty()) name += '*';
+        name += 'x' + std::to_string(variable);
+        if (power > 1) name += '^' + std::to_string(power);
+      }
+      names.push_back(std::move(name));
+      if (k + 1 < last) tuple.NextIndexTuple(degree);
+    }
+  }
+  return names;
+}
+
+std::string Number(double value, int digits) {
+  char text[64];
+  std::snprintf(text, sizeof text, "%.*g", digits, value);
+  return text;
+}
+
+// Appends " + c name" (or "c name" first), skipping zero coefficients.
+std::string Sum(const std::vector<double>& coef, const std::vector<std::string>& names, std::size_t first,
+                std::size_t count, int digits, bool leadingOne) {
+  std::string text = leadingOne ? "1" : "";
+  for (std::size_t k = first; k < first + count; ++k) {
+    const double c = coef[k];
+    if (c == 0.0) continue;
+    const bool negative = std::signbit(c);
+    if (text.empty()) {
+      text += negative ? "-" : "";
+    } else {
+      text += negative ? " - " : " + ";
+    }
+    text += Number(std::fabs(c), digits);
+    if (names[k] != "1") text += " " + names[k];
+  }
+  return text.empty() ? "0" : text;
+}
+
+}  // namespace
+
+std::vector<std::string> TermNames(const ModelEquation& eq, int D) {
+  if (D < 1 || D > kMaxModelDimension) throw InvalidArgument("the dimension must be from 1 to 9");
+  switch (eq.family) {
+    case ModelFamily::StandardPolynomial:
+      Count(eq.nu, D, "term names");
+      return Monomials(D, eq.nu);
+    case ModelFamily::DrivenPolynomial: {
+      Count(eq.nu, D, "term names");
+      std::vector<std::string> names = Monomials(D, eq.nu);
+      names.emplace_back("cos");
+      names.emplace_back("sin");
+      return names;
+    }
+    case ModelFamily::Rational: {
+      Count(eq.nu, D, "term names");
+      Count(eq.mu, D, "term names");
+      std::vector<std::string> names = Monomials(D, eq.nu);
+      const std::vector<std::string> denominator = Monomials(D, eq.mu);
+      names.insert(names.end(), denominator.begin() + 1, denominator.end());
+      return names;
+    }
+    case ModelFamily::ReducedPolynomial: {
+      if (eq.nu < 0 || eq.mu < 0 || eq.nu >= kMaxCoefficients || eq.mu >= kMaxCoefficients) {
+        throw InvalidArgument("term names: orders out of range");
+      }
+      const auto power = [](int k) { return k == 0 ? std::string() : k == 1 ? std::string("x2") : "x2^" + std::to_string(k); };
+      std::vector<std::string> names;
+      for (int k = 0; k <= eq.nu; ++k) names.push_back(k == 0 ? "x1" : "x1*" + power(k));
+      for (int k = 0; k <= eq.mu; ++k) names.push_back(k == 0 ? "1" : power(k));
+      return names;
+    }
+  }
+  throw InvalidArgument("term names: unknown model family");
+}
+
+std::string EquationText(const Model& model, int i, int digits) {
+  if (i < 1 || i > model.Dimension()) throw InvalidArgument("no equation " + std::to_string(i));
+  const ModelEquation& eq = model.Equation(i);
+  const std::vector<std::string> names = TermNames(eq, model.Dimension());
+  if (eq.coef.size() != names.size()) throw InvalidArgument("equation " + std::to_string(i) + ": coefficients and terms differ");
+  std::string text = "dx" + std::to_string(i) + "/dt = ";
+  if (eq.family == ModelFamily::Rational) {
+    const std::size_t nnum = static_cast<std::size_t>(eq.nnum);
+    text.append(1, '(').append(Sum(eq.coef, names, 0, nnum, digits, false)).append(") / (");
+    text.append(Sum(eq.coef, names, nnum, names.size() - nnum, digits, true)).append(1, ')');
+  } else {
+    text += Sum(eq.coef, names, 0, names.size(), digits, false);
+  }
+  return text;
 }
 
 }  // namespace odefit

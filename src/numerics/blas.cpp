@@ -268,7 +268,12 @@ void DGER(int M, int N, double ALPHA, const double* X, int INCX, const double* Y
 
 void SetLevel3Threads(int threads) {
   if (threads <= 0) threads = static_cast<int>(std::max(1u, std::thread::hardware_concurrency()));
+#ifdef ODEFIT_HAVE_OPENBLAS
   openblas_set_num_threads(threads);
+#else
+  // Only OpenBLAS has a portable way to set it; other BLAS libraries choose their own.
+  (void)threads;
+#endif
 }
 
 }  // namespace odefit
