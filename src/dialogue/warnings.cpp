@@ -210,6 +210,9 @@ void WarnAboutStep(const RunSettings& s) {
   // integrators will see them.
   const std::int64_t intervals = Ntest(s) - 1;
   double T = (s.Ntrain + 1) * s.dt;
+  // Times beyond the doubles' range, or steps below their resolution, leave
+  // the step loop nothing to count.
+  if (!std::isfinite(T + static_cast<double>(intervals) * s.dt) || T + s.h == T) return;
   long long followed = 0, withRest = 0, withoutFullStep = 0, steps = 0;
   long long fewest = 0, most = 0;  // full steps of the intervals with a closing step
   double firstRest = 0.0;
