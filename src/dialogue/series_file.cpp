@@ -24,7 +24,9 @@ constexpr int kFieldDecimals = 10;
 // the reads go straight into the block, and few enough to stay in cache.
 constexpr std::size_t kCountChunk = std::size_t(5) << 18;
 
-enum class RecordCheck { Readable, Unreadable, CarriageReturn };
+// Readable records that may read otherwise than meant are Suspect: the
+// counting loop looks at their RecordFlags.
+enum class RecordCheck { Readable, Suspect, Unreadable, CarriageReturn };
 
 // What a readable record may have that makes its value differ from the one
 // most likely meant.
@@ -104,9 +106,8 @@ constexpr std::size_t kScanPadding = 32;
 // Finds the end of the line that starts at `line` (before `stop`, which has
 // kScanPadding readable bytes after it) and checks its record: the line
 // without its LF, or CR LF. Returns the LF, or nullptr when the data hold no
-// LF; `check` is CarriageReturn when a CR inside the line ends a record too,
-// and `flags` has the RecordFlags of a readable record.
-const char* ScanLine(const char* line, const char* stop, RecordCheck& check, unsigned& flags) {
+// LF; `check` is CarriageReturn when a CR inside the line ends a record too.
+const char* ScanLine(const char* line, const char* stop, RecordCheck& check) {
   const ClassMasks m(line);
   const std::size_t left = static_cast<std::size_t>(stop - line);
   const unsigned inside = left >= 32 ? ~0u : (1u << left) - 1u;
@@ -127,7 +128,7 @@ const char* ScanLine(const char* line, const char* stop, RecordCheck& check, uns
     check = CheckField(line, field, m);
     // A short field with a point has nothing to tell, which is the common case.
     const bool plain = length <= kFieldWidth && (m.point & ((1u << field) - 1u)) != 0;
-    flags = check == RecordCheck::Readable && !plain ? RecordFlags(std::string_view(line, length)) : 0;
+    if (check == RecordCheck::Readable && !plain) check = RecordCheck::Suspect;
   }
   return lf;
 }
@@ -177,8 +178,9 @@ void RecordTally::Add(std::int64_t line, std::string_view text) {
 std::optional<std::int64_t> SeriesFile::CountRecords() {
   Rewind();
   findings_ = SeriesFindings();
-  // Notes record `record` (1-based) with its flags, or as the unreadable one.
-  const auto tally = [this](std::int64_t record, std::string_view text, unsigned flags) {
+  // Notes record `record` (1-based, readable) by its flags, or as the unreadable one.
+  const auto tally = [this](std::int64_t record, std::string_view text) {
+    const unsigned flags = RecordFlags(text);
     if (flags & kWithoutPoint) findings_.withoutPoint.Add(record, text);
     if (flags & kPastField) findings_.pastField.Add(record, text);
     if (flags & kBlank) findings_.blank.Add(record, text);
@@ -203,35 +205,33 @@ std::optional<std::int64_t> SeriesFile::CountRecords() {
       if (kept > 0) {
         *stop = '\n';
         RecordCheck check = RecordCheck::Readable;
-        unsigned flags = 0;
-        ScanLine(line, stop + 1, check, flags);
+        ScanLine(line, stop + 1, check);
         if (check == RecordCheck::Unreadable) {
           unreadable(count + 1, std::string_view(line, kept));
           return std::nullopt;
         }
         plain = check != RecordCheck::CarriageReturn;
         ++count;
-        if (flags) tally(count, std::string_view(line, kept), flags);
+        if (check == RecordCheck::Suspect) tally(count, std::string_view(line, kept));
       }
       break;
     }
     RecordCheck check = RecordCheck::Readable;
-    unsigned flags = 0;
-    while (const char* lf = ScanLine(line, stop, check, flags)) {
-      const auto record = [&] {
+    while (const char* lf = ScanLine(line, stop, check)) {
+      if (check != RecordCheck::Readable) {
         const char* end = lf != line && lf[-1] == '\r' ? lf - 1 : lf;
-        return std::string_view(line, static_cast<std::size_t>(end - line));
-      };
-      if (check == RecordCheck::Unreadable) {
-        unreadable(count + 1, record());
-        return std::nullopt;
-      }
-      if (check == RecordCheck::CarriageReturn) {
-        plain = false;
-        break;
+        const std::string_view record(line, static_cast<std::size_t>(end - line));
+        if (check == RecordCheck::Unreadable) {
+          unreadable(count + 1, record);
+          return std::nullopt;
+        }
+        if (check == RecordCheck::CarriageReturn) {
+          plain = false;
+          break;
+        }
+        tally(count + 1, record);
       }
       ++count;
-      if (flags) tally(count, record(), flags);
       line = lf + 1;
     }
     kept = static_cast<std::size_t>(stop - line);
@@ -250,7 +250,7 @@ std::optional<std::int64_t> SeriesFile::CountRecords() {
       unreadable(count, line_);
       return std::nullopt;
     }
-    if (const unsigned flags = RecordFlags(line_)) tally(count, line_, flags);
+    tally(count, line_);
   }
   if (in_.bad()) throw SeriesFileError("cannot read " + path_ + ": " + std::strerror(errno));
   return count;
