@@ -5,7 +5,7 @@
 // series file is refused. Each is one line, "odefit: warning: ..." or
 // "odefit: ...", on the stream of the numerical messages (ErrorOutput():
 // standard error, and in the desktop also the Messages window), never in the
-// input window or report.txt, whose texts stay exactly as specified.
+// input window or report.txt, whose texts do not change.
 
 #include <cstdint>
 #include <string>

@@ -383,7 +383,7 @@ TEST_F(DialogueTest, SingularFitEndsTheRunAndKeepsTheReport) {
 }
 
 // Answers that the field rules read otherwise than they were typed, and steps
-// that do not cover the sampling interval: each accepted as specified, with
+// that do not cover the sampling interval: each accepted as the rules read it, with
 // one warning line on the error stream, never on the screen or in the report.
 TEST_F(DialogueTest, AnswersReadOtherwiseThanTypedAreWarnedAboutOnTheErrorStreamOnly) {
   const std::string file = Series("s.txt", 1, 60);
@@ -435,7 +435,7 @@ TEST_F(DialogueTest, RefusedSeriesFilesSayWhyAndMisreadValuesAreNamed) {
                                "odefit: warning: " + ints +
                                ": 3 lines have no decimal point, which gives 10 implied decimals: line 1 \"12\" was "
                                "read as 1.2E-09; write 12. or 12.0\n");
-  // The screen is the specified one: " Incorrect input" only for the unreadable file.
+  // The screen is as before: " Incorrect input" only for the unreadable file.
   EXPECT_EQ(Count(Screen(), "Incorrect input"), 1);
   EXPECT_EQ(Count(Screen(), " Open: Select File for Unit 1: "), 4);
 
