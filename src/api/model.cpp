@@ -5,6 +5,7 @@
 #include <string>
 
 #include "model/monomials.h"
+#include "model/term_names.h"
 #include "odefit/errors.h"
 
 namespace odefit {
@@ -75,31 +76,6 @@ void ValidateModel(const Model& model) {
 namespace odefit {
 namespace {
 
-std::vector<std::string> Monomials(int D, int order) {
-  std::vector<std::string> names;
-  const int count = MonomialCount(order, D);
-  names.reserve(static_cast<std::size_t>(count));
-  names.emplace_back("1");
-  for (int degree = 1; degree <= order; ++degree) {
-    IndexTupleCursor tuple(D, degree);
-    const int first = MonomialCount(degree - 1, D), last = MonomialCount(degree, D);
-    for (int k = first; k < last; ++k) {
-      std::string name;
-      for (int place = 1; place <= degree;) {
-        const int variable = tuple[place];
-        int power = 0;
-        while (place <= degree && tuple[place] == variable) ++power, ++place;
-        if (!name.empty()) name += '*';
-        name += 'x' + std::to_string(variable);
-        if (power > 1) name += '^' + std::to_string(power);
-      }
-      names.push_back(std::move(name));
-      if (k + 1 < last) tuple.NextIndexTuple(degree);
-    }
-  }
-  return names;
-}
-
 std::string Number(double value, int digits) {
   char text[64];
   std::snprintf(text, sizeof text, "%.*g", digits, value);
@@ -131,35 +107,25 @@ std::vector<std::string> TermNames(const ModelEquation& eq, int D) {
   if (D < 1 || D > kMaxModelDimension) throw InvalidArgument("the dimension must be from 1 to 9");
   switch (eq.family) {
     case ModelFamily::StandardPolynomial:
-      Count(eq.nu, D, "term names");
-      return Monomials(D, eq.nu);
-    case ModelFamily::DrivenPolynomial: {
-      Count(eq.nu, D, "term names");
-      std::vector<std::string> names = Monomials(D, eq.nu);
-      names.emplace_back("cos");
-      names.emplace_back("sin");
-      return names;
-    }
-    case ModelFamily::Rational: {
+    case ModelFamily::DrivenPolynomial: Count(eq.nu, D, "term names"); break;
+    case ModelFamily::Rational:
       Count(eq.nu, D, "term names");
       Count(eq.mu, D, "term names");
-      std::vector<std::string> names = Monomials(D, eq.nu);
-      const std::vector<std::string> denominator = Monomials(D, eq.mu);
-      names.insert(names.end(), denominator.begin() + 1, denominator.end());
-      return names;
-    }
-    case ModelFamily::ReducedPolynomial: {
-      if (eq.nu < 0 || eq.mu < 0 || eq.nu >= kMaxCoefficients || eq.mu >= kMaxCoefficients) {
-        throw InvalidArgument("term names: orders out of range");
+      break;
+    case ModelFamily::ReducedPolynomial:
+      if (D != 2 || eq.nu < 0 || eq.mu < 0 || eq.nu >= kMaxCoefficients || eq.mu >= kMaxCoefficients) {
+        throw InvalidArgument("term names: the reduced polynomial needs D = 2 and orders below 1000");
       }
-      const auto power = [](int k) { return k == 0 ? std::string() : k == 1 ? std::string("x2") : "x2^" + std::to_string(k); };
-      std::vector<std::string> names;
-      for (int k = 0; k <= eq.nu; ++k) names.push_back(k == 0 ? "x1" : "x1*" + power(k));
-      for (int k = 0; k <= eq.mu; ++k) names.push_back(k == 0 ? "1" : power(k));
-      return names;
-    }
+      break;
+    default: throw InvalidArgument("term names: unknown model family");
   }
-  throw InvalidArgument("term names: unknown model family");
+  std::vector<std::string> names = odefit::TermNames(eq.family, D, eq.nu, eq.mu);
+  // The denominator's terms are told apart by their place, not their names.
+  constexpr std::string_view kSuffix = " (denominator)";
+  for (std::string& name : names) {
+    if (name.ends_with(kSuffix)) name.resize(name.size() - kSuffix.size());
+  }
+  return names;
 }
 
 std::string EquationText(const Model& model, int i, int digits) {
