@@ -3,6 +3,7 @@
 #include <cmath>
 #include <string>
 
+#include "api/equation_shape.h"
 #include "api/numerical_errors.h"
 #include "model/design.h"
 #include "model/model_fit.h"
@@ -30,8 +31,9 @@ void TooMany(long long terms) {
   }
 }
 
-// Fills the family's orders and counts of `eq` from `spec`.
-ModelEquation EquationOf(const EquationSpec& spec, int D, double dt) {
+}  // namespace
+
+ModelEquation EquationShape(const EquationSpec& spec, int D, double dt) {
   ModelEquation eq;
   eq.family = spec.family;
   eq.nu = spec.order;
@@ -77,6 +79,8 @@ ModelEquation EquationOf(const EquationSpec& spec, int D, double dt) {
   return eq;
 }
 
+namespace {
+
 // Fits every equation of `model` (shapes set) by thresholded least squares.
 void FitSparse(Model& model, const Derivatives& derivatives, const SparseOptions& sparse,
                const CancellationToken* cancel) {
@@ -110,7 +114,7 @@ void FitSparse(Model& model, const Derivatives& derivatives, const SparseOptions
 
 int CoefficientCount(const EquationSpec& spec, int D) {
   if (D < 1 || D > kMaxModelDimension) throw InvalidArgument("the dimension must be from 1 to 9");
-  return EquationOf(spec, D, 1.0).nterms;
+  return EquationShape(spec, D, 1.0).nterms;
 }
 
 Model FitModel(const Derivatives& derivatives, double dt, const std::vector<EquationSpec>& equations,
@@ -131,7 +135,7 @@ Model FitModel(const Derivatives& derivatives, double dt, const std::vector<Equa
   model.Resize(D);
   for (int i = 1; i <= D; ++i) {
     const EquationSpec& spec = equations.size() == 1 ? equations.front() : equations[static_cast<std::size_t>(i - 1)];
-    model.Equation(i) = EquationOf(spec, D, dt);
+    model.Equation(i) = EquationShape(spec, D, dt);
     if (model.Equation(i).nterms > derivatives.rows) {
       throw InvalidArgument("equation " + std::to_string(i) + " has " + std::to_string(model.Equation(i).nterms) +
                             " coefficients but only " + std::to_string(derivatives.rows) +
