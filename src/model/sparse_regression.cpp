@@ -5,10 +5,14 @@
 #include <limits>
 #include <stdexcept>
 
+#include "numerics/blas.h"
+
 namespace odefit {
 namespace {
 
 constexpr double kNaN = std::numeric_limits<double>::quiet_NaN();
+
+std::size_t Size(int n) { return static_cast<std::size_t>(n); }
 
 // Builds the Householder reflector that maps (alpha, x) to (beta, 0) and
 // returns tau (0 when nothing is to be reflected); x becomes the tail of v,
@@ -48,20 +52,22 @@ TriangularSummary::TriangularSummary(int K, int T) : K_(K), T_(T) {
 // about 2 b n^2 flops and R stays triangular.
 void TriangularSummary::Fold(double* rows, int count, int ld) {
   const int n = static_cast<int>(n_);
+  std::vector<double> w(n_);
   for (int j = 0; j < n; ++j) {
     double* v = rows + static_cast<std::size_t>(j) * ld;
     double& rjj = R_[static_cast<std::size_t>(j) * (n_ + 1)];
     const double tau = Reflector(rjj, v, count);
-    if (tau == 0.0) continue;
-    for (int k = j + 1; k < n; ++k) {
-      double* c = rows + static_cast<std::size_t>(k) * ld;
-      double& rjk = R_[static_cast<std::size_t>(j) + static_cast<std::size_t>(k) * n_];
-      double w = rjk;
-      for (int i = 0; i < count; ++i) w += v[i] * c[i];
-      w *= tau;
-      rjk -= w;
-      for (int i = 0; i < count; ++i) c[i] -= w * v[i];
+    const int rest = n - j - 1;
+    if (tau == 0.0 || rest == 0) continue;
+    // w = tau * (R(j, j+1:) + v' C(:, j+1:)); R(j, j+1:) -= w; C -= v w'.
+    double* c = rows + static_cast<std::size_t>(j + 1) * ld;
+    for (int k = 0; k < rest; ++k) w[Size(k)] = R_[static_cast<std::size_t>(j) + static_cast<std::size_t>(j + 1 + k) * n_];
+    FastGemvTransposed(count, rest, 1.0, c, ld, v, 1.0, w.data());
+    for (int k = 0; k < rest; ++k) {
+      w[Size(k)] *= tau;
+      R_[static_cast<std::size_t>(j) + static_cast<std::size_t>(j + 1 + k) * n_] -= w[Size(k)];
     }
+    FastRank1Update(count, rest, -1.0, v, w.data(), c, ld);
   }
 }
 
