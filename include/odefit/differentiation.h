@@ -19,11 +19,14 @@ struct Derivatives {
   std::vector<double> slopes;  // rows x dimension, per unit time
 };
 
-// Fits a straight line over every window of `points` consecutive samples of
-// each component of `values` (n vectors of `dimension` components, row after
-// row) and returns its value at the window's reference sample and its slope
-// divided by dt. Throws InvalidArgument unless 1 <= dimension, values holds
-// n * dimension numbers with 2 <= points <= n, and dt > 0.
-Derivatives Differentiate(std::span<const double> values, int dimension, int points, double dt);
+// Fits a polynomial of `order` (1: a straight line, the classic estimate;
+// 3: a cubic, whose bias on smooth data is far smaller, at the price of more
+// noise for the same window) over every window of `points` consecutive
+// samples of each component of `values` (n vectors of `dimension`
+// components, row after row) and returns its value at the window's reference
+// sample and its slope there divided by dt. Throws InvalidArgument unless
+// 1 <= dimension, values holds n * dimension numbers with
+// order + 1 <= points <= n, 1 <= order <= 5, and dt > 0.
+Derivatives Differentiate(std::span<const double> values, int dimension, int points, double dt, int order = 1);
 
 }  // namespace odefit

@@ -23,6 +23,14 @@ struct EquationSpec {
   double period = 0.0;  // driven: driving period in time units (> 0)
 };
 
+// A sparse fit: sequentially thresholded least squares per equation.
+struct SparseOptions {
+  double threshold = 0.0;  // >= 0
+  // Compare |c_j| * ||column j|| / ||slopes|| (the share of the slopes one
+  // term carries) with the threshold instead of |c_j|.
+  bool scaled = false;
+};
+
 // Reads an equation spec written as "poly:NU", "driven:NU:PERIOD" (the period
 // in time units), "rational:NU:MU" (MU the denominator's order) or
 // "reduced:NU:MU" (MU the order of the free x2-polynomial). Orders are
@@ -43,9 +51,7 @@ struct FitSettings {
   std::optional<int> train;  // vectors fitted (from the first); all when empty
   // One spec for every equation, or one per equation in order.
   std::vector<EquationSpec> equations{EquationSpec{}};
-  // Sparse fits: terms whose coefficients stay below this magnitude are
-  // dropped. Not available yet: FitModel refuses any value.
-  std::optional<double> threshold;
+  std::optional<SparseOptions> sparse;  // the full least-squares fit when empty
   const CancellationToken* cancel = nullptr;
 };
 
@@ -57,13 +63,16 @@ int CoefficientCount(const EquationSpec& spec, int D);
 // Differentiates the first `train` vectors of `series` and fits every
 // equation. The model's names are the series'. Throws InvalidArgument for
 // impossible settings (too few vectors for the points or the terms, a
-// threshold), NumericalError when a design matrix is singular, Cancelled.
+// negative threshold), NumericalError when a design matrix is singular,
+// Cancelled.
 Model FitModel(const Series& series, const FitSettings& settings);
 
 // Fits every equation to given states and slopes (rows x D, row after row).
 // The model's dt is `dt`; its points and train are left 0.
+// With `sparse`, dropped terms get coefficient 0; kept ones their standard
+// errors; a term whose column depends on others is dropped.
 Model FitModel(const Derivatives& derivatives, double dt, const std::vector<EquationSpec>& equations,
-               const CancellationToken* cancel = nullptr);
+               const std::optional<SparseOptions>& sparse = {}, const CancellationToken* cancel = nullptr);
 
 // Returns the error of approximation of every equation of `model` on the
 // given states and slopes: sqrt(sum of squared residuals / sum of squared

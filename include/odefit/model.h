@@ -45,18 +45,19 @@ struct ModelEquation {
   double period = 0.0;  // driven: driving period in time units
   double we = 0.0;      // driven: driving frequency 2*pi/period
   double wdt = 0.0;     // driven: driving angle per sampling interval, we*dt
-  std::vector<double> coef;  // nterms coefficients in the order above
+  std::vector<double> coef;  // nterms coefficients in the order above (0 for a term a sparse fit dropped)
   double error = 0.0;        // error of approximation of the fit (a fraction; NaN when undefined)
-  // Standard error of every coefficient: sqrt(sigma^2 * ((R'R)^-1)_kk) with
-  // R the triangular factor of the design matrix and sigma^2 = RSS / (rows -
-  // nterms), the residual of the linear problem that was solved (for the
-  // rational family the one with the -y columns). NaN when rows == nterms,
-  // since no degree of freedom is left to estimate sigma. Empty when the
-  // equation was not fitted here (set by hand, or read without them).
+  // Standard error of every coefficient, sqrt(sigma^2 * ((R'R)^-1)_kk) with R
+  // the triangular factor of the design matrix and sigma^2 = RSS / (rows -
+  // fitted terms), from the linear problem that was solved (for the rational
+  // family the one with the -y columns); 0 for a term a sparse fit dropped;
+  // NaN when no degree of freedom is left to estimate sigma. Empty when not
+  // computed (set by hand, or read without them).
   std::vector<double> standardErrors;
-  // 1-norm condition number of R (that of the design matrix to within a
-  // factor sqrt(nterms)); 0 when unknown, +inf when R is singular in
-  // floating point. Above about 1e8 the coefficients are poorly determined.
+  // Condition estimate of R: ||R||_1 ||R^-1||_1 for the full fit, max |diag R| /
+  // min |diag R| of the kept terms for a sparse one; 0 when not computed,
+  // +inf when R is singular in floating point. Above about 1e8 the
+  // coefficients are poorly determined.
   double condition = 0.0;
 };
 
@@ -83,5 +84,18 @@ struct Model {
 // the dimension, as many coefficients as terms (all finite), a driven
 // equation's angle finite. Throws InvalidArgument naming the first fault.
 void ValidateModel(const Model& model);
+
+// Returns the name of the term of every coefficient of `equation` in D
+// variables, in coefficient order: "1", "x1", "x1*x3", "x1^2*x2" (variables
+// in increasing index, an exponent only above 1); "cos" and "sin" for the
+// driving terms. The rational family's denominator terms have the same names
+// (they are the second part of the coefficients). Throws InvalidArgument for
+// orders no model may have.
+std::vector<std::string> TermNames(const ModelEquation& equation, int D);
+
+// Returns equation i (1-based) as text, "dx1/dt = -9.8825 x1 + 9.922 x2",
+// with `digits` significant digits and without the terms whose coefficient
+// is 0; a rational equation as "(numerator) / (1 + denominator)".
+std::string EquationText(const Model& model, int i, int digits = 5);
 
 }  // namespace odefit

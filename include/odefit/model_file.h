@@ -10,9 +10,12 @@
 //                   "denominator_order": MU,   (rational only)
 //                   "second_order": MU,        (reduced only)
 //                   "period": T,               (driven only, time units)
-//                   "terms": [names, TermNames order],
+//                   "terms": [names in coefficient order],
 //                   "coefficients": [...], "standard_errors": [...],
 //                   "error": E, "condition": C}, ...]}
+// The terms are named as TermNames (odefit/model.h) names them, except that
+// a rational equation's denominator terms read "x1 (denominator)": each
+// name says what its coefficient multiplies.
 // Numbers are written in the fewest digits that read back as the same
 // double, so a model read back has the bits it was written with. A
 // non-finite error, standard error or condition (undefined, or a singular

@@ -14,3 +14,4 @@
 #include "odefit/model_text.h"
 #include "odefit/plots.h"
 #include "odefit/series.h"
+#include "odefit/version.h"

@@ -7,7 +7,8 @@
 
 namespace odefit {
 
-Derivatives Differentiate(std::span<const double> values, int dimension, int points, double dt) {
+Derivatives Differentiate(std::span<const double> values, int dimension, int points, double dt, int order) {
+  if (order < 1 || order > 5) throw InvalidArgument("the order of the local fits must be from 1 to 5");
   if (dimension < 1) throw InvalidArgument("the dimension must be positive");
   const std::size_t d = static_cast<std::size_t>(dimension);
   if (values.size() % d != 0) {
@@ -15,7 +16,7 @@ Derivatives Differentiate(std::span<const double> values, int dimension, int poi
                           std::to_string(dimension));
   }
   const std::size_t n = values.size() / d;
-  if (points < 2 || static_cast<std::size_t>(points) > n) {
+  if (points < 2 || points < order + 1 || static_cast<std::size_t>(points) > n) {
     throw InvalidArgument("the points per window must be from 2 to the " + std::to_string(n) +
                           " vectors of the series, not " + std::to_string(points));
   }
@@ -32,7 +33,7 @@ Derivatives Differentiate(std::span<const double> values, int dimension, int poi
   api::RunNumerical([&] {
     for (std::size_t i = 0; i < d; ++i) {
       for (std::size_t k = 0; k < n; ++k) component[k] = values[k * d + i];
-      DifferentiateSeries(component, static_cast<int>(n), points, 1, dt, smoothed, slope);
+      DifferentiateSeries(component, static_cast<int>(n), points, order, dt, smoothed, slope);
       for (std::size_t r = 0; r < rows; ++r) {
         result.states[r * d + i] = smoothed[r];
         result.slopes[r * d + i] = slope[r];

@@ -5,8 +5,11 @@
 #include <string>
 #include <system_error>
 
+#include "api/equation_shape.h"
 #include "api/numerical_errors.h"
+#include "model/design.h"
 #include "model/model_fit.h"
+#include "model/sparse_regression.h"
 #include "model/monomials.h"
 
 namespace odefit {
@@ -30,8 +33,9 @@ void TooMany(long long terms) {
   }
 }
 
-// Fills the family's orders and counts of `eq` from `spec`.
-ModelEquation EquationOf(const EquationSpec& spec, int D, double dt) {
+}  // namespace
+
+ModelEquation EquationShape(const EquationSpec& spec, int D, double dt) {
   ModelEquation eq;
   eq.family = spec.family;
   eq.nu = spec.order;
@@ -77,6 +81,8 @@ ModelEquation EquationOf(const EquationSpec& spec, int D, double dt) {
   return eq;
 }
 
+namespace {
+
 // Largest order a spec may name; a dimension allows far less.
 constexpr int kLargestSpecOrder = 1000;
 
@@ -110,6 +116,35 @@ double SpecPeriod(std::string_view field, std::string_view spec) {
                           "\" must be a positive number of time units, not \"" + std::string(field) + "\"");
   }
   return period;
+}
+
+// Fits every equation of `model` (shapes set) by thresholded least squares.
+void FitSparse(Model& model, const Derivatives& derivatives, const SparseOptions& sparse,
+               const CancellationToken* cancel) {
+  const int D = model.Dimension();
+  ThresholdSettings settings;
+  settings.threshold = sparse.threshold;
+  settings.scaled = sparse.scaled;
+  std::vector<double> y(static_cast<std::size_t>(derivatives.rows));
+  for (int i = 1; i <= D; ++i) {
+    ThrowIfCancelled(cancel);
+    ModelEquation& eq = model.Equation(i);
+    const int target[] = {i - 1};
+    const TriangularSummary summary =
+        SummariseDesign(eq, derivatives.states, D, derivatives.rows, 1, derivatives.slopes, target);
+    const SubsetFit fit = ThresholdedFit(summary, 0, settings);
+    eq.coef.assign(static_cast<std::size_t>(eq.nterms), 0.0);
+    eq.standardErrors.assign(static_cast<std::size_t>(eq.nterms), 0.0);
+    for (std::size_t k = 0; k < fit.columns.size(); ++k) {
+      eq.coef[static_cast<std::size_t>(fit.columns[k])] = fit.coefficients[k];
+      eq.standardErrors[static_cast<std::size_t>(fit.columns[k])] = fit.standardErrors[k];
+    }
+    eq.condition = fit.columns.empty() ? 1.0 : fit.condition;
+    for (std::size_t r = 0; r < y.size(); ++r) {
+      y[r] = derivatives.slopes[r * static_cast<std::size_t>(D) + static_cast<std::size_t>(i - 1)];
+    }
+    ApproximationError(derivatives.states, D, derivatives.rows, 1, y, eq, eq.error);
+  }
 }
 
 }  // namespace
@@ -178,11 +213,11 @@ EquationSpec EquationSpecOf(const ModelEquation& equation) {
 
 int CoefficientCount(const EquationSpec& spec, int D) {
   if (D < 1 || D > kMaxModelDimension) throw InvalidArgument("the dimension must be from 1 to 9");
-  return EquationOf(spec, D, 1.0).nterms;
+  return EquationShape(spec, D, 1.0).nterms;
 }
 
 Model FitModel(const Derivatives& derivatives, double dt, const std::vector<EquationSpec>& equations,
-               const CancellationToken* cancel) {
+               const std::optional<SparseOptions>& sparse, const CancellationToken* cancel) {
   const int D = derivatives.dimension;
   if (D < 1 || D > kMaxModelDimension) throw InvalidArgument("the dimension must be from 1 to 9");
   if (!(dt > 0.0) || !std::isfinite(dt)) throw InvalidArgument("the sampling interval must be positive and finite");
@@ -199,12 +234,19 @@ Model FitModel(const Derivatives& derivatives, double dt, const std::vector<Equa
   model.Resize(D);
   for (int i = 1; i <= D; ++i) {
     const EquationSpec& spec = equations.size() == 1 ? equations.front() : equations[static_cast<std::size_t>(i - 1)];
-    model.Equation(i) = EquationOf(spec, D, dt);
+    model.Equation(i) = EquationShape(spec, D, dt);
     if (model.Equation(i).nterms > derivatives.rows) {
       throw InvalidArgument("equation " + std::to_string(i) + " has " + std::to_string(model.Equation(i).nterms) +
                             " coefficients but only " + std::to_string(derivatives.rows) +
                             " rows to fit them to: use more vectors or a lower order");
     }
+  }
+  if (sparse) {
+    if (!(sparse->threshold >= 0.0) || !std::isfinite(sparse->threshold)) {
+      throw InvalidArgument("the threshold must be a finite number >= 0");
+    }
+    api::RunNumerical([&] { FitSparse(model, derivatives, *sparse, cancel); });
+    return model;
   }
   api::RunNumerical([&] {
     ModelFitter fitter(model.equations, derivatives.states, D, derivatives.rows, derivatives.slopes,
@@ -215,7 +257,6 @@ Model FitModel(const Derivatives& derivatives, double dt, const std::vector<Equa
 }
 
 Model FitModel(const Series& series, const FitSettings& settings) {
-  if (settings.threshold) throw InvalidArgument("sparse fits are not available yet");
   const int D = series.dimension;
   if (D < 1 || D > kMaxModelDimension) throw InvalidArgument("the dimension must be from 1 to 9");
   if (series.values.size() % static_cast<std::size_t>(D) != 0) {
@@ -234,7 +275,7 @@ Model FitModel(const Series& series, const FitSettings& settings) {
   const Derivatives derivatives =
       Differentiate(std::span<const double>(series.values).first(static_cast<std::size_t>(train) * D), D,
                     settings.points, settings.dt);
-  Model model = FitModel(derivatives, settings.dt, settings.equations, settings.cancel);
+  Model model = FitModel(derivatives, settings.dt, settings.equations, settings.sparse, settings.cancel);
   model.points = settings.points;
   model.train = static_cast<int>(train);
   if (series.names.size() == static_cast<std::size_t>(D)) model.names = series.names;

@@ -1,9 +1,11 @@
 #include "odefit/model.h"
 
 #include <cmath>
+#include <cstdio>
 #include <string>
 
 #include "model/monomials.h"
+#include "model/term_names.h"
 #include "odefit/errors.h"
 
 namespace odefit {
@@ -75,6 +77,79 @@ void ValidateModel(const Model& model) {
                             std::to_string(eq.nterms) + " terms");
     }
   }
+}
+
+}  // namespace odefit
+
+namespace odefit {
+namespace {
+
+std::string Number(double value, int digits) {
+  char text[64];
+  std::snprintf(text, sizeof text, "%.*g", digits, value);
+  return text;
+}
+
+// Appends " + c name" (or "c name" first), skipping zero coefficients.
+std::string Sum(const std::vector<double>& coef, const std::vector<std::string>& names, std::size_t first,
+                std::size_t count, int digits, bool leadingOne) {
+  std::string text = leadingOne ? "1" : "";
+  for (std::size_t k = first; k < first + count; ++k) {
+    const double c = coef[k];
+    if (c == 0.0) continue;
+    const bool negative = std::signbit(c);
+    if (text.empty()) {
+      text += negative ? "-" : "";
+    } else {
+      text += negative ? " - " : " + ";
+    }
+    text += Number(std::fabs(c), digits);
+    if (names[k] != "1") text += " " + names[k];
+  }
+  return text.empty() ? "0" : text;
+}
+
+}  // namespace
+
+std::vector<std::string> TermNames(const ModelEquation& eq, int D) {
+  if (D < 1 || D > kMaxModelDimension) throw InvalidArgument("the dimension must be from 1 to 9");
+  switch (eq.family) {
+    case ModelFamily::StandardPolynomial:
+    case ModelFamily::DrivenPolynomial: Count(eq.nu, D, "term names"); break;
+    case ModelFamily::Rational:
+      Count(eq.nu, D, "term names");
+      Count(eq.mu, D, "term names");
+      break;
+    case ModelFamily::ReducedPolynomial:
+      if (D != 2 || eq.nu < 0 || eq.mu < 0 || eq.nu >= kMaxCoefficients || eq.mu >= kMaxCoefficients) {
+        throw InvalidArgument("term names: the reduced polynomial needs D = 2 and orders below 1000");
+      }
+      break;
+    default: throw InvalidArgument("term names: unknown model family");
+  }
+  std::vector<std::string> names = odefit::TermNames(eq.family, D, eq.nu, eq.mu);
+  // The denominator's terms are told apart by their place, not their names.
+  constexpr std::string_view kSuffix = " (denominator)";
+  for (std::string& name : names) {
+    if (name.ends_with(kSuffix)) name.resize(name.size() - kSuffix.size());
+  }
+  return names;
+}
+
+std::string EquationText(const Model& model, int i, int digits) {
+  if (i < 1 || i > model.Dimension()) throw InvalidArgument("no equation " + std::to_string(i));
+  const ModelEquation& eq = model.Equation(i);
+  const std::vector<std::string> names = TermNames(eq, model.Dimension());
+  if (eq.coef.size() != names.size()) throw InvalidArgument("equation " + std::to_string(i) + ": coefficients and terms differ");
+  std::string text = "dx" + std::to_string(i) + "/dt = ";
+  if (eq.family == ModelFamily::Rational) {
+    const std::size_t nnum = static_cast<std::size_t>(eq.nnum);
+    text.append(1, '(').append(Sum(eq.coef, names, 0, nnum, digits, false)).append(") / (");
+    text.append(Sum(eq.coef, names, nnum, names.size() - nnum, digits, true)).append(1, ')');
+  } else {
+    text += Sum(eq.coef, names, 0, names.size(), digits, false);
+  }
+  return text;
 }
 
 }  // namespace odefit

@@ -8,9 +8,9 @@
 #include <utility>
 #include <vector>
 
+#include "model/term_names.h"
 #include "odefit/errors.h"
 #include "odefit/fit.h"
-#include "odefit/model_text.h"
 
 namespace odefit {
 namespace {
@@ -167,7 +167,7 @@ ModelEquation ReadEquation(const Json& object, int i, int D, double dt, const st
       break;
   }
   const std::size_t count = static_cast<std::size_t>(terms);
-  const std::vector<std::string> names = TermNames(eq, D);
+  const std::vector<std::string> names = TermNames(eq.family, D, eq.nu, eq.mu);
   const Json& written = r.Array("terms", count);
   for (std::size_t k = 0; k < count; ++k) {
     if (!written[k].is_string() || written[k].get_ref<const std::string&>() != names[k]) {
@@ -226,7 +226,7 @@ std::string ModelToJson(const Model& model) {
     if (eq.family == ModelFamily::Rational) e["denominator_order"] = eq.mu;
     if (eq.family == ModelFamily::ReducedPolynomial) e["second_order"] = eq.mu;
     if (eq.family == ModelFamily::DrivenPolynomial) e["period"] = eq.period;
-    e["terms"] = TermNames(eq, model.Dimension());
+    e["terms"] = TermNames(eq.family, model.Dimension(), eq.nu, eq.mu);
     e["coefficients"] = eq.coef;
     if (!eq.standardErrors.empty()) {
       Json& errors = e["standard_errors"] = Json::array();

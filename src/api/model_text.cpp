@@ -8,6 +8,7 @@
 #include "model/term_names.h"
 #include "odefit/errors.h"
 #include "odefit/fit.h"
+#include "odefit/model.h"
 
 namespace odefit {
 namespace {
@@ -41,81 +42,31 @@ std::string Percent(double fraction) {
   return std::string(text, result.ptr) + " %";
 }
 
-// Returns the piece of a formula for coefficient c of term `name`: its
-// magnitude, the term, and the sign as an operator unless it comes first.
-std::string Piece(double c, const std::string& name, bool first, const std::string& period) {
-  std::string term = name;
-  if (name == "cos" || name == "sin") term = name + "(2 pi t/" + period + ")";
-  std::string piece = first ? (std::signbit(c) ? "-" : "") : (std::signbit(c) ? "- " : "+ ");
-  piece += Significant(std::fabs(c), 6);
-  if (name != "1") piece += " " + term;
-  return piece;
-}
-
-// Joins `pieces` with blanks after `lead`, breaking lines before `width`
-// columns; continuation lines start with `indent` blanks.
-std::string Wrap(const std::string& lead, const std::vector<std::string>& pieces, std::size_t width,
-                 std::size_t indent) {
-  std::string text = lead;
-  std::size_t column = lead.size();
-  bool lineEmpty = true;
-  for (const std::string& piece : pieces) {
-    if (!lineEmpty && column + 1 + piece.size() > width) {
-      text += '\n';
-      text.append(indent, ' ');
-      column = indent;
-      lineEmpty = true;
+// Breaks `formula` (terms joined by " + " and " - ") into lines shorter than
+// `width` columns where it can, before a "+" or "-"; continuation lines are
+// indented to `indent` blanks.
+std::string Wrap(const std::string& formula, std::size_t width, std::size_t indent) {
+  std::string text;
+  std::size_t lineStart = 0;
+  std::size_t lastBreak = std::string::npos;  // a blank before an operator, in `text`
+  for (std::size_t k = 0; k < formula.size(); ++k) {
+    const bool operatorFollows = formula[k] == ' ' && k + 2 < formula.size() &&
+                                 (formula[k + 1] == '+' || formula[k + 1] == '-') && formula[k + 2] == ' ';
+    if (operatorFollows) lastBreak = text.size();
+    text += formula[k];
+    if (text.size() - lineStart >= width && lastBreak != std::string::npos && lastBreak > lineStart) {
+      text[lastBreak] = '\n';
+      text.insert(lastBreak + 1, std::string(indent, ' '));
+      lineStart = lastBreak + 1;
+      lastBreak = std::string::npos;
     }
-    if (!lineEmpty) {
-      text += ' ';
-      ++column;
-    }
-    text += piece;
-    column += piece.size();
-    lineEmpty = false;
   }
   return text;
 }
 
 }  // namespace
 
-std::vector<std::string> TermNames(const ModelEquation& equation, int D) {
-  EquationSpec spec = EquationSpecOf(equation);
-  if (spec.family == ModelFamily::DrivenPolynomial) spec.period = 1.0;  // the count does not depend on it
-  CoefficientCount(spec, D);  // throws for orders no model may have, before anything is allocated
-  return TermNames(equation.family, D, equation.nu, equation.mu);
-}
-
 bool IsIllConditioned(const ModelEquation& equation) { return !(equation.condition <= kIllConditioned); }
-
-std::string FormatEquation(const Model& model, int i, int width) {
-  ValidateModel(model);
-  if (i < 1 || i > model.Dimension()) throw InvalidArgument("no equation " + std::to_string(i));
-  const ModelEquation& eq = model.Equation(i);
-  const std::vector<std::string> names = TermNames(eq, model.Dimension());
-  const std::string period = Significant(eq.period, 6);
-  const std::string lead = "dx" + std::to_string(i) + "/dt = ";
-  std::vector<std::string> pieces;
-  const auto add = [&](std::size_t from, std::size_t to) {
-    for (std::size_t k = from; k < to; ++k) pieces.push_back(Piece(eq.coef[k], names[k], k == from, period));
-  };
-  if (eq.family == ModelFamily::Rational) {
-    const std::size_t nnum = static_cast<std::size_t>(eq.nnum);
-    add(0, nnum);
-    pieces.front() = std::string(1, '(').append(pieces.front());
-    pieces.back() += ")";
-    pieces.push_back("/");
-    pieces.push_back("(1");
-    for (std::size_t k = nnum; k < eq.coef.size(); ++k) {
-      std::string name = names[k].substr(0, names[k].find(' '));  // without " (denominator)"
-      pieces.push_back(Piece(eq.coef[k], name, false, period));
-    }
-    pieces.back() += ")";
-  } else {
-    add(0, eq.coef.size());
-  }
-  return Wrap(lead, pieces, static_cast<std::size_t>(std::max(width, 20)), lead.size());
-}
 
 std::string FormatModel(const Model& model) {
   ValidateModel(model);
@@ -141,10 +92,10 @@ std::string FormatModel(const Model& model) {
       text += ", condition " + Significant(eq.condition, 3);
       if (IsIllConditioned(eq)) text += " (ill-conditioned)";
     }
-    std::string formula = FormatEquation(model, i, 98);
-    for (std::size_t at = 0; (at = formula.find('\n', at)) != std::string::npos; at += 3) formula.insert(at + 1, "  ");
-    text += "\n  " + formula + "\n\n";
-    const std::vector<std::string> names = TermNames(eq, D);
+    const std::string formula = EquationText(model, i, 6);
+    text += "\n  " + Wrap(formula, 98, 2 + formula.find('=') + 2) + "\n\n";
+    // The denominator's terms marked, since the table lists them by name alone.
+    const std::vector<std::string> names = TermNames(eq.family, D, eq.nu, eq.mu);
     std::size_t nameWidth = 4;
     for (const std::string& name : names) nameWidth = std::max(nameWidth, name.size());
     const bool errors = eq.standardErrors.size() == eq.coef.size();
@@ -153,7 +104,9 @@ std::string FormatModel(const Model& model) {
       text += "  " + Padded(names[k], nameWidth, false) + Padded(Significant(eq.coef[k], 10), 18, true);
       if (errors) {
         const double e = eq.standardErrors[k];
-        text += Padded(std::isnan(e) ? std::string("undefined") : Significant(e, 3), 17, true);
+        const bool dropped = eq.coef[k] == 0.0 && e == 0.0;  // by a sparse fit
+        text += Padded(dropped ? std::string("dropped") : std::isnan(e) ? std::string("undefined") : Significant(e, 3),
+                       17, true);
       }
       text += "\n";
     }

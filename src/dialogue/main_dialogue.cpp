@@ -9,6 +9,7 @@
 #include "dialogue/prompts.h"
 #include "dialogue/series_file.h"
 #include "dialogue/settings.h"
+#include "dialogue/warnings.h"
 #include "format/fixed_format.h"
 #include "integration/efficiency_plot.h"
 #include "integration/efficiency_test.h"
@@ -110,11 +111,16 @@ class MainDialogue {
                         [](int D) { return D >= 1 && D <= kMaxDimension; });
       const std::optional<std::int64_t> records = series_.CountRecords();
       if (!records) {
+        NoteRefusedSeries(series_.Path(), series_.Findings(), 0, s_.D);
         Incorrect();
         continue;
       }
       const std::int64_t vectors = *records / s_.D;
-      if (vectors < 2) continue;
+      if (vectors < 2) {
+        NoteRefusedSeries(series_.Path(), series_.Findings(), *records, s_.D);
+        continue;
+      }
+      WarnAboutSeriesValues(series_.Path(), series_.Findings());
       s_.N = vectors > INT32_MAX ? INT32_MAX : static_cast<int>(vectors);
       Say("   The time series contains " + FormatI(s_.N, 5) + " vectors");
       return true;
@@ -149,6 +155,7 @@ class MainDialogue {
     for (;;) {
       s_.m = AskInteger("(I2)", "4) Number of points for differentiation: m = ",
                         [&](int m) { return m >= 2 && m <= s_.Ntrain; });
+      WarnAboutEvenM(s_);
       trainSeries_ = Allocate(s_.D, Nfit(s_));
       trainDerivatives_ = Allocate(s_.D, Nfit(s_));
       DifferentiateAndPlot(layer_, timeSeries_, s_.D, s_.Ntrain, s_.m, s_.dt, trainSeries_, trainDerivatives_);
@@ -271,6 +278,7 @@ class MainDialogue {
       if (IsValidStep(s_.h, s_)) break;
       Incorrect();
     }
+    WarnAboutStep(s_);
     settingsChanged_ = true;
   }
 

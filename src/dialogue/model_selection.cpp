@@ -6,10 +6,14 @@
 #include <vector>
 
 #include "dialogue/prompts.h"
+#include "dialogue/warnings.h"
 #include "format/fixed_format.h"
+#include "model/dependent_columns.h"
 #include "model/model_fit.h"
 #include "odefit/model.h"
 #include "model/monomials.h"
+#include "model/term_names.h"
+#include "numerics/error_stack.h"
 
 namespace odefit {
 namespace {
@@ -60,7 +64,13 @@ class ModelSelection {
                        Nfit_, derivatives, FitOptions{cancel});
     for (int i = 1; i <= D_; ++i) {
       ModelEquation& equation = table.Equation(i);
-      const double err = fitter.Fit(i);
+      double err = 0.0;
+      try {
+        err = fitter.Fit(i);
+      } catch (const RunStopped&) {
+        ExplainSingularFit(i, equation, X, derivatives);
+        throw;
+      }
       ReportEquation(i, equation, err);
       Say("Error of approximation (" + FormatI(i, 1) + "): " + FormatF(100.0 * err, 10, 5) + " %");
     }
@@ -68,6 +78,19 @@ class ModelSelection {
 
  private:
   void Say(std::string_view text) { odefit::Say(console_, text); }
+
+  // After the least-squares solver stopped the run on equation i's design
+  // matrix: names the terms whose columns are zero or dependent.
+  void ExplainSingularFit(int i, const ModelEquation& equation, std::span<const double> X,
+                          std::span<const double> derivatives) const {
+    std::vector<double> y(static_cast<std::size_t>(Nfit_));
+    for (std::size_t r = 0; r < y.size(); ++r) {
+      y[r] = derivatives[static_cast<std::size_t>(i - 1) + r * static_cast<std::size_t>(D_)];
+    }
+    const std::vector<double> A = DesignMatrix(equation, X, D_, Nfit_, y);
+    NoteSingularFit(i, TermNames(equation.family, D_, equation.nu, equation.mu),
+                    FindDependentColumns(A, Nfit_, equation.nterms));
+  }
   void Report(std::string_view text) { report_.Line(text); }
 
   // Asks with "(I2)" until `accept` holds for the answer.

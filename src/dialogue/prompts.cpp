@@ -2,6 +2,7 @@
 
 #include <string>
 
+#include "dialogue/warnings.h"
 #include "format/fixed_format.h"
 
 namespace odefit {
@@ -36,8 +37,10 @@ void PromptInteger(Console& console, std::string_view format, std::string_view p
   const auto descriptor = Descriptor(format, 'I');
   Ask(console, prompt, [&](std::string_view line) {
     const auto read = fixed::ReadI(line, descriptor.w);
-    if (read) value = *read;
-    return read.has_value();
+    if (!read) return false;
+    value = *read;
+    WarnAboutIntegerAnswer(prompt, line, descriptor.w, value);
+    return true;
   });
 }
 
@@ -45,8 +48,10 @@ void PromptReal(Console& console, std::string_view format, std::string_view prom
   const auto descriptor = Descriptor(format, 'F');
   Ask(console, prompt, [&](std::string_view line) {
     const auto read = fixed::ReadF(line, descriptor.w, descriptor.d);
-    if (read) value = *read;
-    return read.has_value();
+    if (!read) return false;
+    value = *read;
+    WarnAboutRealAnswer(prompt, line, descriptor.w, descriptor.d, value);
+    return true;
   });
 }
 

@@ -4,7 +4,9 @@
 // ("(I2)", "(F20.10)", "(A1)") under the fixed-width input rules, and on a
 // failed conversion writes " Incorrect input" on a line of its own and asks
 // again. Each returns only when a value was read; at the end of the input it
-// throws InputEnded.
+// throws InputEnded. A number read otherwise than it was most likely meant
+// (characters past its field, a real without its decimal point) is accepted
+// as the rules read it, with a warning on the error output (warnings.h).
 
 #include <string_view>
 

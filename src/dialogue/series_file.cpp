@@ -24,7 +24,33 @@ constexpr int kFieldDecimals = 10;
 // the reads go straight into the block, and few enough to stay in cache.
 constexpr std::size_t kCountChunk = std::size_t(5) << 18;
 
-enum class RecordCheck { Readable, Unreadable, CarriageReturn };
+// Readable records that may read otherwise than meant are Suspect: the
+// counting loop looks at their RecordFlags.
+enum class RecordCheck { Readable, Suspect, Unreadable, CarriageReturn };
+
+// What a readable record may have that makes its value differ from the one
+// most likely meant.
+enum RecordFlag : unsigned {
+  kWithoutPoint = 1,  // digits other than 0 and no decimal point
+  kPastField = 2,     // characters other than blanks after column 20
+  kBlank = 4,         // nothing but blanks
+};
+
+// Returns the RecordFlags of a readable record (without its line end).
+unsigned RecordFlags(std::string_view record) {
+  if (record.find_first_not_of(' ') == std::string_view::npos) return kBlank;
+  unsigned flags = 0;
+  if (record.size() > kFieldWidth && record.find_first_not_of(" \t", kFieldWidth) != std::string_view::npos) {
+    flags |= kPastField;
+  }
+  // Without a point the mantissa gets implied decimals; only zero reads the same.
+  const std::string_view field = record.substr(0, kFieldWidth);
+  if (field.find('.') == std::string_view::npos) {
+    const std::string_view mantissa = field.substr(0, field.find_first_of("EeDd"));
+    if (mantissa.find_first_of("123456789") != std::string_view::npos) flags |= kWithoutPoint;
+  }
+  return flags;
+}
 
 // Whether ReadF reads the field: a quick decision when the field holds
 // blanks, at most one sign before any digit or point, at most one point and
@@ -98,7 +124,11 @@ const char* ScanLine(const char* line, const char* stop, RecordCheck& check) {
   if ((m.cr & content) || (length > 32 && std::memchr(line + 32, '\r', length - 32))) {
     check = RecordCheck::CarriageReturn;
   } else {
-    check = CheckField(line, std::min<std::size_t>(length, kFieldWidth), m);
+    const std::size_t field = std::min<std::size_t>(length, kFieldWidth);
+    check = CheckField(line, field, m);
+    // A short field with a point has nothing to tell, which is the common case.
+    const bool plain = length <= kFieldWidth && (m.point & ((1u << field) - 1u)) != 0;
+    if (check == RecordCheck::Readable && !plain) check = RecordCheck::Suspect;
   }
   return lf;
 }
@@ -136,11 +166,29 @@ void SeriesFile::Rewind() {
   in_.seekg(0);
 }
 
+void RecordTally::Add(std::int64_t line, std::string_view text) {
+  if (count++ > 0) return;
+  firstLine = line;
+  firstText = text.substr(0, kKeptText);
+}
+
 // Counts line by line in large blocks read straight from the file; a line
 // that ends with LF (or CR LF) is one record. Files with other record ends (a
 // lone CR) or a line longer than a block are counted record by record instead.
 std::optional<std::int64_t> SeriesFile::CountRecords() {
   Rewind();
+  findings_ = SeriesFindings();
+  // Notes record `record` (1-based, readable) by its flags, or as the unreadable one.
+  const auto tally = [this](std::int64_t record, std::string_view text) {
+    const unsigned flags = RecordFlags(text);
+    if (flags & kWithoutPoint) findings_.withoutPoint.Add(record, text);
+    if (flags & kPastField) findings_.pastField.Add(record, text);
+    if (flags & kBlank) findings_.blank.Add(record, text);
+  };
+  const auto unreadable = [this](std::int64_t record, std::string_view text) {
+    findings_.unreadableLine = record;
+    findings_.unreadableText = std::string(text.substr(0, RecordTally::kKeptText));
+  };
   std::vector<char> storage(kCountChunk + kScanPadding);
   const std::span<char> block(storage.data(), kCountChunk);
   std::size_t kept = 0;  // bytes of an unfinished line at the front of the block
@@ -158,18 +206,30 @@ std::optional<std::int64_t> SeriesFile::CountRecords() {
         *stop = '\n';
         RecordCheck check = RecordCheck::Readable;
         ScanLine(line, stop + 1, check);
-        if (check == RecordCheck::Unreadable) return std::nullopt;
+        if (check == RecordCheck::Unreadable) {
+          unreadable(count + 1, std::string_view(line, kept));
+          return std::nullopt;
+        }
         plain = check != RecordCheck::CarriageReturn;
         ++count;
+        if (check == RecordCheck::Suspect) tally(count, std::string_view(line, kept));
       }
       break;
     }
     RecordCheck check = RecordCheck::Readable;
     while (const char* lf = ScanLine(line, stop, check)) {
-      if (check == RecordCheck::Unreadable) return std::nullopt;
-      if (check == RecordCheck::CarriageReturn) {
-        plain = false;
-        break;
+      if (check != RecordCheck::Readable) {
+        const char* end = lf != line && lf[-1] == '\r' ? lf - 1 : lf;
+        const std::string_view record(line, static_cast<std::size_t>(end - line));
+        if (check == RecordCheck::Unreadable) {
+          unreadable(count + 1, record);
+          return std::nullopt;
+        }
+        if (check == RecordCheck::CarriageReturn) {
+          plain = false;
+          break;
+        }
+        tally(count + 1, record);
       }
       ++count;
       line = lf + 1;
@@ -183,9 +243,14 @@ std::optional<std::int64_t> SeriesFile::CountRecords() {
 
   Rewind();
   count = 0;
+  findings_ = SeriesFindings();
   while (fixed::ReadRecord(in_, line_)) {
     ++count;
-    if (!fixed::ReadF(line_, kFieldWidth, kFieldDecimals)) return std::nullopt;
+    if (!fixed::ReadF(line_, kFieldWidth, kFieldDecimals)) {
+      unreadable(count, line_);
+      return std::nullopt;
+    }
+    tally(count, line_);
   }
   if (in_.bad()) throw SeriesFileError("cannot read " + path_ + ": " + std::strerror(errno));
   return count;

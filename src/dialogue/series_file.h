@@ -12,8 +12,31 @@
 #include <span>
 #include <stdexcept>
 #include <string>
+#include <string_view>
 
 namespace odefit {
+
+// Records of a series file of one kind: how many, and the first of them (its
+// line number, counted from 1, and its text, cut to kKeptText characters).
+struct RecordTally {
+  static constexpr std::size_t kKeptText = 64;
+  std::int64_t count = 0;
+  std::int64_t firstLine = 0;
+  std::string firstText;
+
+  void Add(std::int64_t line, std::string_view text);
+};
+
+// What counting a series file found besides the number of its records: the
+// record that made it unreadable, and the readable records whose value is
+// probably not the one meant.
+struct SeriesFindings {
+  std::int64_t unreadableLine = 0;  // 0 when every record was read
+  std::string unreadableText;       // that record, cut like RecordTally's
+  RecordTally withoutPoint;  // a nonzero value without a decimal point: 10 implied decimals
+  RecordTally pastField;     // characters other than blanks after column 20: ignored
+  RecordTally blank;         // nothing but blanks: read as 0
+};
 
 // Thrown when the file no longer holds what was counted (it shrank or became
 // unreadable between the count and a later read).
@@ -30,8 +53,10 @@ class SeriesFile {
   bool IsOpen() const { return in_.is_open(); }
   const std::string& Path() const { return path_; }
 
-  // Counts the records from the first to the end; nullopt when a value is unreadable.
+  // Counts the records from the first to the end; nullopt when a value is
+  // unreadable. Findings() then tells what the count met on the way.
   std::optional<std::int64_t> CountRecords();
+  const SeriesFindings& Findings() const { return findings_; }
 
   // Fills TimeSeries (D x Ntrain, column i = vector i) from the first records.
   void ReadTrainingSeries(int D, int Ntrain, std::span<double> TimeSeries);
@@ -52,6 +77,7 @@ class SeriesFile {
   std::ifstream in_;
   std::unique_ptr<char[]> buffer_;
   std::string line_;
+  SeriesFindings findings_;
 };
 
 }  // namespace odefit

@@ -10,6 +10,7 @@
 
 #include "format/fixed_format.h"
 
+#include <algorithm>
 #include <charconv>
 #include <climits>
 #include <cmath>
@@ -61,12 +62,12 @@ std::size_t ToChars(std::string& out, double value, std::chars_format format,
   return static_cast<std::size_t>(result.ptr - out.data());
 }
 
-// Returns the field after dropping the "0" of a leading "0." or "-0." when
-// `text` is wider than w (the zero is optional in the F and E forms), then
-// right-justifies it (asterisks when still too wide).
-std::string FitWithOptionalZero(std::string text, int w) {
-  if (w <= 0) return std::string();
-  if (text.size() > static_cast<std::size_t>(w)) {
+// Returns `text` right-justified in w characters, first dropping the "0" of a
+// leading "0." or "-0." when `text` is wider than w (the zero is optional in
+// the F and E forms); nullopt when it is still too wide.
+std::optional<std::string> FitWithOptionalZero(std::string text, int w) {
+  const auto width = static_cast<std::size_t>(w);
+  if (text.size() > width) {
     const std::size_t at = (!text.empty() && text[0] == '-') ? 1 : 0;
     // Only drop the zero when a digit follows the point: "." alone (or "-.")
     // would carry no digit at all.
@@ -75,7 +76,28 @@ std::string FitWithOptionalZero(std::string text, int w) {
       text.erase(at, 1);
     }
   }
+  if (text.size() > width) return std::nullopt;
   return RightJustify(text, w);
+}
+
+// Returns `value` in w characters as a mantissa with one digit before the
+// point and as many decimals as fit, "E", the exponent's sign and at least
+// two digits ("1.0000E+12"); w asterisks when even "1.E+12" is too wide.
+std::string FormatMantissaExponent(double value, int w) {
+  std::string text;
+  // "d." and "E+dd" take six characters, so no more than w - 6 decimals fit.
+  for (int decimals = std::max(w - 6, 0); decimals >= 0; --decimals) {
+    text.resize(ToChars(text, value, std::chars_format::scientific, decimals));
+    const std::size_t e_at = text.find('e');
+    std::string field = text.substr(0, e_at);
+    if (decimals == 0) field.push_back('.');
+    field.push_back('E');
+    field.push_back(text[e_at + 1]);
+    // to_chars writes at least two exponent digits, as wanted.
+    field.append(text, e_at + 2, std::string::npos);
+    if (field.size() <= static_cast<std::size_t>(w)) return RightJustify(field, w);
+  }
+  return Asterisks(w);
 }
 
 bool IsDigit(char c) { return c >= '0' && c <= '9'; }
@@ -93,23 +115,30 @@ struct GetArea : std::streambuf {
 }  // namespace
 
 std::string FormatI(long long value, int w) {
+  if (w <= 0) return std::string();
   char digits[24];
   const auto result = std::to_chars(digits, digits + sizeof digits, value);
-  return RightJustify(
-      std::string_view(digits, static_cast<std::size_t>(result.ptr - digits)),
-      w);
+  const std::string_view text(digits, static_cast<std::size_t>(result.ptr - digits));
+  // A number wider than its field is written in full: asterisks would hide it.
+  if (text.size() >= static_cast<std::size_t>(w)) return std::string(text);
+  return RightJustify(text, w);
 }
 
 std::string FormatF(double value, int w, int d) {
   if (w <= 0) return std::string();
   if (d < 0) d = 0;
   if (!std::isfinite(value)) return FormatNonFinite(value, w);
+  // A value too wide for d decimals keeps the width with fewer, down to none;
+  // beyond that it is written with an exponent, so that no value is hidden.
   std::string text;
-  text.resize(ToChars(text, value, std::chars_format::fixed, d));
-  // Fw.0 still writes the decimal point ("3."), as the F form always does;
-  // printf("%.0f") would not.
-  if (d == 0) text.push_back('.');
-  return FitWithOptionalZero(std::move(text), w);
+  for (int decimals = d; decimals >= 0; --decimals) {
+    text.resize(ToChars(text, value, std::chars_format::fixed, decimals));
+    // Fw.0 still writes the decimal point ("3."), as the F form always does;
+    // printf("%.0f") would not.
+    if (decimals == 0) text.push_back('.');
+    if (auto field = FitWithOptionalZero(text, w)) return *std::move(field);
+  }
+  return FormatMantissaExponent(value, w);
 }
 
 std::string FormatScaledE(double value, int w, int d, char letter) {
@@ -124,7 +153,7 @@ std::string FormatScaledE(double value, int w, int d, char letter) {
     text.append(static_cast<std::size_t>(d), '0');
     text.push_back(letter);
     text.append("+00");
-    return FitWithOptionalZero(std::move(text), w);
+    return FitWithOptionalZero(std::move(text), w).value_or(Asterisks(w));
   }
 
   // "d.ddddde+XX" (at least two exponent digits, three when needed).

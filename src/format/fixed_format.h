@@ -3,14 +3,21 @@
 // 1X and the scaled exponent forms 1PEw.d / 1PDw.d. Everything in odefit
 // that reads or writes a number goes through this file.
 //
-// Output rules: numbers are right-justified in exactly w characters; a value
-// that does not fit is written as w asterisks. Fw.d rounds exactly like
+// Output rules: numbers are right-justified in w characters, and no value is
+// hidden behind asterisks when it can be shown. An integer wider than its
+// field is written in full (the field widens). Fw.d rounds exactly like
 // printf("%w.df"); a value below 1 in magnitude gets its leading 0 only when
-// there is room; a negative value that rounds to zero keeps its minus sign.
-// NaN is written right-justified as "NaN"; +-infinity as "Infinity" when it
-// fits, else "Inf", else asterisks. Fw.0 and 1PEw.0 still write the decimal
-// point ("3.", "2.E+00"), as the F and E forms always do. Digits are formed
-// without regard to the process locale (the point is always '.').
+// there is room; a negative value that rounds to zero keeps its minus sign. A
+// real too wide for Fw.d keeps the width w: it gets fewer decimals, down to
+// none with the point kept ("1000." for 999.96 in F5.1), and when no number of
+// decimals fits, a mantissa with as many decimals as fit, "E", the exponent's
+// sign and at least two digits ("1.0000E+12" for 1e12 in F10.5); only when
+// even "1.E+12" does not fit is the field w asterisks. NaN is written
+// right-justified as "NaN"; +-infinity as "Infinity" when it fits, else "Inf",
+// else asterisks. Fw.0 and 1PEw.0 still write the decimal point ("3.",
+// "2.E+00"), as the F and E forms always do; 1PEw.d too wide for w is w
+// asterisks. Digits are formed without regard to the process locale (the
+// point is always '.').
 //
 // Input rules: only the first w characters of a line form the field; blanks
 // inside the field are ignored; an all-blank field reads 0; Fw.d without a
@@ -24,10 +31,10 @@
 
 namespace odefit::fixed {
 
-// Returns `value` in an Iw field.
+// Returns `value` in an Iw field, or in full when it is wider than w.
 std::string FormatI(long long value, int w);
 
-// Returns `value` in an Fw.d field.
+// Returns `value` in an Fw.d field of exactly w characters (see above).
 std::string FormatF(double value, int w, int d);
 
 // Returns `value` in a 1PEw.d field (letter 'E') or 1PDw.d field (letter 'D'):

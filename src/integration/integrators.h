@@ -39,6 +39,25 @@ void CloseInterval(F& f, int N, std::span<double> Y, double T, double TEND, std:
 
 }  // namespace detail
 
+// How the fixed-step integrators cover one interval from T to TEND with steps
+// of H (no blow-up assumed): the full steps they take while T + H <= TEND,
+// with T advanced by the same additions, and the length of the closing Euler
+// step over the rest, 0 when the rest is within RemainderTolerance.
+struct IntervalSteps {
+  long long fullSteps = 0;
+  double closingStep = 0.0;
+};
+
+inline IntervalSteps PlanInterval(double T, double TEND, double H) {
+  IntervalSteps plan;
+  while (T + H <= TEND) {
+    T = T + H;
+    ++plan.fullSteps;
+  }
+  if (TEND - T > RemainderTolerance) plan.closingStep = TEND - T;
+  return plan;
+}
+
 // Integrates Y' = F(T, Y) from T to TEND by Euler steps of H; `work` holds N doubles.
 template <typename F>
 void EulerIntegrate(F&& f, int N, std::span<double> Y, double& T, double TEND, double H, std::span<double> work) {

@@ -159,6 +159,25 @@ std::vector<double> ReducedDesign(std::span<const double> X, int D, int Nrows, i
   return A;
 }
 
+// Returns the Nrows x (nnum + nden) design matrix of the linearised rational
+// fit: the numerator monomials up to nu, then -y times the denominator
+// monomials up to mu without their constant.
+std::vector<double> RationalDesign(std::span<const double> X, int D, int Nrows, std::span<const double> y, int nnum,
+                                   int nu, int nden, int mu) {
+  const std::size_t rows = static_cast<std::size_t>(Nrows);
+  std::vector<double> A(rows * static_cast<std::size_t>(nnum + nden));
+  FillMonomialColumns(X, D, Nrows, nu, A, Nrows);
+  // Denominator column j: -y times the monomial j + 1 of order mu.
+  std::vector<double> denominator(rows * static_cast<std::size_t>(nden + 1));
+  FillMonomialColumns(X, D, Nrows, mu, denominator, Nrows);
+  for (int j = 0; j < nden; ++j) {
+    const double* u = denominator.data() + static_cast<std::size_t>(j + 1) * rows;
+    double* column = A.data() + static_cast<std::size_t>(nnum + j) * rows;
+    for (std::size_t r = 0; r < rows; ++r) column[r] = -y[r] * u[r];
+  }
+  return A;
+}
+
 }  // namespace
 
 void FitEquation(std::span<const double> X, int D, int Nrows, std::span<const double> y,
@@ -174,19 +193,8 @@ void FitRational(std::span<const double> X, int D, int Nrows, std::span<const do
                  FitStatistics* statistics) {
   CheckMonomialCounts(D, nu);
   CheckMonomialCounts(D, mu);
-  const int K = nnum + nden;
-  const std::size_t rows = static_cast<std::size_t>(Nrows);
-  std::vector<double> A(rows * K);
-  FillMonomialColumns(X, D, Nrows, nu, A, Nrows);
-  // Denominator column j: -y times the monomial j + 1 of order mu.
-  std::vector<double> denominator(rows * static_cast<std::size_t>(nden + 1));
-  FillMonomialColumns(X, D, Nrows, mu, denominator, Nrows);
-  for (int j = 0; j < nden; ++j) {
-    const double* u = denominator.data() + static_cast<std::size_t>(j + 1) * rows;
-    double* column = A.data() + static_cast<std::size_t>(nnum + j) * rows;
-    for (std::size_t r = 0; r < rows; ++r) column[r] = -y[r] * u[r];
-  }
-  err = SolveDesign(A, Nrows, K, y.first(Nrows), coef, statistics);
+  std::vector<double> A = RationalDesign(X, D, Nrows, y, nnum, nu, nden, mu);
+  err = SolveDesign(A, Nrows, nnum + nden, y.first(Nrows), coef, statistics);
 }
 
 void FitReduced(std::span<const double> X, int D, int Nrows, std::span<const double> y,
@@ -290,6 +298,21 @@ void FitModelEquation(ModelEquation& equation, std::span<const double> X, int D,
   }
   equation.standardErrors = std::move(statistics.standardErrors);
   equation.condition = statistics.condition;
+}
+
+std::vector<double> DesignMatrix(const ModelEquation& equation, std::span<const double> X, int D, int Nrows,
+                                 std::span<const double> y) {
+  switch (equation.family) {
+    case ModelFamily::StandardPolynomial:
+      return PolynomialDesign(X, D, Nrows, equation.nterms, MonomialRoutine(), equation.nu);
+    case ModelFamily::DrivenPolynomial:
+      return PolynomialDesign(X, D, Nrows, equation.nterms, DrivenRoutine(equation.wdt), equation.nu);
+    case ModelFamily::Rational:
+      return RationalDesign(X, D, Nrows, y, equation.nnum, equation.nu, equation.nden, equation.mu);
+    case ModelFamily::ReducedPolynomial:
+      return ReducedDesign(X, D, Nrows, equation.nnum, equation.nden);
+  }
+  return {};
 }
 
 bool SameDesign(const ModelEquation& a, const ModelEquation& b) {

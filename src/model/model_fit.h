@@ -96,6 +96,13 @@ void ApproximationError(std::span<const double> X, int D, int Nrows, int nfirst,
 void FitModelEquation(ModelEquation& equation, std::span<const double> X, int D, int Nrows,
                       std::span<const double> y, double& err);
 
+// Returns the Nrows x nterms design matrix whose least-squares problem fits
+// `equation` to y at X (column-major, leading dimension Nrows), as the fits
+// build it; the rational family's denominator columns hold -y times their
+// monomials. No FAC checks: the counts were checked when the orders were set.
+std::vector<double> DesignMatrix(const ModelEquation& equation, std::span<const double> X, int D, int Nrows,
+                                 std::span<const double> y);
+
 // Whether two equations have the same design matrix on the same rows:
 // families 1, 2 and 4 with the same family and orders, and for family 2 the
 // same driving angle (a rational design holds its own targets).

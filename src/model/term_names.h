@@ -1,6 +1,6 @@
 #pragma once
 // Names of the terms of an equation, in the order of its coefficients
-// (model_table.h), for messages and listings: "1" for the constant; a
+// (odefit/model.h), for messages and listings: "1" for the constant; a
 // monomial as its variables in increasing index joined by "*", each with its
 // exponent when above 1 ("x2", "x1*x2", "x1^2*x3"); "cos" and "sin" for the
 // driving terms; the rational family's denominator terms with

@@ -266,9 +266,25 @@ void DGER(int M, int N, double ALPHA, const double* X, int INCX, const double* Y
   E1POP("DGER ");
 }
 
+void FastGemvTransposed(int m, int n, double alpha, const double* A, int lda, const double* x, double beta,
+                        double* y) {
+  if (m <= 0 || n <= 0) return;
+  cblas_dgemv(CblasColMajor, CblasTrans, m, n, alpha, A, lda, x, 1, beta, y, 1);
+}
+
+void FastRank1Update(int m, int n, double alpha, const double* x, const double* y, double* A, int lda) {
+  if (m <= 0 || n <= 0) return;
+  cblas_dger(CblasColMajor, m, n, alpha, x, 1, y, 1, A, lda);
+}
+
 void SetLevel3Threads(int threads) {
   if (threads <= 0) threads = static_cast<int>(std::max(1u, std::thread::hardware_concurrency()));
+#ifdef ODEFIT_HAVE_OPENBLAS
   openblas_set_num_threads(threads);
+#else
+  // Only OpenBLAS has a portable way to set it; other BLAS libraries choose their own.
+  (void)threads;
+#endif
 }
 
 }  // namespace odefit

@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <sstream>
 #include <string>
 
 #include "odefit/odefit.h"
@@ -54,27 +55,6 @@ TEST(EquationSpecText, MalformedSpecsSayWhatIsWrong) {
             "the driving period in model \"driven:2:inf\" must be a positive number of time units, not \"inf\"");
   EXPECT_EQ(message(""), "unknown model family \"\" in \"\": use poly:NU, driven:NU:PERIOD, rational:NU:MU or "
                          "reduced:NU:MU");
-}
-
-TEST(TermNamesOfEquations, FollowTheCoefficientOrderOfEveryFamily) {
-  ModelEquation eq;
-  eq.nu = 2;
-  EXPECT_EQ(TermNames(eq, 2), (std::vector<std::string>{"1", "x1", "x2", "x1^2", "x1*x2", "x2^2"}));
-  eq.family = ModelFamily::DrivenPolynomial;
-  eq.nu = 1;
-  EXPECT_EQ(TermNames(eq, 2), (std::vector<std::string>{"1", "x1", "x2", "cos", "sin"}));
-  eq.family = ModelFamily::StandardPolynomial;
-  eq.nu = 3;
-  EXPECT_EQ(TermNames(eq, 3)[19], "x3^3");
-  EXPECT_EQ(TermNames(eq, 3)[11], "x1^2*x2");
-  EXPECT_EQ(TermNames(eq, 3)[14], "x1*x2*x3");
-  eq.family = ModelFamily::ReducedPolynomial;
-  eq.nu = 2;
-  eq.mu = 1;
-  EXPECT_EQ(TermNames(eq, 2), (std::vector<std::string>{"x1", "x1*x2", "x1*x2^2", "1", "x2"}));
-  eq.family = ModelFamily::StandardPolynomial;
-  eq.nu = 30;  // C(39, 9) terms: refused by its count, nothing listed
-  EXPECT_THROW(TermNames(eq, 9), InvalidArgument);
 }
 
 // A straight line y = a + b x fitted to points with known residuals.
@@ -139,7 +119,7 @@ TEST(FitStatistics, EquationsSharingADesignGetTheirOwnErrors) {
   EXPECT_EQ(model.Equation(1).condition, model.Equation(2).condition);
 }
 
-TEST(EquationText, WritesAFormulaAndATableOfEveryTerm) {
+TEST(ModelText, WritesAFormulaAndATableOfEveryTerm) {
   Model model;
   model.dt = 0.1;
   model.Resize(2);
@@ -158,9 +138,6 @@ TEST(EquationText, WritesAFormulaAndATableOfEveryTerm) {
   rational.nterms = 5;
   rational.coef = {1.0, -2.0, 0.5, 0.25, -0.125};
   rational.error = std::nan("");
-  EXPECT_EQ(FormatEquation(model, 1), "dx1/dt = 0 - 9.88249 x1 + 1.23457e+06 x2");
-  EXPECT_EQ(FormatEquation(model, 2), "dx2/dt = (1 - 2 x1 + 0.5 x2) / (1 + 0.25 x1 - 0.125 x2)");
-  EXPECT_EQ(FormatEquation(model, 1, 30), "dx1/dt = 0 - 9.88249 x1\n         + 1.23457e+06 x2");
   model.names = {"prey", "predator"};
   const std::string text = FormatModel(model);
   EXPECT_NE(text.find("Model of 2 equations: dt = 0.1\nVariables: x1 = prey, x2 = predator\n"), std::string::npos)
@@ -175,10 +152,36 @@ TEST(EquationText, WritesAFormulaAndATableOfEveryTerm) {
                       "  x2             1234567        undefined\n"),
             std::string::npos)
       << text;
+  EXPECT_NE(text.find("  dx1/dt = -9.88249 x1 + 1.23457e+06 x2\n"), std::string::npos) << text;
+  EXPECT_NE(text.find("  dx2/dt = (1 - 2 x1 + 0.5 x2) / (1 + 0.25 x1 - 0.125 x2)\n"), std::string::npos) << text;
   EXPECT_NE(text.find("Equation 2: rational:1:1, 5 terms, error of approximation undefined"), std::string::npos);
   EXPECT_NE(text.find("  x2 (denominator)            -0.125\n"), std::string::npos) << text;
   model.Equation(1).coef[1] = std::nan("");
   EXPECT_THROW(FormatModel(model), InvalidArgument);
+}
+
+TEST(ModelText, LongFormulasBreakBeforeAnOperatorAlignedAfterTheEqualsSign) {
+  Model model;
+  model.dt = 0.01;
+  model.Resize(3);
+  for (ModelEquation& eq : model.equations) {
+    eq.nu = 3;
+    eq.nterms = 20;
+    eq.coef.assign(20, -1.23456789);
+  }
+  const std::string text = FormatModel(model);
+  const std::size_t first = text.find("  dx2/dt = -1.23457 - 1.23457 x1");
+  ASSERT_NE(first, std::string::npos) << text;
+  const std::size_t end = text.find("\n\n", first);
+  std::istringstream lines(text.substr(first, end - first));
+  int count = 0;
+  for (std::string line; std::getline(lines, line); ++count) {
+    EXPECT_LE(line.size(), 100u) << line;
+    if (count > 0) {
+      EXPECT_EQ(line.rfind("           - 1.23457 ", 0), 0u) << line;
+    }
+  }
+  EXPECT_EQ(count, 4);  // 20 terms of 10 to 17 characters
 }
 
 }  // namespace

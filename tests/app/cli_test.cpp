@@ -151,7 +151,6 @@ TEST(CliFit, BadOptionsAndImpossibleSettingsAreUsageErrors) {
       {lorenz + "--model poly:2 --model poly:2", "not 2"},
       {lorenz + "--model cubic:3", "unknown model family \"cubic\""},
       {lorenz + "--model reduced:1:1", "the reduced polynomial needs two variables"},
-      {lorenz + "--threshold 0.5", "sparse fits are not available yet"},
       {lorenz + "--threshold -1", "--threshold"},
       {"fit " + Quoted(kLorenz) + " --dimension 3 --dt -0.01", "--dt must be a positive number"},
   };
@@ -161,6 +160,22 @@ TEST(CliFit, BadOptionsAndImpossibleSettingsAreUsageErrors) {
     EXPECT_TRUE(Contains(run.err, message)) << args << "\n" << run.err;
     EXPECT_FALSE(fs::exists(folder.path() / "m.json")) << args;
   }
+}
+
+TEST(CliFit, AThresholdDropsTheSmallTermsAndTheModelFileKeepsTheZeros) {
+  ScratchFolder folder("cli-fit-sparse");
+  const ProgramRun run = Odefit(folder.path(), kLorenzFit + " --threshold 0.5 --output m.json");
+  ASSERT_EQ(run.status, 0) << run.err;
+  // The Lorenz equations themselves are left: sigma (x2 - x1), x1 (rho - x3) - x2, x1 x2 - beta x3.
+  EXPECT_TRUE(Contains(run.out, "\n  dx1/dt = -10.0221 x1 + 10.0221 x2\n")) << run.out;
+  EXPECT_TRUE(Contains(run.out, "\n  dx2/dt = 28.0773 x1 - 1.01193 x2 - 1.0032 x1*x3\n")) << run.out;
+  EXPECT_TRUE(Contains(run.out, "\n  x1^2                  0          dropped\n")) << run.out;
+  const Json model = Json::parse(Text(folder.path() / "m.json"));
+  const Json& first = model["equations"][0]["coefficients"];
+  EXPECT_EQ(std::count_if(first.begin(), first.end(), [](const Json& c) { return c.get<double>() != 0.0; }), 2);
+  const ProgramRun show = Odefit(folder.path(), "show m.json");
+  EXPECT_EQ(show.out, run.out);
+  EXPECT_EQ(Odefit(folder.path(), kLorenzFit + " --scaled").status, 1);  // --scaled needs a threshold
 }
 
 TEST(CliFit, ASingularDesignIsANumericalFailure) {

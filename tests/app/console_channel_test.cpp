@@ -128,5 +128,23 @@ TEST(MessageStream, DeliversEachFlushedMessageWholeAndCopiesIt) {
   EXPECT_EQ(copy.str(), delivered[0] + delivered[1]);
 }
 
+TEST(MessageStream, TheStopTextKeepsItsNotesAndLeavesWarningsOut) {
+  std::ostringstream copy;
+  std::vector<std::string> delivered;
+  MessageStream stream(copy, [&](const std::string& message) { delivered.push_back(message); });
+  stream << "odefit: warning: m = 4 is even\n" << std::flush;
+  EXPECT_EQ(stream.LastMessage(), "");
+  stream << "\n *** FATAL    ERROR 1 from DLQRSL.  singular\n" << std::flush;
+  stream << "odefit: warning: late\n" << std::flush;
+  stream << "odefit: equation 1 cannot be fitted: its term x1 is zero\n" << std::flush;
+  EXPECT_EQ(stream.LastMessage(),
+            "\n *** FATAL    ERROR 1 from DLQRSL.  singular\nodefit: equation 1 cannot be fitted: its term x1 is zero\n");
+  ASSERT_EQ(delivered.size(), 4u);  // the window shows everything, in order
+  EXPECT_EQ(delivered[0], "odefit: warning: m = 4 is even\n");
+  EXPECT_EQ(copy.str(), delivered[0] + delivered[1] + delivered[2] + delivered[3]);
+  stream << "\n *** TERMINAL ERROR 4 from fac\n" << std::flush;  // a new message starts afresh
+  EXPECT_EQ(stream.LastMessage(), "\n *** TERMINAL ERROR 4 from fac\n");
+}
+
 }  // namespace
 }  // namespace odefit

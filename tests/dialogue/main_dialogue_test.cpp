@@ -126,7 +126,11 @@ TEST_F(DialogueTest, UnreadableOrMissingFilesLeadBackToTheChoiceOfTheFile) {
   const std::string bad = File("bad.txt", "1.0\n2.0\nabc\n4.0\n");
   const std::string blankLines = File("blank.txt", "1.0\n\n3.0\n   \n");  // blank lines read as 0
   Run(Join({(dir_ / "missing.txt").string(), bad, "1", blankLines, "1", "2", "1.", "2"}, Close(1, false, "0")));
-  EXPECT_EQ(errors_.str(), "cannot open " + (dir_ / "missing.txt").string() + ": No such file or directory\n");
+  EXPECT_EQ(errors_.str(), "cannot open " + (dir_ / "missing.txt").string() + ": No such file or directory\n" +
+                               "odefit: cannot read " + bad + ": line 3 \"abc\" is not a number\n" +
+                               "odefit: warning: " + blankLines + ": 2 lines are blank and read as 0, the first at line 2\n" +
+                               "odefit: warning: m = 2 is even: each smoothed state belongs to a sample and its slope to "
+                               "the point half a sample later, so the fitted coefficients are biased; an odd m avoids it\n");
   EXPECT_NE(Screen().find(" 1) Dimension of vectors: D = 1\n  Incorrect input\n Open: Select File"),
             std::string::npos);
   EXPECT_NE(Screen().find("The time series contains     4 vectors"), std::string::npos);
@@ -363,6 +367,101 @@ TEST_F(DialogueTest, SingularFitEndsTheRunAndKeepsTheReport) {
   EXPECT_THROW(Run({file, "2", "40", "0.1", "3", "n", "4", "0", "0", "1", "1"}), RunStopped);
   EXPECT_NE(errors_.str().find("FATAL    ERROR 1 from DLQRSL."), std::string::npos);
   EXPECT_NE(Report().find(" Number of points for differentiation m =  3\n"), std::string::npos);
+  // After the message, the terms behind it, by name.
+  const std::string note =
+      "odefit: equation 1 cannot be fitted: its term x1 is zero on every training row; choose another family or "
+      "another order\n";
+  EXPECT_EQ(errors_.str().substr(errors_.str().size() - note.size()), note);
+
+  // A quadratic in (x1, x2) with x1 = 0 throughout: three zero columns.
+  ResetErrorStack();  // as a new process would start
+  errors_.str("");
+  EXPECT_THROW(Run({file, "2", "40", "0.1", "3", "n", "1", "2", "1", "1"}), RunStopped);
+  EXPECT_NE(errors_.str().find("odefit: equation 1 cannot be fitted: its terms x1, x1^2 and x1*x2 are zero on "
+                               "every training row; choose another family or another order\n"),
+            std::string::npos)
+      << errors_.str();
+  EXPECT_EQ(Screen().find("odefit: "), std::string::npos);
+  EXPECT_EQ(Report().find("odefit: "), std::string::npos);
+}
+
+// Answers that the field rules read otherwise than they were typed, and steps
+// that do not cover the sampling interval: each accepted as the rules read it, with
+// one warning line on the error stream, never on the screen or in the report.
+TEST_F(DialogueTest, AnswersReadOtherwiseThanTypedAreWarnedAboutOnTheErrorStreamOnly) {
+  const std::string file = Series("s.txt", 1, 60);
+  // Ntrain with a seventh digit, dt and a driving period without their point,
+  // an order with a third digit.
+  Run({file, "1", "1234567", "40", "1", "3", "n", "2", "999", "1", "25", "n", "n", "n", "n"});
+  const std::string screen = Screen();
+  EXPECT_EQ(errors_.str(),
+            "odefit: warning: Ntrain = 1234567 was read as 123456: only its first 6 characters count\n"
+            "odefit: warning: dt = 1 was read as 1.0E-10: type 1. or 1.0 (a number without a decimal point has 10 "
+            "implied decimals)\n"
+            "odefit: warning: Order of the polynomial: 999 was read as 99: only its first 2 characters count\n"
+            "odefit: warning: Period of driving (in dt units): 25 was read as 2.5E-09: type 25. or 25.0 (a number "
+            "without a decimal point has 10 implied decimals)\n");
+  EXPECT_NE(screen.find(" 2) Length of a training series: Ntrain = 1234567\n  Incorrect input\n"), std::string::npos);
+  EXPECT_NE(Report().find(" Sampling interval dt =    0.00000\n"), std::string::npos);
+
+  // Steps of integration: larger than dt, not a divisor of it, a divisor only
+  // up to rounding (the integrators' own loop ends early), and for RK-5,6,
+  // which chooses its own steps, nothing.
+  errors_.str("");
+  Run({file, "1", "40", "0.1", "3", "n", "1", "1", "y",     //
+       "5", "2", "5", "2", "0.2", "y", "y",                 // RK-4, h = 2 dt
+       "5", "2", "5", "1", "0.03", "y", "y",                // Euler, h = 0.03
+       "5", "2", "5", "2", "0.025", "y", "y",               // RK-4, h = dt / 4
+       "5", "2", "5", "2", "0.1", "y", "y",                 // h = dt
+       "5", "2", "5", "3", "0.2", "n", "n", "n", "n"});
+  EXPECT_EQ(errors_.str(),
+            "odefit: warning: h = 0.2 is larger than dt = 0.1: no step of h fits in a sampling interval, so every "
+            "interval is one Euler step of length dt and RK-4 is never used; h = dt avoids it\n"
+            "odefit: warning: h = 0.03 does not divide dt = 0.1: every sampling interval of the test takes 3 steps "
+            "of h (Euler) and then one closing Euler step of about 0.01; h = dt avoids it\n"
+            "odefit: warning: h = 0.025 divides dt = 0.1 only up to rounding: every sampling interval of the test "
+            "takes 3 steps of h (RK-4) and then one closing Euler step of about 0.025; h = dt avoids it\n");
+  for (const std::string& text : {screen, Screen(), Report()}) EXPECT_EQ(text.find("odefit: "), std::string::npos);
+}
+
+// Why a series file is refused, and which of its values were probably misread.
+TEST_F(DialogueTest, RefusedSeriesFilesSayWhyAndMisreadValuesAreNamed) {
+  const std::string empty = File("empty.txt", "");
+  const std::string shortFile = File("short.txt", "1.0\n2.0\n3.0\n");
+  const std::string bad = File("bad.txt", "1.0\n1.5 2.5\n");
+  const std::string ints = File("ints.txt", "12\n0\n-7\n3.5\n1e2\n4.25\n5.5\n6.0\n");
+  Run({empty, "1", shortFile, "2", bad, "1", ints, "1", "4", "1.", "3", "n", "1", "1", "n", "n", "n", "n"});
+  EXPECT_EQ(errors_.str(), "odefit: " + empty + " holds no numbers\n" +  //
+                               "odefit: " + shortFile +
+                               " holds 3 numbers, 1 vector of D = 2: at least 2 vectors are needed\n" +
+                               "odefit: cannot read " + bad + ": line 2 \"1.5 2.5\" is not a number\n" +
+                               "odefit: warning: " + ints +
+                               ": 3 lines have no decimal point, which gives 10 implied decimals: line 1 \"12\" was "
+                               "read as 1.2E-09; write 12. or 12.0\n");
+  // The screen is as before: " Incorrect input" only for the unreadable file.
+  EXPECT_EQ(Count(Screen(), "Incorrect input"), 1);
+  EXPECT_EQ(Count(Screen(), " Open: Select File for Unit 1: "), 4);
+
+  // numpy's savetxt writes "%.18e": 24 or 25 characters, so the exponent is
+  // cut off and 25 reads as 2.5.
+  std::string savetxt;
+  for (int k = 0; k < 30; ++k) {
+    char line[40];
+    std::snprintf(line, sizeof line, "%.18e\n", (k + 1) * 2.5);
+    savetxt += line;
+  }
+  savetxt += "\n";  // and a blank line at the end, read as 0
+  const std::string cut = File("savetxt.txt", savetxt);
+  errors_.str("");
+  Run({cut, "1", "20", "0.1", "3", "n", "1", "1", "n", "n", "n", "n"});
+  EXPECT_EQ(errors_.str(), "odefit: warning: " + cut +
+                               ": 30 lines have characters past column 20, which are ignored: line 1 "
+                               "\"2.500000000000000000e+00\" was read as 2.5 from \"2.500000000000000000\"; keep "
+                               "every value within 20 characters\n" +
+                               "odefit: warning: " + cut + ": 1 line is blank and read as 0, the first at line 31\n");
+  EXPECT_NE(Screen().find("The time series contains    31 vectors"), std::string::npos);
+  EXPECT_EQ(Screen().find("odefit: "), std::string::npos);
+  EXPECT_EQ(Report().find("odefit: "), std::string::npos);
 }
 
 TEST(PromptTest, FieldsFollowTheFixedWidthRules) {
@@ -376,6 +475,8 @@ TEST(PromptTest, FieldsFollowTheFixedWidthRules) {
       {"(I6)", "-5", -5},    {"(F20.10)", "5", 5e-10}, {"(F20.10)", "0.5", 0.5}, {"(F20.10)", "1.", 1.0},
       {"(F20.10)", "1e3", 1e-7}, {"(F20.10)", "2.5D1", 25.0},
   };
+  std::ostringstream warnings;
+  const ThreadErrorOutput divert(warnings);
   for (const Case& c : cases) {
     ScriptedConsole console({c.answer});
     if (c.format[1] == 'I') {
@@ -389,6 +490,13 @@ TEST(PromptTest, FieldsFollowTheFixedWidthRules) {
     }
     EXPECT_EQ(console.Transcript(), std::string(" Q: ") + c.answer + "\n");
   }
+  // What was read otherwise than typed is told, with how to type it.
+  EXPECT_EQ(warnings.str(),
+            "odefit: warning: Q: 123 was read as 12: only its first 2 characters count\n"
+            "odefit: warning: Q: 5 was read as 5.0E-10: type 5. or 5.0 (a number without a decimal point has 10 "
+            "implied decimals)\n"
+            "odefit: warning: Q: 1e3 was read as 1.0E-07: type 1.e3 or 1.0e3 (a number without a decimal point has "
+            "10 implied decimals)\n");
 }
 
 TEST(PromptTest, UnreadableAnswersAreAskedAgain) {

@@ -35,6 +35,45 @@ std::optional<std::int64_t> CountOneByOne(const std::string& path) {
   return count;
 }
 
+// The findings record by record, from what each record reads as: blank,
+// characters other than blanks past column 20, and a value that the 10
+// implied decimals change (no decimal point, not zero).
+SeriesFindings FindOneByOne(const std::string& path) {
+  std::ifstream in(path, std::ios::binary);
+  std::string line;
+  std::int64_t n = 0;
+  SeriesFindings found;
+  while (fixed::ReadRecord(in, line)) {
+    ++n;
+    const auto value = fixed::ReadF(line, 20, 10);
+    if (!value) {
+      found.unreadableLine = n;
+      found.unreadableText = line.substr(0, RecordTally::kKeptText);
+      break;
+    }
+    if (line.find_first_not_of(' ') == std::string::npos) found.blank.Add(n, line);
+    if (line.size() > 20 && line.find_first_not_of(" \t", 20) != std::string::npos) found.pastField.Add(n, line);
+    if (fixed::ReadF(line, 20, 0) != value) found.withoutPoint.Add(n, line);
+  }
+  return found;
+}
+
+std::string Describe(const SeriesFindings& f) {
+  std::string text = "unreadable " + std::to_string(f.unreadableLine) + " [" + f.unreadableText + "]";
+  for (const auto* t : {&f.withoutPoint, &f.pastField, &f.blank}) {
+    text += "; " + std::to_string(t->count) + " from " + std::to_string(t->firstLine) + " [" + t->firstText + "]";
+  }
+  return text;
+}
+
+SeriesFindings Findings(const std::string& path) {
+  SeriesFile series;
+  std::string reason;
+  EXPECT_TRUE(series.Open(path, reason)) << reason;
+  series.CountRecords();
+  return series.Findings();
+}
+
 std::optional<std::int64_t> Count(const std::string& path) {
   SeriesFile series;
   std::string reason;
@@ -76,6 +115,7 @@ TEST(SeriesFileCount, CountsRecordsAndRefusesUnreadableValues) {
     const std::string path = WriteFile("case" + std::to_string(n++), c.content);
     EXPECT_EQ(Count(path), c.count) << '"' << c.content << '"';
     EXPECT_EQ(CountOneByOne(path), c.count) << '"' << c.content << '"';
+    EXPECT_EQ(Describe(Findings(path)), Describe(FindOneByOne(path))) << '"' << c.content << '"';
   }
 }
 
@@ -88,10 +128,50 @@ TEST(SeriesFileCount, LongFilesAndLinesAcrossBlocksCountAsRecordByRecord) {
   EXPECT_EQ(Count(WriteFile("longline", content)), 150002);
   content += "1.2.3\n";
   EXPECT_EQ(Count(WriteFile("longbad", content)), std::nullopt);
+  const SeriesFindings found = Findings(WriteFile("longbad", content));
+  EXPECT_EQ(found.unreadableLine, 150003);
+  EXPECT_EQ(found.unreadableText, "1.2.3");
+  // The megabyte line of digits: no point, and far past column 20.
+  EXPECT_EQ(found.withoutPoint.firstLine, 150001);
+  EXPECT_EQ(found.withoutPoint.firstText, std::string(RecordTally::kKeptText, '1'));
+  EXPECT_EQ(found.pastField.count, 1);
+  EXPECT_EQ(found.blank.count, 0);
+}
+
+// What the count tells besides the number of records, the same whatever the
+// record ends: the first record of each kind and how many there are.
+TEST(SeriesFileCount, FindingsNameTheFirstMisreadRecordOfEachKind) {
+  const std::string records[] = {"1.5", "12", "", "2.500000000000000000e+01", "   ", "0", "-3 ", "4.0                 remark",
+                                 "0e5", "7e1", "1.0" + std::string(17, ' ') + "\t\t"};
+  for (const std::string end : {"\n", "\r\n", "\r"}) {
+    std::string content;
+    for (const std::string& record : records) content += record + end;
+    const SeriesFindings found = Findings(WriteFile("findings", content));
+    EXPECT_EQ(found.unreadableLine, 0);
+    EXPECT_EQ(found.withoutPoint.count, 3);  // 12, -3 and 7e1; 0 and 0e5 read the same either way
+    EXPECT_EQ(found.withoutPoint.firstLine, 2);
+    EXPECT_EQ(found.withoutPoint.firstText, "12");
+    EXPECT_EQ(found.pastField.count, 2);  // the exponent and the remark; trailing blanks and tabs are harmless
+    EXPECT_EQ(found.pastField.firstLine, 4);
+    EXPECT_EQ(found.pastField.firstText, "2.500000000000000000e+01");
+    EXPECT_EQ(found.blank.count, 2);
+    EXPECT_EQ(found.blank.firstLine, 3);
+    EXPECT_EQ(Describe(found), Describe(FindOneByOne(WriteFile("findings", content)))) << end.size();
+  }
+  // A new count starts afresh, and an unreadable record is named with its line.
+  SeriesFile series;
+  std::string reason;
+  ASSERT_TRUE(series.Open(WriteFile("findings", "12\n1.0\n1.5 2.5\n"), reason));
+  EXPECT_EQ(series.CountRecords(), std::nullopt);
+  EXPECT_EQ(series.Findings().unreadableLine, 3);
+  EXPECT_EQ(series.Findings().unreadableText, "1.5 2.5");
+  ASSERT_TRUE(series.Open(WriteFile("findings", "1.0\n"), reason));
+  EXPECT_EQ(series.CountRecords(), 1);
+  EXPECT_EQ(Describe(series.Findings()), Describe(SeriesFindings()));
 }
 
 TEST(SeriesFileCount, RandomFilesCountAsRecordByRecord) {
-  const std::string alphabet = "0123456789  ..++--eEdDx\r\n\n\n";
+  const std::string alphabet = "0123456789  ..++--eEdDx\t\r\n\n\n";
   std::mt19937 gen(3);
   std::uniform_int_distribution<std::size_t> pick(0, alphabet.size() - 1);
   std::uniform_int_distribution<int> length(0, 40);
@@ -112,6 +192,7 @@ TEST(SeriesFileCount, RandomFilesCountAsRecordByRecord) {
     const auto expected = CountOneByOne(path);
     readable += expected.has_value();
     ASSERT_EQ(Count(path), expected) << '"' << content << '"';
+    ASSERT_EQ(Describe(Findings(path)), Describe(FindOneByOne(path))) << '"' << content << '"';
   }
   EXPECT_GT(readable, 40);
 }

@@ -65,14 +65,25 @@ TEST(FormatI, RightJustifiesInTheField) {
   EXPECT_EQ(FormatI(-12345, 6), "-12345");
 }
 
-TEST(FormatI, TooWideGivesAsterisks) {
-  EXPECT_EQ(FormatI(100, 2), "**");
-  EXPECT_EQ(FormatI(-1, 1), "*");
-  EXPECT_EQ(FormatI(-10, 2), "**");
-  EXPECT_EQ(FormatI(1234567, 6), "******");
-  EXPECT_EQ(FormatI(LLONG_MIN, 19), std::string(19, '*'));
-  EXPECT_EQ(FormatI(LLONG_MIN, 20), "-9223372036854775808");
-  EXPECT_EQ(FormatI(LLONG_MAX, 20), " 9223372036854775807");
+TEST(FormatI, WiderThanTheFieldIsWrittenInFull) {
+  struct Case {
+    long long value;
+    int w;
+    const char* field;
+  };
+  const Case cases[] = {
+      {100, 2, "100"},
+      {-1, 1, "-1"},
+      {-10, 2, "-10"},
+      {1234567, 6, "1234567"},
+      {250000, 5, "250000"},  // "The time series contains 250000 vectors"
+      {LLONG_MIN, 19, "-9223372036854775808"},
+      {LLONG_MIN, 20, "-9223372036854775808"},
+      {LLONG_MAX, 20, " 9223372036854775807"},
+  };
+  for (const Case& c : cases) {
+    EXPECT_EQ(FormatI(c.value, c.w), c.field) << c.value << " in I" << c.w;
+  }
 }
 
 TEST(FormatI, NonPositiveWidthIsEmpty) {
@@ -80,7 +91,7 @@ TEST(FormatI, NonPositiveWidthIsEmpty) {
   EXPECT_EQ(FormatI(5, -3), "");
 }
 
-TEST(FormatI, AgreesWithPrintfWhenItFits) {
+TEST(FormatI, AgreesWithPrintf) {
   const long long values[] = {0,      1,       -1,      9,         -9,
                               10,     99,      -99,     100,       12345,
                               -12345, INT_MAX, INT_MIN, LLONG_MAX, LLONG_MIN};
@@ -88,11 +99,7 @@ TEST(FormatI, AgreesWithPrintfWhenItFits) {
     for (int w = 1; w <= 22; ++w) {
       const std::string expected = Printf("%*lld", w, value);
       SCOPED_TRACE(expected);
-      if (expected.size() <= static_cast<std::size_t>(w)) {
-        EXPECT_EQ(FormatI(value, w), expected);
-      } else {
-        EXPECT_EQ(FormatI(value, w), std::string(w, '*'));
-      }
+      EXPECT_EQ(FormatI(value, w), expected);
     }
   }
 }
@@ -103,9 +110,9 @@ TEST(FormatI, AgreesWithPrintfWhenItFits) {
 TEST(FormatF, WritesTheReferenceExamples) {
   EXPECT_EQ(FormatF(0.5, 10, 5), "   0.50000");
   EXPECT_EQ(FormatF(0.5, 6, 5), ".50000");
-  EXPECT_EQ(FormatF(99.999, 5, 2), "*****");
+  EXPECT_EQ(FormatF(99.999, 5, 2), "100.0");
   EXPECT_EQ(FormatF(6.0, 8, 3), "   6.000");
-  EXPECT_EQ(FormatF(999.96, 5, 1), "*****");
+  EXPECT_EQ(FormatF(999.96, 5, 1), "1000.");
   EXPECT_EQ(FormatF(1.5, 20, 10), "        1.5000000000");
 }
 
@@ -121,11 +128,11 @@ TEST(FormatF, LeadingZeroOnlyWhenThereIsRoom) {
   EXPECT_EQ(FormatF(0.25, 5, 2), " 0.25");
   EXPECT_EQ(FormatF(0.25, 4, 2), "0.25");
   EXPECT_EQ(FormatF(0.25, 3, 2), ".25");
-  EXPECT_EQ(FormatF(0.25, 2, 2), "**");
+  EXPECT_EQ(FormatF(0.25, 2, 2), ".2");  // one decimal fewer (a tie: to even)
   EXPECT_EQ(FormatF(-0.25, 6, 2), " -0.25");
   EXPECT_EQ(FormatF(-0.25, 5, 2), "-0.25");
   EXPECT_EQ(FormatF(-0.25, 4, 2), "-.25");
-  EXPECT_EQ(FormatF(-0.25, 3, 2), "***");
+  EXPECT_EQ(FormatF(-0.25, 3, 2), "-.2");
   EXPECT_EQ(FormatF(0.0, 3, 2), ".00");
   EXPECT_EQ(FormatF(0.0, 4, 2), "0.00");
   EXPECT_EQ(FormatF(0.0, 20, 10), "        0.0000000000");
@@ -133,23 +140,59 @@ TEST(FormatF, LeadingZeroOnlyWhenThereIsRoom) {
   EXPECT_EQ(FormatF(0.5, 7, 5), "0.50000");
 }
 
-TEST(FormatF, TooWideGivesAsterisks) {
-  EXPECT_EQ(FormatF(100.0, 5, 2), "*****");
-  EXPECT_EQ(FormatF(-10.0, 5, 2), "*****");
-  EXPECT_EQ(FormatF(1000.0, 5, 1), "*****");
-  EXPECT_EQ(FormatF(-100.0, 5, 1), "*****");
-  EXPECT_EQ(FormatF(1e300, 20, 10), std::string(20, '*'));
-  EXPECT_EQ(FormatF(-DBL_MAX, 20, 10), std::string(20, '*'));
-  EXPECT_EQ(FormatF(1.0, 2, 2), "**");
-  EXPECT_EQ(FormatF(1.0, 1, 0), "*");
+// A value too wide for its decimals keeps the width: fewer decimals down to
+// none (the point kept), then a mantissa and exponent with as many decimals
+// as fit, and asterisks only when even "1.E+12" does not fit.
+TEST(FormatF, TooWideKeepsTheWidthBeforeItGivesAsterisks) {
+  struct Case {
+    double value;
+    int w, d;
+    const char* field;
+  };
+  const Case cases[] = {
+      // Fewer decimals.
+      {999.96, 5, 1, "1000."},
+      {12345678901.234, 20, 10, "12345678901.23399925"},
+      {100.0, 5, 2, "100.0"},
+      {-10.0, 5, 2, "-10.0"},
+      {1000.0, 5, 1, "1000."},
+      {-100.0, 5, 1, "-100."},
+      {1.0, 2, 2, "1."},
+      {99.996, 5, 2, "100.0"},
+      {-137.51204381100007, 5, 1, "-138."},  // a plot label
+      {1795195802.051310301, 20, 10, "1795195802.051310301"},
+      {-23984974144.2985191, 20, 10, "-23984974144.2985191"},
+      {123456.0, 10, 5, "123456.000"},
+      {9999.96, 6, 2, "10000."},  // the carry costs the last decimal too
+      // Mantissa and exponent.
+      {1e12, 10, 5, "1.0000E+12"},
+      {-1e300, 20, 10, "-1.000000000000E+300"},
+      {1e300, 20, 10, "1.0000000000000E+300"},
+      {-DBL_MAX, 20, 10, "-1.797693134862E+308"},
+      {DBL_MAX, 10, 5, "1.798E+308"},
+      {123456.0, 6, 1, "1.E+05"},
+      {999999.5, 7, 1, "1.0E+06"},  // rounding carries into the exponent
+      {9.96e99, 7, 0, "1.E+100"},
+      {-2.5e7, 8, 2, "-2.5E+07"},
+      // Asterisks only when nothing fits.
+      {12345.6, 5, 1, "*****"},
+      {1.0, 1, 0, "*"},
+      {-1e12, 6, 1, "******"},
+      {9.96e99, 6, 0, "******"},
+  };
+  for (const Case& c : cases) {
+    EXPECT_EQ(FormatF(c.value, c.w, c.d), c.field)
+        << Printf("%.17g", c.value) << " in F" << c.w << "." << c.d;
+  }
 }
 
-TEST(FormatF, AsterisksExactlyFromTheRoundingBoundary) {
-  // F5.1: from 999.95 up and from -99.95 down the field is five asterisks.
+TEST(FormatF, FewerDecimalsExactlyFromTheRoundingBoundary) {
+  // F5.1: from 999.95 up and from -99.95 down one decimal no longer fits.
   EXPECT_EQ(FormatF(999.94, 5, 1), "999.9");
-  EXPECT_EQ(FormatF(999.95, 5, 1), "*****");
+  EXPECT_EQ(FormatF(999.95, 5, 1), "1000.");
   EXPECT_EQ(FormatF(-99.94, 5, 1), "-99.9");
-  EXPECT_EQ(FormatF(-99.95, 5, 1), "*****");
+  EXPECT_EQ(FormatF(-99.95, 5, 1), "-100.");
+  EXPECT_EQ(FormatF(99999.4, 6, 1), "99999.");
 }
 
 TEST(FormatF, RoundingCarry) {
@@ -157,12 +200,12 @@ TEST(FormatF, RoundingCarry) {
   EXPECT_EQ(FormatF(9.995, 5, 2), " 9.99");
   EXPECT_EQ(FormatF(9.996, 5, 2), "10.00");
   EXPECT_EQ(FormatF(9.9951, 5, 2), "10.00");
-  EXPECT_EQ(FormatF(99.996, 5, 2), "*****");
+  EXPECT_EQ(FormatF(99.996, 5, 2), "100.0");
   EXPECT_EQ(FormatF(99.996, 6, 2), "100.00");
   EXPECT_EQ(FormatF(0.9996, 5, 3), "1.000");
-  EXPECT_EQ(FormatF(0.9996, 4, 3), "****");
+  EXPECT_EQ(FormatF(0.9996, 4, 3), "1.00");
   EXPECT_EQ(FormatF(-0.9996, 6, 3), "-1.000");
-  EXPECT_EQ(FormatF(-0.9996, 5, 3), "*****");
+  EXPECT_EQ(FormatF(-0.9996, 5, 3), "-1.00");
   EXPECT_EQ(FormatF(0.99999999999, 20, 10), "        1.0000000000");
 }
 

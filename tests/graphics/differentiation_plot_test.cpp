@@ -149,7 +149,7 @@ TEST(DifferentiationPlots, AThousandPointsDrawSixHundredButTakeTheRangesOfAll) {
   ASSERT_GE(observer.texts.size(), 6u);
   EXPECT_EQ(observer.texts[2].text, "   6.000  ");       // 600 dt
   EXPECT_EQ(observer.texts[3].text, "-98.9     ");       // 1 - 99.9
-  EXPECT_EQ(observer.texts[5].text, "*****     ");       // 1099.9 does not fit F5.1
+  EXPECT_EQ(observer.texts[5].text, "1100.     ");       // 1099.9 keeps F5.1 without its decimal
   const auto s = layer.CopySurface(DifferentiationWindow);
   // Point k = 600 (value 600) is the last: at x = 349 or 350, far below the top.
   const AxisRange range{1 - 99.9, 1000 + 99.9};

@@ -81,6 +81,40 @@ TEST(FixedStepIntegrators, ClosingStepCoversTheRemainderAboveTheTolerance) {
   EXPECT_EQ(g.calls, 17);
 }
 
+TEST(FixedStepIntegrators, PlanIntervalPredictsTheStepsTaken) {
+  // Consecutive intervals T, T + dt, ... as the efficiency test runs them,
+  // among them steps that divide dt only up to rounding (0.0025 of 0.01).
+  struct Case {
+    double t0, dt, H;
+  };
+  const Case cases[] = {{20.01, 0.01, 0.0025}, {30.01, 0.01, 0.005}, {3.0, 1.0, 0.3},
+                        {0.5, 0.01, 0.01},     {0.5, 0.01, 0.02},   {101.0, 0.1, 0.05}};
+  for (const Case& c : cases) {
+    bool closingSeen = false;
+    double T = c.t0;
+    for (int k = 0; k < 200; ++k) {
+      const double TEND = T + c.dt;
+      const IntervalSteps plan = PlanInterval(T, TEND, c.H);
+      closingSeen = closingSeen || plan.closingStep > 0.0;
+      const int closing = plan.closingStep > 0.0 ? 1 : 0;
+      Linear euler{0.5}, rk4{0.5};
+      Interval a{{1.0}, T}, b{{1.0}, T};
+      ASSERT_EQ(Integrate(Method::Euler, euler, a, TEND, c.H), plan.fullSteps + closing) << c.H << " at " << T;
+      ASSERT_EQ(Integrate(Method::Rk4, rk4, b, TEND, c.H), 4 * plan.fullSteps + closing) << c.H << " at " << T;
+      T = TEND;
+    }
+    if (c.H == 0.0025 || c.H == 0.3) {
+      EXPECT_TRUE(closingSeen) << c.H;
+    }
+    if (c.H == c.dt) {
+      EXPECT_FALSE(closingSeen) << c.H;
+    }
+  }
+  const IntervalSteps rest = PlanInterval(3.0, 4.0, 0.3);
+  EXPECT_EQ(rest.fullSteps, 3);
+  EXPECT_NEAR(rest.closingStep, 0.1, 1e-12);
+}
+
 TEST(FixedStepIntegrators, AStateAtTheBlowUpLimitIsNotIntegrated) {
   for (const Method method : {Method::Euler, Method::Rk4}) {
     Linear f{1.0};

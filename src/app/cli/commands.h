@@ -40,6 +40,7 @@ class FitCommand : public Command {
   int points_ = 3;
   std::vector<std::string> models_;
   std::optional<double> threshold_;
+  bool scaled_ = false;
   std::string output_;
   std::string plots_;
 };

@@ -38,8 +38,14 @@ void FitCommand::Register(CLI::App& parent) {
                    "once per equation in order (default poly:2)")
       ->expected(1)
       ->take_all();
-  app_->add_option("--threshold", threshold_, "sparse fit: drop terms below this magnitude (not available yet)")
+  app_->add_option("--threshold", threshold_,
+                   "sparse fit: drop the terms whose coefficients stay below T in magnitude, refitting\n"
+                   "the others, until none is dropped")
       ->check(CLI::NonNegativeNumber);
+  app_->add_flag("--scaled", scaled_,
+                 "compare with T each term's share of the derivative estimates, |c| ||column|| / ||slopes||,\n"
+                 "instead of |c|")
+      ->needs("--threshold");
   app_->add_option("--output", output_, "write the model file (JSON) here");
   app_->add_option("--plots", plots_, "write differentiation.png and fit.png into this folder");
 }
@@ -52,7 +58,7 @@ int FitCommand::Run() {
   settings.dt = dt_;
   settings.points = points_;
   settings.train = train_;
-  settings.threshold = threshold_;
+  if (threshold_) settings.sparse = SparseOptions{*threshold_, scaled_};
   settings.equations.clear();
   for (const std::string& text : models_) settings.equations.push_back(ParseEquationSpec(text));
   if (settings.equations.empty()) settings.equations.push_back(EquationSpec{});

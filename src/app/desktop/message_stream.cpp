@@ -16,9 +16,20 @@ int MessageBuffer::sync() {
   if (pending_.empty()) return 0;
   copy_ << pending_;
   copy_.flush();
-  last_ = std::move(pending_);
+  // A warning is no part of a stop; a note of the program's own explains the
+  // message before it (the terms of a singular fit), so it joins that one.
+  const std::string_view ours = "odefit: ", warning = "odefit: warning: ";
+  const std::string_view text = pending_;
+  if (text.substr(0, warning.size()) != warning) {
+    if (text.substr(0, ours.size()) == ours && !last_.empty()) {
+      last_ += pending_;
+    } else {
+      last_ = pending_;
+    }
+  }
+  const std::string message = std::move(pending_);
   pending_.clear();
-  if (deliver_) deliver_(last_);
+  if (deliver_) deliver_(message);
   return 0;
 }
 

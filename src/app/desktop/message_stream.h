@@ -1,7 +1,7 @@
 #pragma once
-// The numerical error messages in the desktop: an output stream for
-// SetErrorOutput that copies every message to standard error and hands it,
-// whole, to the GUI (the Messages window). The error stack flushes the stream
+// The numerical error messages and the program's notes and warnings in the
+// desktop: an output stream for SetErrorOutput that copies every message to
+// standard error and hands it, whole, to the GUI (the Messages window). The error stack flushes the stream
 // at the end of every message, so each flush delimits one message.
 // Used by the dialogue thread only.
 
@@ -9,6 +9,7 @@
 #include <ostream>
 #include <streambuf>
 #include <string>
+#include <string_view>
 
 namespace odefit {
 
@@ -19,7 +20,9 @@ class MessageBuffer : public std::streambuf {
   MessageBuffer(std::ostream& copy, std::function<void(const std::string&)> deliver)
       : copy_(copy), deliver_(std::move(deliver)) {}
 
-  // The text of the newest message, empty before the first.
+  // The text of the newest message with the program's notes that followed it
+  // ("odefit: ..."), warnings ("odefit: warning: ...") left out: what a box
+  // shows when the run stops. Empty before the first.
   const std::string& LastMessage() const { return last_; }
 
  protected:

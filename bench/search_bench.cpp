@@ -1,0 +1,44 @@
+// The default model search on 100000 three-component vectors (Lorenz,
+// dt = 0.001, 1 % noise) on one and on two threads, next to one fit of the
+// same series (order-2 polynomials, m = 3): the search's cost in fits.
+
+#include <benchmark/benchmark.h>
+
+#include "../tests/support/generated_systems.h"
+#include "odefit/fit.h"
+#include "odefit/search.h"
+
+namespace {
+
+const odefit::Series& NoisyLorenz() {
+  static const odefit::Series series = odefit::testing::Lorenz(0.001, 100000, 0.01);
+  return series;
+}
+
+void BM_DefaultSearch(benchmark::State& state) {
+  odefit::SearchSettings settings;
+  settings.dt = 0.001;
+  settings.threads = static_cast<int>(state.range(0));
+  int terms = 0;
+  for (auto _ : state) {
+    const odefit::SearchResult result = odefit::SearchModels(NoisyLorenz(), settings);
+    terms = result.candidates.front().terms;
+    benchmark::DoNotOptimize(result.best.equations.data());
+  }
+  state.counters["terms"] = terms;
+}
+BENCHMARK(BM_DefaultSearch)->ArgName("threads")->Arg(1)->Arg(2)->Iterations(1)->Unit(benchmark::kSecond)->UseRealTime();
+
+void BM_OneFitOfTheSearchedSeries(benchmark::State& state) {
+  odefit::FitSettings settings;
+  settings.dt = 0.001;
+  settings.points = 3;
+  settings.equations = {odefit::EquationSpec{odefit::ModelFamily::StandardPolynomial, 2}};
+  for (auto _ : state) {
+    const odefit::Model model = odefit::FitModel(NoisyLorenz(), settings);
+    benchmark::DoNotOptimize(model.equations.data());
+  }
+}
+BENCHMARK(BM_OneFitOfTheSearchedSeries)->Unit(benchmark::kMillisecond)->UseRealTime();
+
+}  // namespace

@@ -1,0 +1,105 @@
+#pragma once
+// Automatic model search: which differentiation window, which family and
+// orders per equation, which terms.
+//
+// Every candidate is fitted on the first part of the series (sparse fits on
+// a path of thresholds) and scored on the last part, which it never saw, by
+// how well it predicts the raw observations there: from many starting points
+// the model is integrated over a horizon of samples and its normalised
+// squared error against the observations is averaged. Over-smoothing does not
+// help (the observations are not smoothed) and neither do extra terms: the
+// candidates are ranked by
+//   criterion = starts * ln(score) + 2 * terms,
+// an information criterion over the independent prediction starts, so a term
+// must improve the predictions to earn its place. The winner is fitted again
+// on the whole series with its window, families and terms.
+//
+// The work is a list of independent tasks (one per differentiation window),
+// so it runs on the caller's threads, or on any executor that can ship a task
+// and its result (PlanSearch, RunSearchTask, FinishSearch); the result does
+// not depend on the thread count.
+
+#include <functional>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "odefit/cancellation.h"
+#include "odefit/fit.h"
+#include "odefit/model.h"
+#include "odefit/series.h"
+
+namespace odefit {
+
+struct SearchSettings {
+  double dt = 0.0;  // sampling interval, > 0
+  // Differentiation windows to try (odd, >= 3); empty: 3, 5, 7, 9, 11, 15,
+  // 21, 31, 41 as far as the series allows (at most a twentieth of it).
+  std::vector<int> points;
+  // Equation shapes to try (every equation tries every shape); empty: the
+  // standard polynomials of orders 1 up to 5 (D <= 2), 4 (D = 3) or 3,
+  // the rational functions of orders (1..3, 1..2) as far as they keep within
+  // 40 terms, the reduced polynomials of orders up to 3 (D = 2), and, when
+  // the residuals of a polynomial fit show a periodic driving, the driven
+  // polynomials at its period.
+  std::vector<EquationSpec> shapes;
+  // Scaled thresholds (shares of the slopes a term must carry); empty:
+  // 0.001, 0.002, 0.005, 0.01, 0.02, 0.05, 0.1, 0.2.
+  std::vector<double> thresholds;
+  double validationFraction = 0.2;  // the last part of the series, for scoring only
+  int horizon = 0;  // prediction horizon in samples; 0: from the series' correlation time
+  int threads = 1;  // 0: one per hardware thread
+  double timeLimit = 0.0;  // seconds; 0: none. When it passes, the best so far is returned
+  const CancellationToken* cancel = nullptr;
+  // Called from the calling thread with the tasks done and their number.
+  std::function<void(int done, int total)> progress;
+};
+
+// One candidate model as scored.
+struct SearchCandidate {
+  int points = 0;
+  double threshold = 0.0;
+  std::vector<EquationSpec> equations;        // the shape of every equation
+  std::vector<std::vector<int>> supports;     // the kept term indices of every equation
+  int terms = 0;                              // kept terms in all
+  double score = 0.0;                         // normalised squared prediction error (0 best)
+  double criterion = 0.0;                     // the ranking value (lower is better)
+  std::vector<double> validationErrors;       // per equation, on the held-out slopes
+};
+
+struct SearchResult {
+  Model best;                               // fitted on the whole series
+  std::vector<SearchCandidate> candidates;  // ranked, best first
+  bool complete = true;                     // false when the time limit cut the search short
+  int horizon = 0;
+  int starts = 0;
+  std::vector<double> period;               // driving periods tried (empty when none was found)
+};
+
+// Runs the whole search. Throws InvalidArgument for impossible settings (too
+// few vectors), Cancelled. Numerical failures of single candidates only
+// remove them; NumericalError when no candidate could be fitted.
+SearchResult SearchModels(const Series& series, const SearchSettings& settings);
+
+// The pieces of SearchModels for executors that run tasks elsewhere.
+struct SearchPlan {
+  std::vector<int> points;            // one task per entry
+  std::vector<EquationSpec> shapes;   // defaults resolved
+  std::vector<double> thresholds;
+  int horizon = 0;
+  std::vector<double> period;
+};
+SearchPlan PlanSearch(const Series& series, const SearchSettings& settings);
+struct SearchTaskResult {
+  int points = 0;
+  std::vector<SearchCandidate> candidates;
+  bool complete = true;
+  int starts = 0;
+};
+// Runs task `index` of the plan; depends only on its arguments.
+SearchTaskResult RunSearchTask(const Series& series, const SearchSettings& settings, const SearchPlan& plan,
+                               int index);
+SearchResult FinishSearch(const Series& series, const SearchSettings& settings, const SearchPlan& plan,
+                          std::vector<SearchTaskResult> results);
+
+}  // namespace odefit

@@ -1,0 +1,120 @@
+// The model search on generated systems whose equations are known.
+
+#include "odefit/search.h"
+
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <map>
+#include <string>
+
+#include "../support/generated_systems.h"
+#include "odefit/errors.h"
+
+namespace odefit {
+namespace {
+
+// The kept terms of equation i by name, with their coefficients.
+std::map<std::string, double> Terms(const Model& model, int i) {
+  std::map<std::string, double> terms;
+  const ModelEquation& eq = model.Equation(i);
+  const std::vector<std::string> names = TermNames(eq, model.Dimension());
+  for (std::size_t k = 0; k < names.size(); ++k) {
+    if (eq.coef[k] != 0.0) terms[k < static_cast<std::size_t>(eq.nnum) || eq.family != ModelFamily::Rational ? names[k] : "/" + names[k]] = eq.coef[k];
+  }
+  return terms;
+}
+
+// Expects exactly the terms of `truth` in equation i, each within `tolerance` (relative).
+void ExpectEquation(const Model& model, int i, const std::map<std::string, double>& truth, double tolerance) {
+  const std::map<std::string, double> found = Terms(model, i);
+  std::string names;
+  for (const auto& [name, value] : found) names += name + " ";
+  ASSERT_EQ(found.size(), truth.size()) << "equation " << i << ": " << names << "\n" << EquationText(model, i);
+  for (const auto& [name, value] : truth) {
+    ASSERT_TRUE(found.count(name)) << "equation " << i << " lacks " << name << ": " << EquationText(model, i);
+    EXPECT_NEAR(found.at(name), value, tolerance * std::fabs(value)) << "equation " << i << ", " << name;
+  }
+}
+
+SearchSettings Defaults(double dt) {
+  SearchSettings settings;
+  settings.dt = dt;
+  return settings;
+}
+
+TEST(Search, CleanLorenzGivesTheSevenTermsWithinATenthOfAPercent) {
+  const Series lorenz = testing::Lorenz(0.002, 1000);
+  const SearchResult result = SearchModels(lorenz, Defaults(0.002));
+  EXPECT_TRUE(result.complete);
+  ExpectEquation(result.best, 1, {{"x1", -10.0}, {"x2", 10.0}}, 1e-3);
+  ExpectEquation(result.best, 2, {{"x1", 28.0}, {"x2", -1.0}, {"x1*x3", -1.0}}, 1e-3);
+  ExpectEquation(result.best, 3, {{"x3", -8.0 / 3.0}, {"x1*x2", 1.0}}, 1e-3);
+  EXPECT_EQ(result.candidates.front().terms, 7);
+  EXPECT_EQ(result.best.train, 1000);
+  // The standard errors of kept terms are there, those of dropped terms 0.
+  EXPECT_GT(result.best.Equation(1).standardErrors[1], 0.0);
+  EXPECT_EQ(result.best.Equation(1).standardErrors[0], 0.0);
+}
+
+TEST(Search, TheResultDoesNotDependOnTheThreadsOrWhereTheTasksRun) {
+  const Series lorenz = testing::Lorenz(0.002, 1000, 0.01);
+  SearchSettings one = Defaults(0.002), two = Defaults(0.002);
+  one.threads = 1;
+  two.threads = 2;
+  const SearchResult a = SearchModels(lorenz, one), b = SearchModels(lorenz, two);
+  // The executor's way: a plan, its tasks run anywhere in any order, then the finish.
+  const SearchPlan plan = PlanSearch(lorenz, one);
+  std::vector<SearchTaskResult> tasks;
+  for (int k = static_cast<int>(plan.points.size()) - 1; k >= 0; --k) tasks.push_back(RunSearchTask(lorenz, one, plan, k));
+  const SearchResult c = FinishSearch(lorenz, one, plan, tasks);
+  for (const SearchResult* other : {&b, &c}) {
+    ASSERT_EQ(a.candidates.size(), other->candidates.size());
+    for (std::size_t k = 0; k < a.candidates.size(); ++k) {
+      EXPECT_EQ(a.candidates[k].score, other->candidates[k].score) << k;
+      EXPECT_EQ(a.candidates[k].supports, other->candidates[k].supports) << k;
+    }
+    for (int i = 1; i <= 3; ++i) EXPECT_EQ(a.best.Equation(i).coef, other->best.Equation(i).coef);
+  }
+}
+
+TEST(Search, NoisyVanDerPolDrivenDoubleWellAndSaturatingPredationGetTheirFamilyAndTerms) {
+  const SearchResult vdp = SearchModels(testing::VanDerPol(0.02, 4000, 0.01), Defaults(0.02));
+  ExpectEquation(vdp.best, 1, {{"x2", 1.0}}, 0.01);
+  ExpectEquation(vdp.best, 2, {{"x1", -1.0}, {"x2", 1.5}, {"x1^2*x2", -1.5}}, 0.02);
+
+  const SearchResult driven = SearchModels(testing::DrivenDoubleWell(0.05, 6000), Defaults(0.05));
+  ASSERT_EQ(driven.period.size(), 1u);
+  EXPECT_NEAR(driven.period[0], 5.0, 0.01);
+  EXPECT_EQ(driven.best.Equation(1).family, ModelFamily::StandardPolynomial);
+  EXPECT_EQ(driven.best.Equation(2).family, ModelFamily::DrivenPolynomial);
+  const std::map<std::string, double> forced = Terms(driven.best, 2);
+  for (const char* name : {"x1", "x2", "x1^3"}) EXPECT_TRUE(forced.count(name)) << name;
+  EXPECT_NEAR(std::hypot(forced.count("cos") ? forced.at("cos") : 0.0, forced.count("sin") ? forced.at("sin") : 0.0),
+              0.4, 0.01);
+
+  const SearchResult predation = SearchModels(testing::SaturatingPredation(0.05, 3000), Defaults(0.05));
+  ExpectEquation(predation.best, 1,
+                 {{"x1", 1.0}, {"x1^2", 2.0 / 3.0}, {"x1*x2", -1.0}, {"x1^3", -1.0 / 3.0}, {"/x1", 1.0}}, 0.01);
+  ExpectEquation(predation.best, 2, {{"x2", -0.4}, {"x1*x2", 0.6}, {"/x1", 1.0}}, 0.01);
+}
+
+TEST(Search, ImpossibleSettingsAndCancellation) {
+  const Series lorenz = testing::Lorenz(0.002, 1000);
+  EXPECT_THROW(SearchModels(testing::Lorenz(0.002, 40), Defaults(0.002)), InvalidArgument);
+  EXPECT_THROW(SearchModels(lorenz, Defaults(0.0)), InvalidArgument);
+  SearchSettings wide = Defaults(0.002);
+  wide.points = {201};
+  EXPECT_THROW(SearchModels(lorenz, wide), InvalidArgument);
+  Series broken = lorenz;
+  broken.values[10] = std::nan("");
+  EXPECT_THROW(SearchModels(broken, Defaults(0.002)), InvalidArgument);
+  CancellationToken token;
+  token.Cancel();
+  SearchSettings cancelled = Defaults(0.002);
+  cancelled.cancel = &token;
+  EXPECT_THROW(SearchModels(lorenz, cancelled), Cancelled);
+}
+
+}  // namespace
+}  // namespace odefit

@@ -1,0 +1,155 @@
+#include "model/sparse_regression.h"
+
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <random>
+#include <vector>
+
+#include "model/model_fit.h"
+#include "model/monomials.h"
+
+namespace odefit {
+namespace {
+
+// Rows of order-2 monomials in three variables and two targets:
+// y0 = 3 x1 - 2 x2*x3 (+ noise), y1 = 0.5 + x3^2 (+ noise).
+struct Problem {
+  int rows = 0;
+  int K = 10;
+  std::vector<double> X;      // 3 x rows
+  std::vector<double> block;  // rows x (K + 2), column-major
+};
+
+Problem MakeProblem(int rows, double noise, unsigned seed = 7) {
+  Problem p;
+  p.rows = rows;
+  std::mt19937 random(seed);
+  std::normal_distribution<double> normal;
+  p.X.resize(3 * static_cast<std::size_t>(rows));
+  for (double& x : p.X) x = 2.0 * normal(random);
+  p.block.resize(static_cast<std::size_t>(rows) * (p.K + 2));
+  FillMonomialColumns(p.X, 3, rows, 2, p.block, rows);
+  for (int r = 0; r < rows; ++r) {
+    const double x1 = p.X[3 * r], x2 = p.X[3 * r + 1], x3 = p.X[3 * r + 2];
+    p.block[r + static_cast<std::size_t>(p.K) * rows] = 3.0 * x1 - 2.0 * x2 * x3 + noise * normal(random);
+    p.block[r + static_cast<std::size_t>(p.K + 1) * rows] = 0.5 + x3 * x3 + noise * normal(random);
+  }
+  return p;
+}
+
+TriangularSummary Summarise(const Problem& p, int blockRows) {
+  TriangularSummary summary(p.K, 2);
+  for (int first = 0; first < p.rows; first += blockRows) {
+    const int count = std::min(blockRows, p.rows - first);
+    summary.AddRows(std::span<const double>(p.block).subspan(static_cast<std::size_t>(first)), count, p.rows);
+  }
+  return summary;
+}
+
+TEST(SparseRegression, FullFitsAgreeWithTheFactorisationOfTheWholeDesignHoweverTheRowsArrive) {
+  const Problem p = MakeProblem(500, 0.1);
+  std::vector<int> all(10);
+  for (int j = 0; j < 10; ++j) all[j] = j;
+  for (int t = 0; t < 2; ++t) {
+    std::vector<double> y(p.block.begin() + static_cast<std::ptrdiff_t>((p.K + t) * p.rows),
+                          p.block.begin() + static_cast<std::ptrdiff_t>((p.K + t + 1) * p.rows));
+    std::vector<double> reference(10);
+    double err = 0.0;
+    FitEquation(p.X, 3, p.rows, y, reference, 10, MonomialRoutine(), 2, err);
+    double mean = 0.0, spread = 0.0;
+    for (double v : y) mean += v / p.rows;
+    for (double v : y) spread += (v - mean) * (v - mean);
+    const TriangularSummary blocks = Summarise(p, 37), whole = Summarise(p, 500);
+    for (const TriangularSummary* summary : {&blocks, &whole}) {
+      const SubsetFit fit = FitSubset(*summary, t, all);
+      ASSERT_FALSE(fit.singular);
+      for (int j = 0; j < 10; ++j) EXPECT_NEAR(fit.coefficients[j], reference[j], 1e-12 * (1 + std::fabs(reference[j])));
+      EXPECT_NEAR(std::sqrt(fit.rss / spread), err, 1e-12);
+    }
+  }
+  // Two summaries of disjoint rows merge into the summary of all rows.
+  TriangularSummary a(p.K, 2), b(p.K, 2);
+  a.AddRows(p.block, 250, p.rows);
+  b.AddRows(std::span<const double>(p.block).subspan(250), 250, p.rows);
+  a.Merge(b);
+  const TriangularSummary whole = Summarise(p, 500);
+  EXPECT_EQ(a.Rows(), 500);
+  const SubsetFit x = FitSubset(a, 0, all), y = FitSubset(whole, 0, all);
+  for (int j = 0; j < 10; ++j) EXPECT_NEAR(x.coefficients[j], y.coefficients[j], 1e-12);
+}
+
+TEST(SparseRegression, StandardErrorsMatchTheirDefinitionAndShrinkWithTheRows) {
+  // y = 2 + 3 x on x = 1..n with residuals e: se(slope) = sigma / sqrt(sum (x - mean)^2).
+  const int n = 40;
+  TriangularSummary s(2, 1);
+  std::vector<double> block(static_cast<std::size_t>(n) * 3);
+  double rss = 0.0, sxx = 0.0;
+  for (int r = 0; r < n; ++r) {
+    const double x = r + 1, e = (r % 3 == 0 ? 0.3 : -0.15) * ((r % 2) ? 1 : -1);
+    block[r] = 1.0;
+    block[r + n] = x;
+    block[r + 2 * n] = 2.0 + 3.0 * x + e;
+    sxx += (x - 20.5) * (x - 20.5);
+  }
+  s.AddRows(block, n, n);
+  const std::vector<int> both = {0, 1};
+  const SubsetFit fit = FitSubset(s, 0, both);
+  for (int r = 0; r < n; ++r) {
+    const double e = block[r + 2 * n] - fit.coefficients[0] - fit.coefficients[1] * (r + 1);
+    rss += e * e;
+  }
+  EXPECT_NEAR(fit.rss, rss, 1e-12);
+  EXPECT_NEAR(fit.standardErrors[1], std::sqrt(rss / (n - 2)) / std::sqrt(sxx), 1e-12);
+  EXPECT_GT(fit.condition, 1.0);
+}
+
+TEST(SparseRegression, ThresholdingFindsTheTermsOfEachTarget) {
+  for (const double noise : {0.0, 0.05}) {
+    const Problem p = MakeProblem(2000, noise);
+    const TriangularSummary s = Summarise(p, 256);
+    // Terms: 1, x1, x2, x3, x1^2, x1x2, x1x3, x2^2, x2x3, x3^2.
+    ThresholdSettings settings;
+    settings.threshold = 0.1;
+    EXPECT_EQ(ThresholdedFit(s, 0, settings).columns, (std::vector<int>{1, 8})) << noise;
+    EXPECT_EQ(ThresholdedFit(s, 1, settings).columns, (std::vector<int>{0, 9})) << noise;
+    settings.scaled = true;
+    settings.threshold = 0.02;
+    const SubsetFit fit = ThresholdedFit(s, 0, settings);
+    EXPECT_EQ(fit.columns, (std::vector<int>{1, 8})) << noise;
+    EXPECT_NEAR(fit.coefficients[0], 3.0, 0.01);
+    EXPECT_NEAR(fit.coefficients[1], -2.0, 0.01);
+    if (noise > 0) {
+      EXPECT_GT(fit.standardErrors[0], 0.0);
+    }
+    // A threshold above every coefficient leaves nothing; a kept column stays.
+    settings.threshold = 100.0;
+    EXPECT_TRUE(ThresholdedFit(s, 0, settings).columns.empty());
+    settings.keep = {0};
+    EXPECT_EQ(ThresholdedFit(s, 0, settings).columns, (std::vector<int>{0}));
+  }
+}
+
+TEST(SparseRegression, DependentColumnsAreDroppedNotSolved) {
+  // Columns: 1, x, 2x (dependent), target 1 + x.
+  const int n = 20;
+  std::vector<double> block(static_cast<std::size_t>(n) * 4);
+  for (int r = 0; r < n; ++r) {
+    block[r] = 1.0;
+    block[r + n] = r;
+    block[r + 2 * n] = 2.0 * r;
+    block[r + 3 * n] = 1.0 + r;
+  }
+  TriangularSummary s(3, 1);
+  s.AddRows(block, n, n);
+  const std::vector<int> all = {0, 1, 2};
+  EXPECT_TRUE(FitSubset(s, 0, all).singular);
+  const SubsetFit fit = ThresholdedFit(s, 0, ThresholdSettings{});
+  EXPECT_EQ(fit.columns, (std::vector<int>{0, 1}));
+  EXPECT_NEAR(fit.coefficients[1], 1.0, 1e-12);
+  EXPECT_THROW(FitSubset(s, 0, std::vector<int>{1, 0}), std::invalid_argument);
+  EXPECT_THROW(FitSubset(s, 1, all), std::invalid_argument);
+}
+
+}  // namespace
+}  // namespace odefit
