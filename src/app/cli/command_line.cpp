@@ -27,7 +27,7 @@ void Report(const std::string& message) { std::cerr << "odefit: " << message << 
 const char* const kSubcommandHelp =
     "Subcommands, for scripts (each has --help):\n"
     "  odefit fit SERIES --dt DT [--dimension D] [--train N] [--points M] [--model SPEC]...\n"
-    "             [--output MODEL.json] [--plots DIR]\n"
+    "             [--threshold T [--scaled]] [--output MODEL.json] [--plots DIR]\n"
     "                          fit a model to a series and print its equations\n"
     "  odefit show MODEL.json [--json]\n"
     "                          print the equations of a model file\n"
