@@ -38,14 +38,8 @@ class DialogueTest : public ::testing::Test {
             ::testing::UnitTest::GetInstance()->current_test_info()->name());
     fs::remove_all(dir_);
     fs::create_directories(dir_);
-    ResetErrorStack();
-    SetErrorOutput(errors_);
   }
-  void TearDown() override {
-    SetErrorOutput(std::cerr);
-    ResetErrorStack();
-    fs::remove_all(dir_);
-  }
+  void TearDown() override { fs::remove_all(dir_); }
 
   // Writes a smooth D-dimensional series of n vectors; returns its path.
   std::string Series(const std::string& name, int D, int n) {
@@ -80,6 +74,8 @@ class DialogueTest : public ::testing::Test {
 
   fs::path dir_;
   std::ostringstream errors_;
+  ErrorReporter reporter_{&errors_};
+  ErrorReporterScope bind_{reporter_};
   std::unique_ptr<ScriptedConsole> console_;
   GraphicsLayer layer_;
 };
