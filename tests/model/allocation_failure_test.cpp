@@ -24,16 +24,32 @@ std::atomic<std::size_t> g_failFrom{0};
 
 }  // namespace
 
-// Out of line, so that the compiler does not pair malloc and free with new
-// and delete where they are called.
+// Every form is replaced, so that no runtime (a sanitizer's, say) serves one
+// of them past the failure; out of line, so that the compiler does not pair
+// malloc and free with new and delete where they are called.
 [[gnu::noinline]] void* operator new(std::size_t size) {
   std::size_t limit = g_failFrom.load();
   if (limit != 0 && size >= limit && g_failFrom.compare_exchange_strong(limit, 0)) throw std::bad_alloc();
   if (void* p = std::malloc(size == 0 ? 1 : size)) return p;
   throw std::bad_alloc();
 }
+[[gnu::noinline]] void* operator new[](std::size_t size) { return ::operator new(size); }
+[[gnu::noinline]] void* operator new(std::size_t size, const std::nothrow_t&) noexcept {
+  try {
+    return ::operator new(size);
+  } catch (const std::bad_alloc&) {
+    return nullptr;
+  }
+}
+[[gnu::noinline]] void* operator new[](std::size_t size, const std::nothrow_t&) noexcept {
+  return ::operator new(size, std::nothrow);
+}
 [[gnu::noinline]] void operator delete(void* p) noexcept { std::free(p); }
 [[gnu::noinline]] void operator delete(void* p, std::size_t) noexcept { std::free(p); }
+[[gnu::noinline]] void operator delete[](void* p) noexcept { std::free(p); }
+[[gnu::noinline]] void operator delete[](void* p, std::size_t) noexcept { std::free(p); }
+[[gnu::noinline]] void operator delete(void* p, const std::nothrow_t&) noexcept { std::free(p); }
+[[gnu::noinline]] void operator delete[](void* p, const std::nothrow_t&) noexcept { std::free(p); }
 
 namespace odefit {
 namespace {
