@@ -51,8 +51,9 @@ void BM_WindowSolve(benchmark::State& state) {
   odefit::DLQRRR(m, 2, qr, m, 1, order, qr, m, scalars, norms);
   const std::vector<double> x = {0.31, 0.42, 0.40, 0.55, 0.61};
   std::vector<double> qty(m), solution(2);
+  constexpr odefit::SolveOutputs kSolution{.solution = true};
   for (auto _ : state) {
-    odefit::DLQRSL(m, 2, qr, m, scalars, x, odefit::SolveOutputs{.solution = true}, {}, qty, solution, {}, {});
+    odefit::DLQRSL(m, 2, qr, m, scalars, x, kSolution, {}, qty, solution, {}, {});
     benchmark::DoNotOptimize(solution.data());
   }
 }

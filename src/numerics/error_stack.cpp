@@ -27,7 +27,8 @@ constexpr std::array<bool, kMaxType + 1> kPrinted = {false, false, false, true, 
 constexpr std::array<bool, kMaxType + 1> kStops = {false, false, false, false, true, true, false, true};
 constexpr bool kTraceback = true;  // on for every type
 
-using Name = std::array<char, kNameLength>;  // blank-padded
+using Name = RoutineName;
+static_assert(std::tuple_size_v<Name> == kNameLength);
 
 struct StackLevel {
   Name name;
@@ -41,20 +42,6 @@ struct Parameter {
   int index;  // 1..9
   std::string value;
 };
-
-// Stores the first kNameLength characters of `name`, blank-padded.
-void AssignName(Name& stored, std::string_view name) {
-  const std::size_t n = std::min(name.size(), kNameLength);
-  std::copy_n(name.begin(), n, stored.begin());
-  std::fill(stored.begin() + static_cast<std::ptrdiff_t>(n), stored.end(), ' ');
-}
-
-// Whether `name`, blank-padded to kNameLength, equals the stored name.
-bool SameName(const Name& stored, std::string_view name) {
-  Name padded;
-  AssignName(padded, name);
-  return padded == stored;
-}
 
 bool Printed(int type) { return type < 1 || type > kMaxType || kPrinted[type]; }
 bool Stops(int type) { return type >= 1 && type <= kMaxType && kStops[type]; }
@@ -131,10 +118,10 @@ struct ErrorReporter::State {
   State() {
     for (int l = 1; l <= kMaxLevels; ++l) {
       StackLevel& level = levels[static_cast<std::size_t>(l)];
-      AssignName(level.name, "");
+      level.name = PaddedRoutineName("");
       level.userCallable = l == 2;
     }
-    AssignName(levels[1].name, "USER");
+    levels[1].name = PaddedRoutineName("USER");
     levels[1].type = 0;
     levels[1].code = 0;
     levels[1].userCallable = true;
@@ -344,11 +331,13 @@ void ErrorReporter::MachineryStop(std::string message) {
   StopRun();
 }
 
-void ErrorReporter::Push(std::string_view name) {
+void ErrorReporter::Push(std::string_view name) { PushPadded(PaddedRoutineName(name)); }
+
+void ErrorReporter::PushPadded(const RoutineName& name) {
   State& s = *state_;
   if (s.current < kMaxLevels) {
     StackLevel& level = s.levels[static_cast<std::size_t>(++s.current)];
-    AssignName(level.name, name);
+    level.name = name;
     level.type = 0;
     level.code = 0;
     return;
@@ -358,18 +347,22 @@ void ErrorReporter::Push(std::string_view name) {
   StopRun();
 }
 
-void ErrorReporter::Pop(std::string_view name) {
+void ErrorReporter::Pop(std::string_view name) { PopPadded(PaddedRoutineName(name), name); }
+
+// Pops the routine whose padded name is `name`; `given` is the name as the
+// caller gave it, for the messages.
+void ErrorReporter::PopPadded(const RoutineName& name, std::string_view given) {
   State& s = *state_;
   if (s.current < 2) {
     Push("E1POP");
-    SetText(1, name);
+    SetText(1, given);
     Record(ErrorType::Terminal, 1, "Error condition in E1POP.  Cannot pop from %(L1) because stack is empty.");
     DropLevelsAbove(1);
     StopRun();
   }
   StackLevel& level = s.Top();
-  if (!SameName(level.name, name)) {
-    SetText(1, name);
+  if (level.name != name) {
+    SetText(1, given);
     SetText(2, std::string_view(level.name.data(), level.name.size()));
     Record(ErrorType::Terminal, 2, "Error condition in E1POP.  %(L1) does not match the name %(L2) in the stack.");
     StopRun();
@@ -513,9 +506,12 @@ ErrorReporter& CurrentErrorReporter() {
   return fallback;
 }
 
-RoutineScope::RoutineScope(std::string_view name)
-    : reporter_(CurrentErrorReporter()), name_(name), level_(0), exceptions_(std::uncaught_exceptions()) {
-  reporter_.Push(name);
+RoutineScope::RoutineScope(RoutineLiteral name)
+    : reporter_(CurrentErrorReporter()),
+      name_(name.padded),
+      level_(0),
+      exceptions_(std::uncaught_exceptions()) {
+  reporter_.PushPadded(name_);
   level_ = reporter_.Level();
 }
 
@@ -525,7 +521,7 @@ RoutineScope::~RoutineScope() noexcept(false) {
     return;
   }
   try {
-    reporter_.Pop(name_);
+    reporter_.PopPadded(name_, std::string_view(name_.data(), name_.size()));
   } catch (...) {
     // A stop has popped the level already; a pop refused for a wrong name has not.
     reporter_.DropLevelsAbove(level_ - 1);

@@ -22,6 +22,7 @@
 // uses its own default reporter, which prints to standard error; nothing is
 // shared between threads.
 
+#include <array>
 #include <iosfwd>
 #include <memory>
 #include <stdexcept>
@@ -50,6 +51,22 @@ enum class ErrorType : int {
 // level has no error (which also drops the pending message).
 inline constexpr ErrorType kKeepErrorType = static_cast<ErrorType>(-1);
 inline constexpr ErrorType kNoError = static_cast<ErrorType>(0);
+
+// A routine name as a level stores it: the first 32 characters, blank-padded.
+using RoutineName = std::array<char, 32>;
+constexpr RoutineName PaddedRoutineName(std::string_view name) {
+  RoutineName padded{};
+  for (std::size_t i = 0; i < padded.size(); ++i) padded[i] = i < name.size() ? name[i] : ' ';
+  return padded;
+}
+
+// A routine name written in the code, padded when the program is compiled:
+// every routine's entry and return handles its name, so they copy and compare
+// whole words.
+struct RoutineLiteral {
+  consteval RoutineLiteral(const char* name) : padded(PaddedRoutineName(name)) {}
+  RoutineName padded;
+};
 
 // The whole state of the mechanism: up to 50 levels of routine names with
 // their error types, codes and user-callable flags, the pending message, the
@@ -114,7 +131,10 @@ class ErrorReporter {
 
  private:
   struct State;
+  friend class RoutineScope;
 
+  void PushPadded(const RoutineName& name);
+  void PopPadded(const RoutineName& name, std::string_view given);
   void AddParameter(char kind, int index, std::string value);
   void PrintErrorMessage();
   void Write(std::string text);
@@ -145,22 +165,22 @@ class ErrorReporterScope {
 // last, or the thread's default reporter (standard error) when none is bound.
 ErrorReporter& CurrentErrorReporter();
 
-// A numerical routine's entry and exit: pushes `name` (a literal; it must
-// outlive the scope) on the current reporter, and pops it when the scope ends
+// A numerical routine's entry and exit: pushes `name` on the current reporter, and pops it when the scope ends
 // normally, with everything E1POP does then: printing, and stopping the run
 // by throwing RunStopped from the destructor. When an exception leaves the
 // scope instead, the routine's level and anything above it are dropped
 // silently, so the levels stay balanced for a caller that catches it.
 class RoutineScope {
  public:
-  explicit RoutineScope(std::string_view name);
+  explicit RoutineScope(RoutineLiteral name);
   ~RoutineScope() noexcept(false);
   RoutineScope(const RoutineScope&) = delete;
   RoutineScope& operator=(const RoutineScope&) = delete;
 
  private:
+
   ErrorReporter& reporter_;
-  std::string_view name_;
+  RoutineName name_;
   int level_;
   int exceptions_;
 };

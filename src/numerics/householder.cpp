@@ -3,7 +3,6 @@
 #include <algorithm>
 #include <cmath>
 #include <cstddef>
-#include <initializer_list>
 #include <memory>
 #include <new>
 #include <utility>
@@ -67,20 +66,25 @@ struct StorageNeed {
   long long needed;
 };
 
-// Reports, as a terminal error with `code`, the first argument whose storage
-// is shorter than the sizes demand; returns whether all are long enough.
-bool CheckStorage(int code, std::initializer_list<StorageNeed> needs) {
-  for (const StorageNeed& need : needs) {
-    if (need.needed > 0 && static_cast<unsigned long long>(need.needed) > need.given) {
-      SetErrorText(1, need.argument);
-      SetErrorInteger(1, static_cast<long long>(need.given));
-      SetErrorInteger(2, need.needed);
-      E1MES(ErrorType::Terminal, code,
-            "The storage given for %(L1) holds %(I1) values while the sizes given need %(I2).");
-      return false;
-    }
-  }
-  return true;
+// Reports, as a terminal error with `code`, that `need` is not met.
+[[gnu::noinline, gnu::cold]] void ReportShortStorage(int code, const StorageNeed& need) {
+  SetErrorText(1, need.argument);
+  SetErrorInteger(1, static_cast<long long>(need.given));
+  SetErrorInteger(2, need.needed);
+  E1MES(ErrorType::Terminal, code, "The storage given for %(L1) holds %(I1) values while the sizes given need %(I2).");
+}
+
+// Reports the first argument whose storage is shorter than the sizes demand;
+// returns whether all are long enough. A pack rather than a list, so that a
+// solve in a loop pays a few comparisons for it.
+template <typename... Needs>
+bool CheckStorage(int code, const Needs&... needs) {
+  const auto met = [code](const StorageNeed& need) {
+    if (need.needed <= 0 || static_cast<unsigned long long>(need.needed) <= need.given) return true;
+    ReportShortStorage(code, need);
+    return false;
+  };
+  return (met(needs) && ...);
 }
 
 // Reports that DLQRRR's workspace, based on NCA, cannot be allocated.
@@ -95,11 +99,11 @@ void ReportWorkspace(int nca) {
 bool CheckFactorStorage(int code, int NRA, int NCA, std::span<const double> A, int LDA, bool pivoting,
                         std::span<int> ColumnOrder, std::span<double> QR, int LDQR,
                         std::span<double> ReflectorScalars, std::span<double> ColumnNorms) {
-  return CheckStorage(code, {{"A", A.size(), MatrixExtent(NRA, NCA, LDA)},
-                             {"ColumnOrder", ColumnOrder.size(), pivoting ? NCA : 0},
-                             {"QR", QR.size(), MatrixExtent(NRA, NCA, LDQR)},
-                             {"ReflectorScalars", ReflectorScalars.size(), NCA},
-                             {"ColumnNorms", ColumnNorms.size(), NCA}});
+  return CheckStorage(code, StorageNeed{"A", A.size(), MatrixExtent(NRA, NCA, LDA)},
+                      StorageNeed{"ColumnOrder", ColumnOrder.size(), pivoting ? NCA : 0},
+                      StorageNeed{"QR", QR.size(), MatrixExtent(NRA, NCA, LDQR)},
+                      StorageNeed{"ReflectorScalars", ReflectorScalars.size(), NCA},
+                      StorageNeed{"ColumnNorms", ColumnNorms.size(), NCA});
 }
 
 // Performs the factorisation steps of dL2RRR on valid arguments; `work` holds
@@ -485,7 +489,7 @@ void dL2RRR(int NRA, int NCA, std::span<const double> A, int LDA, int PivotReque
   }
   const bool pivoting = PivotRequest % 2 != 0;
   if (!CheckFactorStorage(4, NRA, NCA, A, LDA, pivoting, ColumnOrder, QR, LDQR, ReflectorScalars, ColumnNorms) ||
-      !CheckStorage(4, {{"work", work.size(), (pivoting ? 2LL : 1LL) * NCA - 1}})) {
+      !CheckStorage(4, StorageNeed{"work", work.size(), (pivoting ? 2LL : 1LL) * NCA - 1})) {
     return;
   }
   Factor(NRA, NCA, A.data(), LDA, pivoting, ColumnOrder.data(), QR.data(), LDQR, ReflectorScalars.data(),
@@ -567,14 +571,21 @@ void DLQRSL(int NRA, int KBASIS, std::span<const double> QR, int LDQR,
   if (misuse || !CheckBasis(NRA, KBASIS)) return;
   const int ju = std::min(KBASIS, NRA - 1);
   const long long rows = NRA;
-  if (!CheckStorage(6, {{"QR", QR.size(), MatrixExtent(NRA, KBASIS, LDQR)},
-                        {"ReflectorScalars", ReflectorScalars.size(), ju},
-                        {"Y", Y.size(), rows},
-                        {"QTimesY", QTimesY.size(), want_qy ? rows : 0},
-                        {"QTransposeY", QTransposeY.size(), want_qty ? rows : 0},
-                        {"Solution", Solution.size(), want_b ? KBASIS : 0},
-                        {"Residual", Residual.size(), want_rsd ? rows : 0},
-                        {"FittedValues", FittedValues.size(), want_xb ? rows : 0}})) {
+  // One branch-free test first: a solve in a loop pays almost nothing for the checks.
+  const std::size_t n = static_cast<std::size_t>(NRA);
+  const bool enough = (QR.size() >= static_cast<std::size_t>(MatrixExtent(NRA, KBASIS, LDQR))) &
+                      (ReflectorScalars.size() >= static_cast<std::size_t>(ju)) & (Y.size() >= n) &
+                      (!want_qy | (QTimesY.size() >= n)) & (!want_qty | (QTransposeY.size() >= n)) &
+                      (!want_b | (Solution.size() >= static_cast<std::size_t>(KBASIS))) &
+                      (!want_rsd | (Residual.size() >= n)) & (!want_xb | (FittedValues.size() >= n));
+  if (!enough &&
+      !CheckStorage(6, StorageNeed{"QR", QR.size(), MatrixExtent(NRA, KBASIS, LDQR)},
+                    StorageNeed{"ReflectorScalars", ReflectorScalars.size(), ju}, StorageNeed{"Y", Y.size(), rows},
+                    StorageNeed{"QTimesY", QTimesY.size(), want_qy ? rows : 0},
+                    StorageNeed{"QTransposeY", QTransposeY.size(), want_qty ? rows : 0},
+                    StorageNeed{"Solution", Solution.size(), want_b ? KBASIS : 0},
+                    StorageNeed{"Residual", Residual.size(), want_rsd ? rows : 0},
+                    StorageNeed{"FittedValues", FittedValues.size(), want_xb ? rows : 0})) {
     return;
   }
 
@@ -658,11 +669,11 @@ void DLQRSL(int NRA, int KBASIS, std::span<const double> QR, int LDQR,
     return;
   }
   const int ju = std::min(KBASIS, NRA - 1);
-  if (!CheckStorage(6, {{"QR", QR.size(), MatrixExtent(NRA, KBASIS, LDQR)},
-                        {"ReflectorScalars", ReflectorScalars.size(), ju},
-                        {"Y", Y.size(), MatrixExtent(NRA, NRHS, LDY)},
-                        {"Solution", Solution.size(), static_cast<long long>(KBASIS) * NRHS},
-                        {"Residual", Residual.size(), MatrixExtent(NRA, NRHS, LDY)}})) {
+  if (!CheckStorage(6, StorageNeed{"QR", QR.size(), MatrixExtent(NRA, KBASIS, LDQR)},
+                    StorageNeed{"ReflectorScalars", ReflectorScalars.size(), ju},
+                    StorageNeed{"Y", Y.size(), MatrixExtent(NRA, NRHS, LDY)},
+                    StorageNeed{"Solution", Solution.size(), static_cast<long long>(KBASIS) * NRHS},
+                    StorageNeed{"Residual", Residual.size(), MatrixExtent(NRA, NRHS, LDY)})) {
     return;
   }
   const Index ld = LDQR;
