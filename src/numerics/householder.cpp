@@ -571,14 +571,18 @@ void DLQRSL(int NRA, int KBASIS, std::span<const double> QR, int LDQR,
   if (misuse || !CheckBasis(NRA, KBASIS)) return;
   const int ju = std::min(KBASIS, NRA - 1);
   const long long rows = NRA;
-  // One branch-free test first: a solve in a loop pays almost nothing for the checks.
+  // One branch-free count first: a solve in a loop pays almost nothing for the checks.
   const std::size_t n = static_cast<std::size_t>(NRA);
-  const bool enough = (QR.size() >= static_cast<std::size_t>(MatrixExtent(NRA, KBASIS, LDQR))) &
-                      (ReflectorScalars.size() >= static_cast<std::size_t>(ju)) & (Y.size() >= n) &
-                      (!want_qy | (QTimesY.size() >= n)) & (!want_qty | (QTransposeY.size() >= n)) &
-                      (!want_b | (Solution.size() >= static_cast<std::size_t>(KBASIS))) &
-                      (!want_rsd | (Residual.size() >= n)) & (!want_xb | (FittedValues.size() >= n));
-  if (!enough &&
+  const auto lacks = [](bool wanted, std::size_t given, std::size_t needed) {
+    return static_cast<int>(wanted) & static_cast<int>(given < needed);
+  };
+  const int shortfalls = lacks(true, QR.size(), static_cast<std::size_t>(MatrixExtent(NRA, KBASIS, LDQR))) +
+                         lacks(true, ReflectorScalars.size(), static_cast<std::size_t>(ju)) +
+                         lacks(true, Y.size(), n) + lacks(want_qy, QTimesY.size(), n) +
+                         lacks(want_qty, QTransposeY.size(), n) +
+                         lacks(want_b, Solution.size(), static_cast<std::size_t>(KBASIS)) +
+                         lacks(want_rsd, Residual.size(), n) + lacks(want_xb, FittedValues.size(), n);
+  if (shortfalls != 0 &&
       !CheckStorage(6, StorageNeed{"QR", QR.size(), MatrixExtent(NRA, KBASIS, LDQR)},
                     StorageNeed{"ReflectorScalars", ReflectorScalars.size(), ju}, StorageNeed{"Y", Y.size(), rows},
                     StorageNeed{"QTimesY", QTimesY.size(), want_qy ? rows : 0},

@@ -8,6 +8,7 @@
 #include <iostream>
 #include <limits>
 #include <sstream>
+#include <stdexcept>
 #include <string>
 #include <vector>
 
@@ -276,6 +277,25 @@ TEST_F(RkVernerTest, RightHandSideRaisingAnErrorEndsTheCallAtOnce) {
   run.Call(f, 1.0);  // IDO is passed back as returned: the run goes on
   EXPECT_EQ(run.ido, VernerRequest::Continue);
   EXPECT_EQ(run.x, 1.0);
+}
+
+TEST_F(RkVernerTest, RightHandSideThrowingLeavesNoTraceInTheReporter) {
+  int calls = 0;
+  const auto f = [&](int n, double x, Span y, Out dy) {
+    if (++calls == 5) throw std::runtime_error("model failure");
+    Decay(n, x, y, dy);
+  };
+  SolverRun run({1.0});
+  EXPECT_THROW(run.Call(f, 1.0), std::runtime_error);
+  EXPECT_EQ(reporter_.Level(), 1);
+  // The level F was called at is internal again: a terminal error there is marked so.
+  E1PSH("OUTER");
+  E1PSH("MIDDLE");
+  E1PSH("INNER");
+  E1MES(ErrorType::Terminal, 1, "Inner failure.");
+  EXPECT_NE(out_.str().find("     INNER                                5           1    (Called internally)\n"),
+            std::string::npos)
+      << out_.str();
 }
 
 // ---------------------------------------------------------------------------
