@@ -24,8 +24,11 @@ class DictReader {
     try {
       out = dict_[key].template cast<T>();
     } catch (const py::cast_error&) {
-      throw py::type_error(what_ + " \"" + key + "\" cannot be " +
-                           py::str(py::type::handle_of(dict_[key])).cast<std::string>());
+      WrongType(key);
+    } catch (py::error_already_set& e) {
+      // Sequences are converted by Python itself, which raises TypeError for an int.
+      if (!e.matches(PyExc_TypeError)) throw;
+      WrongType(key);
     }
     return true;
   }
@@ -35,6 +38,11 @@ class DictReader {
     T value{};
     if (!Read(key, value)) throw py::value_error(what_ + " lacks \"" + key + "\"");
     return value;
+  }
+
+  [[noreturn]] void WrongType(const char* key) const {
+    throw py::type_error(what_ + " \"" + key + "\" cannot be " +
+                         py::str(py::type::handle_of(dict_[key])).cast<std::string>());
   }
 
   void Finish() const {
