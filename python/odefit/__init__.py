@@ -5,8 +5,8 @@ Arrays are numpy float64, one row per vector and one column per component:
     >>> import odefit
     >>> X = odefit.read_series("examples/lorenz.txt", dimension=3)      # (4000, 3)
     >>> model = odefit.fit(X, dt=0.01, points=3, model="poly:2", train=3000)
-    >>> model.equations()[0]
-    'dx1/dt = -0.071452 - 9.8825 x1 + 9.922 x2 + ...'
+    >>> print(model.equations()[0])
+    dx1/dt = -0.071452 - 9.8825 x1 + 9.922 x2 + 0.0094647 x3 + 0.0010731 x1^2 - ...
     >>> path = model.simulate(X[3000], steps=200)                       # (201, 3)
     >>> result = odefit.efficiency_test(model, X[3000:], pieces=4, length=200, shift=200)
     >>> result.prediction_time
