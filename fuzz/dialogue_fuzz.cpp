@@ -48,8 +48,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
 
   static std::ostringstream errors;
   errors.str("");
-  odefit::ResetErrorStack();
-  odefit::SetErrorOutput(errors);
+  odefit::ErrorReporter reporter(&errors);
+  odefit::ErrorReporterScope bindReporter(reporter);
   odefit::testing::ScriptedConsole console(answers);
   odefit::ConsoleFileDialogs dialogs(console, errors);
   static odefit::GraphicsLayer layer;  // building the font list is slow: one for all runs

@@ -64,13 +64,10 @@ EfficiencyResult TestModel(const Model& model, const Series& test, const Efficie
   run.cancel = settings.cancel;
   const ModelRightHandSide rhs(model);
   std::ostringstream printed;
-  {
-    ThreadErrorOutput capture(printed);
-    api::RunNumerical([&] {
-      EfficiencyTest(derivatives.states, ntest, run, rhs, result.predictionError, result.predictionTime,
-                     result.infiniteCount);
-    });
-  }
+  api::RunNumericalInto(printed, [&] {
+    EfficiencyTest(derivatives.states, ntest, run, rhs, result.predictionError, result.predictionTime,
+                   result.infiniteCount);
+  });
   if (messages != nullptr) *messages << printed.str();
   return result;
 }

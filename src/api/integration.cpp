@@ -16,7 +16,7 @@ namespace {
 // The efficiency test's solver settings: the same model integrates alike
 // whether simulated or tested.
 constexpr double kSolverTolerance = 0.10000000149011612;
-constexpr double kSolverStepLimit = 100000;
+constexpr long long kSolverStepLimit = 100000;
 
 void CheckState(const Model& model, std::span<const double> x, const char* what) {
   if (x.size() != static_cast<std::size_t>(model.Dimension())) {
@@ -55,10 +55,10 @@ std::vector<double> Simulate(const Model& model, std::span<const double> x0, int
   double T = settings.t0;
   api::RunNumerical([&] {
     RungeKuttaVerner solver;
-    std::array<double, 50> param{};
-    param[0] = h;
-    param[3] = kSolverStepLimit;
-    int ido = 1;
+    VernerOptions options;
+    options.initialStep = h;
+    options.stepLimit = kSolverStepLimit;
+    VernerRequest ido = VernerRequest::Start;
     for (int j = 1; j <= steps; ++j) {
       ThrowIfCancelled(settings.cancel);
       double L1 = 0.0;
@@ -68,7 +68,7 @@ std::vector<double> Simulate(const Model& model, std::span<const double> x0, int
       switch (settings.method) {
         case IntegrationMethod::Euler: EulerIntegrate(rhs, N, Y, T, TEND, h, work); break;
         case IntegrationMethod::RungeKutta4: Rk4Integrate(rhs, N, Y, T, TEND, h, work); break;
-        case IntegrationMethod::RungeKuttaVerner: solver.DIVPRK(ido, N, rhs, T, TEND, kSolverTolerance, param, Y); break;
+        case IntegrationMethod::RungeKuttaVerner: solver.DIVPRK(ido, N, rhs, T, TEND, kSolverTolerance, options, Y); break;
       }
       L1 = 0.0;
       for (const double v : Y) L1 += std::fabs(v);
@@ -76,8 +76,8 @@ std::vector<double> Simulate(const Model& model, std::span<const double> x0, int
       std::copy(Y.begin(), Y.end(), path.begin() + static_cast<std::ptrdiff_t>(static_cast<std::size_t>(j) * D));
     }
     if (solver.IsOpen()) {
-      ido = 3;
-      solver.DIVPRK(ido, N, rhs, T, T + model.dt, kSolverTolerance, param, Y);
+      ido = VernerRequest::End;
+      solver.DIVPRK(ido, N, rhs, T, T + model.dt, kSolverTolerance, options, Y);
     }
   });
   return path;

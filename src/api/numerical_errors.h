@@ -20,17 +20,22 @@ inline std::string Trimmed(std::string text) {
   return text;
 }
 
+// Runs `work` with a reporter of its own that prints into `printed`.
 template <typename Work>
-auto RunNumerical(Work&& work) {
-  std::ostringstream report;
-  ThreadErrorOutput capture(report);
-  const int level = ErrorStackLevel();
+auto RunNumericalInto(std::ostringstream& printed, Work&& work) {
+  ErrorReporter reporter(&printed);
+  const ErrorReporterScope bind(reporter);
   try {
     return std::forward<Work>(work)();
   } catch (const RunStopped&) {
-    UnwindErrorStack(level);
-    throw NumericalError(Trimmed(report.str()));
+    throw NumericalError(Trimmed(reporter.LastMessage().empty() ? printed.str() : reporter.LastMessage()));
   }
+}
+
+template <typename Work>
+auto RunNumerical(Work&& work) {
+  std::ostringstream printed;
+  return RunNumericalInto(printed, std::forward<Work>(work));
 }
 
 }  // namespace odefit::api

@@ -6,6 +6,7 @@
 #include <unistd.h>
 
 #include <cstdlib>
+#include <exception>
 #include <iostream>
 #include <memory>
 
@@ -80,7 +81,9 @@ int RunTerminal() {
   Console& console = editing ? static_cast<Console&>(*editing) : *owned;
   ConsoleFileDialogs dialogs(console, std::cerr);
   ReportFile report;
-  SetErrorOutput(std::cerr);
+  // The numerical messages go to standard error, never to the dialogue's screen.
+  ErrorReporter errors(&std::cerr);
+  ErrorReporterScope bindErrors(errors);
   GraphicsLayer layer;
   PngExporter png(layer, {}, [](const std::string& message) { std::cerr << "odefit: " << message << std::endl; });
   layer.AddObserver(&png);
@@ -110,6 +113,12 @@ int RunTerminal() {
     flushScreen();
     std::cerr << "odefit: " << e.what() << std::endl;
     status = 4;
+  } catch (const std::exception& e) {
+    // Storage the machine cannot grant outside the numerical routines, say:
+    // the run still ends with its reason and a status, as in the desktop.
+    flushScreen();
+    std::cerr << "odefit: " << e.what() << std::endl;
+    status = 5;
   }
   flushScreen();
   return status;

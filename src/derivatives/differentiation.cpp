@@ -6,6 +6,13 @@
 #include "numerics/householder.h"
 
 namespace odefit {
+namespace {
+
+// Each window needs the solution alone (Q'y is formed on the way). A constant,
+// so the request is no object rebuilt for every window.
+constexpr SolveOutputs kWindowOutputs{.solution = true};
+
+}  // namespace
 
 void DifferentiateSeries(std::span<const double> X, int N, int m, int K, double dt,
                          std::span<double> V, std::span<double> G) {
@@ -28,15 +35,11 @@ void DifferentiateSeries(std::span<const double> X, int N, int m, int K, double 
   std::vector<double> columnNorms(ncol);
   DLQRRR(m, ncol, qr, m, 1, columnOrder, qr, m, reflectorScalars, columnNorms);
 
-  // IPATH = 100 forms Q'y and the solution only; the other outputs share one
-  // scratch vector that is never written.
   std::vector<double> qty(m);
-  std::vector<double> scratch(m);
   std::vector<double> solution(ncol);
   const int nout = N - m + 1;
   for (int i = 0; i < nout; ++i) {
-    DLQRSL(m, ncol, qr, m, reflectorScalars, X.subspan(i, m), 100, scratch, qty, solution,
-           scratch, scratch);
+    DLQRSL(m, ncol, qr, m, reflectorScalars, X.subspan(i, m), kWindowOutputs, {}, qty, solution, {}, {});
     // Pivoting reordered the columns: place j holds design column ColumnOrder(j).
     for (int j = 0; j < ncol; ++j) {
       if (columnOrder[j] == 1) {

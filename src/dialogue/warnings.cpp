@@ -20,7 +20,7 @@ constexpr long long kStepsFollowed = 2'000'000;
 
 void WriteNote(std::string_view prefix, std::string_view text) {
   // One flush per note: the desktop's message stream takes each flush as one message.
-  ErrorOutput() << prefix << text << '\n' << std::flush;
+  if (std::ostream* out = CurrentErrorReporter().Output()) *out << prefix << text << '\n' << std::flush;
 }
 
 // Returns "1 line" or "n lines" (the noun in the singular or with an s).

@@ -3,7 +3,7 @@
 // answer or a series value that was read otherwise than it was most likely
 // meant, about settings that quietly cost accuracy, and the reason why a
 // series file is refused. Each is one line, "odefit: warning: ..." or
-// "odefit: ...", on the stream of the numerical messages (ErrorOutput():
+// "odefit: ...", on the stream of the numerical messages (the bound error reporter's output:
 // standard error, and in the desktop also the Messages window), never in the
 // input window or report.txt, whose texts do not change.
 

@@ -1,7 +1,6 @@
 #include "integration/efficiency_test.h"
 
 #include <algorithm>
-#include <array>
 #include <atomic>
 #include <cmath>
 #include <exception>
@@ -23,7 +22,7 @@ namespace {
 constexpr double kOutOfBoundsPenalty = 1e6;
 // Single-precision 0.1 as a double: the solver's tolerance in the test.
 constexpr double kSolverTolerance = 0.10000000149011612;
-constexpr double kSolverStepLimit = 100000;
+constexpr long long kSolverStepLimit = 100000;
 
 std::size_t Index(int i, int n, int D) {
   return static_cast<std::size_t>(i - 1) + static_cast<std::size_t>(n - 1) * static_cast<std::size_t>(D);
@@ -63,9 +62,8 @@ class IntervalStepper {
  public:
   IntervalStepper(const TestRunSettings& run, ModelFunction F)
       : run_(run), F_(F), work_(5 * static_cast<std::size_t>(run.D)) {
-    param_.fill(0.0);
-    param_[0] = run.h;
-    param_[3] = kSolverStepLimit;
+    options_.initialStep = run.h;
+    options_.stepLimit = kSolverStepLimit;
   }
   IntervalStepper(const IntervalStepper&) = delete;
   IntervalStepper& operator=(const IntervalStepper&) = delete;
@@ -74,7 +72,7 @@ class IntervalStepper {
   }
 
   // Advances Y from T to T + dt. Returns false when the RK-5,6 solver failed:
-  // its message is printed, its run closed, and the error stack balanced again.
+  // its message is printed and its run closed.
   bool Advance(std::span<double> Y, double& T) {
     const double TEND = T + run_.dt;
     switch (run_.method) {
@@ -89,23 +87,21 @@ class IntervalStepper {
   void Finish() {
     if (!open_) return;
     double T = lastT_;
-    ido_ = 3;
-    solver_.DIVPRK(ido_, run_.D, F_, T, T + run_.dt, kSolverTolerance, param_, lastY_);
+    ido_ = VernerRequest::End;
+    solver_.DIVPRK(ido_, run_.D, F_, T, T + run_.dt, kSolverTolerance, options_, lastY_);
     open_ = false;
   }
 
  private:
   bool AdvanceVerner(std::span<double> Y, double& T, double TEND) {
     if (!open_) {
-      ido_ = 1;
+      ido_ = VernerRequest::Start;
       open_ = true;
     }
-    const int level = ErrorStackLevel();
     try {
-      solver_.DIVPRK(ido_, run_.D, F_, T, TEND, kSolverTolerance, param_, Y);
+      solver_.DIVPRK(ido_, run_.D, F_, T, TEND, kSolverTolerance, options_, Y);
     } catch (const RunStopped&) {
       // A diverging prediction is no error: the message stands, the test goes on.
-      UnwindErrorStack(level);
       solver_.Close();
       open_ = false;
       return false;
@@ -119,8 +115,8 @@ class IntervalStepper {
   ModelFunction F_;
   std::vector<double> work_;
   RungeKuttaVerner solver_;
-  std::array<double, 50> param_{};
-  int ido_ = 1;
+  VernerOptions options_;
+  VernerRequest ido_ = VernerRequest::Start;
   bool open_ = false;
   double lastT_ = 0.0;
   std::span<double> lastY_;
@@ -177,8 +173,8 @@ void AddPiece(std::span<const double> errors, std::span<double> PredictionError)
 struct PieceOutcome {
   bool infinite = false;
   std::string messages;        // what the piece printed, written later in piece order
-  ErrorStackCopy endStack;     // the worker's error stack after the piece
-  bool stackChanged = false;   // whether the piece left the stack other than it found it
+  ErrorReporter endState{nullptr};  // the piece's reporter after the piece
+  bool stateChanged = false;   // whether the piece left the reporter other than it found it
   std::exception_ptr failure;  // an error that ends the run
 };
 
@@ -187,20 +183,21 @@ int TestThreads(const TestRunSettings& run) {
   return static_cast<int>(std::max(1u, std::thread::hardware_concurrency()));
 }
 
-// Runs pieces first..last on `threads` workers, each piece from the caller's
-// error stack `entry` with its messages kept.
+// Runs pieces first..last on `threads` workers, each piece with its own
+// reporter, a copy of `entry` (the caller's), its messages kept.
 void RunBatch(int first, int last, int threads, std::span<const double> TestSeries, const TestRunSettings& run,
-              ModelFunction F, const Extremes& extremes, const ErrorStackCopy& entry,
+              ModelFunction F, const Extremes& extremes, const ErrorReporter& entry,
               std::vector<double>& errors, std::vector<PieceOutcome>& outcomes) {
   const std::size_t size = static_cast<std::size_t>(run.D) * static_cast<std::size_t>(run.Ltest);
   std::atomic<int> next{first};
   auto work = [&] {
     for (int k = next++; k <= last; k = next++) {
       PieceOutcome& outcome = outcomes[static_cast<std::size_t>(k - first)];
-      RestoreErrorStack(entry);
       std::ostringstream messages;
+      ErrorReporter reporter(entry);
+      reporter.SetOutput(&messages);
       {
-        ThreadErrorOutput capture(messages);
+        ErrorReporterScope bind(reporter);
         try {
           const std::span<double> pieceErrors(errors.data() + static_cast<std::size_t>(k - first) * size, size);
           outcome.infinite = RunPiece(k, TestSeries, run, F, extremes, pieceErrors);
@@ -208,9 +205,10 @@ void RunBatch(int first, int last, int threads, std::span<const double> TestSeri
           outcome.failure = std::current_exception();
         }
       }
+      reporter.SetOutput(nullptr);
       outcome.messages = messages.str();
-      outcome.endStack = SaveErrorStack();
-      outcome.stackChanged = !outcome.endStack.SameVisibleState(entry);
+      outcome.stateChanged = !reporter.SameVisibleState(entry);
+      outcome.endState = std::move(reporter);
     }
   };
   std::vector<std::thread> workers;
@@ -245,15 +243,16 @@ void EfficiencyTest(std::span<const double> TestSeries, int Ntest, const TestRun
   // The pieces are independent: on workers, each piece keeps its own squared
   // errors and messages, and both are added and written in piece order, so
   // the sums and the text are those of the loop below. A piece that leaves
-  // the error stack changed (a failed solver run marks the program's level)
+  // its reporter changed (a failed solver run marks the program's level)
   // would change what later pieces print, so the pieces after it are run
-  // again from the stack it left.
+  // again from the state it left. The caller's reporter ends as after the loop.
   const std::size_t size = static_cast<std::size_t>(D) * static_cast<std::size_t>(run.Ltest);
   std::vector<double> errors(size);
   int k = 1;
   const int threads = std::min(TestThreads(run), run.Ktest);
   if (threads > 1 && static_cast<long long>(run.Ktest) * run.Ltest >= kSmallestParallelTest) {
-    ErrorStackCopy entry = SaveErrorStack();
+    ErrorReporter& caller = CurrentErrorReporter();
+    ErrorReporter entry(caller);
     const int batch = static_cast<int>(std::clamp<std::size_t>(kBatchErrorBudget / std::max<std::size_t>(size, 1),
                                                                static_cast<std::size_t>(threads),
                                                                static_cast<std::size_t>(run.Ktest)));
@@ -266,24 +265,24 @@ void EfficiencyTest(std::span<const double> TestSeries, int Ntest, const TestRun
                outcomes);
       for (int piece = first; piece <= last; ++piece) {
         const PieceOutcome& outcome = outcomes[static_cast<std::size_t>(piece - first)];
-        ErrorOutput() << outcome.messages;
+        caller.Replay(outcome.messages, outcome.endState.LastMessage());
         k = piece + 1;
         if (outcome.failure) {
-          RestoreErrorStack(outcome.endStack);
-          ErrorOutput().flush();
+          caller.RestoreState(outcome.endState);
+          if (caller.Output() != nullptr) caller.Output()->flush();
           std::rethrow_exception(outcome.failure);
         }
         AddPiece(std::span<const double>(batchErrors).subspan(static_cast<std::size_t>(piece - first) * size, size),
                  PredictionError);
         if (outcome.infinite) ++InfiniteCount;
-        if (outcome.stackChanged || piece == run.Ktest) RestoreErrorStack(outcome.endStack);
-        if (outcome.stackChanged) {
-          entry = outcome.endStack;
+        if (outcome.stateChanged || piece == run.Ktest) caller.RestoreState(outcome.endState);
+        if (outcome.stateChanged) {
+          entry.RestoreState(outcome.endState);
           break;
         }
       }
     }
-    ErrorOutput().flush();
+    if (caller.Output() != nullptr) caller.Output()->flush();
   }
   for (; k <= run.Ktest; ++k) {
     if (RunPiece(k, TestSeries, run, F, extremes, errors)) ++InfiniteCount;

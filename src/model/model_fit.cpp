@@ -7,11 +7,13 @@
 #include <cstdint>
 #include <functional>
 #include <limits>
+#include <new>
 #include <stdexcept>
 #include <utility>
 #include <vector>
 
 #include "model/monomials.h"
+#include "numerics/error_stack.h"
 #include "numerics/householder.h"
 
 namespace odefit {
@@ -19,6 +21,23 @@ namespace {
 
 std::span<const double> State(std::span<const double> X, int D, int r) {
   return X.subspan(static_cast<std::size_t>(r) * D, static_cast<std::size_t>(D));
+}
+
+// Returns `size` zeros: storage for the Nrows x K design matrix of a fit or for
+// an array as large. A request the machine cannot grant is a terminal error,
+// so the run ends with a message rather than the program with a signal.
+std::vector<double> FitStorage(std::size_t size, int Nrows, int K) {
+  try {
+    return std::vector<double>(size);
+  } catch (const std::bad_alloc&) {
+    RoutineScope routine("FitModel ");
+    SetErrorInteger(1, Nrows);
+    SetErrorInteger(2, K);
+    E1MES(ErrorType::Terminal, 1,
+          "The required storage cannot be allocated.  The design matrix has NROWS = %(I1) rows and "
+          "K = %(I2) columns.");
+  }
+  throw RunStopped();  // not reached: the terminal error stops the run as its routine ends
 }
 
 // Returns sqrt(sum e^2 / sum (y - mean y)^2), or NaN when every target is the
@@ -84,8 +103,8 @@ void SolveDesign(std::vector<double>& A, int Nrows, int K, int nrhs, std::span<c
   std::vector<double> reflectorScalars(K);
   std::vector<double> columnNorms(K);
   DLQRRR(Nrows, K, A, Nrows, 0, columnOrder, A, Nrows, reflectorScalars, columnNorms);
-  // What DLQRSL with IPATH = 110 gives: the solution and the residual.
-  std::vector<double> residual(static_cast<std::size_t>(Nrows) * nrhs);
+  // What DLQRSL gives with the solution and the residual requested.
+  std::vector<double> residual = FitStorage(static_cast<std::size_t>(Nrows) * nrhs, Nrows, K);
   DLQRSL(Nrows, K, A, Nrows, reflectorScalars, nrhs, Y, Nrows, coef, residual);
   for (int c = 0; c < nrhs; ++c) {
     const std::size_t at = static_cast<std::size_t>(c) * Nrows;
@@ -122,7 +141,7 @@ double SolveDesign(std::vector<double>& A, int Nrows, int K, std::span<const dou
 // column-major: row r holds the terms of termRoutine at sample index r.
 std::vector<double> PolynomialDesign(std::span<const double> X, int D, int Nrows, int K,
                                      const TermRoutine& termRoutine, int nu) {
-  std::vector<double> A(static_cast<std::size_t>(Nrows) * K);
+  std::vector<double> A = FitStorage(static_cast<std::size_t>(Nrows) * K, Nrows, K);
   FillMonomialColumns(X, D, Nrows, nu, A, Nrows);
   if (termRoutine.kind == TermRoutine::Kind::Driven) {
     const std::size_t monomials = static_cast<std::size_t>(MonomialCount(nu, D));
@@ -142,7 +161,7 @@ std::vector<double> PolynomialDesign(std::span<const double> X, int D, int Nrows
 // previous one times x2.
 std::vector<double> ReducedDesign(std::span<const double> X, int D, int Nrows, int nnum, int nden) {
   const std::size_t rows = static_cast<std::size_t>(Nrows);
-  std::vector<double> A(rows * static_cast<std::size_t>(nnum + nden));
+  std::vector<double> A = FitStorage(rows * static_cast<std::size_t>(nnum + nden), Nrows, nnum + nden);
   for (std::size_t r = 0; r < rows; ++r) {
     A[r] = X[r * D];
     A[static_cast<std::size_t>(nnum) * rows + r] = 1.0;
@@ -165,10 +184,10 @@ std::vector<double> ReducedDesign(std::span<const double> X, int D, int Nrows, i
 std::vector<double> RationalDesign(std::span<const double> X, int D, int Nrows, std::span<const double> y, int nnum,
                                    int nu, int nden, int mu) {
   const std::size_t rows = static_cast<std::size_t>(Nrows);
-  std::vector<double> A(rows * static_cast<std::size_t>(nnum + nden));
+  std::vector<double> A = FitStorage(rows * static_cast<std::size_t>(nnum + nden), Nrows, nnum + nden);
   FillMonomialColumns(X, D, Nrows, nu, A, Nrows);
   // Denominator column j: -y times the monomial j + 1 of order mu.
-  std::vector<double> denominator(rows * static_cast<std::size_t>(nden + 1));
+  std::vector<double> denominator = FitStorage(rows * static_cast<std::size_t>(nden + 1), Nrows, nnum + nden);
   FillMonomialColumns(X, D, Nrows, mu, denominator, Nrows);
   for (int j = 0; j < nden; ++j) {
     const double* u = denominator.data() + static_cast<std::size_t>(j + 1) * rows;
@@ -379,7 +398,7 @@ double ModelFitter::Fit(int i) {
   const int K = first.nterms;
   const int nrhs = static_cast<int>(group.size());
   const std::size_t rows = static_cast<std::size_t>(Nrows_);
-  std::vector<double> Y(rows * nrhs);
+  std::vector<double> Y = FitStorage(rows * nrhs, Nrows_, K);
   for (int c = 0; c < nrhs; ++c) {
     const std::vector<double> y = Targets(group[static_cast<std::size_t>(c)]);
     std::copy(y.begin(), y.end(), Y.begin() + static_cast<std::ptrdiff_t>(c * rows));

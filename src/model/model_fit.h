@@ -13,7 +13,8 @@
 // of approximation is sqrt(sum of squared residuals / sum of (y - mean y)^2),
 // and NaN when all targets are equal (the quotient is then 0/0). An exactly
 // singular design matrix ends the run through the least-squares solver's
-// fatal error (RunStopped propagates). Callers guarantee K <= Nrows and
+// fatal error (RunStopped propagates), and so does a design matrix too large
+// to allocate, with a terminal error under the name FitModel. Callers guarantee K <= Nrows and
 // K <= kMaxCoefficients.
 
 #include <span>

@@ -76,22 +76,21 @@ int FactorialLimit() {
 }
 
 float FAC(int N) {
-  E1PSH("fac   ");
+  RoutineScope routine("fac   ");
   float value = 0.0f;
   const int nmax = FactorialLimit();
   if (N < 0) {
     SetErrorInteger(1, N);
-    E1MES(5, 5, "The factorial of a negative integer is undefined. N = %(I1).");
+    E1MES(ErrorType::Terminal, 5, "The factorial of a negative integer is undefined. N = %(I1).");
   } else if (N > nmax || N >= kFactorialTableSize) {
     SetErrorInteger(1, N);
     SetErrorInteger(2, nmax);
-    E1MES(5, 4,
+    E1MES(ErrorType::Terminal, 4,
           "The factorial of the argument is so large it would overflow. N = %(I1). It must be "
           "less than %(I2).");
   } else {
     value = kFactorials[N];
   }
-  E1POP("fac   ");
   return value;
 }
 

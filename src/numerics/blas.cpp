@@ -104,22 +104,22 @@ void MatrixVectorProduct(bool transposed, int m, int n, double alpha, const doub
 bool CheckMatrixArguments(int M, int N, int LDA, int INCX, int INCY) {
   if (M < 0) {
     SetErrorInteger(1, M);
-    E1MES(5, 1, "M must be greater than or equal to zero while %(I1) is given.");
+    E1MES(ErrorType::Terminal, 1, "M must be greater than or equal to zero while %(I1) is given.");
   } else if (N < 0) {
     SetErrorInteger(1, N);
-    E1MES(5, 2, "N must be greater than or equal to zero while %(I1) is given.");
+    E1MES(ErrorType::Terminal, 2, "N must be greater than or equal to zero while %(I1) is given.");
   } else if (LDA < std::max(1, M)) {
     SetErrorInteger(1, LDA);
     SetErrorInteger(2, M);
-    E1MES(5, 3,
+    E1MES(ErrorType::Terminal, 3,
           "LDA must be greater than or equal to M and greater than zero while LDA = %(I1) "
           "and M = %(I2) are given.");
   } else if (INCX == 0) {
     SetErrorInteger(1, INCX);
-    E1MES(5, 4, "INCX must not be equal to zero while %(I1) is given.");
+    E1MES(ErrorType::Terminal, 4, "INCX must not be equal to zero while %(I1) is given.");
   } else if (INCY == 0) {
     SetErrorInteger(1, INCY);
-    E1MES(5, 5, "INCY must not be equal to zero while %(I1) is given.");
+    E1MES(ErrorType::Terminal, 5, "INCY must not be equal to zero while %(I1) is given.");
   } else {
     return true;
   }
@@ -229,24 +229,23 @@ void DSET(int n, double value, double* x, int incx) {
 
 void DGEMV(std::string_view TRANS, int M, int N, double ALPHA, const double* A, int LDA,
            const double* X, int INCX, double BETA, double* Y, int INCY) {
-  E1PSH("DGEMV ");
+  RoutineScope routine("DGEMV ");
   const char op = TRANS.empty() ? ' ' : TRANS.front();
   const bool plain = op == 'N' || op == 'n';
   const bool transposed = op == 'T' || op == 't' || op == 'C' || op == 'c';
   if (CheckMatrixArguments(M, N, LDA, INCX, INCY)) {
     if (!plain && !transposed) {
       SetErrorText(1, TRANS);
-      E1MES(5, 6, "TRANS must be set equal to N or T or C while %(L1) is given.");
+      E1MES(ErrorType::Terminal, 6, "TRANS must be set equal to N or T or C while %(L1) is given.");
     } else if (M > 0 && N > 0 && !(ALPHA == 0.0 && BETA == 1.0)) {
       MatrixVectorProduct(transposed, M, N, ALPHA, A, LDA, X, INCX, BETA, Y, INCY);
     }
   }
-  E1POP("DGEMV ");
 }
 
 void DGER(int M, int N, double ALPHA, const double* X, int INCX, const double* Y, int INCY,
           double* A, int LDA) {
-  E1PSH("DGER ");
+  RoutineScope routine("DGER ");
   if (CheckMatrixArguments(M, N, LDA, INCX, INCY) && M > 0 && N > 0 && ALPHA != 0.0) {
     const Index lda = LDA;
     const Index kx = FirstOffset(M, INCX);
@@ -263,7 +262,6 @@ void DGER(int M, int N, double ALPHA, const double* X, int INCX, const double* Y
       }
     }
   }
-  E1POP("DGER ");
 }
 
 void FastGemvTransposed(int m, int n, double alpha, const double* A, int lda, const double* x, double beta,

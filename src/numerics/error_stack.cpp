@@ -2,9 +2,9 @@
 
 #include <algorithm>
 #include <array>
-#include <atomic>
 #include <cctype>
 #include <cstdlib>
+#include <exception>
 #include <iostream>
 #include <string>
 #include <vector>
@@ -27,9 +27,12 @@ constexpr std::array<bool, kMaxType + 1> kPrinted = {false, false, false, true, 
 constexpr std::array<bool, kMaxType + 1> kStops = {false, false, false, false, true, true, false, true};
 constexpr bool kTraceback = true;  // on for every type
 
-struct Level {
-  std::string name;  // always kNameLength characters, blank-padded
-  int type = -1;     // 0 no error, -1 free
+using Name = RoutineName;
+static_assert(std::tuple_size_v<Name> == kNameLength);
+
+struct StackLevel {
+  Name name;
+  int type = -1;  // 0 no error, -1 free
   int code = -1;
   bool userCallable = false;
 };
@@ -40,79 +43,17 @@ struct Parameter {
   std::string value;
 };
 
-struct ErrorState {
-  std::array<Level, kMaxLevels + 1> levels;  // 1-based
-  int current = 1;
-  std::string pending;  // the pending message; empty when nothing is pending
-  std::vector<Parameter> parameters;
-  std::size_t parameterChars = 0;  // characters the list takes, within kParameterCapacity
-  std::array<bool, kMaxType + 1> immediateMark{};
-  std::array<int, 4> channels = {0, 5, 6, 6};
-
-  ErrorState() { Reset(); }
-
-  void Reset() {
-    for (int l = 1; l <= kMaxLevels; ++l) {
-      levels[l] = Level{std::string(kNameLength, ' '), -1, -1, l == 2};
-    }
-    AssignName(levels[1].name, "USER");
-    levels[1].type = 0;
-    levels[1].code = 0;
-    levels[1].userCallable = true;
-    current = 1;
-    pending.clear();
-    parameters.clear();
-    parameterChars = 0;
-    immediateMark.fill(false);
-    channels = {0, 5, 6, 6};
-  }
-
-  // Stores the first kNameLength characters of `name`, blank-padded, reusing
-  // the storage of `stored` (a push or pop allocates nothing).
-  static void AssignName(std::string& stored, std::string_view name) {
-    stored.assign(name.substr(0, std::min(name.size(), kNameLength)));
-    stored.resize(kNameLength, ' ');
-  }
-  // Whether `name`, blank-padded to kNameLength, equals the stored name.
-  static bool SameName(const std::string& stored, std::string_view name) {
-    const std::size_t n = std::min(name.size(), kNameLength);
-    return stored.compare(0, n, name.substr(0, n)) == 0 &&
-           stored.find_first_not_of(' ', n) == std::string::npos;
-  }
-};
-
-// Each thread has its own stack: the efficiency test computes its pieces on
-// worker threads, each with its own nested routines and pending message.
-ErrorState& State() {
-  thread_local ErrorState state;
-  return state;
-}
-
-// The stream chosen by SetErrorOutput is one for the process; a front end may
-// choose it from another thread than the one computing.
-std::atomic<std::ostream*> processOutput{&std::cerr};
-// A thread's own stream while a ThreadErrorOutput is alive on it.
-thread_local std::ostream* threadOutput = nullptr;
-
-std::ostream& Out() { return threadOutput ? *threadOutput : *processOutput.load(); }
-
 bool Printed(int type) { return type < 1 || type > kMaxType || kPrinted[type]; }
 bool Stops(int type) { return type >= 1 && type <= kMaxType && kStops[type]; }
 const char* TypeWord(int type) {
   return (type >= 1 && type <= kMaxType) ? kTypeWord[type] : "UNKNOWN ";
 }
 
-[[noreturn]] void StopRun() {
-  Out().flush();
-  throw RunStopped();
-}
-
 // Returns the stored name as printed: up to its first blank, with a leading
 // lower-case letter raised when an upper-case letter follows (dL2RRR -> DL2RRR).
-std::string DisplayName(const std::string& stored, bool trim) {
-  std::string name = stored;
-  if (name.size() >= 2 && std::islower(static_cast<unsigned char>(name[0])) &&
-      std::isupper(static_cast<unsigned char>(name[1]))) {
+std::string DisplayName(const Name& stored, bool trim) {
+  std::string name(stored.begin(), stored.end());
+  if (std::islower(static_cast<unsigned char>(name[0])) && std::isupper(static_cast<unsigned char>(name[1]))) {
     name[0] = static_cast<char>(std::toupper(static_cast<unsigned char>(name[0])));
   }
   if (trim) {
@@ -122,30 +63,14 @@ std::string DisplayName(const std::string& stored, bool trim) {
   return name;
 }
 
-void AddParameter(char kind, int index, std::string value) {
-  if (index < 1 || index > 9) return;
-  ErrorState& s = State();
-  // Each entry takes its kind letter, its index digit, its value and a separator.
-  const std::size_t size = value.size() + 3;
-  if (s.parameterChars + size > kParameterCapacity) return;
-  s.parameterChars += size;
-  s.parameters.push_back({kind, index, std::move(value)});
-}
-
-void ClearParameters() {
-  State().parameters.clear();
-  State().parameterChars = 0;
-}
-
 std::string TrimLeft(std::string text) {
   const auto first = text.find_first_not_of(' ');
   return first == std::string::npos ? std::string() : text.substr(first);
 }
 
 // Replaces every reference %(Kn) whose parameter is set by the parameter's value.
-std::string Substitute(std::string_view text) {
+std::string Substitute(std::string_view text, const std::vector<Parameter>& params) {
   static constexpr std::string_view kKinds = "ACDIKLRSZ";
-  const auto& params = State().parameters;
   std::string result;
   result.reserve(text.size());
   std::size_t i = 0;
@@ -173,15 +98,143 @@ std::string Substitute(std::string_view text) {
 
 // Finds "%/" with both characters inside text[0, limit).
 std::size_t FindBreak(std::string_view text, std::size_t limit) {
-  const auto pos = text.substr(0, std::min(limit, text.size())).find("%/");
-  return pos;
+  return text.substr(0, std::min(limit, text.size())).find("%/");
 }
 
-void PrintErrorMessage() {
-  ErrorState& s = State();
+// The reporter bound to this thread, if any.
+thread_local ErrorReporter* boundReporter = nullptr;
+
+}  // namespace
+
+struct ErrorReporter::State {
+  std::array<StackLevel, kMaxLevels + 1> levels;  // 1-based
+  int current = 1;
+  std::string pending;  // the pending message; empty when nothing is pending
+  std::vector<Parameter> parameters;
+  std::size_t parameterChars = 0;  // characters the list takes, within kParameterCapacity
+  std::array<bool, kMaxType + 1> immediateMark{};
+  std::array<int, 4> channels = {0, 5, 6, 6};
+
+  State() {
+    for (int l = 1; l <= kMaxLevels; ++l) {
+      StackLevel& level = levels[static_cast<std::size_t>(l)];
+      level.name = PaddedRoutineName("");
+      level.userCallable = l == 2;
+    }
+    levels[1].name = PaddedRoutineName("USER");
+    levels[1].type = 0;
+    levels[1].code = 0;
+    levels[1].userCallable = true;
+  }
+
+  StackLevel& Top() { return levels[static_cast<std::size_t>(current)]; }
+
+  void ClearParameters() {
+    parameters.clear();
+    parameterChars = 0;
+  }
+};
+
+ErrorReporter::ErrorReporter() : ErrorReporter(&std::cerr) {}
+
+ErrorReporter::ErrorReporter(std::ostream* out) : state_(std::make_unique<State>()), out_(out) {}
+
+ErrorReporter::ErrorReporter(const ErrorReporter& other)
+    : state_(std::make_unique<State>(*other.state_)), out_(other.out_), lastMessage_(other.lastMessage_) {}
+
+ErrorReporter& ErrorReporter::operator=(const ErrorReporter& other) {
+  if (this != &other) {
+    *state_ = *other.state_;
+    out_ = other.out_;
+    lastMessage_ = other.lastMessage_;
+  }
+  return *this;
+}
+
+ErrorReporter::~ErrorReporter() = default;
+
+int ErrorReporter::Level() const { return state_->current; }
+
+void ErrorReporter::Reset() {
+  *state_ = State();
+  lastMessage_.clear();
+}
+
+void ErrorReporter::RestoreState(const ErrorReporter& other) {
+  if (this != &other) *state_ = *other.state_;
+}
+
+bool ErrorReporter::SameVisibleState(const ErrorReporter& other) const {
+  const State& a = *state_;
+  const State& b = *other.state_;
+  if (a.current != b.current || a.pending != b.pending || a.parameters.size() != b.parameters.size() ||
+      a.parameterChars != b.parameterChars || a.immediateMark != b.immediateMark || a.channels != b.channels) {
+    return false;
+  }
+  for (std::size_t p = 0; p < a.parameters.size(); ++p) {
+    const Parameter& x = a.parameters[p];
+    const Parameter& y = b.parameters[p];
+    if (x.kind != y.kind || x.index != y.index || x.value != y.value) return false;
+  }
+  for (int l = 1; l <= kMaxLevels; ++l) {
+    const StackLevel& x = a.levels[static_cast<std::size_t>(l)];
+    const StackLevel& y = b.levels[static_cast<std::size_t>(l)];
+    if (x.userCallable != y.userCallable) return false;
+    if (l <= a.current && (x.name != y.name || x.type != y.type || x.code != y.code)) return false;
+  }
+  return true;
+}
+
+void ErrorReporter::Replay(std::string_view printed, std::string_view lastMessage) {
+  if (printed.empty()) return;
+  if (out_ != nullptr) *out_ << printed;
+  lastMessage_.assign(lastMessage);
+}
+
+void ErrorReporter::DropLevelsAbove(int level) {
+  State& s = *state_;
+  level = std::clamp(level, 1, kMaxLevels);
+  if (s.current > level) {
+    // Level + 1 keeps its record, as a popped routine's; the ones above it are freed.
+    for (int l = level + 2; l <= std::min(s.current + 1, kMaxLevels); ++l) {
+      s.levels[static_cast<std::size_t>(l)].type = -1;
+      s.levels[static_cast<std::size_t>(l)].code = -1;
+    }
+    s.current = level;
+  }
+  s.pending.clear();
+  s.ClearParameters();
+  s.immediateMark.fill(false);
+}
+
+void ErrorReporter::Write(std::string text) {
+  if (out_ != nullptr) {
+    *out_ << text;
+    out_->flush();
+  }
+  lastMessage_ = std::move(text);
+}
+
+void ErrorReporter::StopRun() {
+  if (out_ != nullptr) out_->flush();
+  throw RunStopped();
+}
+
+void ErrorReporter::AddParameter(char kind, int index, std::string value) {
+  if (index < 1 || index > 9) return;
+  State& s = *state_;
+  // Each entry takes its kind letter, its index digit, its value and a separator.
+  const std::size_t size = value.size() + 3;
+  if (s.parameterChars + size > kParameterCapacity) return;
+  s.parameterChars += size;
+  s.parameters.push_back({kind, index, std::move(value)});
+}
+
+void ErrorReporter::PrintErrorMessage() {
+  State& s = *state_;
   if (s.pending.empty()) return;
-  const Level& level = s.levels[s.current];
-  std::ostream& out = Out();
+  const StackLevel& level = s.Top();
+  std::string out;
 
   std::string header(1, ' ');
   header += std::to_string(level.code);
@@ -195,7 +248,7 @@ void PrintErrorMessage() {
   room = room > header.size() ? room - header.size() : 0;
 
   std::string_view message = s.pending;
-  std::string firstPart;
+  std::string_view firstPart;
   bool afterBreak = false;
   if (const auto brk = FindBreak(message, room); brk != std::string_view::npos) {
     firstPart = message.substr(0, brk);
@@ -210,7 +263,12 @@ void PrintErrorMessage() {
     firstPart = message;
     message = {};
   }
-  out << "\n *** " << TypeWord(level.type) << " ERROR" << header << firstPart << "\n";
+  out += "\n *** ";
+  out += TypeWord(level.type);
+  out += " ERROR";
+  out += header;
+  out += firstPart;
+  out += "\n";
 
   constexpr std::size_t kLine = 64;
   while (!message.empty()) {
@@ -234,245 +292,257 @@ void PrintErrorMessage() {
       piece = message;
       message = {};
     }
-    out << " ***          " << piece << "\n";
+    out += " ***          ";
+    out += piece;
+    out += "\n";
+  }
+
+  if (kTraceback && s.current > 2) {
+    out += "     Here is a traceback of subprogram calls in reverse order:\n";
+    out += "     Routine name               ";
+    out += " ";
+    out += "    Error type  Error code\n";
+    out += "     ------------  ";
+    out += fixed::Blanks(14);
+    out += "    ----------  ----------\n";
+    for (int l = s.current; l >= 1; --l) {
+      const StackLevel& row = s.levels[static_cast<std::size_t>(l)];
+      out += "     ";
+      out += DisplayName(row.name, false);
+      out += fixed::FormatI(row.type, 6);
+      out += fixed::Blanks(6);
+      out += fixed::FormatI(row.code, 6);
+      if (l != 1 && !row.userCallable) out += "    (Called internally)";
+      out += "\n";
+    }
   }
 
   s.pending.clear();
-  ClearParameters();
-
-  if (kTraceback && s.current > 2) {
-    out << "     Here is a traceback of subprogram calls in reverse order:\n";
-    out << "     Routine name               " << " " << "    Error type  Error code\n";
-    out << "     ------------  " << fixed::Blanks(14) << "    ----------  ----------\n";
-    for (int l = s.current; l >= 1; --l) {
-      const Level& row = s.levels[l];
-      out << "     " << DisplayName(row.name, false) << fixed::FormatI(row.type, 6) << fixed::Blanks(6)
-          << fixed::FormatI(row.code, 6);
-      if (l != 1 && !row.userCallable) out << "    (Called internally)";
-      out << "\n";
-    }
-  }
-  out.flush();
+  s.ClearParameters();
+  Write(std::move(out));
 }
 
-// Records the machinery's own terminal error at the current level, prints it and stops.
-[[noreturn]] void MachineryStop(const std::string& message) {
-  ErrorState& s = State();
-  s.levels[s.current].type = 5;
-  s.levels[s.current].code = 1;
-  s.pending = message;
+void ErrorReporter::MachineryStop(std::string message) {
+  State& s = *state_;
+  s.Top().type = 5;
+  s.Top().code = 1;
+  s.pending = std::move(message);
   PrintErrorMessage();
   StopRun();
 }
 
-}  // namespace
+void ErrorReporter::Push(std::string_view name) { PushPadded(PaddedRoutineName(name)); }
 
-void E1PSH(std::string_view name) {
-  ErrorState& s = State();
+void ErrorReporter::PushPadded(const RoutineName& name) {
+  State& s = *state_;
   if (s.current < kMaxLevels) {
-    Level& level = s.levels[++s.current];
-    ErrorState::AssignName(level.name, name);
+    StackLevel& level = s.levels[static_cast<std::size_t>(++s.current)];
+    level.name = name;
     level.type = 0;
     level.code = 0;
     return;
   }
-  SetErrorInteger(1, kMaxLevels);
-  E1MES(5, 1, "Error condition in E1PSH.  Push would cause stack level to exceed %(I1). ");
+  SetInteger(1, kMaxLevels);
+  Record(ErrorType::Terminal, 1, "Error condition in E1PSH.  Push would cause stack level to exceed %(I1). ");
   StopRun();
 }
 
-void E1POP(std::string_view name) {
-  ErrorState& s = State();
+void ErrorReporter::Pop(std::string_view name) { PopPadded(PaddedRoutineName(name), name); }
+
+// Pops the routine whose padded name is `name`; `given` is the name as the
+// caller gave it, for the messages.
+void ErrorReporter::PopPadded(const RoutineName& name, std::string_view given) {
+  State& s = *state_;
   if (s.current < 2) {
-    E1PSH("E1POP");
-    SetErrorText(1, name);
-    E1MES(5, 1, "Error condition in E1POP.  Cannot pop from %(L1) because stack is empty.");
+    Push("E1POP");
+    SetText(1, given);
+    Record(ErrorType::Terminal, 1, "Error condition in E1POP.  Cannot pop from %(L1) because stack is empty.");
+    DropLevelsAbove(1);
     StopRun();
   }
-  Level& level = s.levels[s.current];
-  if (!ErrorState::SameName(level.name, name)) {
-    SetErrorText(1, name);
-    SetErrorText(2, level.name);
-    E1MES(5, 2, "Error condition in E1POP.  %(L1) does not match the name %(L2) in the stack.");
+  StackLevel& level = s.Top();
+  if (level.name != name) {
+    SetText(1, given);
+    SetText(2, std::string_view(level.name.data(), level.name.size()));
+    Record(ErrorType::Terminal, 2, "Error condition in E1POP.  %(L1) does not match the name %(L2) in the stack.");
     StopRun();
   }
   const int t = level.type;
+  bool stop = false;
   if (t != 0) {
+    StackLevel& caller = s.levels[static_cast<std::size_t>(s.current - 1)];
     if (t >= 2 && t <= 7) {
-      s.levels[s.current - 1].type = t;
-      s.levels[s.current - 1].code = level.code;
+      caller.type = t;
+      caller.code = level.code;
     }
     if (t <= 4) {
       if (Printed(t) && level.userCallable) PrintErrorMessage();
-      if (Stops(t) && level.userCallable) StopRun();
+      stop = Stops(t) && level.userCallable;
     } else {
       if (Printed(t)) PrintErrorMessage();
-      if (t == 5 && Stops(5)) StopRun();
+      if (t == 5) stop = Stops(5);
       if (t == 6 || t == 7) {
-        bool stop = false;
-        for (int marked : {6, 7}) {
-          if (s.immediateMark[marked] && Stops(marked)) stop = true;
-          s.immediateMark[marked] = false;
+        bool marked = false;
+        for (int type : {6, 7}) {
+          if (s.immediateMark[static_cast<std::size_t>(type)] && Stops(type)) marked = true;
+          s.immediateMark[static_cast<std::size_t>(type)] = false;
         }
-        if (stop && level.userCallable) StopRun();
+        stop = marked && level.userCallable;
       }
     }
   }
+  // The routine has returned, also when it stops the run: a caller that
+  // catches the stop finds its own level current.
   if (s.current + 1 <= kMaxLevels) {
-    s.levels[s.current + 1].type = -1;
-    s.levels[s.current + 1].code = -1;
+    s.levels[static_cast<std::size_t>(s.current + 1)].type = -1;
+    s.levels[static_cast<std::size_t>(s.current + 1)].code = -1;
   }
   --s.current;
+  if (stop) StopRun();
 }
 
-void E1MES(int type, int code, std::string_view message) {
-  ErrorState& s = State();
-  Level& level = s.levels[s.current];
-  if (type != -1) level.type = type;
+void ErrorReporter::Record(ErrorType type, int code, std::string_view message) {
+  State& s = *state_;
+  StackLevel& level = s.Top();
+  const int t = static_cast<int>(type);
+  if (t != -1) level.type = t;
   if (code >= 0) level.code = code;
-  if (type == 0 || code == 0) {
+  if (t == 0 || code == 0) {
     s.pending.clear();
   } else {
     if (!(message.empty() || message == " ")) {
-      s.pending = ".  " + Substitute(message.substr(0, std::min(message.size(), kMessageCapacity)));
+      s.pending = ".  " + Substitute(message.substr(0, std::min(message.size(), kMessageCapacity)), s.parameters);
       if (s.pending.size() > kMessageCapacity) s.pending.resize(kMessageCapacity);
     }
-    if (level.type == 6 || level.type == 7) s.immediateMark[level.type] = true;
+    if (level.type == 6 || level.type == 7) s.immediateMark[static_cast<std::size_t>(level.type)] = true;
     if (level.type >= 5 && Printed(level.type)) PrintErrorMessage();
   }
-  ClearParameters();
+  s.ClearParameters();
 }
 
-void SetErrorInteger(int index, long long value) { AddParameter('I', index, std::to_string(value)); }
+void ErrorReporter::SetInteger(int index, long long value) { AddParameter('I', index, std::to_string(value)); }
 
-void SetErrorReal(int index, float value) {
+void ErrorReporter::SetReal(int index, float value) {
   AddParameter('R', index, TrimLeft(fixed::FormatScaledE(value, 14, 6, 'E')));
 }
 
-void SetErrorDouble(int index, double value) {
+void ErrorReporter::SetDouble(int index, double value) {
   AddParameter('D', index, TrimLeft(fixed::FormatScaledE(value, 24, 15, 'D')));
 }
 
-void SetErrorText(int index, std::string_view text) {
+void ErrorReporter::SetText(int index, std::string_view text) {
   const auto last = text.find_last_not_of(' ');
   AddParameter('L', index, last == std::string_view::npos ? " " : std::string(text.substr(0, last + 1)));
 }
 
-void E1USR(std::string_view sw) {
-  ErrorState& s = State();
+void ErrorReporter::SetUserCallable(std::string_view sw) {
+  State& s = *state_;
   if (sw == "ON" || sw == "on" || sw == "OFF" || sw == "off") {
-    if (s.current < kMaxLevels) s.levels[s.current + 1].userCallable = (sw == "ON" || sw == "on");
+    if (s.current < kMaxLevels) {
+      s.levels[static_cast<std::size_t>(s.current + 1)].userCallable = (sw == "ON" || sw == "on");
+    }
     return;
   }
-  SetErrorText(1, sw);
-  E1MES(5, 1,
-        "Invalid value for SWITCH in call to E1USR.  SWITCH must be set to 'ON' or 'OFF'.  SWITCH = "
-        "'%(L1)' ");
+  SetText(1, sw);
+  Record(ErrorType::Terminal, 1,
+         "Invalid value for SWITCH in call to E1USR.  SWITCH must be set to 'ON' or 'OFF'.  SWITCH = "
+         "'%(L1)' ");
 }
 
-namespace {
-int LevelField(int option, const char* routine, bool code) {
-  ErrorState& s = State();
+int ErrorReporter::LevelField(int option, const char* routine, bool code) {
+  const State& s = *state_;
   if (option != 0 && option != 1) {
     MachineryStop(std::string(".  The argument passed to ") + routine + " must be 0 or 1.");
   }
   const int l = s.current + option;
   if (l > kMaxLevels) return -1;
-  return code ? s.levels[l].code : s.levels[l].type;
+  const StackLevel& level = s.levels[static_cast<std::size_t>(l)];
+  return code ? level.code : level.type;
 }
-}  // namespace
 
-int N1RCD(int option) { return LevelField(option, "N1RCD", true); }
-int N1RTY(int option) { return LevelField(option, "N1RTY", false); }
+int ErrorReporter::LevelCode(int option) { return LevelField(option, "N1RCD", true); }
+int ErrorReporter::LevelType(int option) { return LevelField(option, "N1RTY", false); }
 
-void UMACH(int n, int& channel) {
-  ErrorState& s = State();
+void ErrorReporter::Channel(int n, int& channel) {
+  State& s = *state_;
   const long long magnitude = std::llabs(static_cast<long long>(n));
   if (magnitude < 1 || magnitude > 3) {
-    Out() << "\n *** TERMINAL ERROR 5 from UMACH.  The absolute\n"
-           << " ***          value of the index variable must be\n"
-           << " ***          1, 2, or 3.  IABS(N) = " << fixed::FormatI(magnitude, 6) << ".\n\n";
+    Write("\n *** TERMINAL ERROR 5 from UMACH.  The absolute\n"
+          " ***          value of the index variable must be\n"
+          " ***          1, 2, or 3.  IABS(N) = " +
+          fixed::FormatI(magnitude, 6) + ".\n\n");
     StopRun();
   }
   if (n > 0) {
-    channel = s.channels[n];
+    channel = s.channels[static_cast<std::size_t>(n)];
   } else {
-    s.channels[magnitude] = channel;
+    s.channels[static_cast<std::size_t>(magnitude)] = channel;
   }
 }
 
-int IMACH(int n) {
+int ErrorReporter::MachineInteger(int n) {
   static constexpr std::array<int, 13> kConstants = {0,  32, 4,    2,  31, 2147483647, 2,
                                                      24, -125, 128, 53, -1021, 1024};
   if (n < 1 || n > 12) {
-    Out() << "\n *** TERMINAL ERROR 5 from IMACH.  The argument\n"
-                 << " ***          must be between 1 and 12 inclusive.\n"
-                 << " ***          N = " << fixed::FormatI(n, 6) << ".\n\n";
+    Write("\n *** TERMINAL ERROR 5 from IMACH.  The argument\n"
+          " ***          must be between 1 and 12 inclusive.\n"
+          " ***          N = " +
+          fixed::FormatI(n, 6) + ".\n\n");
     StopRun();
   }
-  return kConstants[n];
+  return kConstants[static_cast<std::size_t>(n)];
 }
 
-void SetErrorOutput(std::ostream& out) { processOutput.store(&out); }
-
-std::ostream& ErrorOutput() { return Out(); }
-
-ThreadErrorOutput::ThreadErrorOutput(std::ostream& out) : previous_(threadOutput) { threadOutput = &out; }
-
-ThreadErrorOutput::~ThreadErrorOutput() { threadOutput = previous_; }
-
-struct ErrorStackCopy::Saved {
-  ErrorState state;
-};
-
-ErrorStackCopy::ErrorStackCopy() : saved_(std::make_unique<Saved>()) {}
-ErrorStackCopy::ErrorStackCopy(const ErrorStackCopy& other) : saved_(std::make_unique<Saved>(*other.saved_)) {}
-ErrorStackCopy& ErrorStackCopy::operator=(const ErrorStackCopy& other) {
-  *saved_ = *other.saved_;
-  return *this;
+ErrorReporterScope::ErrorReporterScope(ErrorReporter& reporter) : previous_(boundReporter) {
+  boundReporter = &reporter;
 }
-ErrorStackCopy::~ErrorStackCopy() = default;
 
-bool ErrorStackCopy::SameVisibleState(const ErrorStackCopy& other) const {
-  const ErrorState& a = saved_->state;
-  const ErrorState& b = other.saved_->state;
-  if (a.current != b.current || a.pending != b.pending || a.parameters.size() != b.parameters.size() ||
-      a.parameterChars != b.parameterChars ||
-      a.immediateMark != b.immediateMark || a.channels != b.channels) {
-    return false;
+ErrorReporterScope::~ErrorReporterScope() { boundReporter = previous_; }
+
+ErrorReporter& CurrentErrorReporter() {
+  if (boundReporter != nullptr) return *boundReporter;
+  // Each thread without a binding has its own, so threads never share state.
+  thread_local ErrorReporter fallback;
+  return fallback;
+}
+
+RoutineScope::RoutineScope(RoutineLiteral name)
+    : reporter_(CurrentErrorReporter()),
+      name_(name.padded),
+      level_(0),
+      exceptions_(std::uncaught_exceptions()) {
+  reporter_.PushPadded(name_);
+  level_ = reporter_.Level();
+}
+
+RoutineScope::~RoutineScope() noexcept(false) {
+  if (std::uncaught_exceptions() > exceptions_) {
+    reporter_.DropLevelsAbove(level_ - 1);
+    return;
   }
-  for (int l = 1; l <= kMaxLevels; ++l) {
-    const Level& x = a.levels[l];
-    const Level& y = b.levels[l];
-    if (x.userCallable != y.userCallable) return false;
-    if (l <= a.current && (x.name != y.name || x.type != y.type || x.code != y.code)) return false;
+  try {
+    reporter_.PopPadded(name_, std::string_view(name_.data(), name_.size()));
+  } catch (...) {
+    // A stop has popped the level already; a pop refused for a wrong name has not.
+    reporter_.DropLevelsAbove(level_ - 1);
+    throw;
   }
-  return true;
 }
 
-ErrorStackCopy SaveErrorStack() {
-  ErrorStackCopy copy;
-  copy.saved_->state = State();
-  return copy;
-}
+void E1PSH(std::string_view name) { CurrentErrorReporter().Push(name); }
+void E1POP(std::string_view name) { CurrentErrorReporter().Pop(name); }
+void E1MES(ErrorType type, int code, std::string_view message) { CurrentErrorReporter().Record(type, code, message); }
 
-void RestoreErrorStack(const ErrorStackCopy& copy) { State() = copy.saved_->state; }
+void SetErrorInteger(int index, long long value) { CurrentErrorReporter().SetInteger(index, value); }
+void SetErrorReal(int index, float value) { CurrentErrorReporter().SetReal(index, value); }
+void SetErrorDouble(int index, double value) { CurrentErrorReporter().SetDouble(index, value); }
+void SetErrorText(int index, std::string_view text) { CurrentErrorReporter().SetText(index, text); }
 
-void ResetErrorStack() { State().Reset(); }
+void E1USR(std::string_view sw) { CurrentErrorReporter().SetUserCallable(sw); }
+int N1RCD(int option) { return CurrentErrorReporter().LevelCode(option); }
+int N1RTY(int option) { return CurrentErrorReporter().LevelType(option); }
 
-int ErrorStackLevel() { return State().current; }
-
-void UnwindErrorStack(int level) {
-  ErrorState& s = State();
-  level = std::clamp(level, 1, kMaxLevels);
-  for (int l = s.current; l > level; --l) {
-    s.levels[l].type = -1;
-    s.levels[l].code = -1;
-  }
-  if (s.current > level) s.current = level;
-  s.pending.clear();
-  ClearParameters();
-  s.immediateMark.fill(false);
-}
+void UMACH(int n, int& channel) { CurrentErrorReporter().Channel(n, channel); }
+int IMACH(int n) { return CurrentErrorReporter().MachineInteger(n); }
 
 }  // namespace odefit

@@ -56,6 +56,56 @@ constexpr const char* kQrLeadingDimensionMessage =
     "The number of rows of QR must be less than or equal to its leading dimension while "
     "NRA = %(I1) and LDQR = %(I2) are given.";
 
+// Places an NRA x NCA matrix with leading dimension LD spans (valid sizes).
+long long MatrixExtent(int nra, int nca, int ld) { return static_cast<long long>(ld) * (nca - 1) + nra; }
+
+// One argument's storage and the places the sizes demand of it.
+struct StorageNeed {
+  const char* argument;
+  std::size_t given;
+  long long needed;
+};
+
+// Reports, as a terminal error with `code`, that `need` is not met.
+[[gnu::noinline, gnu::cold]] void ReportShortStorage(int code, const StorageNeed& need) {
+  SetErrorText(1, need.argument);
+  SetErrorInteger(1, static_cast<long long>(need.given));
+  SetErrorInteger(2, need.needed);
+  E1MES(ErrorType::Terminal, code, "The storage given for %(L1) holds %(I1) values while the sizes given need %(I2).");
+}
+
+// Reports the first argument whose storage is shorter than the sizes demand;
+// returns whether all are long enough. A pack rather than a list, so that a
+// solve in a loop pays a few comparisons for it.
+template <typename... Needs>
+bool CheckStorage(int code, const Needs&... needs) {
+  const auto met = [code](const StorageNeed& need) {
+    if (need.needed <= 0 || static_cast<unsigned long long>(need.needed) <= need.given) return true;
+    ReportShortStorage(code, need);
+    return false;
+  };
+  return (met(needs) && ...);
+}
+
+// Reports that DLQRRR's workspace, based on NCA, cannot be allocated.
+void ReportWorkspace(int nca) {
+  SetErrorInteger(1, nca);
+  E1MES(ErrorType::Terminal, 2,
+        "The required storage cannot be allocated.  The workspace is based on NCA, where "
+        "NCA = %(i1) is given.");
+}
+
+// Checks the storage of DLQRRR's and dL2RRR's arguments for valid sizes.
+bool CheckFactorStorage(int code, int NRA, int NCA, std::span<const double> A, int LDA, bool pivoting,
+                        std::span<int> ColumnOrder, std::span<double> QR, int LDQR,
+                        std::span<double> ReflectorScalars, std::span<double> ColumnNorms) {
+  return CheckStorage(code, StorageNeed{"A", A.size(), MatrixExtent(NRA, NCA, LDA)},
+                      StorageNeed{"ColumnOrder", ColumnOrder.size(), pivoting ? NCA : 0},
+                      StorageNeed{"QR", QR.size(), MatrixExtent(NRA, NCA, LDQR)},
+                      StorageNeed{"ReflectorScalars", ReflectorScalars.size(), NCA},
+                      StorageNeed{"ColumnNorms", ColumnNorms.size(), NCA});
+}
+
 // Performs the factorisation steps of dL2RRR on valid arguments; `work` holds
 // NCA - 1 places for the reflected products and, when pivoting, the NCA
 // reference norms after them.
@@ -246,7 +296,7 @@ void UpdateTrailing(int nra, int nca, int k, int jb, double* qr, int ldqr, const
 // column norms and storage as Factor.
 void FactorBlocked(int nra, int nca, const double* a, int lda, double* qr, int ldqr, double* scalars,
                    double* column_norms) {
-  E1PSH("FactorBlocked ");
+  RoutineScope routine("FactorBlocked ");
   const Index ld = ldqr;
   if (a != qr || lda != ldqr) {
     for (int j = 0; j < nca; ++j) DCOPY(nra, a + Index(j) * lda, 1, qr + Index(j) * ld, 1);
@@ -264,7 +314,6 @@ void FactorBlocked(int nra, int nca, const double* a, int lda, double* qr, int l
     }
     if (k + jb < nca) UpdateTrailing(nra, nca, k, jb, qr, ldqr, scalars, v, t, w);
   }
-  E1POP("FactorBlocked ");
 }
 
 // Applies reflections 1..ju (forward) or ju..1 (backward) to NB columns of
@@ -371,34 +420,40 @@ void ReflectColumns(int nra, int ju, bool forward, const double* qr, Index ld, c
 void DLQRRR(int NRA, int NCA, std::span<const double> A, int LDA, int PivotRequest,
             std::span<int> ColumnOrder, std::span<double> QR, int LDQR,
             std::span<double> ReflectorScalars, std::span<double> ColumnNorms) {
-  E1PSH("DLQRRR ");
+  RoutineScope routine("DLQRRR ");
   if (NCA <= 0) {
     SetErrorInteger(1, NCA);
-    E1MES(5, 1,
+    E1MES(ErrorType::Terminal, 1,
           "The number of columns of the input matrix must be positive while NCA = %(i1) is "
           "given.");
-  } else {
-    const bool pivoting = PivotRequest % 2 != 0;
-    // Large unpivoted fits by blocks; misuse is left to dL2RRR to report.
-    if (!pivoting && LDA >= NRA && LDQR >= NRA && BlockedFactorisationPays(NRA, NCA)) {
-      FactorBlocked(NRA, NCA, A.data(), LDA, QR.data(), LDQR, ReflectorScalars.data(), ColumnNorms.data());
-      E1POP("DLQRRR ");
-      return;
-    }
-    const std::size_t places = std::size_t(NCA) * (pivoting ? 2 : 1) - 1;
-    // Left uninitialised: every place is written before it is read.
-    std::unique_ptr<double[]> work(new (std::nothrow) double[places]);
-    if (!work) {
-      SetErrorInteger(1, NCA);
-      E1MES(5, 2,
-            "The required storage cannot be allocated.  The workspace is based on NCA, where "
-            "NCA = %(i1) is given.");
-    } else {
-      dL2RRR(NRA, NCA, A, LDA, PivotRequest, ColumnOrder, QR, LDQR, ReflectorScalars, ColumnNorms,
-             std::span<double>(work.get(), places));
-    }
+    return;
   }
-  E1POP("DLQRRR ");
+  const bool pivoting = PivotRequest % 2 != 0;
+  // Misuse of the sizes is left to dL2RRR to report; the storage is checked
+  // here, where the blocked path would otherwise go without checks.
+  const bool validSizes = NRA >= 1 && LDA >= NRA && LDQR >= NRA;
+  if (validSizes && !CheckFactorStorage(3, NRA, NCA, A, LDA, pivoting, ColumnOrder, QR, LDQR, ReflectorScalars,
+                                        ColumnNorms)) {
+    return;
+  }
+  // Large unpivoted fits by blocks.
+  if (!pivoting && validSizes && BlockedFactorisationPays(NRA, NCA)) {
+    try {
+      FactorBlocked(NRA, NCA, A.data(), LDA, QR.data(), LDQR, ReflectorScalars.data(), ColumnNorms.data());
+    } catch (const std::bad_alloc&) {
+      ReportWorkspace(NCA);
+    }
+    return;
+  }
+  const std::size_t places = std::size_t(NCA) * (pivoting ? 2 : 1) - 1;
+  // Left uninitialised: every place is written before it is read.
+  std::unique_ptr<double[]> work(new (std::nothrow) double[places]);
+  if (!work) {
+    ReportWorkspace(NCA);
+    return;
+  }
+  dL2RRR(NRA, NCA, A, LDA, PivotRequest, ColumnOrder, QR, LDQR, ReflectorScalars, ColumnNorms,
+         std::span<double>(work.get(), places));
 }
 
 bool BlockedFactorisationPays(int NRA, int NCA) {
@@ -409,34 +464,42 @@ void dL2RRR(int NRA, int NCA, std::span<const double> A, int LDA, int PivotReque
             std::span<int> ColumnOrder, std::span<double> QR, int LDQR,
             std::span<double> ReflectorScalars, std::span<double> ColumnNorms,
             std::span<double> work) {
-  E1PSH("dL2RRR ");
+  RoutineScope routine("dL2RRR ");
   if (NRA < 1 || NCA < 1) {
     SetErrorInteger(1, NRA);
     SetErrorInteger(2, NCA);
-    E1MES(5, 1,
+    E1MES(ErrorType::Terminal, 1,
           "Both the number of rows and the number of columns of the input matrix must be "
           "positive while NRA = %(I1) and NCA = %(I2) are given.");
-  } else if (LDA < NRA) {
+    return;
+  }
+  if (LDA < NRA) {
     SetErrorInteger(1, NRA);
     SetErrorInteger(2, LDA);
-    E1MES(5, 2,
+    E1MES(ErrorType::Terminal, 2,
           "The number of rows of A must be less than or equal to its leading dimension while "
           "NRA = %(I1) and LDA = %(I2) are given.");
-  } else if (LDQR < NRA) {
+    return;
+  }
+  if (LDQR < NRA) {
     SetErrorInteger(1, NRA);
     SetErrorInteger(2, LDQR);
-    E1MES(5, 3, kQrLeadingDimensionMessage);
-  } else {
-    Factor(NRA, NCA, A.data(), LDA, PivotRequest % 2 != 0, ColumnOrder.data(), QR.data(), LDQR,
-           ReflectorScalars.data(), ColumnNorms.data(), work.data());
+    E1MES(ErrorType::Terminal, 3, kQrLeadingDimensionMessage);
+    return;
   }
-  E1POP("dL2RRR ");
+  const bool pivoting = PivotRequest % 2 != 0;
+  if (!CheckFactorStorage(4, NRA, NCA, A, LDA, pivoting, ColumnOrder, QR, LDQR, ReflectorScalars, ColumnNorms) ||
+      !CheckStorage(4, StorageNeed{"work", work.size(), (pivoting ? 2LL : 1LL) * NCA - 1})) {
+    return;
+  }
+  Factor(NRA, NCA, A.data(), LDA, pivoting, ColumnOrder.data(), QR.data(), LDQR, ReflectorScalars.data(),
+         ColumnNorms.data(), work.data());
 }
 
 // Records the fatal error of an exactly singular R with the index of its zero diagonal element.
 static void ReportSingular(int index) {
   SetErrorInteger(1, index);
-  E1MES(4, 1,
+  E1MES(ErrorType::Fatal, 1,
         "Computation of the least squares solution has been requested but the upper "
         "triangular matrix R is exactly singular; the index of the first zero diagonal "
         "element of R is %(I1).");
@@ -447,15 +510,15 @@ static void ReportSingular(int index) {
 static bool CheckSolveSizes(int NRA, int LDQR, int KBASIS) {
   if (NRA < 1) {
     SetErrorInteger(1, NRA);
-    E1MES(5, 1,
+    E1MES(ErrorType::Terminal, 1,
           "The number of rows of the input matrix must be positive while NRA = %(I1) is given.");
   } else if (LDQR < NRA) {
     SetErrorInteger(1, NRA);
     SetErrorInteger(2, LDQR);
-    E1MES(5, 2, kQrLeadingDimensionMessage);
+    E1MES(ErrorType::Terminal, 2, kQrLeadingDimensionMessage);
   } else if (KBASIS < 1) {
     SetErrorInteger(1, KBASIS);
-    E1MES(5, 3,
+    E1MES(ErrorType::Terminal, 3,
           "The number of columns of the submatrix AK of A must be positive while KBASIS = %(I1) "
           "is given.");
   } else {
@@ -464,32 +527,71 @@ static bool CheckSolveSizes(int NRA, int LDQR, int KBASIS) {
   return false;
 }
 
+// Reports a basis wider than R has rows (the solve would run past Q'*y and
+// the diagonal of R); returns whether KBASIS <= NRA.
+static bool CheckBasis(int NRA, int KBASIS) {
+  if (KBASIS <= NRA) return true;
+  SetErrorInteger(1, KBASIS);
+  SetErrorInteger(2, NRA);
+  E1MES(ErrorType::Terminal, 5,
+        "The number of columns of the submatrix AK of A must not exceed the number of rows while "
+        "KBASIS = %(I1) and NRA = %(I2) are given.");
+  return false;
+}
+
+std::optional<SolveOutputs> SolveOutputs::FromIpath(int ipath) {
+  if (ipath < 1 || ipath > 99999) return std::nullopt;
+  return SolveOutputs{ipath / 10000 != 0, ipath % 10000 / 1000 != 0, ipath % 1000 / 100 != 0,
+                      ipath % 100 / 10 != 0, ipath % 10 != 0};
+}
+
+int SolveOutputs::Ipath() const {
+  return 10000 * qTimesY + 1000 * qTransposeY + 100 * solution + 10 * residual + fittedValues;
+}
+
 void DLQRSL(int NRA, int KBASIS, std::span<const double> QR, int LDQR,
-            std::span<const double> ReflectorScalars, std::span<const double> Y, int IPATH,
+            std::span<const double> ReflectorScalars, std::span<const double> Y, SolveOutputs outputs,
             std::span<double> QTimesY, std::span<double> QTransposeY, std::span<double> Solution,
             std::span<double> Residual, std::span<double> FittedValues) {
-  E1PSH("DLQRSL ");
+  RoutineScope routine("DLQRSL ");
+  const bool want_qy = outputs.qTimesY;
+  const bool want_qty = outputs.FormsQTransposeY();
+  const bool want_b = outputs.solution;
+  const bool want_rsd = outputs.residual;
+  const bool want_xb = outputs.fittedValues;
+
   bool misuse = !CheckSolveSizes(NRA, LDQR, KBASIS);
-  if (IPATH < 1 || IPATH > 99999) {
-    SetErrorInteger(1, IPATH);
-    E1MES(5, 4,
+  if (!want_qy && !want_qty) {
+    SetErrorInteger(1, outputs.Ipath());
+    E1MES(ErrorType::Terminal, 4,
           "Illegal format for IPATH.  IPATH must be between 1 and 99999 while a value of %(I1) "
           "is given.");
     misuse = true;
   }
-  if (misuse) {
-    E1POP("DLQRSL ");
+  if (misuse || !CheckBasis(NRA, KBASIS)) return;
+  const int ju = std::min(KBASIS, NRA - 1);
+  const long long rows = NRA;
+  // One branch-free count first: a solve in a loop pays almost nothing for the checks.
+  const std::size_t n = static_cast<std::size_t>(NRA);
+  const auto lacks = [](bool wanted, std::size_t given, std::size_t needed) {
+    return static_cast<int>(wanted) & static_cast<int>(given < needed);
+  };
+  const int shortfalls = lacks(true, QR.size(), static_cast<std::size_t>(MatrixExtent(NRA, KBASIS, LDQR))) +
+                         lacks(true, ReflectorScalars.size(), static_cast<std::size_t>(ju)) +
+                         lacks(true, Y.size(), n) + lacks(want_qy, QTimesY.size(), n) +
+                         lacks(want_qty, QTransposeY.size(), n) +
+                         lacks(want_b, Solution.size(), static_cast<std::size_t>(KBASIS)) +
+                         lacks(want_rsd, Residual.size(), n) + lacks(want_xb, FittedValues.size(), n);
+  if (shortfalls != 0 &&
+      !CheckStorage(6, StorageNeed{"QR", QR.size(), MatrixExtent(NRA, KBASIS, LDQR)},
+                    StorageNeed{"ReflectorScalars", ReflectorScalars.size(), ju}, StorageNeed{"Y", Y.size(), rows},
+                    StorageNeed{"QTimesY", QTimesY.size(), want_qy ? rows : 0},
+                    StorageNeed{"QTransposeY", QTransposeY.size(), want_qty ? rows : 0},
+                    StorageNeed{"Solution", Solution.size(), want_b ? KBASIS : 0},
+                    StorageNeed{"Residual", Residual.size(), want_rsd ? rows : 0},
+                    StorageNeed{"FittedValues", FittedValues.size(), want_xb ? rows : 0})) {
     return;
   }
-
-  // Every output but Q*y is formed from Q'*y, so requesting any of them requests Q'*y too.
-  // A KBASIS above NRA (no meaningful basis) makes the steps below touch Q'*y, the
-  // solution, the residual and the fitted values up to place KBASIS.
-  const bool want_qy = IPATH / 10000 != 0;
-  const bool want_qty = IPATH % 10000 != 0;
-  const bool want_b = IPATH % 1000 / 100 != 0;
-  const bool want_rsd = IPATH % 100 / 10 != 0;
-  const bool want_xb = IPATH % 10 != 0;
 
   const Index ld = LDQR;
   const double* qr = QR.data();
@@ -513,7 +615,6 @@ void DLQRSL(int NRA, int KBASIS, std::span<const double> QR, int LDQR,
   };
 
   int singular_index = 0;
-  const int ju = std::min(KBASIS, NRA - 1);
   if (ju == 0) {
     if (want_qy) qy[0] = y[0];
     if (want_qty) qty[0] = y[0];
@@ -556,57 +657,69 @@ void DLQRSL(int NRA, int KBASIS, std::span<const double> QR, int LDQR,
   }
 
   if (singular_index != 0) ReportSingular(singular_index);
-  E1POP("DLQRSL ");
 }
 
 void DLQRSL(int NRA, int KBASIS, std::span<const double> QR, int LDQR,
             std::span<const double> ReflectorScalars, int NRHS, std::span<const double> Y, int LDY,
             std::span<double> Solution, std::span<double> Residual) {
-  E1PSH("DLQRSL ");
-  if (CheckSolveSizes(NRA, LDQR, KBASIS) && NRHS > 0) {
-    const Index ld = LDQR;
-    const Index ldy = LDY;
-    const double* qr = QR.data();
-    const double* scalars = ReflectorScalars.data();
-    double* rsd = Residual.data();
-    double* b = Solution.data();
-    auto diagonal = [qr, ld](int j) { return qr[Index(j - 1) + Index(j - 1) * ld]; };
-    const int ju = std::min(KBASIS, NRA - 1);
-    int singular_index = 0;
-    // Q'y is formed in the residual's place: its first KBASIS places go to the
-    // solution and are then zeroed, the rest is the rotated residual.
-    for (int c = 0; c < NRHS; ++c) DCOPY(NRA, Y.data() + c * ldy, 1, rsd + c * ldy, 1);
-    if (ju > 0) ReflectColumns(NRA, ju, true, qr, ld, scalars, NRHS, rsd, ldy);
-    for (int c = 0; c < NRHS && singular_index == 0; ++c) {
-      double* bc = b + Index(c) * KBASIS;
-      double* rc = rsd + c * ldy;
-      if (ju == 0) {
-        // One row: the solution is y / R(1, 1), the residual 0.
-        if (qr[0] != 0.0) {
-          bc[0] = rc[0] / qr[0];
-        } else {
-          singular_index = 1;
-        }
-        rc[0] = 0.0;
-        continue;
-      }
-      DCOPY(KBASIS, rc, 1, bc, 1);
-      DSET(KBASIS, 0.0, rc, 1);
-      for (int j = KBASIS; j >= 1; --j) {
-        if (diagonal(j) == 0.0) {
-          singular_index = j;
-          break;
-        }
-        bc[j - 1] = bc[j - 1] / diagonal(j);
-        DAXPY(j - 1, -bc[j - 1], qr + Index(j - 1) * ld, 1, bc, 1);
-      }
-    }
-    if (singular_index == 0 && ju > 0) {
-      ReflectColumns(NRA, ju, false, qr, ld, scalars, NRHS, rsd, ldy);
-    }
-    if (singular_index != 0) ReportSingular(singular_index);
+  RoutineScope routine("DLQRSL ");
+  if (!CheckSolveSizes(NRA, LDQR, KBASIS) || NRHS <= 0 || !CheckBasis(NRA, KBASIS)) return;
+  if (LDY < NRA) {
+    SetErrorInteger(1, NRA);
+    SetErrorInteger(2, LDY);
+    E1MES(ErrorType::Terminal, 7,
+          "The number of rows of Y must be less than or equal to its leading dimension while "
+          "NRA = %(I1) and LDY = %(I2) are given.");
+    return;
   }
-  E1POP("DLQRSL ");
+  const int ju = std::min(KBASIS, NRA - 1);
+  if (!CheckStorage(6, StorageNeed{"QR", QR.size(), MatrixExtent(NRA, KBASIS, LDQR)},
+                    StorageNeed{"ReflectorScalars", ReflectorScalars.size(), ju},
+                    StorageNeed{"Y", Y.size(), MatrixExtent(NRA, NRHS, LDY)},
+                    StorageNeed{"Solution", Solution.size(), static_cast<long long>(KBASIS) * NRHS},
+                    StorageNeed{"Residual", Residual.size(), MatrixExtent(NRA, NRHS, LDY)})) {
+    return;
+  }
+  const Index ld = LDQR;
+  const Index ldy = LDY;
+  const double* qr = QR.data();
+  const double* scalars = ReflectorScalars.data();
+  double* rsd = Residual.data();
+  double* b = Solution.data();
+  auto diagonal = [qr, ld](int j) { return qr[Index(j - 1) + Index(j - 1) * ld]; };
+  int singular_index = 0;
+  // Q'y is formed in the residual's place: its first KBASIS places go to the
+  // solution and are then zeroed, the rest is the rotated residual.
+  for (int c = 0; c < NRHS; ++c) DCOPY(NRA, Y.data() + c * ldy, 1, rsd + c * ldy, 1);
+  if (ju > 0) ReflectColumns(NRA, ju, true, qr, ld, scalars, NRHS, rsd, ldy);
+  for (int c = 0; c < NRHS && singular_index == 0; ++c) {
+    double* bc = b + Index(c) * KBASIS;
+    double* rc = rsd + c * ldy;
+    if (ju == 0) {
+      // One row: the solution is y / R(1, 1), the residual 0.
+      if (qr[0] != 0.0) {
+        bc[0] = rc[0] / qr[0];
+      } else {
+        singular_index = 1;
+      }
+      rc[0] = 0.0;
+      continue;
+    }
+    DCOPY(KBASIS, rc, 1, bc, 1);
+    DSET(KBASIS, 0.0, rc, 1);
+    for (int j = KBASIS; j >= 1; --j) {
+      if (diagonal(j) == 0.0) {
+        singular_index = j;
+        break;
+      }
+      bc[j - 1] = bc[j - 1] / diagonal(j);
+      DAXPY(j - 1, -bc[j - 1], qr + Index(j - 1) * ld, 1, bc, 1);
+    }
+  }
+  if (singular_index == 0 && ju > 0) {
+    ReflectColumns(NRA, ju, false, qr, ld, scalars, NRHS, rsd, ldy);
+  }
+  if (singular_index != 0) ReportSingular(singular_index);
 }
 
 }  // namespace odefit

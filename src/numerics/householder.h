@@ -10,13 +10,16 @@
 // the l-th Householder vector, whose leading element is ReflectorScalars(l)
 // (0 means no reflection was applied in step l).
 //
-// Errors are reported through the error stack (error_stack.h).
+// Errors are reported to the thread's error reporter (error_stack.h).
 
+#include <optional>
 #include <span>
 
 namespace odefit {
 
 // Factors the NRA x NCA matrix A into QR. A and QR may be the same storage.
+// Storage shorter than the sizes demand, like a workspace that cannot be
+// allocated, is a terminal error; nothing is factored then.
 // PivotRequest odd: pivot columns, ColumnOrder on entry marks initial (> 0),
 // final (< 0) and free (0) columns and on exit gives the original index of the
 // column in each place; even: no pivoting and ColumnOrder is untouched.
@@ -34,29 +37,50 @@ void DLQRRR(int NRA, int NCA, std::span<const double> A, int LDA, int PivotReque
 bool BlockedFactorisationPays(int NRA, int NCA);
 
 // The factorisation proper (the unblocked reference), called by DLQRRR; `work` has 2*NCA - 1
-// places when pivoting, NCA - 1 otherwise.
+// places when pivoting, NCA - 1 otherwise. Sizes and storage are checked as DLQRRR checks them.
 void dL2RRR(int NRA, int NCA, std::span<const double> A, int LDA, int PivotRequest,
             std::span<int> ColumnOrder, std::span<double> QR, int LDQR,
             std::span<double> ReflectorScalars, std::span<double> ColumnNorms,
             std::span<double> work);
 
-// Computes what the five decimal digits of IPATH ("abcde") ask for:
-// a QTimesY, b QTransposeY, c Solution (KBASIS values), d Residual,
-// e FittedValues. Outputs that are not requested may be empty spans, and one
-// scratch vector may serve for several unrequested outputs. QR and
-// ReflectorScalars are read only.
+// The outputs DLQRSL is asked for. Q'*y is formed whenever any output but
+// Q*y is asked for, since they all come from it: QTransposeY must then have
+// NRA places even when qTransposeY itself is not set.
+struct SolveOutputs {
+  bool qTimesY = false;
+  bool qTransposeY = false;
+  bool solution = false;
+  bool residual = false;
+  bool fittedValues = false;
+
+  // The outputs the five decimal digits "abcde" of IPATH select (a QTimesY,
+  // b QTransposeY, c Solution, d Residual, e FittedValues; a nonzero digit
+  // asks); none for an IPATH outside 1 to 99999.
+  static std::optional<SolveOutputs> FromIpath(int ipath);
+  // The IPATH that asks for these outputs: digit 1 for each one (0 for none).
+  int Ipath() const;
+  // Whether Q'*y is formed, asked for or needed for another output.
+  bool FormsQTransposeY() const { return qTransposeY || solution || residual || fittedValues; }
+};
+
+// Computes the requested outputs for the right-hand side Y (NRA places):
+// QTimesY, QTransposeY, Solution (KBASIS values), Residual and FittedValues.
+// Outputs that are not requested may be empty spans, and one scratch vector
+// may serve for several unrequested outputs. QR and ReflectorScalars are read
+// only. 1 <= KBASIS <= NRA, and every span must hold what the sizes demand;
+// otherwise a terminal error is reported and nothing is computed.
 void DLQRSL(int NRA, int KBASIS, std::span<const double> QR, int LDQR,
-            std::span<const double> ReflectorScalars, std::span<const double> Y, int IPATH,
+            std::span<const double> ReflectorScalars, std::span<const double> Y, SolveOutputs outputs,
             std::span<double> QTimesY, std::span<double> QTransposeY, std::span<double> Solution,
             std::span<double> Residual, std::span<double> FittedValues);
 
 // Computes for each of the NRHS right-hand sides Y(1..NRA, c), leading
-// dimension LDY, what DLQRSL with IPATH = 110 computes, with the same
-// rounding: Solution(1..KBASIS, c) (leading dimension KBASIS) and
-// Residual(1..NRA, c) (leading dimension LDY). Each reflector is read once
-// for all columns. Misuse and an exactly singular R are reported as DLQRSL
-// reports them, once, under its name (NRA = 1 and KBASIS <= NRA are the
-// meaningful uses).
+// dimension LDY >= NRA, what DLQRSL with the solution and the residual
+// requested computes, with the same rounding: Solution(1..KBASIS, c)
+// (leading dimension KBASIS) and Residual(1..NRA, c) (leading dimension LDY).
+// Each reflector is read once for all columns. Misuse, storage shorter than
+// the sizes demand and an exactly singular R are reported as DLQRSL reports
+// them, once, under its name.
 void DLQRSL(int NRA, int KBASIS, std::span<const double> QR, int LDQR,
             std::span<const double> ReflectorScalars, int NRHS, std::span<const double> Y, int LDY,
             std::span<double> Solution, std::span<double> Residual);

@@ -1,11 +1,11 @@
 #include "numerics/rk_verner.h"
 
 #include <algorithm>
-#include <climits>
 #include <cmath>
 #include <limits>
 #include <new>
 #include <stdexcept>
+#include <utility>
 
 #include "numerics/error_stack.h"
 
@@ -49,49 +49,51 @@ constexpr double b1 = 3.0 / 40.0, b3 = 875.0 / 2244.0, b4 = 23.0 / 72.0, b5 = 26
 constexpr double e1 = 1.0 / 160.0, e3 = 125.0 / 17952.0, e4 = -1.0 / 144.0, e5 = 12.0 / 1955.0,
                  e6 = 3.0 / 44.0, e7 = -125.0 / 11592.0, e8 = -43.0 / 616.0;
 
-// Returns the integer nearest to v, halves away from zero, clamped to the range
-// of int so that absurd PARAM entries cannot overflow.
-long long NearestInt(double v) {
-  if (std::isnan(v)) return 0;
-  return std::llround(std::clamp(v, double(INT_MIN), double(INT_MAX)));
-}
-
 }  // namespace
 
-void RungeKuttaVerner::DIVPRK(int& IDO, int NEQ, OdeFunctionRef F, double& X, double XEND,
-                              double TOL, std::span<double> PARAM, std::span<double> Y) {
-  E1PSH("DIVPRK ");
-  if (IDO < 1 || IDO > 6) {
-    SetErrorInteger(1, IDO);
-    E1MES(5, 2, "The status indicator IDO = %(i1).  It must be in the range 1 to 6.");
-  } else if (NEQ < 1) {
+void RungeKuttaVerner::DIVPRK(VernerRequest& IDO, int NEQ, OdeFunctionRef F, double& X, double XEND,
+                              double TOL, const VernerOptions& options, std::span<double> Y) {
+  RoutineScope routine("DIVPRK ");
+  const int ido = static_cast<int>(IDO);
+  if (ido < 1 || ido > 6) {
+    SetErrorInteger(1, ido);
+    E1MES(ErrorType::Terminal, 2, "The status indicator IDO = %(i1).  It must be in the range 1 to 6.");
+    return;
+  }
+  if (NEQ < 1) {
     SetErrorInteger(1, NEQ);
-    E1MES(5, 1, "The number of equations NEQ = %(i1).  It must be at least 1.");
-  } else {
-    bool ready = true;
-    // An open run keeps its workspace; the core refuses the second start.
-    if (IDO == 1 && !open_) {
-      try {
-        workspace_.assign(10 * std::size_t(NEQ), 0.0);
-        n_ = std::size_t(NEQ);
-      } catch (const std::bad_alloc&) {
-        ready = false;
-      } catch (const std::length_error&) {
-        ready = false;
-      }
-      if (!ready) {
-        SetErrorInteger(1, NEQ);
-        E1MES(5, 8,
-              "The required storage cannot be allocated.  Workspace allocation based on NEQ = "
-              "%(i1).");
-      }
+    E1MES(ErrorType::Terminal, 1, "The number of equations NEQ = %(i1).  It must be at least 1.");
+    return;
+  }
+  // An open run integrates n_ equations whatever NEQ says now.
+  const std::size_t needed = std::max(std::size_t(NEQ), open_ ? n_ : 0);
+  if (IDO != VernerRequest::End && Y.size() < needed) {
+    SetErrorInteger(1, static_cast<long long>(Y.size()));
+    SetErrorInteger(2, static_cast<long long>(needed));
+    E1MES(ErrorType::Terminal, 3, "The storage given for Y holds %(I1) values while %(I2) are needed.");
+    return;
+  }
+  // An open run keeps its workspace; the core refuses the second start.
+  if (IDO == VernerRequest::Start && !open_) {
+    bool allocated = true;
+    try {
+      workspace_.assign(10 * std::size_t(NEQ), 0.0);
+      n_ = std::size_t(NEQ);
+    } catch (const std::bad_alloc&) {
+      allocated = false;
+    } catch (const std::length_error&) {
+      allocated = false;
     }
-    if (ready) {
-      dI2PRK(IDO, NEQ, F, X, XEND, TOL, PARAM, Y);
-      if (!open_) std::vector<double>().swap(workspace_);
+    if (!allocated) {
+      SetErrorInteger(1, NEQ);
+      E1MES(ErrorType::Terminal, 8,
+            "The required storage cannot be allocated.  Workspace allocation based on NEQ = "
+            "%(i1).");
+      return;
     }
   }
-  E1POP("DIVPRK ");
+  dI2PRK(IDO, NEQ, F, X, XEND, TOL, options, Y);
+  if (!open_) std::vector<double>().swap(workspace_);
 }
 
 void RungeKuttaVerner::Close() noexcept {
@@ -102,50 +104,52 @@ void RungeKuttaVerner::Close() noexcept {
   pending_ = Pending::None;
 }
 
-void RungeKuttaVerner::dI2PRK(int& IDO, int NEQ, OdeFunctionRef F, double& X, double XEND,
-                              double TOL, std::span<double> PARAM, std::span<double> Y) {
-  E1PSH("dI2PRK ");
+void RungeKuttaVerner::dI2PRK(VernerRequest& IDO, int NEQ, OdeFunctionRef F, double& X, double XEND,
+                              double TOL, const VernerOptions& options, std::span<double> Y) {
+  RoutineScope routine("dI2PRK ");
   bool proceed = false;
   Phase phase = Phase::StepStart;
-  if (IDO < 1 || IDO > 6) {
-    SetErrorInteger(1, IDO);
-    E1MES(5, 2, "The status indicator IDO = %(I1).  It must be in the range 1 to 6.");
-  } else if (IDO == 1 && open_) {
-    E1MES(5, 8,
+  const int ido = static_cast<int>(IDO);
+  if (ido < 1 || ido > 6) {
+    SetErrorInteger(1, ido);
+    E1MES(ErrorType::Terminal, 2, "The status indicator IDO = %(I1).  It must be in the range 1 to 6.");
+  } else if (IDO == VernerRequest::Start && open_) {
+    E1MES(ErrorType::Terminal, 8,
           "IDO = 1.  IDO can only be set to 1 in the initial call to the routine, or if the "
           "previous call was made with IDO = 3.");
-  } else if (IDO != 1 && !open_) {
-    SetErrorInteger(1, IDO);
-    E1MES(5, 9,
+  } else if (IDO != VernerRequest::Start && !open_) {
+    SetErrorInteger(1, ido);
+    E1MES(ErrorType::Terminal, 9,
           "IDO has been set to %(I1), but the routine has not been initialized in a call with "
           "IDO = 1.");
-  } else if (IDO == 1) {
+  } else if (IDO == VernerRequest::Start) {
     // Open before the checks, so that a caller who catches a refusal closes
     // the run with Close() like after any other stop.
     open_ = true;
-    proceed = StartRun(NEQ, TOL, PARAM, Y);
-  } else if (IDO == 3) {
+    proceed = StartRun(NEQ, TOL, options, Y);
+  } else if (IDO == VernerRequest::End) {
     open_ = false;
     endReached_ = false;
     pending_ = Pending::None;
-  } else if (IDO == 4 && pending_ == Pending::PreStep) {
+  } else if (IDO == VernerRequest::ResumeAfterPreStep && pending_ == Pending::PreStep) {
     phase = Phase::TrialStep;
     proceed = true;
-  } else if ((IDO == 5 || IDO == 6) && pending_ == Pending::PostStep) {
-    phase = IDO == 5 ? Phase::FinishAccepted : Phase::FinishRejected;
+  } else if ((IDO == VernerRequest::AcceptStep || IDO == VernerRequest::RejectStep) &&
+             pending_ == Pending::PostStep) {
+    phase = IDO == VernerRequest::AcceptStep ? Phase::FinishAccepted : Phase::FinishRejected;
     proceed = true;
   } else {
-    // IDO = 2, or a resume value with nothing to resume: continue the run.
+    // Continue, or a resume request with nothing to resume: continue the run.
     proceed = true;
     if (endReached_) {
       if (X != xLast_) {
         SetErrorDouble(1, X);
-        E1MES(5, 5, "Independent variable X = %(d1) is changed from the previous call.");
+        E1MES(ErrorType::Terminal, 5, "Independent variable X = %(d1) is changed from the previous call.");
         proceed = false;
       }
       if (XEND == xLast_) {
         SetErrorDouble(1, XEND);
-        E1MES(5, 6, "Final point XEND = %(d1) is not changed from the previous call.");
+        E1MES(ErrorType::Terminal, 6, "Final point XEND = %(d1) is not changed from the previous call.");
         proceed = false;
       }
     }
@@ -156,60 +160,55 @@ void RungeKuttaVerner::dI2PRK(int& IDO, int NEQ, OdeFunctionRef F, double& X, do
     pending_ = Pending::None;
     Integrate(phase, IDO, F, X, XEND, TOL, Y);
   }
-
-  if (PARAM.size() >= 35) {
-    PARAM[30] = h_;
-    PARAM[31] = hmin_;
-    PARAM[32] = hmax_;
-    PARAM[33] = double(ns_);
-    PARAM[34] = double(nf_);
-  }
-  E1POP("dI2PRK ");
 }
 
-bool RungeKuttaVerner::StartRun(int NEQ, double TOL, std::span<const double> PARAM,
-                                std::span<const double> Y) {
+bool RungeKuttaVerner::StartRun(int NEQ, double TOL, const VernerOptions& options, std::span<const double> Y) {
   bool valid = true;
   if (NEQ < 1) {
     SetErrorInteger(1, NEQ);
-    E1MES(5, 1, "The number of equations NEQ = %(I1).  It must be at least 1.");
+    E1MES(ErrorType::Terminal, 1, "The number of equations NEQ = %(I1).  It must be at least 1.");
     valid = false;
   }
   if (!(TOL > 0.0)) {
     SetErrorDouble(1, TOL);
-    E1MES(5, 3, "The tolerance TOL = %(d1).  It must be greater than 0.0.");
+    E1MES(ErrorType::Terminal, 3, "The tolerance TOL = %(d1).  It must be greater than 0.0.");
     valid = false;
   }
-  const auto param = [&](int i) { return std::size_t(i) <= PARAM.size() ? PARAM[i - 1] : 0.0; };
-  if (NearestInt(param(10)) > 3) {
-    SetErrorDouble(1, param(10));
-    E1MES(5, 10, "The argument PARAM(10) = INORM = %(d1).  It must be less than four.");
+  const int inorm = static_cast<int>(options.norm);
+  if (inorm > 3) {
+    SetErrorDouble(1, inorm);
+    E1MES(ErrorType::Terminal, 10, "The argument PARAM(10) = INORM = %(d1).  It must be less than four.");
     valid = false;
   }
-  for (int i = 1; i <= 11; ++i) {
-    if (param(i) < 0.0) {
-      SetErrorInteger(1, i);
-      SetErrorDouble(1, param(i));
-      E1MES(5, 4, "Argument PARAM(%(I1)) = %(d1).  It cannot be negative.");
+  // The settings in their places of the classic argument vector, for the messages.
+  const std::pair<int, double> places[] = {
+      {1, options.initialStep},     {2, options.minimumStep},    {3, options.maximumStep},
+      {4, double(options.stepLimit)}, {5, double(options.evaluationLimit)}, {9, options.estimateScale},
+      {10, double(inorm)},          {11, options.normFloor}};
+  for (const auto& [place, value] : places) {
+    if (value < 0.0) {
+      SetErrorInteger(1, place);
+      SetErrorDouble(1, value);
+      E1MES(ErrorType::Terminal, 4, "Argument PARAM(%(I1)) = %(d1).  It cannot be negative.");
       valid = false;
     }
   }
   if (!valid) return false;
 
-  h0_ = param(1) > 0.0 ? param(1) : 0.0;
-  hmin_ = param(2) > 0.0 ? param(2) : 0.0;
-  hmax_ = param(3) > 0.0 ? param(3) : 2.0;
-  ms_ = param(4) > 0.0 ? NearestInt(param(4)) : 500;
-  mf_ = param(5) > 0.0 ? NearestInt(param(5)) : 0;
-  preStep_ = param(7) != 0.0;
-  postStep_ = param(8) != 0.0;
+  h0_ = options.initialStep > 0.0 ? options.initialStep : 0.0;
+  hmin_ = options.minimumStep > 0.0 ? options.minimumStep : 0.0;
+  hmax_ = options.maximumStep > 0.0 ? options.maximumStep : 2.0;
+  ms_ = options.stepLimit > 0 ? options.stepLimit : 500;
+  mf_ = options.evaluationLimit > 0 ? options.evaluationLimit : 0;
+  preStep_ = options.preStepReturn;
+  postStep_ = options.postStepReturn;
   scale_ = 1.0;
-  if (param(9) > 0.0) {
-    scale_ = param(9);
+  if (options.estimateScale > 0.0) {
+    scale_ = options.estimateScale;
     hmax_ = std::min(hmax_, 2.0 / scale_);
   }
-  inorm_ = param(10) > 0.0 ? int(NearestInt(param(10))) : 0;
-  normFloor_ = param(11) > 0.0 ? param(11) : 1.0;
+  norm_ = inorm > 0 ? options.norm : VernerNorm::RelativeToSolution;
+  normFloor_ = options.normFloor > 0.0 ? options.normFloor : 1.0;
 
   const std::span<double> m = Stage(10);
   for (std::size_t i = 0; i < n_; ++i) m[i] = std::fabs(Y[i]);
@@ -224,7 +223,7 @@ bool RungeKuttaVerner::StartRun(int NEQ, double TOL, std::span<const double> PAR
   return true;
 }
 
-void RungeKuttaVerner::Integrate(Phase phase, int& IDO, OdeFunctionRef F, double& X, double XEND,
+void RungeKuttaVerner::Integrate(Phase phase, VernerRequest& IDO, OdeFunctionRef F, double& X, double XEND,
                                  double TOL, std::span<double> Y) {
   const std::span<double> k1 = Stage(1), yt = Stage(9), m = Stage(10);
   const std::span<double> y = Y.first(n_);
@@ -236,14 +235,14 @@ void RungeKuttaVerner::Integrate(Phase phase, int& IDO, OdeFunctionRef F, double
         if (mf_ > 0 && mf_ < nf_ + (retry ? 7 : 8)) {
           SetErrorInteger(1, nf_ + (retry ? 7 : 8));
           SetErrorInteger(2, mf_);
-          E1MES(4, 2,
+          E1MES(ErrorType::Fatal, 2,
                 "Completion of the next step would make the number of function evaluations %(I1), "
                 "but only %(I2) evaluations are allowed.");
           return;
         }
         if (ms_ > 0 && ns_ >= ms_) {
           SetErrorInteger(1, ms_);
-          E1MES(4, 3, "Maximum number of steps allowed, %(I1), used.  The problem may be stiff.");
+          E1MES(ErrorType::Fatal, 3, "Maximum number of steps allowed, %(I1), used.  The problem may be stiff.");
           return;
         }
         if (!retry) {
@@ -256,7 +255,7 @@ void RungeKuttaVerner::Integrate(Phase phase, int& IDO, OdeFunctionRef F, double
         if (hmax_ < hmin_) {
           SetErrorDouble(1, hmin_);
           SetErrorDouble(2, hmax_);
-          E1MES(5, 7, "HMIN = %(d1) is greater than HMAX = %(d2).");
+          E1MES(ErrorType::Terminal, 7, "HMIN = %(d1) is greater than HMAX = %(d2).");
           return;
         }
         double hn;
@@ -271,7 +270,7 @@ void RungeKuttaVerner::Integrate(Phase phase, int& IDO, OdeFunctionRef F, double
         }
         hm_ = std::max(std::min(hn, hmax_), hmin_);
         if (preStep_) {
-          IDO = 4;
+          IDO = VernerRequest::ResumeAfterPreStep;
           pending_ = Pending::PreStep;
           return;
         }
@@ -292,7 +291,7 @@ void RungeKuttaVerner::Integrate(Phase phase, int& IDO, OdeFunctionRef F, double
         if (!TrialStep(F, X, h_, y)) return;
         // A NaN estimate fails the test: the step is rejected.
         const bool accepted = est_ <= TOL;
-        IDO = accepted ? 5 : 6;
+        IDO = accepted ? VernerRequest::AcceptStep : VernerRequest::RejectStep;
         if (postStep_) {
           pending_ = Pending::PostStep;
           return;
@@ -309,7 +308,7 @@ void RungeKuttaVerner::Integrate(Phase phase, int& IDO, OdeFunctionRef F, double
         ++ns_;
         rejections_ = 0;
         if (X == XEND) {
-          IDO = 2;
+          IDO = VernerRequest::Continue;
           xLast_ = X;
           endReached_ = true;
           return;
@@ -324,7 +323,7 @@ void RungeKuttaVerner::Integrate(Phase phase, int& IDO, OdeFunctionRef F, double
           break;
         }
         SetErrorDouble(1, TOL);
-        E1MES(4, 1, "Unable to satisfy the error requirement.  TOL = %(d1) may be too small.");
+        E1MES(ErrorType::Fatal, 1, "Unable to satisfy the error requirement.  TOL = %(d1) may be too small.");
         return;
       }
     }
@@ -334,9 +333,14 @@ void RungeKuttaVerner::Integrate(Phase phase, int& IDO, OdeFunctionRef F, double
 bool RungeKuttaVerner::Evaluate(OdeFunctionRef F, double X, std::span<const double> Y,
                                 std::span<double> DY) {
   E1USR("ON");
-  F(int(n_), X, Y, DY);
+  try {
+    F(int(n_), X, Y, DY);
+  } catch (...) {
+    E1USR("OFF");  // routines called later are internal again
+    throw;
+  }
   E1USR("OFF");
-  return N1RTY(1) < 4;
+  return N1RTY(1) < static_cast<int>(ErrorType::Fatal);
 }
 
 bool RungeKuttaVerner::TrialStep(OdeFunctionRef F, double X, double H, std::span<const double> Y) {
@@ -407,7 +411,7 @@ double RungeKuttaVerner::ErrorNorm(std::span<const double> Y) const {
   const auto e = [&](std::size_t i) {
     return e1 * k1[i] + e3 * k3[i] + e4 * k4[i] + e5 * k5[i] + e6 * k6[i] + e7 * k7[i] + e8 * k8[i];
   };
-  if (inorm_ == 3) {
+  if (norm_ == VernerNorm::RelativeToLargest) {
     double sum = 0.0;
     for (std::size_t i = 0; i < n; ++i) {
       const double v = e(i) / std::max(std::fabs(m[i]), 1.0);
@@ -420,8 +424,8 @@ double RungeKuttaVerner::ErrorNorm(std::span<const double> Y) const {
   double norm = 0.0;
   for (std::size_t i = 0; i < n; ++i) {
     double v = std::fabs(e(i));
-    if (inorm_ == 0) v /= std::max(std::fabs(Y[i]), 1.0);
-    if (inorm_ == 2) v /= std::max(std::fabs(Y[i]), normFloor_);
+    if (norm_ == VernerNorm::RelativeToSolution) v /= std::max(std::fabs(Y[i]), 1.0);
+    if (norm_ == VernerNorm::RelativeToFloor) v /= std::max(std::fabs(Y[i]), normFloor_);
     if (v > norm || std::isnan(v)) norm = v;
   }
   return norm;

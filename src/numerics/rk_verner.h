@@ -4,31 +4,28 @@
 // step-size selection. The solution is advanced with the sixth-order weights.
 //
 // One RungeKuttaVerner object holds one run's context: workspace, saved step
-// state and counters. A run is driven by reverse communication through IDO:
-//   IDO = 1  start a run and integrate from X to XEND,
-//   IDO = 2  continue from the X and Y of the last return to a new XEND,
-//   IDO = 3  end the run (releases the workspace, integrates nothing),
-//   IDO = 4  resume after a pre-step return (PARAM(7) nonzero),
-//   IDO = 5, 6  resume after a post-step return (PARAM(8) nonzero): finish the
-//            step as accepted (5) or rejected (6).
-// IDO = 4 to 6 with no such return pending continue the run like IDO = 2.
-// On a normal return IDO = 2, X = XEND and Y holds the solution there; the last
-// step ends exactly at XEND (no interpolation).
+// state and counters. A run is driven by reverse communication through the
+// request IDO (VernerRequest):
+//   Start               start a run and integrate from X to XEND,
+//   Continue            continue from the X and Y of the last return to a new XEND,
+//   End                 end the run (releases the workspace, integrates nothing),
+//   ResumeAfterPreStep  resume after a pre-step return (preStepReturn set),
+//   AcceptStep, RejectStep  resume after a post-step return (postStepReturn
+//                       set): finish the step as accepted or rejected.
+// The resume requests with no such return pending continue the run like
+// Continue. On a normal return IDO = Continue, X = XEND and Y holds the
+// solution there; the last step ends exactly at XEND (no interpolation). A
+// pre-step return leaves IDO = ResumeAfterPreStep, a post-step return
+// AcceptStep or RejectStep.
 //
-// PARAM (50 doubles, 1-based in the comments) is read at IDO = 1; an entry
-// <= 0 keeps the default:
-//   1 initial step (default: HMAX * TOL^(1/6)),  2 HMIN (computed),
-//   3 HMAX (2.0),  4 step limit MS (500),  5 evaluation limit MF (none),
-//   7 pre-step return,  8 post-step return,  9 estimate scale S (1.0; when
-//   given, HMAX becomes min(HMAX, 2/S)),  10 INORM (0),  11 norm floor (1.0).
-// Every return writes PARAM(31) = last signed trial step, 32 = HMIN,
-// 33 = HMAX, 34 = accepted steps, 35 = evaluations of F.
+// VernerOptions are read at Start; a field <= 0 keeps the default. Statistics()
+// gives the last trial step, HMIN, HMAX and the counters after every return.
 //
-// Errors go through the error stack (error_stack.h) under the names
-// "DIVPRK " and "dI2PRK ". Stopping errors throw RunStopped from E1POP; the
-// solver never catches it. When it is thrown for a failed step (type 4), X and
-// Y hold the last accepted step. Each call of F reports as the user's routine;
-// when F leaves an error of type 4 or more that did not stop the run, the call
+// Errors go to the thread's error reporter (error_stack.h) under the names
+// "DIVPRK " and "dI2PRK ". Stopping errors throw RunStopped; the solver never
+// catches it. When it is thrown for a failed step (type Fatal), X and Y hold
+// the last accepted step. Each call of F reports as the user's routine; when F
+// leaves an error of type Fatal or more that did not stop the run, the call
 // returns at once with X and Y at the last accepted step.
 
 #include <cstddef>
@@ -85,20 +82,68 @@ class OdeFunctionRef {
   Trampoline call_;
 };
 
+// The request a call of DIVPRK makes, and on return what the solver asks for
+// next (IDO).
+enum class VernerRequest : int {
+  Start = 1,
+  Continue = 2,
+  End = 3,
+  ResumeAfterPreStep = 4,
+  AcceptStep = 5,
+  RejectStep = 6,
+};
+
+// How the error vector E of a step is measured against the start-of-step
+// solution Y (or M, the largest |Y(i)| met in the run).
+enum class VernerNorm : int {
+  RelativeToSolution = 0,  // max |E(i)| / max(|Y(i)|, 1)
+  Absolute = 1,            // max |E(i)|
+  RelativeToFloor = 2,     // max |E(i)| / max(|Y(i)|, normFloor)
+  RelativeToLargest = 3,   // sqrt(sum (E(i) / max(|M(i)|, 1))^2)
+};
+
+// Settings of a run, read at Start. A value <= 0 keeps the default; none may
+// be negative. The messages about them name their places in the solver's
+// classic argument vector, PARAM(1) to PARAM(11).
+struct VernerOptions {
+  double initialStep = 0.0;      // PARAM(1), default HMAX * TOL^(1/6)
+  double minimumStep = 0.0;      // PARAM(2) HMIN, default computed at the first step
+  double maximumStep = 0.0;      // PARAM(3) HMAX, default 2.0
+  long long stepLimit = 0;       // PARAM(4), accepted steps in the run, default 500
+  long long evaluationLimit = 0; // PARAM(5), evaluations of F in the run, default none
+  bool preStepReturn = false;    // PARAM(7): return before every step
+  bool postStepReturn = false;   // PARAM(8): return after every step
+  double estimateScale = 0.0;    // PARAM(9) S, factor on the estimate, default 1.0; given, HMAX <= 2/S
+  VernerNorm norm = VernerNorm::RelativeToSolution;  // PARAM(10) INORM
+  double normFloor = 0.0;        // PARAM(11), floor of RelativeToFloor, default 1.0
+};
+
+// What a run reports after every return.
+struct VernerStatistics {
+  double lastTrialStep = 0.0;   // signed
+  double minimumStep = 0.0;     // HMIN in force (0 before the first step)
+  double maximumStep = 0.0;     // HMAX in force
+  long long acceptedSteps = 0;  // in the run
+  long long evaluations = 0;    // of F in the run
+};
+
 // One run of the solver at a time per object; separate objects are independent.
 class RungeKuttaVerner {
  public:
   // Advances Y from X towards XEND as IDO asks (see the file comment).
-  // Y has at least NEQ places, PARAM at least 50; both are read and written.
-  void DIVPRK(int& IDO, int NEQ, OdeFunctionRef F, double& X, double XEND, double TOL,
-              std::span<double> PARAM, std::span<double> Y);
+  // Y has at least NEQ places; `options` are read at Start only.
+  void DIVPRK(VernerRequest& IDO, int NEQ, OdeFunctionRef F, double& X, double XEND, double TOL,
+              const VernerOptions& options, std::span<double> Y);
+
+  // The last trial step, HMIN, HMAX and the counters of the run.
+  VernerStatistics Statistics() const noexcept { return {h_, hmin_, hmax_, ns_, nf_}; }
 
   // Releases the workspace and marks the run closed, without any message.
-  // The caller's way out after catching RunStopped from DIVPRK (it should
-  // also unwind the error stack to its own level); harmless when closed.
+  // The caller's way out after catching RunStopped from DIVPRK; harmless
+  // when closed.
   void Close() noexcept;
 
-  // Whether a run is open (between IDO = 1 and IDO = 3).
+  // Whether a run is open (between Start and End).
   bool IsOpen() const noexcept { return open_; }
 
  private:
@@ -108,20 +153,20 @@ class RungeKuttaVerner {
   enum class Pending { None, PreStep, PostStep };
 
   // The solver proper, called by DIVPRK with the workspace in place.
-  void dI2PRK(int& IDO, int NEQ, OdeFunctionRef F, double& X, double XEND, double TOL,
-              std::span<double> PARAM, std::span<double> Y);
-  // Checks the arguments of IDO = 1 and sets the run's defaults; false when
+  void dI2PRK(VernerRequest& IDO, int NEQ, OdeFunctionRef F, double& X, double XEND, double TOL,
+              const VernerOptions& options, std::span<double> Y);
+  // Checks the arguments of Start and sets the run's defaults; false when
   // an argument was refused (each refusal is reported).
-  bool StartRun(int NEQ, double TOL, std::span<const double> PARAM, std::span<const double> Y);
+  bool StartRun(int NEQ, double TOL, const VernerOptions& options, std::span<const double> Y);
   // Runs the step loop from `phase` until a return point or an error.
-  void Integrate(Phase phase, int& IDO, OdeFunctionRef F, double& X, double XEND, double TOL,
+  void Integrate(Phase phase, VernerRequest& IDO, OdeFunctionRef F, double& X, double XEND, double TOL,
                  std::span<double> Y);
   // Evaluates stages 2 to 8 and the trial solution of the step H from (X, Y)
   // and sets the estimate EST; K1 must be in place. False when F raised an
-  // error of type 4 or more.
+  // error of type Fatal or more.
   bool TrialStep(OdeFunctionRef F, double X, double H, std::span<const double> Y);
   // Calls F with the error attribution switched to the user's routine;
-  // false when F raised an error of type 4 or more.
+  // false when F raised an error of type Fatal or more.
   bool Evaluate(OdeFunctionRef F, double X, std::span<const double> Y, std::span<double> DY);
   // Returns the chosen norm of the error vector formed from K1..K8, relative
   // to the start-of-step solution Y (or to M for INORM = 3).
@@ -143,7 +188,7 @@ class RungeKuttaVerner {
   // Settings of the run.
   double h0_ = 0.0, hmin_ = 0.0, hmax_ = 2.0, scale_ = 1.0, normFloor_ = 1.0;
   long long ms_ = 500, mf_ = 0;
-  int inorm_ = 0;
+  VernerNorm norm_ = VernerNorm::RelativeToSolution;
   bool preStep_ = false, postStep_ = false;
 
   // Step state saved between calls.

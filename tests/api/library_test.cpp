@@ -210,5 +210,17 @@ TEST(Library, CancelledWorkThrowsCancelled) {
   EXPECT_THROW(Simulate(model, std::vector<double>{1.0, 1.0, 20.0}, 5, simulation), Cancelled);
 }
 
+// The bits of the README's fit; the Python package's tests (python/tests/test_fit.py) expect the same.
+TEST(Library, LorenzFitHasTheseBits) {
+  const LorenzRun run = RunLorenz(ReadClassicSeries(kLorenz, 3), 1);
+  EXPECT_EQ(run.model.Equation(1).coef[1], -0x1.3c3d6562cbf5cp+3);
+  EXPECT_EQ(run.model.Equation(1).coef[2], 0x1.3d80c752227b7p+3);
+  EXPECT_EQ(run.model.Equation(2).coef[6], -0x1.015e105f65858p+0);  // x1*x3
+  EXPECT_EQ(run.model.Equation(3).coef[5], 0x1.02e3c9e1af21dp+0);   // x1*x2
+  EXPECT_EQ(run.model.Equation(1).error, 0x1.6d1097170001fp-10);
+  EXPECT_EQ(run.model.Equation(2).error, 0x1.90e7514bf4353p-10);
+  EXPECT_EQ(run.model.Equation(3).error, 0x1.15bd8d0e8ef0ap-10);
+}
+
 }  // namespace
 }  // namespace odefit

@@ -36,7 +36,8 @@ Estimates Differentiate(const std::vector<double>& x, int m, double dt = kDt) {
 
 class DifferentiateSeriesTest : public ::testing::Test {
  protected:
-  void SetUp() override { ResetErrorStack(); }
+  ErrorReporter reporter_;
+  ErrorReporterScope bind_{reporter_};
 };
 
 // Closed forms of the window line: x points at the window's first sample.

@@ -38,14 +38,8 @@ class DialogueTest : public ::testing::Test {
             ::testing::UnitTest::GetInstance()->current_test_info()->name());
     fs::remove_all(dir_);
     fs::create_directories(dir_);
-    ResetErrorStack();
-    SetErrorOutput(errors_);
   }
-  void TearDown() override {
-    SetErrorOutput(std::cerr);
-    ResetErrorStack();
-    fs::remove_all(dir_);
-  }
+  void TearDown() override { fs::remove_all(dir_); }
 
   // Writes a smooth D-dimensional series of n vectors; returns its path.
   std::string Series(const std::string& name, int D, int n) {
@@ -82,6 +76,8 @@ class DialogueTest : public ::testing::Test {
 
   fs::path dir_;
   std::ostringstream errors_;
+  ErrorReporter reporter_{&errors_};
+  ErrorReporterScope bind_{reporter_};
   std::unique_ptr<ScriptedConsole> console_;
   GraphicsLayer layer_;
   Model model_;  // the last model the dialogue fitted
@@ -374,7 +370,7 @@ TEST_F(DialogueTest, SingularFitEndsTheRunAndKeepsTheReport) {
   EXPECT_EQ(errors_.str().substr(errors_.str().size() - note.size()), note);
 
   // A quadratic in (x1, x2) with x1 = 0 throughout: three zero columns.
-  ResetErrorStack();  // as a new process would start
+  reporter_.Reset();  // as a new process would start
   errors_.str("");
   EXPECT_THROW(Run({file, "2", "40", "0.1", "3", "n", "1", "2", "1", "1"}), RunStopped);
   EXPECT_NE(errors_.str().find("odefit: equation 1 cannot be fitted: its terms x1, x1^2 and x1*x2 are zero on "
@@ -476,7 +472,8 @@ TEST(PromptTest, FieldsFollowTheFixedWidthRules) {
       {"(F20.10)", "1e3", 1e-7}, {"(F20.10)", "2.5D1", 25.0},
   };
   std::ostringstream warnings;
-  const ThreadErrorOutput divert(warnings);
+  ErrorReporter reporter(&warnings);
+  const ErrorReporterScope divert(reporter);
   for (const Case& c : cases) {
     ScriptedConsole console({c.answer});
     if (c.format[1] == 'I') {

@@ -97,15 +97,14 @@ TEST(EfficiencyTest, ConstantVariableCountsOnlyExactPredictions) {
 TEST(EfficiencyTest, FailingSolverEndsOnlyItsPiece) {
   // y' = y^2 from y = 1 reaches infinity at t = 1: the adaptive solver cannot get past it.
   std::ostringstream errors;
-  ResetErrorStack();
-  SetErrorOutput(errors);
+  ErrorReporter reporter(&errors);
+  ErrorReporterScope bind(reporter);
   const std::vector<double> series = {1.0, 1.0, 1.1, 1.2, 1.3, 1.4, 1.3, 1.2};
   auto blowUp = [](int, double, std::span<const double> Y, std::span<double> DY) { DY[0] = Y[0] * Y[0]; };
   TestRunSettings run = Settings(1, 3, 2, 1, 3, 0.45);
   Result r;
   EXPECT_NO_THROW(r = RunPieces(series, run, blowUp));
-  SetErrorOutput(std::cerr);
-  EXPECT_EQ(ErrorStackLevel(), 1);
+  EXPECT_EQ(reporter.Level(), 1);
   EXPECT_NE(errors.str().find("from DIVPRK"), std::string::npos) << errors.str();
   EXPECT_EQ(r.infinite, 2);
   // Both pieces fail in lead time 3 (from 0.9 to 1.35 after their start), which gets the penalty.
@@ -135,26 +134,30 @@ struct Printed {
   Result result;
   std::string messages;
   int levelAfter = 0;
+  ErrorReporter after{nullptr};  // the caller's reporter at the end
 };
 
-// Runs the test with `threads` threads, its messages caught.
-Printed RunWithThreads(const std::vector<double>& series, TestRunSettings run, ModelFunction F, int threads) {
+// Runs the test with `threads` threads from `entry`'s state, its messages caught.
+Printed RunWithThreads(const std::vector<double>& series, TestRunSettings run, ModelFunction F, int threads,
+                       const ErrorReporter& entry = ErrorReporter(nullptr)) {
   std::ostringstream errors;
-  ResetErrorStack();
-  SetErrorOutput(errors);
+  ErrorReporter reporter(entry);
+  reporter.SetOutput(&errors);
+  ErrorReporterScope bind(reporter);
   run.threads = threads;
   Printed p;
   p.result = RunPieces(series, run, F);
-  SetErrorOutput(std::cerr);
   p.messages = errors.str();
-  p.levelAfter = ErrorStackLevel();
+  p.levelAfter = reporter.Level();
+  p.after = reporter;
   return p;
 }
 
-void ExpectSameAsOneThread(const std::vector<double>& series, const TestRunSettings& run, ModelFunction F) {
-  const Printed serial = RunWithThreads(series, run, F, 1);
+void ExpectSameAsOneThread(const std::vector<double>& series, const TestRunSettings& run, ModelFunction F,
+                           const ErrorReporter& entry = ErrorReporter(nullptr)) {
+  const Printed serial = RunWithThreads(series, run, F, 1, entry);
   for (int threads : {2, 3}) {
-    const Printed parallel = RunWithThreads(series, run, F, threads);
+    const Printed parallel = RunWithThreads(series, run, F, threads, entry);
     ASSERT_EQ(parallel.result.error.size(), serial.result.error.size());
     for (std::size_t q = 0; q < serial.result.error.size(); ++q) {
       ASSERT_EQ(std::bit_cast<std::uint64_t>(parallel.result.error[q]), std::bit_cast<std::uint64_t>(serial.result.error[q]))
@@ -164,6 +167,8 @@ void ExpectSameAsOneThread(const std::vector<double>& series, const TestRunSetti
     EXPECT_EQ(parallel.result.infinite, serial.result.infinite);
     EXPECT_EQ(parallel.messages, serial.messages);
     EXPECT_EQ(parallel.levelAfter, serial.levelAfter);
+    EXPECT_TRUE(parallel.after.SameVisibleState(serial.after)) << "threads " << threads;
+    EXPECT_EQ(parallel.after.LastMessage(), serial.after.LastMessage()) << "threads " << threads;
   }
 }
 
@@ -197,23 +202,46 @@ TEST(EfficiencyTestThreads, FailingSolverPiecesPrintTheirMessagesInPieceOrder) {
   EXPECT_EQ(serial.levelAfter, 1);
 }
 
-TEST(EfficiencyTestThreads, MessagesGoToTheStreamOfTheCallingThread) {
+TEST(EfficiencyTestThreads, MessagesGoToTheStreamOfTheCallersReporter) {
   const int Ltest = 4, Ktest = 150, Stest = 5;
   std::vector<double> series((Ktest - 1) * Stest + Ltest + 1, 0.5);
   series[0] = 1.0;
   auto blowUp = [](int, double, std::span<const double> Y, std::span<double> DY) { DY[0] = Y[0] * Y[0]; };
   TestRunSettings run = Settings(1, Ltest, Ktest, Stest, 3, 0.45);
   run.threads = 2;
-  std::ostringstream process, own;
-  ResetErrorStack();
-  SetErrorOutput(process);
+  std::ostringstream outer, own;
+  ErrorReporter outerReporter(&outer);
+  ErrorReporterScope bindOuter(outerReporter);
   {
-    ThreadErrorOutput divert(own);
+    ErrorReporter ownReporter(&own);
+    ErrorReporterScope bindOwn(ownReporter);
     RunPieces(series, run, blowUp);
+    EXPECT_EQ(ownReporter.LastMessage().rfind("\n *** FATAL    ERROR 1 from DIVPRK.", 0), 0U)
+        << ownReporter.LastMessage();
   }
-  SetErrorOutput(std::cerr);
-  EXPECT_EQ(process.str(), "");
+  EXPECT_EQ(outer.str(), "");
+  EXPECT_EQ(outerReporter.Level(), 1);
   EXPECT_NE(own.str().find("from DIVPRK"), std::string::npos);
+}
+
+TEST(EfficiencyTestThreads, PiecesStartFromTheCallersStateAndLeaveItAsOneThreadDoes) {
+  // The caller runs the test inside a routine of its own whose inner routines
+  // report to the user: the failing solver's messages then carry tracebacks.
+  const int Ltest = 4, Ktest = 150, Stest = 5;
+  std::vector<double> series((Ktest - 1) * Stest + Ltest + 1, 0.5);
+  for (int k = 0; k < Ktest; ++k) series[k * Stest] = (k % 7 == 3) ? 1.0 : -1.0;
+  auto blowUp = [](int, double, std::span<const double> Y, std::span<double> DY) { DY[0] = Y[0] * Y[0]; };
+  ErrorReporter entry(nullptr);
+  {
+    ErrorReporterScope bind(entry);
+    E1PSH("CALLER");
+    E1USR("ON");
+  }
+  const TestRunSettings run = Settings(1, Ltest, Ktest, Stest, 3, 0.45);
+  ExpectSameAsOneThread(series, run, blowUp, entry);
+  const Printed serial = RunWithThreads(series, run, blowUp, 1, entry);
+  EXPECT_NE(serial.messages.find("     CALLER "), std::string::npos) << serial.messages;
+  EXPECT_EQ(serial.levelAfter, 2);
 }
 
 }  // namespace

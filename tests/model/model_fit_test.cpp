@@ -22,13 +22,9 @@ namespace {
 
 class ModelFitTest : public ::testing::Test {
  protected:
-  void SetUp() override {
-    ResetErrorStack();
-    SetErrorOutput(errors_);
-  }
-  void TearDown() override { SetErrorOutput(std::cerr); }
-
   std::ostringstream errors_;
+  ErrorReporter reporter_{&errors_};
+  ErrorReporterScope bind_{reporter_};
 };
 
 // D x n states, column-major, uniform in [lo, hi].
@@ -330,7 +326,8 @@ std::vector<double> FitFromRows(const std::vector<double>& X, int D, int n, cons
   std::vector<int> order(K, 0);
   std::vector<double> scalars(K), norms(K), coef(K), residual(n), scratch(n);
   DLQRRR(n, K, A, n, 0, order, A, n, scalars, norms);
-  DLQRSL(n, K, A, n, scalars, y, 110, scratch, scratch, coef, residual, scratch);
+  DLQRSL(n, K, A, n, scalars, y, SolveOutputs{.solution = true, .residual = true}, scratch, scratch, coef, residual,
+         scratch);
   return coef;
 }
 

@@ -113,7 +113,8 @@ void ComparePrinted(const std::string& expectedField, double value, Agreement& a
 
 class FixtureFitTest : public ::testing::TestWithParam<const char*> {
  protected:
-  void SetUp() override { ResetErrorStack(); }
+  ErrorReporter reporter_;
+  ErrorReporterScope bind_{reporter_};
 };
 
 TEST_P(FixtureFitTest, ReproducesEveryPrintedCoefficientAndError) {
@@ -208,9 +209,9 @@ INSTANTIATE_TEST_SUITE_P(RecordedRuns, FixtureFitTest,
                          ::testing::Values("lorenz", "reduced", "loops"));
 
 TEST(SingularFixtureTest, StopsTheFirstFitWithTheRecordedFatalMessage) {
-  ResetErrorStack();
   std::ostringstream errors;
-  SetErrorOutput(errors);
+  ErrorReporter reporter(&errors);
+  ErrorReporterScope bind(reporter);
   const std::string dir = kFixtures + "/singular";
   // D = 2, Ntrain = 150, dt = 0.1, m = 3; equation 1 reduced with orders 0, 0.
   const TrainingData t = Train(ReadSeries(dir + "/series.txt"), 2, 150, 3, 0.1);
@@ -220,7 +221,7 @@ TEST(SingularFixtureTest, StopsTheFirstFitWithTheRecordedFatalMessage) {
   e.nterms = 2;
   double err = 0.0;
   EXPECT_THROW(FitModelEquation(e, t.states, 2, t.nfit, t.derivatives[0], err), RunStopped);
-  SetErrorOutput(std::cerr);
+  EXPECT_EQ(reporter.Level(), 1);
   std::ifstream expected(dir + "/expected/stderr.txt", std::ios::binary);
   std::stringstream text;
   text << expected.rdbuf();

@@ -17,13 +17,9 @@ namespace {
 
 class MonomialsTest : public ::testing::Test {
  protected:
-  void SetUp() override {
-    ResetErrorStack();
-    SetErrorOutput(errors_);
-  }
-  void TearDown() override { SetErrorOutput(std::cerr); }
-
   std::ostringstream errors_;
+  ErrorReporter reporter_{&errors_};
+  ErrorReporterScope bind_{reporter_};
 };
 
 std::vector<double> Terms(const std::vector<double>& x, int nu) {
@@ -118,7 +114,7 @@ TEST_F(MonomialsTest, UncheckedFillsGiveTheSameValuesAsTheTermRoutines) {
       EXPECT_EQ(a, b) << "D = " << D << ", nu = " << nu;
     }
   }
-  EXPECT_EQ(ErrorStackLevel(), 1);
+  EXPECT_EQ(reporter_.Level(), 1);
 }
 
 TEST_F(MonomialsTest, FacAcceptsArgumentsUpTo34) {

@@ -10,6 +10,7 @@
 #include <iostream>
 #include <limits>
 #include <numeric>
+#include <optional>
 #include <random>
 #include <sstream>
 #include <string>
@@ -91,11 +92,19 @@ Factored Factor(const Matrix& a, bool pivot, std::vector<int> order = {}) {
 
 int Basis(const Factored& f) { return std::min(f.qr.rows, f.qr.cols); }
 
-// Returns Q*z (ipath 10000) or Q'*z (ipath 1000).
-std::vector<double> ApplyQ(const Factored& f, const std::vector<double>& z, int ipath) {
+// The outputs the program's callers ask for, and all of them.
+constexpr SolveOutputs kSolution{.solution = true};
+constexpr SolveOutputs kSolutionAndResidual{.solution = true, .residual = true};
+constexpr SolveOutputs kAllOutputs{true, true, true, true, true};
+
+enum class Product { Q, QTransposed };
+
+// Returns Q*z or Q'*z.
+std::vector<double> ApplyQ(const Factored& f, const std::vector<double>& z, Product product) {
   std::vector<double> out(z.size());
-  const bool transposed = ipath == 1000;
-  DLQRSL(f.qr.rows, Basis(f), f.qr.data, f.qr.ld, f.scalars, z, ipath,
+  const bool transposed = product == Product::QTransposed;
+  DLQRSL(f.qr.rows, Basis(f), f.qr.data, f.qr.ld, f.scalars, z,
+         transposed ? SolveOutputs{.qTransposeY = true} : SolveOutputs{.qTimesY = true},
          transposed ? std::span<double>{} : out,
          transposed ? std::span<double>(out) : std::span<double>{}, {}, {}, {});
   return out;
@@ -120,15 +129,9 @@ std::string Flatten(const std::string& printed) {
 
 class HouseholderTest : public ::testing::Test {
  protected:
-  void SetUp() override {
-    ResetErrorStack();
-    SetErrorOutput(output_);
-  }
-  void TearDown() override {
-    ResetErrorStack();
-    SetErrorOutput(std::cerr);
-  }
   std::ostringstream output_;
+  ErrorReporter reporter_{&output_};
+  ErrorReporterScope bind_{reporter_};
 };
 
 // --- Factorisation invariants over many shapes ----------------------------------------------
@@ -153,7 +156,7 @@ TEST_P(HouseholderShapes, QTimesRReconstructsThePermutedMatrix) {
   const auto [shape, pivot] = GetParam();
   const Matrix a = RandomMatrix(shape.rows, shape.cols, 17u * shape.rows + shape.cols);
   const Factored f = Factor(a, pivot);
-  ASSERT_EQ(ErrorStackLevel(), 1);
+  ASSERT_EQ(reporter_.Level(), 1);
 
   std::vector<int> sorted = f.order;
   std::sort(sorted.begin(), sorted.end());
@@ -162,7 +165,7 @@ TEST_P(HouseholderShapes, QTimesRReconstructsThePermutedMatrix) {
   for (int j = 1; j <= a.cols; ++j) {
     std::vector<double> r(a.rows, 0.0);
     for (int i = 1; i <= std::min(j, a.rows); ++i) r[i - 1] = f.qr(i, j);
-    const std::vector<double> qr_column = ApplyQ(f, r, 10000);
+    const std::vector<double> qr_column = ApplyQ(f, r, Product::Q);
     EXPECT_LE(MaxAbsDifference(qr_column, Column(a, f.order[j - 1])), kReconstructionTolerance)
         << "column " << j;
     // All columns are free, so no rearrangement precedes the norms.
@@ -182,8 +185,8 @@ TEST_P(HouseholderShapes, QIsOrthogonal) {
   for (int i = 0; i < m; ++i) {
     std::vector<double> e(m, 0.0);
     e[i] = 1.0;
-    q[i] = ApplyQ(f, e, 10000);
-    EXPECT_LE(MaxAbsDifference(ApplyQ(f, q[i], 1000), e), kReconstructionTolerance);
+    q[i] = ApplyQ(f, e, Product::Q);
+    EXPECT_LE(MaxAbsDifference(ApplyQ(f, q[i], Product::QTransposed), e), kReconstructionTolerance);
   }
   for (int i = 0; i < m; ++i) {
     for (int k = 0; k < m; ++k) {
@@ -204,7 +207,7 @@ TEST_P(HouseholderShapes, SolutionOfAConsistentSystemIsRecovered) {
   }
   const Factored f = Factor(a, pivot);
   std::vector<double> qty(a.rows), solution(a.cols);
-  DLQRSL(a.rows, a.cols, f.qr.data, f.qr.ld, f.scalars, y, 100, {}, qty, solution, {}, {});
+  DLQRSL(a.rows, a.cols, f.qr.data, f.qr.ld, f.scalars, y, kSolution, {}, qty, solution, {}, {});
   for (int j = 1; j <= a.cols; ++j) {
     const double expected = x[f.order[j - 1] - 1];
     EXPECT_NEAR(solution[j - 1], expected, 1e-10 * expected) << "place " << j;
@@ -218,8 +221,8 @@ TEST_P(HouseholderShapes, ResidualAndFittedValuesSplitTheRightHandSide) {
   const std::vector<double> y = Column(RandomMatrix(m, 1, 99u + m), 1);
   const Factored f = Factor(a, pivot);
   std::vector<double> qy(m), qty(m), solution(k), residual(m), fitted(m);
-  DLQRSL(m, k, f.qr.data, f.qr.ld, f.scalars, y, 11111, qy, qty, solution, residual, fitted);
-  ASSERT_EQ(ErrorStackLevel(), 1);
+  DLQRSL(m, k, f.qr.data, f.qr.ld, f.scalars, y, kAllOutputs, qy, qty, solution, residual, fitted);
+  ASSERT_EQ(reporter_.Level(), 1);
 
   const double tail = SumOfSquares(qty.data() + k, m - k);
   EXPECT_NEAR(SumOfSquares(residual.data(), m), tail, 1e-13 * std::max(1.0, tail));
@@ -251,7 +254,7 @@ TEST_F(HouseholderTest, OneByOneAppliesNoReflectionAndDividesByTheElement) {
 
   const std::vector<double> y = {6.0};
   std::vector<double> qy(1), qty(1), solution(1), residual(1, 9.0), fitted(1);
-  DLQRSL(1, 1, f.qr.data, 1, f.scalars, y, 11111, qy, qty, solution, residual, fitted);
+  DLQRSL(1, 1, f.qr.data, 1, f.scalars, y, kAllOutputs, qy, qty, solution, residual, fitted);
   EXPECT_EQ(solution[0], 1.5);
   EXPECT_EQ(qy[0], 6.0);
   EXPECT_EQ(qty[0], 6.0);
@@ -271,7 +274,7 @@ TEST_F(HouseholderTest, SquareSystemKeepsTheLastTransformedElementAsIs) {
 
   const std::vector<double> y = {1.0, 2.0, 3.0};
   std::vector<double> qty(3), solution(3);
-  DLQRSL(3, 3, f.qr.data, 3, f.scalars, y, 100, {}, qty, solution, {}, {});
+  DLQRSL(3, 3, f.qr.data, 3, f.scalars, y, kSolution, {}, qty, solution, {}, {});
   EXPECT_EQ(qty, (std::vector<double>{-1.0, -2.0, 3.0}));
   EXPECT_EQ(solution, (std::vector<double>{1.0, 2.0, -1.5}));
 }
@@ -309,7 +312,7 @@ TEST_F(HouseholderTest, PivotingWithoutRequestLeavesColumnOrderUntouched) {
   DLQRRR(5, 3, qr.data, 5, 2, order, qr.data, 5, scalars, norms);
   EXPECT_EQ(order, (std::vector<int>{7, -8, 9}));
   DLQRRR(5, 3, a.data, 5, 0, {}, qr.data, 5, scalars, norms);  // an empty ColumnOrder is fine
-  EXPECT_EQ(ErrorStackLevel(), 1);
+  EXPECT_EQ(reporter_.Level(), 1);
 }
 
 struct Arrangement {
@@ -336,7 +339,7 @@ TEST_P(HouseholderArrangement, InitialAndFinalColumnsAreNeverPivoted) {
   for (int j = 1; j <= n; ++j) {
     std::vector<double> r(n + 1, 0.0);
     for (int i = 1; i <= j; ++i) r[i - 1] = f.qr(i, j);
-    EXPECT_LE(MaxAbsDifference(ApplyQ(f, r, 10000), Column(a, f.order[j - 1])), 1e-13);
+    EXPECT_LE(MaxAbsDifference(ApplyQ(f, r, Product::Q), Column(a, f.order[j - 1])), 1e-13);
   }
 }
 
@@ -382,7 +385,7 @@ TEST_F(HouseholderTest, Ipath100LeavesResidualAndFittedValuesUntouched) {
   const Factored f = Factor(a, false);
   const std::vector<double> y = {1, 2, 3, 4, 5, 6};
   std::vector<double> qy(6, 42.0), qty(6), solution(3), residual(6, 42.0), fitted(6, 42.0);
-  DLQRSL(6, 3, f.qr.data, 6, f.scalars, y, 100, qy, qty, solution, residual, fitted);
+  DLQRSL(6, 3, f.qr.data, 6, f.scalars, y, *SolveOutputs::FromIpath(100), qy, qty, solution, residual, fitted);
   EXPECT_EQ(qy, std::vector<double>(6, 42.0));
   EXPECT_EQ(residual, std::vector<double>(6, 42.0));
   EXPECT_EQ(fitted, std::vector<double>(6, 42.0));
@@ -394,7 +397,8 @@ TEST_F(HouseholderTest, Ipath110ResidualCarriesTheTailOfQTransposeY) {
   const Factored f = Factor(a, false);
   const std::vector<double> y = Column(RandomMatrix(40, 1, 9), 1);
   std::vector<double> scratch(40), coef(6), residual(40);
-  DLQRSL(40, 6, f.qr.data, 40, f.scalars, y, 110, scratch, scratch, coef, residual, scratch);
+  DLQRSL(40, 6, f.qr.data, 40, f.scalars, y, *SolveOutputs::FromIpath(110), scratch, scratch, coef, residual,
+         scratch);
   const double tail = SumOfSquares(scratch.data() + 6, 34);
   EXPECT_NEAR(SumOfSquares(residual.data(), 40), tail, 1e-14 * tail);
 }
@@ -412,7 +416,7 @@ TEST_F(HouseholderTest, ZeroColumnMakesRSingularWhichIsAFatalError) {
   const std::vector<double> y = {1, 2, 3, 4, 5};
   std::vector<double> scratch(5), coef(3), residual(5);
   EXPECT_THROW(
-      DLQRSL(5, 3, f.qr.data, 5, f.scalars, y, 110, scratch, scratch, coef, residual, scratch),
+      DLQRSL(5, 3, f.qr.data, 5, f.scalars, y, kSolutionAndResidual, scratch, scratch, coef, residual, scratch),
       RunStopped);
   // The residual stays in the rotated basis: the reflections are not undone.
   EXPECT_EQ(residual, (std::vector<double>{0, 0, 0, scratch[3], scratch[4]}));
@@ -430,10 +434,9 @@ TEST_F(HouseholderTest, SingularIndexIsTheLargestZeroDiagonalWithinTheBasis) {
   const Factored f = Factor(a, false);
   const std::vector<double> y(6, 1.0);
   for (const auto& [basis, index] : {std::pair{4, 3}, std::pair{2, 2}}) {
-    ResetErrorStack();
     output_.str("");
     std::vector<double> qty(6), coef(4);
-    EXPECT_THROW(DLQRSL(6, basis, f.qr.data, 6, f.scalars, y, 100, {}, qty, coef, {}, {}),
+    EXPECT_THROW(DLQRSL(6, basis, f.qr.data, 6, f.scalars, y, kSolution, {}, qty, coef, {}, {}),
                  RunStopped);
     EXPECT_NE(Flatten(output_.str()).find("element of R is " + std::to_string(index) + "."),
               std::string::npos)
@@ -444,8 +447,100 @@ TEST_F(HouseholderTest, SingularIndexIsTheLargestZeroDiagonalWithinTheBasis) {
 TEST_F(HouseholderTest, OneRowWithZeroElementIsSingularAtIndexOne) {
   const std::vector<double> qr = {0.0}, scalars = {0.0}, y = {3.0};
   std::vector<double> qty(1), solution(1);
-  EXPECT_THROW(DLQRSL(1, 1, qr, 1, scalars, y, 100, {}, qty, solution, {}, {}), RunStopped);
+  EXPECT_THROW(DLQRSL(1, 1, qr, 1, scalars, y, kSolution, {}, qty, solution, {}, {}), RunStopped);
   EXPECT_NE(Flatten(output_.str()).find("element of R is 1."), std::string::npos) << output_.str();
+}
+
+// A stop caught by the caller must leave nothing behind: every later singular
+// solve prints its message and stops the run again.
+class HouseholderAfterACaughtStop : public HouseholderTest,
+                                    public ::testing::WithParamInterface<std::pair<const char*, void (*)()>> {};
+
+TEST_P(HouseholderAfterACaughtStop, EverySingularSolvePrintsAndStops) {
+  EXPECT_THROW(GetParam().second(), RunStopped);
+  EXPECT_EQ(reporter_.Level(), 1);
+  Matrix a = RandomMatrix(5, 3, 4);
+  for (int i = 1; i <= 5; ++i) a(i, 2) = 0.0;
+  const Factored f = Factor(a, false);
+  const std::vector<double> y = {1, 2, 3, 4, 5};
+  for (int attempt = 1; attempt <= 3; ++attempt) {
+    output_.str("");
+    std::vector<double> qty(5), coef(3);
+    EXPECT_THROW(DLQRSL(5, 3, f.qr.data, 5, f.scalars, y, kSolution, {}, qty, coef, {}, {}), RunStopped)
+        << "solve " << attempt;
+    EXPECT_EQ(output_.str(),
+              "\n"
+              " *** FATAL    ERROR 1 from DLQRSL.  Computation of the least squares solution\n"
+              " ***          has been requested but the upper triangular matrix R is exactly \n"
+              " ***          singular; the index of the first zero diagonal element of R is \n"
+              " ***          2.\n")
+        << "solve " << attempt;
+    EXPECT_EQ(reporter_.Level(), 1);
+  }
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Stops, HouseholderAfterACaughtStop,
+    ::testing::Values(
+        // The routine called by the program stops as it returns.
+        std::pair<const char*, void (*)()>{"SingularSolve",
+                                           [] {
+                                             const std::vector<double> qr = {0.0}, scalars = {0.0}, y = {1.0};
+                                             std::vector<double> qty(1), solution(1);
+                                             DLQRSL(1, 1, qr, 1, scalars, y, kSolution, {}, qty, solution, {}, {});
+                                           }},
+        // The factorisation's core stops one level down, inside DLQRRR.
+        std::pair<const char*, void (*)()>{"BadLeadingDimensionInTheCore",
+                                           [] {
+                                             std::vector<double> a(6), s(2), n(2);
+                                             std::vector<int> order(2);
+                                             DLQRRR(3, 2, a, 2, 1, order, a, 3, s, n);
+                                           }},
+        // A vector kernel stops two levels down.
+        std::pair<const char*, void (*)()>{"KernelTwoLevelsDown", [] {
+                                             RoutineScope outer("OUTER ");
+                                             RoutineScope inner("INNER ");
+                                             DGEMV("X", 1, 1, 1.0, nullptr, 1, nullptr, 1, 0.0, nullptr, 1);
+                                           }}),
+    [](const auto& info) { return std::string(info.param.first); });
+
+// --- Requested outputs -----------------------------------------------------------------------
+
+TEST(SolveOutputs, EveryIpathHasItsOutputsAndComesBack) {
+  int wrong = 0;
+  for (int ipath = 1; ipath <= 99999; ++ipath) {
+    const std::optional<SolveOutputs> outputs = SolveOutputs::FromIpath(ipath);
+    if (!outputs) {
+      wrong = ipath;
+      break;
+    }
+    const int back = outputs->Ipath();
+    bool same = outputs->qTimesY == (ipath / 10000 != 0) && outputs->FormsQTransposeY() == (ipath % 10000 != 0) &&
+                outputs->solution == (ipath % 1000 / 100 != 0) && outputs->residual == (ipath % 100 / 10 != 0) &&
+                outputs->fittedValues == (ipath % 10 != 0);
+    for (int digit = 1; digit <= 10000; digit *= 10) same = same && (back / digit % 10 != 0) == (ipath / digit % 10 != 0);
+    if (!same) {
+      wrong = ipath;
+      break;
+    }
+  }
+  EXPECT_EQ(wrong, 0);
+  for (const int outside : {0, -1, 100000, INT_MAX, INT_MIN}) EXPECT_FALSE(SolveOutputs::FromIpath(outside)) << outside;
+  EXPECT_EQ(SolveOutputs{}.Ipath(), 0);
+  EXPECT_EQ(kSolutionAndResidual.Ipath(), 110);
+}
+
+TEST_F(HouseholderTest, SolutionAloneFormsQTransposeYAsIpath100Does) {
+  const Matrix a = RandomMatrix(6, 3, 21);
+  const Factored f = Factor(a, false);
+  const std::vector<double> y = {1, 2, 3, 4, 5, 6};
+  std::vector<double> qty1(6), qty2(6), b1(3), b2(3);
+  DLQRSL(6, 3, f.qr.data, 6, f.scalars, y, kSolution, {}, qty1, b1, {}, {});
+  DLQRSL(6, 3, f.qr.data, 6, f.scalars, y, SolveOutputs{.qTransposeY = true, .solution = true}, {}, qty2, b2, {},
+         {});
+  EXPECT_EQ(qty1, qty2);
+  EXPECT_EQ(b1, b2);
+  EXPECT_NE(qty1, std::vector<double>(6, 0.0));
 }
 
 // --- Argument checks -------------------------------------------------------------------------
@@ -470,8 +565,34 @@ std::vector<int> g_order(8);
 void CallDlqrrr(int nra, int nca, int lda, int ldqr, int pivot) {
   DLQRRR(nra, nca, g_sink, lda, pivot, g_order, g_sink, ldqr, g_sink, g_sink);
 }
-void CallDlqrsl(int nra, int ldqr, int kbasis, int ipath) {
-  DLQRSL(nra, kbasis, g_sink, ldqr, g_sink, g_sink, ipath, g_sink, g_sink, g_sink, g_sink, g_sink);
+void CallDlqrsl(int nra, int ldqr, int kbasis, SolveOutputs outputs) {
+  DLQRSL(nra, kbasis, g_sink, ldqr, g_sink, g_sink, outputs, g_sink, g_sink, g_sink, g_sink, g_sink);
+}
+
+// DLQRSL on the valid sizes NRA = 4, KBASIS = 2 (QR 4 x 2) with the
+// requested outputs and every span of `size` places but the one named.
+void SolveWithShort(const char* argument, std::size_t size, SolveOutputs outputs = kSolution) {
+  std::vector<double> full(8), shortened(size);
+  auto span = [&](const char* name) { return std::string(name) == argument ? std::span<double>(shortened) : std::span<double>(full); };
+  DLQRSL(4, 2, span("QR"), 4, span("ReflectorScalars"), span("Y"), outputs, span("QTimesY"), span("QTransposeY"),
+         span("Solution"), span("Residual"), span("FittedValues"));
+}
+
+// The same for the several right-hand sides' form: NRHS = 2, LDY = 4.
+void SolveSeveralWithShort(const char* argument, std::size_t size) {
+  std::vector<double> full(8), shortened(size);
+  auto span = [&](const char* name) { return std::string(name) == argument ? std::span<double>(shortened) : std::span<double>(full); };
+  DLQRSL(4, 2, span("QR"), 4, span("ReflectorScalars"), 2, span("Y"), 4, span("Solution"), span("Residual"));
+}
+
+// DLQRRR on a valid 3 x 2 matrix (leading dimensions 3, pivoting) with one
+// argument's storage shortened to `size`.
+void FactorWithShort(const char* argument, std::size_t size) {
+  std::vector<double> full(6), shortened(size);
+  std::vector<int> order(2), shortOrder(size);
+  auto span = [&](const char* name) { return std::string(name) == argument ? std::span<double>(shortened) : std::span<double>(full); };
+  DLQRRR(3, 2, span("A"), 3, 1, std::string(argument) == "ColumnOrder" ? std::span<int>(shortOrder) : std::span<int>(order),
+         span("QR"), 3, span("ReflectorScalars"), span("ColumnNorms"));
 }
 
 INSTANTIATE_TEST_SUITE_P(
@@ -491,19 +612,19 @@ INSTANTIATE_TEST_SUITE_P(
         Misuse{"Dl2rrrLdqr", [] { CallDlqrrr(3, 2, 3, 1, 1); },
                "TERMINAL ERROR 3 from DL2RRR.  The number of rows of QR must be less than or equal "
                "to its leading dimension while NRA = 3 and LDQR = 1 are given."},
-        Misuse{"DlqrslNra", [] { CallDlqrsl(0, 1, 1, 100); },
+        Misuse{"DlqrslNra", [] { CallDlqrsl(0, 1, 1, kSolution); },
                "TERMINAL ERROR 1 from DLQRSL.  The number of rows of the input matrix must be "
                "positive while NRA = 0 is given."},
-        Misuse{"DlqrslLdqr", [] { CallDlqrsl(4, 3, 1, 100); },
+        Misuse{"DlqrslLdqr", [] { CallDlqrsl(4, 3, 1, kSolution); },
                "TERMINAL ERROR 2 from DLQRSL.  The number of rows of QR must be less than or equal "
                "to its leading dimension while NRA = 4 and LDQR = 3 are given."},
-        Misuse{"DlqrslKbasis", [] { CallDlqrsl(2, 2, 0, 100); },
+        Misuse{"DlqrslKbasis", [] { CallDlqrsl(2, 2, 0, kSolution); },
                "TERMINAL ERROR 3 from DLQRSL.  The number of columns of the submatrix AK of A must "
                "be positive while KBASIS = 0 is given."},
-        Misuse{"DlqrslIpath", [] { CallDlqrsl(2, 2, 1, 100000); },
+        Misuse{"DlqrslNoOutputs", [] { CallDlqrsl(2, 2, 1, SolveOutputs{}); },
                "TERMINAL ERROR 4 from DLQRSL.  Illegal format for IPATH.  IPATH must be between 1 "
-               "and 99999 while a value of 100000 is given."},
-        Misuse{"DlqrslKbasisAndIpathBothReported", [] { CallDlqrsl(2, 2, -1, 0); },
+               "and 99999 while a value of 0 is given."},
+        Misuse{"DlqrslKbasisAndOutputsBothReported", [] { CallDlqrsl(2, 2, -1, SolveOutputs{}); },
                "TERMINAL ERROR 3 from DLQRSL.  The number of columns of the submatrix AK of A must "
                "be positive while KBASIS = -1 is given. TERMINAL ERROR 4 from DLQRSL.  Illegal "
                "format for IPATH.  IPATH must be between 1 and 99999 while a value of 0 is given."},
@@ -535,7 +656,84 @@ INSTANTIATE_TEST_SUITE_P(
         Misuse{"DgerIncx", [] { DGER(2, 2, 1.0, nullptr, 0, nullptr, 1, nullptr, 2); },
                "TERMINAL ERROR 4 from DGER.  INCX must not be equal to zero while 0 is given."},
         Misuse{"DgerIncy", [] { DGER(2, 2, 1.0, nullptr, -1, nullptr, 0, nullptr, 2); },
-               "TERMINAL ERROR 5 from DGER.  INCY must not be equal to zero while 0 is given."}),
+               "TERMINAL ERROR 5 from DGER.  INCY must not be equal to zero while 0 is given."},
+        // Sizes a solve cannot serve, and storage shorter than the sizes demand.
+        Misuse{"DlqrslKbasisAboveNra", [] { CallDlqrsl(2, 2, 3, kSolution); },
+               "TERMINAL ERROR 5 from DLQRSL.  The number of columns of the submatrix AK of A must not "
+               "exceed the number of rows while KBASIS = 3 and NRA = 2 are given."},
+        Misuse{"DlqrslEmptyQr", [] { SolveWithShort("QR", 0); },
+               "TERMINAL ERROR 6 from DLQRSL.  The storage given for QR holds 0 values while the sizes "
+               "given need 8."},
+        Misuse{"DlqrslShortQr", [] { SolveWithShort("QR", 7); },
+               "TERMINAL ERROR 6 from DLQRSL.  The storage given for QR holds 7 values while the sizes "
+               "given need 8."},
+        Misuse{"DlqrslShortScalars", [] { SolveWithShort("ReflectorScalars", 1); },
+               "TERMINAL ERROR 6 from DLQRSL.  The storage given for ReflectorScalars holds 1 values "
+               "while the sizes given need 2."},
+        Misuse{"DlqrslShortY", [] { SolveWithShort("Y", 3); },
+               "TERMINAL ERROR 6 from DLQRSL.  The storage given for Y holds 3 values while the sizes "
+               "given need 4."},
+        Misuse{"DlqrslShortSolution", [] { SolveWithShort("Solution", 1); },
+               "TERMINAL ERROR 6 from DLQRSL.  The storage given for Solution holds 1 values while the "
+               "sizes given need 2."},
+        Misuse{"DlqrslQTransposeYFormedForTheSolution", [] { SolveWithShort("QTransposeY", 0); },
+               "TERMINAL ERROR 6 from DLQRSL.  The storage given for QTransposeY holds 0 values while "
+               "the sizes given need 4."},
+        Misuse{"DlqrslShortQTimesY", [] { SolveWithShort("QTimesY", 3, kAllOutputs); },
+               "TERMINAL ERROR 6 from DLQRSL.  The storage given for QTimesY holds 3 values while the "
+               "sizes given need 4."},
+        Misuse{"DlqrslShortResidual", [] { SolveWithShort("Residual", 3, kAllOutputs); },
+               "TERMINAL ERROR 6 from DLQRSL.  The storage given for Residual holds 3 values while the "
+               "sizes given need 4."},
+        Misuse{"DlqrslShortFittedValues", [] { SolveWithShort("FittedValues", 0, kAllOutputs); },
+               "TERMINAL ERROR 6 from DLQRSL.  The storage given for FittedValues holds 0 values while "
+               "the sizes given need 4."},
+        Misuse{"SeveralKbasisAboveNra",
+               [] { DLQRSL(2, 3, g_sink, 2, g_sink, 1, g_sink, 2, g_sink, g_sink); },
+               "TERMINAL ERROR 5 from DLQRSL.  The number of columns of the submatrix AK of A must not "
+               "exceed the number of rows while KBASIS = 3 and NRA = 2 are given."},
+        Misuse{"SeveralLdy", [] { DLQRSL(4, 2, g_sink, 4, g_sink, 2, g_sink, 3, g_sink, g_sink); },
+               "TERMINAL ERROR 7 from DLQRSL.  The number of rows of Y must be less than or equal to its "
+               "leading dimension while NRA = 4 and LDY = 3 are given."},
+        Misuse{"SeveralShortY", [] { SolveSeveralWithShort("Y", 7); },
+               "TERMINAL ERROR 6 from DLQRSL.  The storage given for Y holds 7 values while the sizes "
+               "given need 8."},
+        Misuse{"SeveralShortSolution", [] { SolveSeveralWithShort("Solution", 3); },
+               "TERMINAL ERROR 6 from DLQRSL.  The storage given for Solution holds 3 values while the "
+               "sizes given need 4."},
+        Misuse{"SeveralEmptyResidual", [] { SolveSeveralWithShort("Residual", 0); },
+               "TERMINAL ERROR 6 from DLQRSL.  The storage given for Residual holds 0 values while the "
+               "sizes given need 8."},
+        Misuse{"DlqrrrShortA", [] { FactorWithShort("A", 5); },
+               "TERMINAL ERROR 3 from DLQRRR.  The storage given for A holds 5 values while the sizes "
+               "given need 6."},
+        Misuse{"DlqrrrShortColumnOrder", [] { FactorWithShort("ColumnOrder", 1); },
+               "TERMINAL ERROR 3 from DLQRRR.  The storage given for ColumnOrder holds 1 values while "
+               "the sizes given need 2."},
+        Misuse{"DlqrrrEmptyQr", [] { FactorWithShort("QR", 0); },
+               "TERMINAL ERROR 3 from DLQRRR.  The storage given for QR holds 0 values while the sizes "
+               "given need 6."},
+        Misuse{"DlqrrrShortScalars", [] { FactorWithShort("ReflectorScalars", 1); },
+               "TERMINAL ERROR 3 from DLQRRR.  The storage given for ReflectorScalars holds 1 values "
+               "while the sizes given need 2."},
+        Misuse{"DlqrrrShortNorms", [] { FactorWithShort("ColumnNorms", 0); },
+               "TERMINAL ERROR 3 from DLQRRR.  The storage given for ColumnNorms holds 0 values while "
+               "the sizes given need 2."},
+        Misuse{"Dl2rrrShortWork",
+               [] {
+                 std::vector<double> a(9), s(3), n(3), work(4);
+                 std::vector<int> order(3);
+                 dL2RRR(3, 3, a, 3, 1, order, a, 3, s, n, work);
+               },
+               "TERMINAL ERROR 4 from DL2RRR.  The storage given for work holds 4 values while the "
+               "sizes given need 5."},
+        Misuse{"Dl2rrrShortQr",
+               [] {
+                 std::vector<double> a(9), qr(8), s(3), n(3), work(2);
+                 dL2RRR(3, 3, a, 3, 0, {}, qr, 3, s, n, work);
+               },
+               "TERMINAL ERROR 4 from DL2RRR.  The storage given for QR holds 8 values while the sizes "
+               "given need 9."}),
     [](const ::testing::TestParamInfo<Misuse>& info) { return std::string(info.param.name); });
 
 TEST_F(HouseholderTest, UnobtainableWorkspaceIsATerminalError) {
@@ -688,8 +886,8 @@ TEST_F(HouseholderTest, BlockedAndUnblockedFactorisationsAgreeToRoundOff) {
     std::uniform_real_distribution<double> uniform(-1.0, 1.0);
     for (double& v : y) v = uniform(engine);
     std::vector<double> b1(cols), b2(cols), r1(a.rows), r2(a.rows), scratch(a.rows);
-    DLQRSL(a.rows, cols, blocked.qr.data, a.rows, blocked.scalars, y, 110, scratch, scratch, b1, r1, scratch);
-    DLQRSL(a.rows, cols, unblocked.qr.data, a.rows, unblocked.scalars, y, 110, scratch, scratch, b2, r2, scratch);
+    DLQRSL(a.rows, cols, blocked.qr.data, a.rows, blocked.scalars, y, kSolutionAndResidual, scratch, scratch, b1, r1, scratch);
+    DLQRSL(a.rows, cols, unblocked.qr.data, a.rows, unblocked.scalars, y, kSolutionAndResidual, scratch, scratch, b2, r2, scratch);
     EXPECT_LT(MaxRelativeDifference(b1, b2), 1e-12) << cols;
   }
   EXPECT_EQ(output_.str(), "");
@@ -716,9 +914,9 @@ TEST_F(HouseholderTest, SingularMatrixGivesTheSameFatalErrorOnBothPaths) {
     EXPECT_EQ(f.qr(45, 45), 0.0);
     std::vector<double> y(a.rows, 1.0), b(a.cols), r(a.rows), scratch(a.rows);
     output_.str("");
-    EXPECT_THROW(DLQRSL(a.rows, a.cols, f.qr.data, a.rows, f.scalars, y, 110, scratch, scratch, b, r, scratch),
+    EXPECT_THROW(DLQRSL(a.rows, a.cols, f.qr.data, a.rows, f.scalars, y, kSolutionAndResidual, scratch, scratch, b, r, scratch),
                  RunStopped);
-    ResetErrorStack();
+    EXPECT_EQ(reporter_.Level(), 1);
     printed[path] = output_.str();
   }
   EXPECT_EQ(printed[0], printed[1]);
@@ -740,7 +938,7 @@ TEST_F(HouseholderTest, SeveralRightHandSidesGetTheBitsOfOneAtATime) {
     DLQRSL(rows, basis, f.qr.data, f.qr.ld, f.scalars, nrhs, y.data, rows, b, r);
     for (int c = 1; c <= nrhs; ++c) {
       std::vector<double> bc(basis), rc(rows), scratch(rows);
-      DLQRSL(rows, basis, f.qr.data, f.qr.ld, f.scalars, Column(y, c), 110, scratch, scratch, bc, rc, scratch);
+      DLQRSL(rows, basis, f.qr.data, f.qr.ld, f.scalars, Column(y, c), kSolutionAndResidual, scratch, scratch, bc, rc, scratch);
       EXPECT_EQ(std::vector<double>(b.begin() + (c - 1) * basis, b.begin() + c * basis), bc) << rows << " " << c;
       EXPECT_EQ(std::vector<double>(r.begin() + (c - 1) * rows, r.begin() + c * rows), rc) << rows << " " << c;
     }
@@ -756,9 +954,9 @@ TEST_F(HouseholderTest, SeveralRightHandSidesReportASingularMatrixOnce) {
   EXPECT_THROW(DLQRSL(20, 4, f.qr.data, f.qr.ld, f.scalars, 3, y.data, 20, b, r), RunStopped);
   std::vector<double> one(4), rone(20), scratch(20);
   const std::string several = output_.str();
-  ResetErrorStack();
+  EXPECT_EQ(reporter_.Level(), 1);
   output_.str("");
-  EXPECT_THROW(DLQRSL(20, 4, f.qr.data, f.qr.ld, f.scalars, Column(y, 1), 110, scratch, scratch, one, rone, scratch),
+  EXPECT_THROW(DLQRSL(20, 4, f.qr.data, f.qr.ld, f.scalars, Column(y, 1), kSolutionAndResidual, scratch, scratch, one, rone, scratch),
                RunStopped);
   EXPECT_EQ(several, output_.str());
   EXPECT_NE(Flatten(several).find("element of R is 3."), std::string::npos) << several;

@@ -8,6 +8,7 @@
 #include <iostream>
 #include <limits>
 #include <sstream>
+#include <stdexcept>
 #include <string>
 #include <vector>
 
@@ -36,40 +37,33 @@ void Oscillator(int, double, Span y, Out dy) {
   dy[1] = -y[0];
 }
 
-// One solver run with its arguments; PARAM is addressed 1-based.
+// One solver run with its arguments.
 struct SolverRun {
   explicit SolverRun(std::vector<double> y0, double x0 = 0.0) : y(std::move(y0)), x(x0) {}
-  double& Param(int i) { return param[std::size_t(i - 1)]; }
   void Call(OdeFunctionRef f, double xend, double tol = 1e-6) {
-    solver.DIVPRK(ido, int(y.size()), f, x, xend, tol, param, y);
+    solver.DIVPRK(ido, int(y.size()), f, x, xend, tol, options, y);
   }
+  VernerStatistics Stats() const { return solver.Statistics(); }
+  bool AfterStep() const { return ido == VernerRequest::AcceptStep || ido == VernerRequest::RejectStep; }
   // Integrates to xend with post-step returns and gives the accepted steps.
   std::vector<double> AcceptedSteps(OdeFunctionRef f, double xend, double tol = 1e-6) {
-    Param(8) = 1.0;
+    options.postStepReturn = true;
     std::vector<double> steps;
-    for (Call(f, xend, tol); ido == 5 || ido == 6; Call(f, xend, tol)) {
-      if (ido == 5) steps.push_back(Param(31));
+    for (Call(f, xend, tol); AfterStep(); Call(f, xend, tol)) {
+      if (ido == VernerRequest::AcceptStep) steps.push_back(Stats().lastTrialStep);
     }
     return steps;
   }
 
   RungeKuttaVerner solver;
-  std::vector<double> param = std::vector<double>(50, 0.0);
+  VernerOptions options;
   std::vector<double> y;
   double x;
-  int ido = 1;
+  VernerRequest ido = VernerRequest::Start;
 };
 
 class RkVernerTest : public ::testing::Test {
  protected:
-  void SetUp() override {
-    ResetErrorStack();
-    SetErrorOutput(out_);
-  }
-  void TearDown() override {
-    ResetErrorStack();
-    SetErrorOutput(std::cerr);
-  }
   // The printed message with its line layout undone: the " *** " prefixes
   // dropped and every run of blanks and line breaks reduced to one blank.
   std::string Message() const {
@@ -94,6 +88,8 @@ class RkVernerTest : public ::testing::Test {
   }
 
   std::ostringstream out_;
+  ErrorReporter reporter_{&out_};
+  ErrorReporterScope bind_{reporter_};
 };
 
 // ---------------------------------------------------------------------------
@@ -107,13 +103,13 @@ class RkVernerSplitTest : public RkVernerTest, public ::testing::WithParamInterf
 TEST_P(RkVernerSplitTest, OneAndAHalfStepsLeftAreCoveredByTwoEqualStepsEndingExactlyAtXend) {
   const auto [h0, xend] = GetParam();
   SolverRun run({0.0});
-  run.Param(1) = h0;
+  run.options.initialStep = h0;
   const auto steps = run.AcceptedSteps(One, xend);
   ASSERT_EQ(steps.size(), 2u);
   EXPECT_DOUBLE_EQ(steps[0], 0.75 * std::copysign(h0, xend));
   EXPECT_EQ(steps[1], steps[0]);
   EXPECT_EQ(run.x, xend);
-  EXPECT_EQ(run.ido, 2);
+  EXPECT_EQ(run.ido, VernerRequest::Continue);
   EXPECT_DOUBLE_EQ(run.y[0], xend);
 }
 
@@ -122,7 +118,7 @@ INSTANTIATE_TEST_SUITE_P(Distances, RkVernerSplitTest,
                                            SplitCase{2.0, 3.0}, SplitCase{0.5, -0.75}));
 
 struct LimitCase {
-  double h0, hmax, scale;  // PARAM(1), PARAM(3), PARAM(9)
+  double h0, hmax, scale;  // initial step, HMAX, estimate scale
   double firstStep, largestStep;
 };
 class RkVernerLimitTest : public RkVernerTest, public ::testing::WithParamInterface<LimitCase> {};
@@ -130,14 +126,14 @@ class RkVernerLimitTest : public RkVernerTest, public ::testing::WithParamInterf
 TEST_P(RkVernerLimitTest, FirstAndLargestStepsFollowTheInitialStepHmaxAndEstimateScale) {
   const LimitCase c = GetParam();
   SolverRun run({0.0});
-  run.Param(1) = c.h0;
-  run.Param(3) = c.hmax;
-  run.Param(9) = c.scale;
+  run.options.initialStep = c.h0;
+  run.options.maximumStep = c.hmax;
+  run.options.estimateScale = c.scale;
   const auto steps = run.AcceptedSteps(One, 40.0);
   ASSERT_FALSE(steps.empty());
   EXPECT_DOUBLE_EQ(steps.front(), c.firstStep);
   EXPECT_EQ(*std::max_element(steps.begin(), steps.end()), c.largestStep);
-  EXPECT_EQ(run.Param(33), c.largestStep);
+  EXPECT_EQ(run.Stats().maximumStep, c.largestStep);
 }
 
 INSTANTIATE_TEST_SUITE_P(
@@ -146,13 +142,13 @@ INSTANTIATE_TEST_SUITE_P(
                       LimitCase{0.25, 0.0, 0.0, 0.25, 2.0},  // default HMAX 2
                       LimitCase{0.0, 0.0, 0.0, 2.0 * std::pow(1e-6, 1.0 / 6.0), 2.0},
                       LimitCase{1.0, 0.0, 4.0, 0.5, 0.5},     // HMAX = 2/S
-                      LimitCase{1.0, 0.25, 4.0, 0.25, 0.25},  // unless PARAM(3) is smaller
+                      LimitCase{1.0, 0.25, 4.0, 0.25, 0.25},  // unless HMAX is smaller
                       LimitCase{1.0, 0.0, 0.5, 1.0, 2.0}));   // 2/S above 2 changes nothing
 
 TEST_F(RkVernerTest, ZeroErrorEstimateDoublesTheStepUpToHmax) {
   SolverRun run({3.0, -1.0});
-  run.Param(1) = 1.0 / 64.0;
-  run.Param(3) = 0.2;
+  run.options.initialStep = 1.0 / 64.0;
+  run.options.maximumStep = 0.2;
   const auto steps = run.AcceptedSteps(Zero, 10.0);
   ASSERT_GE(steps.size(), 6u);
   const std::vector<double> expected = {1.0 / 64, 1.0 / 32, 1.0 / 16, 1.0 / 8, 0.2, 0.2};
@@ -174,8 +170,8 @@ class RkVernerSystemTest : public RkVernerTest, public ::testing::WithParamInter
 TEST_P(RkVernerSystemTest, IntervalByIntervalRunWithTheSystemSettingsReproducesExpDecay) {
   const SystemCase c = GetParam();
   SolverRun run({1.0});
-  run.Param(1) = c.h;
-  run.Param(4) = 100000;
+  run.options.initialStep = c.h;
+  run.options.stepLimit = 100000;
   double largestX = -1.0;
   const auto decay = [&](int n, double x, Span y, Out dy) {
     largestX = std::max(largestX, x);
@@ -185,18 +181,18 @@ TEST_P(RkVernerSystemTest, IntervalByIntervalRunWithTheSystemSettingsReproducesE
   for (int k = 1; k <= c.intervals; ++k) {
     const double xend = run.x + c.dt;
     run.Call(decay, xend, kSystemTol);
-    ASSERT_EQ(run.ido, 2);
+    ASSERT_EQ(run.ido, VernerRequest::Continue);
     ASSERT_EQ(run.x, xend);
     EXPECT_LE(largestX, xend);  // no stage looks beyond the interval
     error = std::max(error, std::fabs(run.y[0] - std::exp(-run.x)));
   }
   EXPECT_LT(error, c.bound);
-  EXPECT_EQ(run.Param(34), c.steps);
-  EXPECT_EQ(run.Param(35), 8 * c.steps);
+  EXPECT_EQ(run.Stats().acceptedSteps, c.steps);
+  EXPECT_EQ(run.Stats().evaluations, 8 * c.steps);
   // HMIN was fixed at the first step from max(|X|, |XEND|) = dt.
-  EXPECT_EQ(run.Param(32), 10.0 * (std::numeric_limits<double>::epsilon() * c.dt));
+  EXPECT_EQ(run.Stats().minimumStep, 10.0 * (std::numeric_limits<double>::epsilon() * c.dt));
   const double x = run.x, y = run.y[0];
-  run.ido = 3;
+  run.ido = VernerRequest::End;
   run.Call(decay, x + c.dt, kSystemTol);
   EXPECT_FALSE(run.solver.IsOpen());
   EXPECT_EQ(run.x, x);
@@ -218,17 +214,17 @@ TEST_P(RkVernerReturnTest, PreAndPostStepReturnsResumeWithoutChangingTheSolution
   SolverRun plain({1.0, 0.0});
   plain.Call(Oscillator, 7.0);
   SolverRun run({1.0, 0.0});
-  run.Param(7) = GetParam().preStep;
-  run.Param(8) = GetParam().postStep;
+  run.options.preStepReturn = GetParam().preStep;
+  run.options.postStepReturn = GetParam().postStep;
   int pre = 0, post = 0;
-  for (run.Call(Oscillator, 7.0); run.ido != 2; run.Call(Oscillator, 7.0)) {
-    ASSERT_TRUE(run.ido >= 4 && run.ido <= 6);
-    (run.ido == 4 ? pre : post) += 1;
+  for (run.Call(Oscillator, 7.0); run.ido != VernerRequest::Continue; run.Call(Oscillator, 7.0)) {
+    ASSERT_TRUE(run.ido == VernerRequest::ResumeAfterPreStep || run.AfterStep());
+    (run.ido == VernerRequest::ResumeAfterPreStep ? pre : post) += 1;
   }
   EXPECT_EQ(run.x, 7.0);
   EXPECT_EQ(run.y, plain.y);
-  EXPECT_EQ(run.Param(35), plain.Param(35));
-  const int steps = int(plain.Param(34));  // no rejections on this problem
+  EXPECT_EQ(run.Stats().evaluations, plain.Stats().evaluations);
+  const int steps = int(plain.Stats().acceptedSteps);  // no rejections on this problem
   EXPECT_EQ(pre, GetParam().preStep ? steps : 0);
   EXPECT_EQ(post, GetParam().postStep ? steps : 0);
 }
@@ -246,7 +242,7 @@ TEST_F(RkVernerTest, TwoOpenRunsInSeparateContextsDoNotInterfere) {
     b.Call(Oscillator, 0.5 * k, 1e-9);
   }
   EXPECT_EQ(a.y, alone.y);
-  EXPECT_EQ(a.Param(35), alone.Param(35));
+  EXPECT_EQ(a.Stats().evaluations, alone.Stats().evaluations);
   EXPECT_NEAR(b.y[0], std::cos(5.0), 1e-8);
 }
 
@@ -255,18 +251,18 @@ TEST_F(RkVernerTest, RightHandSideRaisingAnErrorEndsTheCallAtOnce) {
   const auto f = [&](int n, double x, Span y, Out dy) {
     if (++calls == 11) {  // the third stage of the second step
       E1PSH("MODEL ");
-      E1MES(6, 4, "The model is unreliable here.");
+      E1MES(ErrorType::ImmediateWarning, 4, "The model is unreliable here.");
       E1POP("MODEL ");
     }
     Decay(n, x, y, dy);
   };
   SolverRun run({1.0});
   run.Call(f, 1.0);
-  EXPECT_EQ(run.Param(35), 11);
-  EXPECT_EQ(run.Param(34), 1);
+  EXPECT_EQ(run.Stats().evaluations, 11);
+  EXPECT_EQ(run.Stats().acceptedSteps, 1);
   EXPECT_GT(run.x, 0.0);
   EXPECT_NEAR(run.y[0], std::exp(-run.x), 1e-9);
-  EXPECT_EQ(ErrorStackLevel(), 1);
+  EXPECT_EQ(reporter_.Level(), 1);
   // The routine F called reports to the user; the solver's core does not.
   const std::string printed = out_.str();
   EXPECT_NE(printed.find("WARNING  ERROR 4 from MODEL.  The model is unreliable here."),
@@ -279,8 +275,27 @@ TEST_F(RkVernerTest, RightHandSideRaisingAnErrorEndsTheCallAtOnce) {
   EXPECT_NE(row("DI2PRK").find("(Called internally)"), std::string::npos) << printed;
 
   run.Call(f, 1.0);  // IDO is passed back as returned: the run goes on
-  EXPECT_EQ(run.ido, 2);
+  EXPECT_EQ(run.ido, VernerRequest::Continue);
   EXPECT_EQ(run.x, 1.0);
+}
+
+TEST_F(RkVernerTest, RightHandSideThrowingLeavesNoTraceInTheReporter) {
+  int calls = 0;
+  const auto f = [&](int n, double x, Span y, Out dy) {
+    if (++calls == 5) throw std::runtime_error("model failure");
+    Decay(n, x, y, dy);
+  };
+  SolverRun run({1.0});
+  EXPECT_THROW(run.Call(f, 1.0), std::runtime_error);
+  EXPECT_EQ(reporter_.Level(), 1);
+  // The level F was called at is internal again: a terminal error there is marked so.
+  E1PSH("OUTER");
+  E1PSH("MIDDLE");
+  E1PSH("INNER");
+  E1MES(ErrorType::Terminal, 1, "Inner failure.");
+  EXPECT_NE(out_.str().find("     INNER                                5           1    (Called internally)\n"),
+            std::string::npos)
+      << out_.str();
 }
 
 // ---------------------------------------------------------------------------
@@ -309,25 +324,41 @@ const RefusalCase kRefusals[] = {
     {"NegativeTolerance", [](SolverRun& r) { r.Call(Decay, 1.0, -0.5); },
      "TERMINAL ERROR 3 from DI2PRK",
      "The tolerance TOL = -5.000000000000000D-01.  It must be greater than 0.0."},
-    {"NormAboveThree", [](SolverRun& r) { r.Param(10) = 3.5; r.Call(Decay, 1.0); },
+    {"NormAboveThree", [](SolverRun& r) { r.options.norm = static_cast<VernerNorm>(4); r.Call(Decay, 1.0); },
      "TERMINAL ERROR 10 from DI2PRK",
-     "The argument PARAM(10) = INORM = 3.500000000000000D+00.  It must be less than four."},
-    {"NegativeParam", [](SolverRun& r) { r.Param(5) = -2.0; r.Call(Decay, 1.0); },
+     "The argument PARAM(10) = INORM = 4.000000000000000D+00.  It must be less than four."},
+    {"NegativeNorm", [](SolverRun& r) { r.options.norm = static_cast<VernerNorm>(-1); r.Call(Decay, 1.0); },
+     "TERMINAL ERROR 4 from DI2PRK",
+     "Argument PARAM(10) = -1.000000000000000D+00.  It cannot be negative."},
+    {"NegativeEvaluationLimit", [](SolverRun& r) { r.options.evaluationLimit = -2; r.Call(Decay, 1.0); },
      "TERMINAL ERROR 4 from DI2PRK",
      "Argument PARAM(5) = -2.000000000000000D+00.  It cannot be negative."},
-    {"NoEquations", [](SolverRun& r) { r.solver.DIVPRK(r.ido, 0, Decay, r.x, 1.0, 1e-6, r.param, r.y); },
+    {"NegativeFloor", [](SolverRun& r) { r.options.normFloor = -0.5; r.Call(Decay, 1.0); },
+     "TERMINAL ERROR 4 from DI2PRK",
+     "Argument PARAM(11) = -5.000000000000000D-01.  It cannot be negative."},
+    {"NoEquations", [](SolverRun& r) { r.solver.DIVPRK(r.ido, 0, Decay, r.x, 1.0, 1e-6, r.options, r.y); },
      "TERMINAL ERROR 1 from DIVPRK",
      "The number of equations NEQ = 0.  It must be at least 1."},
-    {"IdoOutOfRange", [](SolverRun& r) { r.ido = 7; r.Call(Decay, 1.0); },
+    {"ShortY", [](SolverRun& r) { r.solver.DIVPRK(r.ido, 2, Decay, r.x, 1.0, 1e-6, r.options, r.y); },
+     "TERMINAL ERROR 3 from DIVPRK",
+     "The storage given for Y holds 1 values while 2 are needed."},
+    {"EmptyYInAnOpenRun",
+     [](SolverRun& r) {
+       r.Call(Decay, 1.0);
+       r.solver.DIVPRK(r.ido, 1, Decay, r.x, 2.0, 1e-6, r.options, {});
+     },
+     "TERMINAL ERROR 3 from DIVPRK",
+     "The storage given for Y holds 0 values while 1 are needed."},
+    {"IdoOutOfRange", [](SolverRun& r) { r.ido = static_cast<VernerRequest>(7); r.Call(Decay, 1.0); },
      "TERMINAL ERROR 2 from DIVPRK",
      "The status indicator IDO = 7.  It must be in the range 1 to 6."},
-    {"ContinueBeforeStart", [](SolverRun& r) { r.ido = 2; r.Call(Decay, 1.0); },
+    {"ContinueBeforeStart", [](SolverRun& r) { r.ido = VernerRequest::Continue; r.Call(Decay, 1.0); },
      "TERMINAL ERROR 9 from DI2PRK",
      "IDO has been set to 2, but the routine has not been initialized in a call with IDO = 1."},
-    {"EndBeforeStart", [](SolverRun& r) { r.ido = 3; r.Call(Decay, 1.0); },
+    {"EndBeforeStart", [](SolverRun& r) { r.ido = VernerRequest::End; r.Call(Decay, 1.0); },
      "TERMINAL ERROR 9 from DI2PRK",
      "IDO has been set to 3, but the routine has not been initialized in a call with IDO = 1."},
-    {"SecondStart", [](SolverRun& r) { r.Call(Decay, 1.0); r.ido = 1; r.Call(Decay, 2.0); },
+    {"SecondStart", [](SolverRun& r) { r.Call(Decay, 1.0); r.ido = VernerRequest::Start; r.Call(Decay, 2.0); },
      "TERMINAL ERROR 8 from DI2PRK",
      "IDO = 1.  IDO can only be set to 1 in the initial call to the routine, or if the previous "
      "call was made with IDO = 3."},
@@ -337,7 +368,7 @@ const RefusalCase kRefusals[] = {
     {"ChangedX", [](SolverRun& r) { r.Call(Decay, 1.0); r.x = 0.5; r.Call(Decay, 2.0); },
      "TERMINAL ERROR 5 from DI2PRK",
      "Independent variable X = 5.000000000000000D-01 is changed from the previous call."},
-    {"HminAboveHmax", [](SolverRun& r) { r.Param(2) = 1.0; r.Param(3) = 0.5; r.Call(Decay, 4.0); },
+    {"HminAboveHmax", [](SolverRun& r) { r.options.minimumStep = 1.0; r.options.maximumStep = 0.5; r.Call(Decay, 4.0); },
      "TERMINAL ERROR 7 from DI2PRK",
      "HMIN = 1.000000000000000D+00 is greater than HMAX = 5.000000000000000D-01."},
 };
@@ -366,9 +397,9 @@ TEST_F(RkVernerTest, RefusalInTheCoreIsPrintedWithATracebackMarkingItInternal) {
 
 TEST_F(RkVernerTest, StepLimitStopsAtTheLastAcceptedStepAndCloseAllowsANewRun) {
   SolverRun run({1.0});
-  run.Param(1) = 0.125;
-  run.Param(3) = 0.125;
-  run.Param(4) = 3;
+  run.options.initialStep = 0.125;
+  run.options.maximumStep = 0.125;
+  run.options.stepLimit = 3;
   EXPECT_THROW(run.Call(Decay, 10.0), RunStopped);
   EXPECT_EQ(out_.str(),
             "\n"
@@ -376,15 +407,15 @@ TEST_F(RkVernerTest, StepLimitStopsAtTheLastAcceptedStepAndCloseAllowsANewRun) {
             " ***           The problem may be stiff.\n");
   EXPECT_EQ(run.x, 0.375);
   EXPECT_NEAR(run.y[0], std::exp(-0.375), 1e-10);
-  EXPECT_EQ(run.Param(34), 3);
+  EXPECT_EQ(run.Stats().acceptedSteps, 3);
 
-  UnwindErrorStack(1);
+  EXPECT_EQ(reporter_.Level(), 1);
   run.solver.Close();
   EXPECT_FALSE(run.solver.IsOpen());
-  run.ido = 1;
-  run.Param(4) = 0;
+  run.ido = VernerRequest::Start;
+  run.options.stepLimit = 0;
   run.Call(Decay, 10.0);
-  EXPECT_EQ(run.ido, 2);
+  EXPECT_EQ(run.ido, VernerRequest::Continue);
   EXPECT_EQ(run.x, 10.0);
 }
 
@@ -401,13 +432,13 @@ class RkVernerEvaluationLimitTest : public RkVernerTest,
 TEST_P(RkVernerEvaluationLimitTest, IsCheckedBeforeEachStepCountingSevenForARetry) {
   const EvaluationLimitCase c = GetParam();
   SolverRun run({1.0});
-  run.Param(1) = c.h0;
-  run.Param(3) = c.hmax;
-  run.Param(5) = c.mf;
+  run.options.initialStep = c.h0;
+  run.options.maximumStep = c.hmax;
+  run.options.evaluationLimit = c.mf;
   EXPECT_THROW(run.Call(c.f, 3.0, c.tol), RunStopped);
   ExpectMessage("FATAL ERROR 2 from DIVPRK", c.text);
   EXPECT_EQ(run.x, c.x);
-  EXPECT_EQ(run.Param(35), c.nf);
+  EXPECT_EQ(run.Stats().evaluations, c.nf);
 }
 
 INSTANTIATE_TEST_SUITE_P(
@@ -465,17 +496,18 @@ TEST_F(RkVernerTest, AfterANonFiniteRejectionTheStepGrowsOnceAndThenHalves) {
     dy[0] = y[0] > 1.5 ? std::numeric_limits<double>::quiet_NaN() : y[0];
   };
   SolverRun run({1.4});
-  run.Param(1) = 0.5;
-  run.Param(8) = 1.0;
+  run.options.initialStep = 0.5;
+  run.options.postStepReturn = true;
   std::vector<double> steps;
-  std::vector<int> verdicts;
+  std::vector<VernerRequest> verdicts;
   for (int attempt = 0; attempt < 6; ++attempt) {
     run.Call(f, 2.0);
-    steps.push_back(run.Param(31));
+    steps.push_back(run.Stats().lastTrialStep);
     verdicts.push_back(run.ido);
   }
   EXPECT_EQ(steps, (std::vector<double>{0.5, 1.0, 0.5, 0.25, 0.125, 0.0625}));
-  EXPECT_EQ(verdicts, (std::vector<int>{6, 6, 6, 6, 6, 5}));
+  constexpr VernerRequest kRejected = VernerRequest::RejectStep, kAccepted = VernerRequest::AcceptStep;
+  EXPECT_EQ(verdicts, (std::vector<VernerRequest>{kRejected, kRejected, kRejected, kRejected, kRejected, kAccepted}));
 }
 
 // ---------------------------------------------------------------------------
@@ -485,8 +517,8 @@ TEST_F(RkVernerTest, AfterANonFiniteRejectionTheStepGrowsOnceAndThenHalves) {
 // global error at the end.
 double FixedStepError(double h) {
   SolverRun run({1.0, 0.0});
-  run.Param(2) = h;
-  run.Param(3) = h;
+  run.options.minimumStep = h;
+  run.options.maximumStep = h;
   run.Call(Oscillator, 2.0, 1e10);
   return std::hypot(run.y[0] - std::cos(2.0), run.y[1] + std::sin(2.0));
 }
@@ -504,9 +536,9 @@ TEST_F(RkVernerTest, ToleranceSmallerBySixtyFourDoublesTheNumberOfSteps) {
   // should halve the steps the controller settles on.
   const auto steps = [](double tol) {
     SolverRun run({1.0, 0.0});
-    run.Param(4) = 100000;
+    run.options.stepLimit = 100000;
     run.Call(Oscillator, 50.0, tol);
-    return run.Param(34);
+    return run.Stats().acceptedSteps;
   };
   const double coarse = steps(1e-8), fine = steps(1e-8 / 64);
   EXPECT_GT(fine / coarse, 1.8);
@@ -518,22 +550,22 @@ TEST_F(RkVernerTest, ToleranceSmallerBySixtyFourDoublesTheNumberOfSteps) {
 
 TEST_F(RkVernerTest, NormChoicesWeighTheErrorAsDocumented) {
   // Accepted steps to integrate f from y0 over [0, 12] with PARAM(10), PARAM(11).
-  const auto steps = [](OdeFunctionRef f, double y0, double inorm, double floor) {
+  const auto steps = [](OdeFunctionRef f, double y0, VernerNorm norm, double floor) {
     SolverRun r({y0});
-    r.Param(4) = 100000;
-    r.Param(10) = inorm;
-    r.Param(11) = floor;
+    r.options.stepLimit = 100000;
+    r.options.norm = norm;
+    r.options.normFloor = floor;
     r.Call(f, 12.0, 1e-8);
     EXPECT_EQ(r.x, 12.0);
-    return r.Param(34);
+    return r.Stats().acceptedSteps;
   };
   // y grows to 1.6e5: relative to max(|y|, 1) unless the norm is absolute.
-  const double relative = steps(Growth, 1.0, 0, 0);
-  EXPECT_EQ(steps(Growth, 1.0, 2, 1.0), relative);
-  EXPECT_GT(steps(Growth, 1.0, 1, 0), 2 * relative);
-  EXPECT_LT(steps(Growth, 1.0, 2, 1e3), relative);
+  const double relative = steps(Growth, 1.0, VernerNorm::RelativeToSolution, 0);
+  EXPECT_EQ(steps(Growth, 1.0, VernerNorm::RelativeToFloor, 1.0), relative);
+  EXPECT_GT(steps(Growth, 1.0, VernerNorm::Absolute, 0), 2 * relative);
+  EXPECT_LT(steps(Growth, 1.0, VernerNorm::RelativeToFloor, 1e3), relative);
   // y decays from 100: the largest |y| met keeps weighing 100.
-  EXPECT_LT(steps(Decay, 100.0, 3, 0), steps(Decay, 100.0, 0, 0));
+  EXPECT_LT(steps(Decay, 100.0, VernerNorm::RelativeToLargest, 0), steps(Decay, 100.0, VernerNorm::RelativeToSolution, 0));
 }
 
 }  // namespace

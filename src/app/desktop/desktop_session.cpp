@@ -50,6 +50,7 @@ DesktopSession::DesktopSession() {
     const QString text = QString::fromStdString(message);
     QMetaObject::invokeMethod(window, [window, text] { window->AddMessage(text); }, Qt::QueuedConnection);
   });
+  errors_.SetOutput(messages_.get());
   bridge_ = std::make_unique<LayerBridge>(*window_, channel_, gate_);
   fileDialogs_ = std::make_unique<DesktopFileDialogs>(window_->Dialogs(), std::cerr);
   channel_.SetNotifier([window] { QMetaObject::invokeMethod(window, [window] { window->ConsoleNews(); }, Qt::QueuedConnection); });
@@ -68,13 +69,10 @@ DesktopSession::~DesktopSession() {
     }
     thread_.join();
   }
-  SetErrorOutput(std::cerr);
   layer_.RemoveObserver(bridge_.get());
 }
 
 void DesktopSession::Start() {
-  ResetErrorStack();
-  SetErrorOutput(*messages_);
   window_->ShowAsPlaced();
   thread_ = std::thread(&DesktopSession::RunDialogue, this);
 }
@@ -99,6 +97,8 @@ bool DesktopSession::WaitForDialogue(std::chrono::milliseconds timeout) {
 }
 
 void DesktopSession::RunDialogue() {
+  // The numerical routines run on this thread only; their messages go to the Messages window.
+  ErrorReporterScope bindErrors(errors_);
   Outcome outcome = Outcome::Finished;
   int status = 0;
   std::string message;

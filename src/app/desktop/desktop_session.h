@@ -30,6 +30,7 @@
 #include "odefit/cancellation.h"
 #include "dialogue/report_file.h"
 #include "graphics/graphics_layer.h"
+#include "numerics/error_stack.h"
 
 namespace odefit {
 
@@ -84,6 +85,7 @@ class DesktopSession {
   ReportFile report_;
   std::unique_ptr<MainWindow> window_;
   std::unique_ptr<MessageStream> messages_;
+  ErrorReporter errors_{nullptr};  // writes to messages_; bound on the dialogue thread
   std::unique_ptr<LayerBridge> bridge_;
   std::unique_ptr<DesktopFileDialogs> fileDialogs_;
   std::function<void(Outcome)> endHook_;

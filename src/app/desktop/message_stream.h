@@ -1,8 +1,9 @@
 #pragma once
 // The numerical error messages and the program's notes and warnings in the
-// desktop: an output stream for SetErrorOutput that copies every message to
-// standard error and hands it, whole, to the GUI (the Messages window). The error stack flushes the stream
-// at the end of every message, so each flush delimits one message.
+// desktop: the output stream of the
+// session's error reporter, which copies every message to standard error and
+// hands it, whole, to the GUI (the Messages window). The reporter flushes the
+// stream at the end of every message, so each flush delimits one message.
 // Used by the dialogue thread only.
 
 #include <functional>

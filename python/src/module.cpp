@@ -1,0 +1,569 @@
+// odefit._odefit: the library for Python. numpy float64 arrays in and out;
+// every computation runs with the GIL released; the library's exceptions
+// become Python exceptions with its messages. The package odefit (python/odefit)
+// wraps it with result classes and the executor search.
+
+#include <pybind11/numpy.h>
+#include <pybind11/pybind11.h>
+#include <pybind11/stl.h>
+#include <pybind11/stl/filesystem.h>
+
+#include <cerrno>
+#include <climits>
+#include <cmath>
+#include <exception>
+#include <filesystem>
+#include <limits>
+#include <optional>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "arrays.h"
+#include "dicts.h"
+#include "odefit/odefit.h"
+#include "odefit/search.h"
+#include "pending.h"
+#include "specs.h"
+
+#ifndef ODEFIT_PYTHON_HAS_SEARCH
+#define ODEFIT_PYTHON_HAS_SEARCH 0
+#endif
+
+namespace odefit::python {
+namespace {
+
+// Set up by the module's initialisation; never freed, like the module.
+PyObject* input_error_type = nullptr;
+PyObject* numerical_error_type = nullptr;
+PyObject* cancelled_type = nullptr;
+
+[[noreturn]] void NotImplemented(const std::string& message) {
+  PyErr_SetString(PyExc_NotImplementedError, message.c_str());
+  throw py::error_already_set();
+}
+
+void TranslateException(std::exception_ptr thrown) {
+  try {
+    if (thrown) std::rethrow_exception(thrown);
+  } catch (const InputError& e) {
+    py::object error = py::reinterpret_borrow<py::object>(input_error_type)(e.what());
+    error.attr("file") = e.file();
+    error.attr("line") = e.line();
+    error.attr("column") = e.column();
+    PyErr_SetObject(input_error_type, error.ptr());
+  } catch (const InvalidArgument& e) {
+    PyErr_SetString(PyExc_ValueError, e.what());
+  } catch (const NumericalError& e) {
+    PyErr_SetString(numerical_error_type, e.what());
+  } catch (const Cancelled& e) {
+    PyErr_SetString(cancelled_type, e.what());
+  }
+}
+
+// A count the caller gives as a Python int, checked into the library's int.
+int CountArgument(long long value, const char* name, long long least) {
+  if (value < least || value > INT_MAX) {
+    throw py::value_error(std::string(name) + " must be from " + std::to_string(least) + " to " +
+                          std::to_string(INT_MAX) + ", not " + std::to_string(value));
+  }
+  return static_cast<int>(value);
+}
+
+IntegrationMethod MethodArgument(const std::string& method) {
+  if (method == "euler") return IntegrationMethod::Euler;
+  if (method == "rk4") return IntegrationMethod::RungeKutta4;
+  if (method == "rk56") return IntegrationMethod::RungeKuttaVerner;
+  throw py::value_error("method must be \"euler\", \"rk4\" or \"rk56\", not \"" + method + "\"");
+}
+
+// The integration step: None is the model's dt (the library's 0).
+double StepArgument(const std::optional<double>& step) {
+  if (!step) return 0.0;
+  if (!(*step > 0.0) || !std::isfinite(*step)) {
+    throw py::value_error("step must be positive and finite, not " + py::repr(py::float_(*step)).cast<std::string>());
+  }
+  return *step;
+}
+
+// One spec string for every equation, or a sequence of them, one per equation.
+std::vector<EquationSpec> SpecsArgument(py::handle model) {
+  std::vector<EquationSpec> specs;
+  if (py::isinstance<py::str>(model)) {
+    specs.push_back(ParseSpec(model.cast<std::string>()));
+    return specs;
+  }
+  if (!py::isinstance<py::sequence>(model) || py::isinstance<py::bytes>(model)) {
+    throw py::type_error("model must be a spec string such as \"poly:2\" or a list of them");
+  }
+  for (const py::handle item : model.cast<py::sequence>()) {
+    if (!py::isinstance<py::str>(item)) throw py::type_error("every model spec must be a string");
+    specs.push_back(ParseSpec(item.cast<std::string>()));
+  }
+  if (specs.empty()) throw py::value_error("model must name at least one spec");
+  return specs;
+}
+
+py::array_t<double> ToArray(const std::vector<double>& values) {
+  return OwnedArray(std::vector<double>(values), {static_cast<py::ssize_t>(values.size())});
+}
+
+// ----------------------------------------------------------------- reading
+
+py::array_t<double> SeriesArray(Series&& series) {
+  const auto rows = static_cast<py::ssize_t>(series.size());
+  return OwnedArray(std::move(series.values), {rows, static_cast<py::ssize_t>(series.dimension)});
+}
+
+// The table reader when the library has it (see pending.h).
+template <typename Result>
+Series TableFrom(Result&& result) {
+  if constexpr (std::is_same_v<std::decay_t<Result>, odefit_python_pending::Missing>) {
+    throw std::logic_error("the table reader is not in this build");
+  } else {
+    return std::forward<Result>(result);
+  }
+}
+
+py::array_t<double> ReadSeries(const std::filesystem::path& path, std::optional<int> dimension) {
+  const std::string name = path.string();
+  std::error_code error;
+  if (!std::filesystem::exists(path, error)) {
+    errno = ENOENT;
+    PyErr_SetFromErrnoWithFilename(PyExc_FileNotFoundError, name.c_str());
+    throw py::error_already_set();
+  }
+  Series series;
+  if (dimension) {
+    py::gil_scoped_release release;
+    series = ReadClassicSeries(name, *dimension);
+  } else {
+    if (!kHasTableReader) {
+      NotImplemented("reading a table needs the library's table reader, not in this build: give dimension= "
+                     "for the one-value-per-line file");
+    }
+    py::gil_scoped_release release;
+    series = TableFrom(odefit_python_probe::LibraryReadSeriesTable(name));
+  }
+  return SeriesArray(std::move(series));
+}
+
+// ----------------------------------------------------------------- fitting
+
+Model Fit(py::handle X, double dt, long long points, py::handle model, std::optional<double> threshold,
+          std::optional<long long> train, bool scaled) {
+  const DoubleArray array = AsSeriesArray(X, "X");
+  FitSettings settings;
+  settings.dt = dt;
+  settings.points = CountArgument(points, "points", 2);
+  if (train) settings.train = CountArgument(*train, "train", 1);
+  settings.equations = SpecsArgument(model);
+  if (threshold) {
+    if (!(*threshold >= 0.0) || !std::isfinite(*threshold)) {
+      throw py::value_error("threshold must be a finite number >= 0");
+    }
+    settings.sparse = SparseOptions{*threshold, scaled};
+  } else if (scaled) {
+    throw py::value_error("scaled=True applies to a sparse fit: give a threshold too");
+  }
+  const Series series = ToSeries(array);
+  py::gil_scoped_release release;
+  return FitModel(series, settings);
+}
+
+// ----------------------------------------------------------------- the model
+
+std::vector<std::vector<std::string>> Terms(const Model& model) {
+  std::vector<std::vector<std::string>> terms;
+  for (const ModelEquation& eq : model.equations) terms.push_back(TermNames(eq, model.Dimension()));
+  return terms;
+}
+
+py::list Coefficients(const Model& model) {
+  py::list list;
+  for (const ModelEquation& eq : model.equations) list.append(ToArray(eq.coef));
+  return list;
+}
+
+py::list StandardErrors(const Model& model) {
+  py::list list;
+  for (const ModelEquation& eq : model.equations) {
+    list.append(eq.standardErrors.empty()
+                    ? ToArray(std::vector<double>(eq.coef.size(), std::numeric_limits<double>::quiet_NaN()))
+                    : ToArray(eq.standardErrors));
+  }
+  return list;
+}
+
+py::array_t<double> Errors(const Model& model) {
+  std::vector<double> errors;
+  for (const ModelEquation& eq : model.equations) errors.push_back(eq.error);
+  return ToArray(errors);
+}
+
+std::vector<std::string> SpecTexts(const Model& model) {
+  std::vector<std::string> specs;
+  for (const ModelEquation& eq : model.equations) specs.push_back(FormatSpec(SpecOf(eq)));
+  return specs;
+}
+
+std::vector<std::string> Equations(const Model& model, int digits) {
+  if (digits < 1 || digits > 17) throw py::value_error("digits must be from 1 to 17");
+  std::vector<std::string> lines;
+  for (int i = 1; i <= model.Dimension(); ++i) lines.push_back(EquationText(model, i, digits));
+  return lines;
+}
+
+std::string Repr(const Model& model) {
+  std::ostringstream text;
+  text << "odefit.Model(dimension=" << model.Dimension() << ", dt=" << py::repr(py::float_(model.dt)).cast<std::string>()
+       << ", points=" << model.points << ", train=" << model.train << ", models=[";
+  const std::vector<std::string> specs = SpecTexts(model);
+  for (std::size_t i = 0; i < specs.size(); ++i) text << (i ? ", '" : "'") << specs[i] << "'";
+  text << "])";
+  for (const std::string& line : Equations(model, 5)) text << "\n  " << line;
+  return text.str();
+}
+
+// f(t, x) for one state (D,) or every row of (n, D); t a number or one per row.
+py::array_t<double> Rhs(const Model& model, py::handle x, py::handle t) {
+  ValidateModel(model);
+  const DoubleArray states = AsDoubles(x, "x");
+  const py::ssize_t D = model.Dimension();
+  const bool one = states.ndim() == 1;
+  if (!((one && states.shape(0) == D) || (states.ndim() == 2 && states.shape(1) == D))) {
+    throw py::value_error("x must have shape (" + std::to_string(D) + ",) or (n, " + std::to_string(D) +
+                          ") for this model, not " + ShapeText(states));
+  }
+  const py::ssize_t rows = one ? 1 : states.shape(0);
+  if (rows == 0) throw py::value_error("x is empty: shape " + ShapeText(states));
+  const DoubleArray times = AsDoubles(t, "t");
+  if (!(times.ndim() == 0 || (!one && times.ndim() == 1 && times.shape(0) == rows))) {
+    throw py::value_error("t must be a number" + (one ? std::string() : " or have shape (" + std::to_string(rows) + ",)") +
+                          ", not shape " + ShapeText(times));
+  }
+  std::vector<double> out(static_cast<std::size_t>(rows * D));
+  const double* in = states.data();
+  const double* tv = times.data();
+  const bool perRow = times.ndim() == 1;
+  {
+    py::gil_scoped_release release;
+    for (py::ssize_t r = 0; r < rows; ++r) {
+      EvaluateModel(model, perRow ? tv[r] : tv[0], std::span<const double>(in + r * D, static_cast<std::size_t>(D)),
+                    std::span<double>(out.data() + r * D, static_cast<std::size_t>(D)));
+    }
+  }
+  if (one) return OwnedArray(std::move(out), {D});
+  return OwnedArray(std::move(out), {rows, D});
+}
+
+py::array_t<double> SimulateModel(const Model& model, py::handle x0, long long steps, const std::string& method,
+                                  std::optional<double> step, double t0) {
+  ValidateModel(model);
+  const DoubleArray start = AsDoubles(x0, "x0");
+  const py::ssize_t D = model.Dimension();
+  if (start.ndim() != 1 || start.shape(0) != D) {
+    throw py::value_error("x0 must have shape (" + std::to_string(D) + ",) for this model, not " + ShapeText(start));
+  }
+  RequireFinite(start, "x0");
+  if (steps < 0) throw py::value_error("steps must not be negative, not " + std::to_string(steps));
+  RequireSensibleSize((static_cast<double>(steps) + 1.0) * static_cast<double>(D), "simulate");
+  SimulationSettings settings;
+  settings.method = MethodArgument(method);
+  settings.step = StepArgument(step);
+  settings.t0 = t0;
+  const std::vector<double> x(start.data(), start.data() + D);
+  std::vector<double> path;
+  {
+    py::gil_scoped_release release;
+    path = Simulate(model, x, CountArgument(steps, "steps", 0), settings);
+  }
+  return OwnedArray(std::move(path), {static_cast<py::ssize_t>(steps) + 1, D});
+}
+
+// The pickled state: the model file's text when the library writes one, else
+// every field as a dict; either reads back with the same bits.
+py::object ModelState(const Model& model) {
+#if ODEFIT_PYTHON_HAS_MODEL_FILE
+  return py::str(ModelToJson(model));
+#else
+  return ModelToDict(model);
+#endif
+}
+
+std::string ToJson([[maybe_unused]] const Model& model) {
+#if ODEFIT_PYTHON_HAS_MODEL_FILE
+  return ModelToJson(model);
+#else
+  NotImplemented("the model file (JSON) is not in this build of the library");
+#endif
+}
+
+Model FromJson([[maybe_unused]] const std::string& text) {
+#if ODEFIT_PYTHON_HAS_MODEL_FILE
+  py::gil_scoped_release release;
+  return ModelFromJson(text);
+#else
+  NotImplemented("the model file (JSON) is not in this build of the library");
+#endif
+}
+
+Model ModelFromState(const py::object& state) {
+  if (py::isinstance<py::str>(state)) return FromJson(state.cast<std::string>());
+  if (py::isinstance<py::dict>(state)) return ModelFromDict(state.cast<py::dict>());
+  throw py::type_error("a model's state is its JSON text or a dict of its fields");
+}
+
+// ----------------------------------------------------------------- efficiency test
+
+py::dict Efficiency(const Model& model, py::handle X, long long pieces, long long length, long long shift,
+                    const std::string& method, std::optional<double> step, long long threads) {
+  ValidateModel(model);
+  const DoubleArray array = AsSeriesArray(X, "X_test");
+  if (array.shape(1) != model.Dimension()) {
+    throw py::value_error("X_test must have " + std::to_string(model.Dimension()) + " columns for this model, not " +
+                          ShapeText(array));
+  }
+  EfficiencySettings settings;
+  settings.pieces = CountArgument(pieces, "pieces", 1);
+  settings.length = CountArgument(length, "length", 1);
+  settings.shift = CountArgument(shift, "shift", 1);
+  RequireSensibleSize(static_cast<double>(length) * static_cast<double>(model.Dimension()), "the error curves");
+  settings.method = MethodArgument(method);
+  settings.step = StepArgument(step);
+  settings.threads = CountArgument(threads, "threads", 0);
+  const Series test = ToSeries(array);
+  std::ostringstream messages;
+  EfficiencyResult result;
+  {
+    py::gil_scoped_release release;
+    result = TestModel(model, test, settings, &messages);
+  }
+  const auto D = static_cast<py::ssize_t>(result.dimension);
+  py::dict out;
+  out["prediction_time"] = OwnedArray(std::vector<int>(result.predictionTime), {D});
+  out["prediction_error"] = OwnedArray(std::move(result.predictionError), {static_cast<py::ssize_t>(result.length), D});
+  out["test_errors"] = ToArray(result.testErrors);
+  out["infinite_count"] = result.infiniteCount;
+  out["messages"] = messages.str();
+  return out;
+}
+
+// ----------------------------------------------------------------- the search
+
+constexpr bool kHasSearch = ODEFIT_PYTHON_HAS_SEARCH != 0;
+
+void RequireSearch() {
+  if (!kHasSearch) NotImplemented("the model search is not in this build of the library");
+}
+
+// The library's search functions; without them (has_search False) they are
+// never reached: every binding calls RequireSearch first.
+#if ODEFIT_PYTHON_HAS_SEARCH
+SearchResult CallSearchModels(const Series& s, const SearchSettings& c) { return SearchModels(s, c); }
+SearchPlan CallPlanSearch(const Series& s, const SearchSettings& c) { return PlanSearch(s, c); }
+SearchTaskResult CallRunSearchTask(const Series& s, const SearchSettings& c, const SearchPlan& p, int i) {
+  return RunSearchTask(s, c, p, i);
+}
+SearchResult CallFinishSearch(const Series& s, const SearchSettings& c, const SearchPlan& p,
+                              std::vector<SearchTaskResult> r) {
+  return FinishSearch(s, c, p, std::move(r));
+}
+#else
+[[noreturn]] void Unreachable() { throw std::logic_error("the model search is not in this build"); }
+SearchResult CallSearchModels(const Series&, const SearchSettings&) { Unreachable(); }
+SearchPlan CallPlanSearch(const Series&, const SearchSettings&) { Unreachable(); }
+SearchTaskResult CallRunSearchTask(const Series&, const SearchSettings&, const SearchPlan&, int) { Unreachable(); }
+SearchResult CallFinishSearch(const Series&, const SearchSettings&, const SearchPlan&, std::vector<SearchTaskResult>) {
+  Unreachable();
+}
+#endif
+
+py::dict SearchResultDict(SearchResult&& result) {
+  py::dict out;
+  out["best"] = py::cast(std::move(result.best));
+  py::list candidates;
+  for (const SearchCandidate& candidate : result.candidates) candidates.append(CandidateToDict(candidate));
+  out["candidates"] = candidates;
+  out["complete"] = result.complete;
+  out["horizon"] = result.horizon;
+  out["starts"] = result.starts;
+  out["period"] = result.period;
+  return out;
+}
+
+// Runs the whole search here. Progress reports come back to the calling thread;
+// there the GIL is taken to check for Ctrl-C and to call `progress`, and either
+// raising cancels the search and is raised again when it has stopped.
+py::dict Search(py::handle X, const py::dict& settingsDict, const py::object& progress) {
+  RequireSearch();
+  const DoubleArray array = AsSeriesArray(X, "X");
+  SearchSettings settings = SettingsFromDict(settingsDict);
+  CancellationToken token;
+  settings.cancel = &token;
+  std::exception_ptr raised;
+  const py::object* callback = &progress;  // a pointer: copies of the function need no GIL
+  settings.progress = [callback, &token, &raised](int done, int total) {
+    py::gil_scoped_acquire acquire;
+    try {
+      if (PyErr_CheckSignals() != 0) throw py::error_already_set();
+      if (!callback->is_none()) (*callback)(done, total);
+    } catch (...) {
+      if (!raised) raised = std::current_exception();
+      token.Cancel();
+    }
+  };
+  const Series series = ToSeries(array);
+  SearchResult result;
+  try {
+    py::gil_scoped_release release;
+    result = CallSearchModels(series, settings);
+  } catch (const Cancelled&) {
+    if (raised) std::rethrow_exception(raised);
+    throw;
+  }
+  if (raised) std::rethrow_exception(raised);
+  return SearchResultDict(std::move(result));
+}
+
+py::dict Plan(py::handle X, const py::dict& settingsDict) {
+  RequireSearch();
+  const DoubleArray array = AsSeriesArray(X, "X");
+  const SearchSettings settings = SettingsFromDict(settingsDict);
+  const Series series = ToSeries(array);
+  SearchPlan plan;
+  {
+    py::gil_scoped_release release;
+    plan = CallPlanSearch(series, settings);
+  }
+  return PlanToDict(plan);
+}
+
+py::dict RunTask(py::handle X, const py::dict& settingsDict, const py::dict& planDict, long long index) {
+  RequireSearch();
+  const DoubleArray array = AsSeriesArray(X, "X");
+  const SearchSettings settings = SettingsFromDict(settingsDict);
+  const SearchPlan plan = PlanFromDict(planDict);
+  if (index < 0 || index >= static_cast<long long>(plan.points.size())) {
+    throw py::value_error("task index " + std::to_string(index) + " is not one of the plan's " +
+                          std::to_string(plan.points.size()) + " tasks");
+  }
+  const Series series = ToSeries(array);
+  SearchTaskResult result;
+  {
+    py::gil_scoped_release release;
+    result = CallRunSearchTask(series, settings, plan, static_cast<int>(index));
+  }
+  return TaskResultToDict(result);
+}
+
+py::dict Finish(py::handle X, const py::dict& settingsDict, const py::dict& planDict, const py::list& resultDicts) {
+  RequireSearch();
+  const DoubleArray array = AsSeriesArray(X, "X");
+  const SearchSettings settings = SettingsFromDict(settingsDict);
+  const SearchPlan plan = PlanFromDict(planDict);
+  std::vector<SearchTaskResult> results;
+  for (const py::handle item : resultDicts) {
+    if (!py::isinstance<py::dict>(item)) throw py::type_error("every task result must be a dict");
+    results.push_back(TaskResultFromDict(item.cast<py::dict>()));
+  }
+  const Series series = ToSeries(array);
+  SearchResult result;
+  {
+    py::gil_scoped_release release;
+    result = CallFinishSearch(series, settings, plan, std::move(results));
+  }
+  return SearchResultDict(std::move(result));
+}
+
+// Reads a dict into its structure and writes it back: the tests' check that
+// what crosses a process boundary comes back unchanged.
+py::object RoundTrip(const std::string& kind, const py::dict& dict) {
+  if (kind == "settings") return SettingsToDict(SettingsFromDict(dict));
+  if (kind == "plan") return PlanToDict(PlanFromDict(dict));
+  if (kind == "candidate") return CandidateToDict(CandidateFromDict(dict));
+  if (kind == "task") return TaskResultToDict(TaskResultFromDict(dict));
+  if (kind == "model") return ModelToDict(ModelFromDict(dict));
+  throw py::value_error("unknown kind " + kind);
+}
+
+py::tuple ParsedSpec(const std::string& text, bool here) {
+  const EquationSpec spec = here ? ParseSpecHere(text) : ParseSpec(text);
+  return py::make_tuple(static_cast<int>(spec.family), spec.order, spec.secondOrder, spec.period, FormatSpec(spec));
+}
+
+}  // namespace
+}  // namespace odefit::python
+
+PYBIND11_MODULE(_odefit, m) {
+  namespace py = pybind11;
+  using namespace odefit;
+  using namespace odefit::python;
+  using py::arg;
+
+  m.doc() = "odefit's library: series, fits, models, integration, the efficiency test and the model search.";
+  m.attr("__version__") = ODEFIT_VERSION_STRING;
+  m.attr("has_search") = kHasSearch;
+  m.attr("has_table_reader") = kHasTableReader;
+  m.attr("has_model_file") = kHasModelFile;
+  m.attr("has_library_spec_parser") = kHasSpecParser;
+
+  input_error_type = PyErr_NewExceptionWithDoc(
+      "odefit.InputError",
+      "Input that cannot be read as what it should be; .file, .line and .column (0 when unknown) say where.",
+      PyExc_ValueError, nullptr);
+  numerical_error_type = PyErr_NewExceptionWithDoc(
+      "odefit.NumericalError", "A numerical routine failed; the message is its report.", PyExc_RuntimeError, nullptr);
+  cancelled_type = PyErr_NewExceptionWithDoc("odefit.Cancelled", "The work was cancelled.", PyExc_Exception, nullptr);
+  if (input_error_type == nullptr || numerical_error_type == nullptr || cancelled_type == nullptr) {
+    throw py::error_already_set();
+  }
+  m.attr("InputError") = py::handle(input_error_type);
+  m.attr("NumericalError") = py::handle(numerical_error_type);
+  m.attr("Cancelled") = py::handle(cancelled_type);
+  py::register_exception_translator(&TranslateException);
+
+  m.def("read_series", &ReadSeries, arg("path"), arg("dimension") = py::none(),
+        "Reads a series file into an (n, D) array: with dimension, the classic file of one value per line; "
+        "without, a table of one vector per line (with or without a header).");
+
+  m.def("fit", &Fit, arg("X"), arg("dt"), arg("points") = 3, arg("model") = "poly:2", arg("threshold") = py::none(),
+        arg("train") = py::none(), arg("scaled") = false,
+        "Fits a model to the series X (n, D): derivatives by line fits over `points` samples, then every "
+        "equation of `model` (one spec for all, or a list) by least squares, sparse with a threshold.");
+
+  py::class_<Model>(m, "Model", "A fitted model dx_i/dt = f_i(x, t).")
+      .def_property_readonly("dimension", &Model::Dimension)
+      .def_readonly("dt", &Model::dt)
+      .def_readonly("points", &Model::points)
+      .def_readonly("train", &Model::train)
+      .def_property_readonly("terms", &Terms, "Every equation's term names, in coefficient order.")
+      .def_property_readonly("coefficients", &Coefficients, "Every equation's coefficients (arrays aligned with terms).")
+      .def_property_readonly("standard_errors", &StandardErrors,
+                             "Every equation's standard errors (NaN where the fit computed none).")
+      .def_property_readonly("errors", &Errors, "The error of approximation of every equation (a fraction).")
+      .def_property_readonly("specs", &SpecTexts, "The spec of every equation, as fit(model=...) takes them.")
+      .def("equations", &Equations, arg("digits") = 5, "The equations as text, without zero terms.")
+      .def("rhs", &Rhs, arg("x"), arg("t") = 0.0, "f(t, x) for a state (D,) or every row of (n, D).")
+      .def("simulate", &SimulateModel, arg("x0"), arg("steps"), arg("method") = "rk4", arg("step") = py::none(),
+           arg("t0") = 0.0,
+           "Integrates from x0 over `steps` sampling intervals; returns (steps + 1, D) states (NaN after a blow-up).")
+      .def("to_json", &ToJson, "The model file's text.")
+      .def_static("from_json", &FromJson, arg("text"), "Reads a model file's text.")
+      .def("_fields", &ModelToDict)
+      .def_static("_from_fields", &ModelFromDict, arg("fields"))
+      .def("__repr__", &Repr)
+      .def(py::pickle(&ModelState, &ModelFromState));
+
+  m.def("efficiency_test", &Efficiency, arg("model"), arg("X_test"), arg("pieces") = 5, arg("length") = 500,
+        arg("shift") = 100, arg("method") = "rk4", arg("step") = py::none(), arg("threads") = 1,
+        "The efficiency test of `model` on the vectors after its training series (a dict).");
+
+  m.def("_as_series", &AsSeriesArray, arg("X"), arg("name") = "X");
+  m.def("_search", &Search, arg("X"), arg("settings"), arg("progress") = py::none());
+  m.def("_plan_search", &Plan, arg("X"), arg("settings"));
+  m.def("_run_search_task", &RunTask, arg("X"), arg("settings"), arg("plan"), arg("index"));
+  m.def("_finish_search", &Finish, arg("X"), arg("settings"), arg("plan"), arg("results"));
+  m.def("_round_trip", &RoundTrip, arg("kind"), arg("dict"));
+  m.def("_parse_spec", &ParsedSpec, arg("text"), arg("here") = false);
+}

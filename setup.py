@@ -1,0 +1,63 @@
+"""Builds the extension module odefit._odefit with CMake (the library and its bindings, nothing else of
+the project) and packages it with the pure-Python part in python/odefit. Metadata is in pyproject.toml.
+
+The CMake build tree is kept in build-python/ (ODEFIT_PYTHON_BUILD_DIR changes it), so installing again
+after a change rebuilds only what changed. CMAKE_BUILD_PARALLEL_LEVEL sets the number of compile jobs.
+"""
+
+import os
+import re
+import shutil
+import subprocess
+import sys
+import sysconfig
+from pathlib import Path
+
+from setuptools import Extension, setup
+from setuptools.command.build_ext import build_ext
+
+ROOT = Path(__file__).resolve().parent
+
+
+def project_version():
+    text = (ROOT / "CMakeLists.txt").read_text(encoding="utf-8")
+    return re.search(r"project\(odefit VERSION ([0-9.]+)", text).group(1)
+
+
+class CMakeBuild(build_ext):
+    def build_extension(self, ext):
+        import pybind11
+
+        build_dir = Path(os.environ.get("ODEFIT_PYTHON_BUILD_DIR", ROOT / "build-python" / "cmake"))
+        # The interpreter a virtual environment is made from: its headers are the ones the module needs,
+        # and a new environment then does not make CMake look for Python again.
+        python = getattr(sys, "_base_executable", None) or sys.executable
+        configure = [
+            "cmake", "-S", str(ROOT), "-B", str(build_dir),
+            "-DCMAKE_BUILD_TYPE=Release",
+            "-DODEFIT_BUILD_PYTHON=ON",
+            "-DODEFIT_BUILD_TESTS=OFF", "-DODEFIT_BUILD_BENCH=OFF", "-DODEFIT_BUILD_APP=OFF", "-DODEFIT_INSTALL=OFF",
+            f"-DPython_EXECUTABLE={python}",
+            f"-Dpybind11_DIR={pybind11.get_cmake_dir()}",
+        ]
+        if shutil.which("ninja") and not (build_dir / "CMakeCache.txt").exists():
+            configure += ["-G", "Ninja"]
+        jobs = os.environ.get("CMAKE_BUILD_PARALLEL_LEVEL") or str(self.parallel or os.cpu_count() or 1)
+        subprocess.run(configure, check=True)
+        subprocess.run(["cmake", "--build", str(build_dir), "--target", "_odefit", "-j", jobs], check=True)
+
+        built = build_dir / "python" / ("_odefit" + sysconfig.get_config_var("EXT_SUFFIX"))
+        target = Path(self.get_ext_fullpath(ext.name))
+        target.parent.mkdir(parents=True, exist_ok=True)
+        shutil.copyfile(built, target)
+
+
+setup(
+    version=project_version(),
+    package_dir={"": "python"},
+    packages=["odefit"],
+    ext_modules=[Extension("odefit._odefit", sources=[])],
+    cmdclass={"build_ext": CMakeBuild},
+    # Not build/: that is the CMake build tree of ./test.
+    options={"build": {"build_base": "build-python/setuptools"}},
+)
