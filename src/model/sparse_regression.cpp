@@ -5,7 +5,6 @@
 #include <limits>
 #include <stdexcept>
 
-#include "numerics/blas.h"
 
 namespace odefit {
 namespace {
@@ -13,6 +12,20 @@ namespace {
 constexpr double kNaN = std::numeric_limits<double>::quiet_NaN();
 
 std::size_t Size(int n) { return static_cast<std::size_t>(n); }
+
+// The sum of x(i) y(i) in eight interleaved partial sums added in a fixed
+// order: the compiler may run the lanes side by side in vector registers,
+// and the result is the same bits on every machine and thread count, which
+// the search's promise of one result wherever its tasks run depends on.
+double Dot(const double* x, const double* y, int n) {
+  double lane[8] = {};
+  int i = 0;
+  for (; i + 8 <= n; i += 8) {
+    for (int l = 0; l < 8; ++l) lane[l] += x[i + l] * y[i + l];
+  }
+  for (int l = 0; i < n; ++i, ++l) lane[l] += x[i] * y[i];
+  return ((lane[0] + lane[1]) + (lane[2] + lane[3])) + ((lane[4] + lane[5]) + (lane[6] + lane[7]));
+}
 
 // Builds the Householder reflector that maps (alpha, x) to (beta, 0) and
 // returns tau (0 when nothing is to be reflected); x becomes the tail of v,
@@ -62,12 +75,16 @@ void TriangularSummary::Fold(double* rows, int count, int ld) {
     // w = tau * (R(j, j+1:) + v' C(:, j+1:)); R(j, j+1:) -= w; C -= v w'.
     double* c = rows + static_cast<std::size_t>(j + 1) * ld;
     for (int k = 0; k < rest; ++k) w[Size(k)] = R_[static_cast<std::size_t>(j) + static_cast<std::size_t>(j + 1 + k) * n_];
-    FastGemvTransposed(count, rest, 1.0, c, ld, v, 1.0, w.data());
+    for (int k = 0; k < rest; ++k) w[Size(k)] += Dot(v, c + static_cast<std::size_t>(k) * ld, count);
     for (int k = 0; k < rest; ++k) {
       w[Size(k)] *= tau;
       R_[static_cast<std::size_t>(j) + static_cast<std::size_t>(j + 1 + k) * n_] -= w[Size(k)];
     }
-    FastRank1Update(count, rest, -1.0, v, w.data(), c, ld);
+    for (int k = 0; k < rest; ++k) {
+      double* column = c + static_cast<std::size_t>(k) * ld;
+      const double wk = w[Size(k)];
+      for (int i = 0; i < count; ++i) column[i] -= v[i] * wk;
+    }
   }
 }
 

@@ -264,17 +264,6 @@ void DGER(int M, int N, double ALPHA, const double* X, int INCX, const double* Y
   }
 }
 
-void FastGemvTransposed(int m, int n, double alpha, const double* A, int lda, const double* x, double beta,
-                        double* y) {
-  if (m <= 0 || n <= 0) return;
-  cblas_dgemv(CblasColMajor, CblasTrans, m, n, alpha, A, lda, x, 1, beta, y, 1);
-}
-
-void FastRank1Update(int m, int n, double alpha, const double* x, const double* y, double* A, int lda) {
-  if (m <= 0 || n <= 0) return;
-  cblas_dger(CblasColMajor, m, n, alpha, x, 1, y, 1, A, lda);
-}
-
 void SetLevel3Threads(int threads) {
   if (threads <= 0) threads = static_cast<int>(std::max(1u, std::thread::hardware_concurrency()));
 #ifdef ODEFIT_HAVE_OPENBLAS

@@ -59,15 +59,6 @@ void DGEMV(std::string_view TRANS, int M, int N, double ALPHA, const double* A, 
 void DGER(int M, int N, double ALPHA, const double* X, int INCX, const double* Y, int INCY,
           double* A, int LDA);
 
-// y := alpha*A'*x + beta*y for the m x n matrix A (leading dimension lda),
-// and A := A + alpha*x*y', through the BLAS library's own kernels: several
-// times faster than DGEMV and DGER, but their rounding depends on the
-// machine, so they serve only computations whose last digits no recorded
-// result depends on (sparse fits, the model search). No checks, no messages.
-void FastGemvTransposed(int m, int n, double alpha, const double* A, int lda, const double* x, double beta,
-                        double* y);
-void FastRank1Update(int m, int n, double alpha, const double* x, const double* y, double* A, int lda);
-
 // Sets how many threads the level-3 kernels (the blocked factorisation's
 // block updates) may use; 0 means one per hardware thread. This is the BLAS
 // library's own setting, one for the whole process: only a program's front
