@@ -27,6 +27,7 @@
 #include <string_view>
 
 #include "odefit/model.h"
+#include "odefit/search.h"
 
 namespace odefit {
 
@@ -44,6 +45,20 @@ std::string ModelToJson(const Model& model);
 // so hostile text cannot make the reader use memory beyond a small multiple
 // of its own size. Throws InputError naming `source` (and the line and
 // column of a JSON syntax error) with a message saying what is wrong.
+// A search result file (SearchResultToJson) reads as its best model.
 Model ModelFromJson(std::string_view text, const std::string& source = "model");
+
+inline constexpr std::string_view kSearchFileFormat = "odefit-search-1";
+
+// Returns the search result as JSON text:
+//   {"format": "odefit-search-1", "complete": true|false, "horizon": H,
+//    "starts": S, "periods": [...], "best": {a model file's object},
+//    "candidates": [{"points": M, "threshold": T, "models": ["poly:2", ...],
+//                    "terms": [[names of the kept terms] per equation],
+//                    "term_count": K, "score": S, "criterion": C,
+//                    "validation_errors": [...]}, ...]}   (ranked, best first)
+// The file reads back with ModelFromJson as its best model, so show,
+// simulate and test take it as they take a model file.
+std::string SearchResultToJson(const SearchResult& result);
 
 }  // namespace odefit

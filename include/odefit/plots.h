@@ -7,6 +7,7 @@
 
 #include "odefit/efficiency.h"
 #include "odefit/model.h"
+#include "odefit/search.h"
 #include "odefit/series.h"
 
 namespace odefit {
@@ -33,5 +34,9 @@ PngImage FitPlot(const Series& series, const Model& model);
 // first piece, and the prediction errors of `result`. Throws as TestModel.
 PngImage EfficiencyPlot(const Model& model, const Series& test, const EfficiencySettings& settings,
                         const EfficiencyResult& result);
+
+// A search's candidates: their score (log scale) against their number of
+// terms, the chosen one in red. Throws InvalidArgument when there is none.
+PngImage SearchPlot(const SearchResult& result);
 
 }  // namespace odefit

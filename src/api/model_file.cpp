@@ -18,8 +18,9 @@ namespace {
 // Members keep the order they are written in, for people reading the file.
 using Json = nlohmann::ordered_json;
 
-// A model file nests objects and arrays three deep; anything deeper is not one.
-constexpr int kDeepestNesting = 4;
+// A model file nests objects and arrays three deep, a search result file (a
+// model inside) five; anything deeper is neither.
+constexpr int kDeepestNesting = 6;
 
 const char* FamilyName(ModelFamily family) {
   switch (family) {
@@ -254,6 +255,13 @@ Model ModelFromJson(std::string_view text, const std::string& source) {
     throw InputError(source, line, column,
                      "is not JSON: " + (detail == std::string::npos ? message : message.substr(detail)));
   }
+  const Reader outer(root, "", source);
+  if (const Json* format = outer.Find("format");
+      format != nullptr && format->is_string() && format->get_ref<const std::string&>() == kSearchFileFormat) {
+    const Json* best = outer.Find("best");
+    if (best == nullptr || !best->is_object()) outer.Fail("is a search result without a \"best\" model");
+    root = Json(*best);
+  }
   const Reader r(root, "", source);
   const Json* format = r.Find("format");
   if (format == nullptr || !format->is_string() || format->get_ref<const std::string&>() != kModelFileFormat) {
@@ -288,6 +296,43 @@ Model ModelFromJson(std::string_view text, const std::string& source) {
     r.Fail(std::string("holds an unusable model: ") + e.what());
   }
   return model;
+}
+
+std::string SearchResultToJson(const SearchResult& result) {
+  Json root;
+  root["format"] = kSearchFileFormat;
+  root["complete"] = result.complete;
+  root["horizon"] = result.horizon;
+  root["starts"] = result.starts;
+  root["periods"] = result.period;
+  root["best"] = Json::parse(ModelToJson(result.best));
+  Json& candidates = root["candidates"] = Json::array();
+  const int D = result.best.Dimension();
+  for (const SearchCandidate& c : result.candidates) {
+    Json entry;
+    entry["points"] = c.points;
+    entry["threshold"] = c.threshold;
+    Json& models = entry["models"] = Json::array();
+    Json& terms = entry["terms"] = Json::array();
+    for (std::size_t i = 0; i < c.equations.size(); ++i) {
+      models.push_back(FormatEquationSpec(c.equations[i]));
+      const EquationSpec& spec = c.equations[i];
+      const std::vector<std::string> names =
+          TermNames(spec.family, D, spec.order, spec.family == ModelFamily::StandardPolynomial ||
+                                                        spec.family == ModelFamily::DrivenPolynomial
+                                                    ? 0
+                                                    : spec.secondOrder);
+      Json& kept = terms.emplace_back(Json::array());
+      for (const int j : c.supports[i]) kept.push_back(j >= 0 && static_cast<std::size_t>(j) < names.size() ? names[static_cast<std::size_t>(j)] : "?");
+    }
+    entry["term_count"] = c.terms;
+    entry["score"] = Number(c.score);
+    entry["criterion"] = Number(c.criterion);
+    Json& errors = entry["validation_errors"] = Json::array();
+    for (const double e : c.validationErrors) errors.push_back(Number(e));
+    candidates.push_back(std::move(entry));
+  }
+  return root.dump(2) + "\n";
 }
 
 }  // namespace odefit

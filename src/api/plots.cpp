@@ -3,6 +3,8 @@
 #include <algorithm>
 #include <charconv>
 #include <cmath>
+#include <limits>
+#include <utility>
 #include <span>
 #include <string>
 
@@ -26,6 +28,8 @@ namespace {
 // The window the fit picture is drawn in; no front end shows it.
 constexpr int kFitWindow = 13;
 constexpr std::string_view kFitTitle = "Fit";
+constexpr int kSearchWindow = 14;
+constexpr std::string_view kSearchTitle = "Model search";
 
 PngImage Encoded(const GraphicsLayer& layer, int unit) {
   const std::optional<DrawingSurface> surface = layer.CopySurface(unit);
@@ -152,6 +156,48 @@ PngImage EfficiencyPlot(const Model& model, const Series& test, const Efficiency
   DrawPredictionErrorCurves(layer, result.predictionError, D, settings.length);
   layer.SetDrawColour(kBlack);
   return Encoded(layer, EfficiencyWindow);
+}
+
+PngImage SearchPlot(const SearchResult& result) {
+  if (result.candidates.empty()) throw InvalidArgument("the search has no candidates to plot");
+  int most = 1;
+  double lo = std::numeric_limits<double>::infinity(), hi = -lo;
+  for (const SearchCandidate& c : result.candidates) {
+    most = std::max(most, c.terms);
+    if (c.score > 0.0 && std::isfinite(c.score)) {
+      lo = std::min(lo, std::log10(c.score));
+      hi = std::max(hi, std::log10(c.score));
+    }
+  }
+  if (!(lo <= hi)) lo = hi = 0.0;
+  if (hi - lo < 1.0) {
+    lo = std::floor(lo);
+    hi = lo + 1.0;
+  }
+  const AxisRange range{lo, hi};
+  constexpr int x1 = 90, y1 = 60, x2 = 760, y2 = 540;
+  GraphicsLayer layer;
+  PrepareGraphicsWindow(layer, kSearchWindow, kSearchTitle);
+  layer.SetDrawColour(kBlack);
+  DrawPlotFrame(layer, x1, y1, x2, y2, 10, 10,
+                {"0", "terms", std::to_string(most), AxisLabel(std::pow(10.0, lo)), "score", AxisLabel(std::pow(10.0, hi)),
+                 "Candidates: prediction score (log scale) against terms; the chosen one in red"});
+  // A cross of half-width `size` at the candidate's place, kept inside the frame.
+  const auto mark = [&](const SearchCandidate& c, int size) {
+    const double score = c.score > 0.0 && std::isfinite(c.score) ? std::log10(c.score) : hi;
+    const int x = HorizontalPixel(x1, x2 - x1, static_cast<double>(c.terms) / most);
+    const int y = VerticalPixel(y2, y2 - y1, PlotFraction(score, range));
+    for (int d = -size; d <= size; ++d) {
+      for (const auto& [px, py] : {std::pair{x + d, y}, std::pair{x, y + d}}) {
+        if (px > x1 && px < x2 && py > y1 && py < y2) layer.SetPixel(px, py);
+      }
+    }
+  };
+  for (auto c = result.candidates.rbegin(); c != result.candidates.rend(); ++c) mark(*c, 2);
+  layer.SetDrawColour(kBrightRed);
+  mark(result.candidates.front(), 4);
+  layer.SetDrawColour(kBlack);
+  return Encoded(layer, kSearchWindow);
 }
 
 }  // namespace odefit

@@ -211,7 +211,16 @@ double DetectDrivingPeriod(const Series& series, double dt, int order) {
     }
     const double samples = StrongestLine(residual);
     if (samples <= 0.0) continue;
+    double mean = 0.0, energy = 0.0;
+    for (const double v : residual) mean += v / static_cast<double>(residual.size());
+    for (double& v : residual) {
+      v -= mean;
+      energy += v * v;
+    }
+    // The share of the residual's variance one sinusoid at that period
+    // carries: a driving carries most of it, a chance line little.
     const double power = Power(residual, 2.0 * M_PI / samples);
+    if (!(2.0 * power > 0.25 * static_cast<double>(residual.size()) * energy)) continue;
     if (power > bestPower) {
       bestPower = power;
       best = samples * dt;

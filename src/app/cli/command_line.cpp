@@ -14,7 +14,7 @@
 namespace odefit::cli {
 namespace {
 
-constexpr std::array<std::string_view, 4> kSubcommands = {"fit", "show", "simulate", "test"};
+constexpr std::array<std::string_view, 5> kSubcommands = {"fit", "search", "show", "simulate", "test"};
 
 const char* const kFooter =
     "Exit status: 0 success, 1 usage error (bad options or impossible settings), 2 bad input\n"
@@ -29,6 +29,9 @@ const char* const kSubcommandHelp =
     "  odefit fit SERIES --dt DT [--dimension D] [--train N] [--points M] [--model SPEC]...\n"
     "             [--threshold T [--scaled]] [--output MODEL.json] [--plots DIR]\n"
     "                          fit a model to a series and print its equations\n"
+    "  odefit search SERIES --dt DT [--dimension D] [--time-limit S] [--threads N]\n"
+    "             [--output RESULT.json] [--plots DIR]\n"
+    "                          find the window, families and terms that predict best\n"
     "  odefit show MODEL.json [--json]\n"
     "                          print the equations of a model file\n"
     "  odefit simulate MODEL.json --from X1,X2,... --steps N [--method M] [--step H]\n"
@@ -39,8 +42,9 @@ const char* const kSubcommandHelp =
     "\n"
     "Files written: the dialogue appends to report.txt and writes differentiation.png and\n"
     "model-efficiency.png in the working directory when it runs in the terminal; the\n"
-    "subcommands write only the files their options name (MODEL.json, TRAJ.csv, and\n"
-    "differentiation.png, fit.png, model-efficiency.png in --plots DIR), each whole or not at all.\n"
+    "subcommands write only the files their options name (MODEL.json, RESULT.json, TRAJ.csv, and\n"
+    "differentiation.png, fit.png, search.png, model-efficiency.png in --plots DIR), each whole or\n"
+    "not at all.\n"
     "\n"
     "Exit status: 0 success; 1 usage error (an unknown option, impossible settings); 2 bad\n"
     "input (a series or model file that cannot be read); 3 numerical failure; 4 file error.\n"
@@ -58,7 +62,8 @@ int RunCommandLine(int argc, char** argv) {
   CLI::App app("Build a global ODE model from one observed time series, for scripts.", "odefit");
   app.require_subcommand(1);
   app.footer(kFooter);
-  std::array<std::unique_ptr<Command>, 4> commands = {std::make_unique<FitCommand>(), std::make_unique<ShowCommand>(),
+  std::array<std::unique_ptr<Command>, 5> commands = {std::make_unique<FitCommand>(), std::make_unique<SearchCommand>(),
+                                                      std::make_unique<ShowCommand>(),
                                                       std::make_unique<SimulateCommand>(),
                                                       std::make_unique<TestCommand>()};
   for (const auto& command : commands) command->Register(app);

@@ -95,6 +95,29 @@ class TestCommand : public Command {
   std::string plots_;
 };
 
+class SearchCommand : public Command {
+ public:
+  void Register(CLI::App& app) override;
+  bool Given() const override;
+  int Run() override;
+
+ private:
+  CLI::App* app_ = nullptr;
+  std::string series_;
+  double dt_ = 0.0;
+  std::optional<int> dimension_;
+  std::vector<int> points_;
+  std::vector<std::string> models_;
+  std::vector<double> thresholds_;
+  double validation_ = 0.2;
+  int horizon_ = 0;
+  double timeLimit_ = 0.0;
+  int threads_ = 0;
+  int show_ = 10;
+  std::string output_;
+  std::string plots_;
+};
+
 // Returns the integration method named "euler", "rk4" or "rkv" as its number
 // in odefit::IntegrationMethod.
 int MethodNumber(const std::string& name);

@@ -21,6 +21,11 @@ Progress::~Progress() {
   thread_.join();
 }
 
+void Progress::Update(std::string what) {
+  const std::lock_guard<std::mutex> lock(mutex_);
+  what_ = std::move(what);
+}
+
 void Progress::Run() {
   const auto start = std::chrono::steady_clock::now();
   std::unique_lock<std::mutex> lock(mutex_);

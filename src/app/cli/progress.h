@@ -17,6 +17,8 @@ class Progress {
   // standard error is not a terminal).
   explicit Progress(std::string what);
   ~Progress();
+  // Replaces the text shown from the next update on.
+  void Update(std::string what);
   Progress(const Progress&) = delete;
   Progress& operator=(const Progress&) = delete;
 

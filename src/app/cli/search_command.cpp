@@ -1,0 +1,160 @@
+// odefit search: finds the differentiation window, the family and orders of
+// every equation and its terms that predict held-out data best, prints a
+// leaderboard and the chosen equations, and writes the result file and a
+// picture of the candidates.
+
+#include <CLI/CLI.hpp>
+#include <charconv>
+#include <cmath>
+#include <filesystem>
+#include <iostream>
+#include <sstream>
+
+#include "app/cli/commands.h"
+#include "app/cli/exit_status.h"
+#include "app/cli/inputs.h"
+#include "app/cli/output_file.h"
+#include "app/cli/progress.h"
+#include "odefit/fit.h"
+#include "odefit/model_file.h"
+#include "odefit/model_text.h"
+#include "odefit/plots.h"
+#include "odefit/search.h"
+
+namespace odefit::cli {
+namespace {
+
+std::string Significant(double value, int digits) {
+  if (!std::isfinite(value)) return std::isnan(value) ? "-" : (value > 0 ? "inf" : "-inf");
+  char text[64];
+  const auto result = std::to_chars(text, text + sizeof text, value, std::chars_format::general, digits);
+  return std::string(text, result.ptr);
+}
+
+std::string Padded(std::string text, std::size_t width, bool right) {
+  if (text.size() >= width) return text;
+  const std::string blanks(width - text.size(), ' ');
+  return right ? blanks + text : text + blanks;
+}
+
+std::string Shapes(const SearchCandidate& c) {
+  std::string text;
+  for (const EquationSpec& spec : c.equations) {
+    if (!text.empty()) text += ' ';
+    text += FormatEquationSpec(spec);
+  }
+  return text;
+}
+
+void PrintLeaderboard(const SearchResult& result, int shown) {
+  std::cout << "rank  points  threshold  terms        score    criterion  models\n";
+  const int count = std::min<int>(shown, static_cast<int>(result.candidates.size()));
+  for (int k = 0; k < count; ++k) {
+    const SearchCandidate& c = result.candidates[static_cast<std::size_t>(k)];
+    std::cout << Padded(std::to_string(k + 1), 4, true) << Padded(std::to_string(c.points), 8, true)
+              << Padded(Significant(c.threshold, 3), 11, true) << Padded(std::to_string(c.terms), 7, true)
+              << Padded(Significant(c.score, 4), 13, true) << Padded(Significant(c.criterion, 6), 13, true) << "  "
+              << Shapes(c) << "\n";
+  }
+  if (static_cast<int>(result.candidates.size()) > count) {
+    std::cout << "(" << result.candidates.size() - static_cast<std::size_t>(count)
+              << " more candidates in the result file)\n";
+  }
+}
+
+}  // namespace
+
+void SearchCommand::Register(CLI::App& parent) {
+  app_ = parent.add_subcommand(
+      "search",
+      "Find the differentiation window, the family and orders of every equation and its terms that predict\n"
+      "held-out data best; print a leaderboard and the chosen equations.");
+  app_->add_option("SERIES", series_, "the series, read as odefit fit reads it (- for standard input)")->required();
+  app_->add_option("--dt", dt_, "sampling interval, in time units")->required();
+  app_->add_option("--dimension", dimension_, "read SERIES as the classic file of one value per line")
+      ->check(CLI::Range(1, 9));
+  app_->add_option("--points", points_,
+                   "differentiation windows to try (default: 3 5 7 9 11 15 21 31 41 as far as the series\n"
+                   "allows); odd windows avoid the half-sample bias of even ones")
+      ->check(CLI::Range(2, 100000));
+  app_->add_option("--model", models_,
+                   "equation shapes to try, as odefit fit takes them (default: polynomials, rational\n"
+                   "functions, reduced polynomials for two variables, and driven polynomials when the\n"
+                   "series shows a periodic driving)")
+      ->expected(1)
+      ->take_all();
+  app_->add_option("--thresholds", thresholds_,
+                   "scaled thresholds to try: the share of the derivative estimates a term must carry\n"
+                   "(default 0.001 0.002 0.005 0.01 0.02 0.05 0.1 0.2)")
+      ->check(CLI::NonNegativeNumber);
+  app_->add_option("--validation", validation_, "share of the series held out for scoring (default 0.2)")
+      ->check(CLI::Range(0.05, 0.5));
+  app_->add_option("--horizon", horizon_,
+                   "prediction horizon in samples (default: from the series' correlation time)")
+      ->check(CLI::Range(0, 100000000));
+  app_->add_option("--time-limit", timeLimit_,
+                   "stop after S seconds with the best candidate so far (default: no limit)")
+      ->check(CLI::NonNegativeNumber);
+  app_->add_option("--threads", threads_, "threads (default 0: one per processor); the result is the same")
+      ->check(CLI::Range(0, 1024));
+  app_->add_option("--show", show_, "candidates in the leaderboard (default 10)")->check(CLI::Range(1, 1000000));
+  app_->add_option("--output", output_, "write the result (the best model and every candidate) as JSON here");
+  app_->add_option("--plots", plots_, "write search.png (score against terms) into this folder");
+}
+
+bool SearchCommand::Given() const { return app_->parsed(); }
+
+int SearchCommand::Run() {
+  if (!(dt_ > 0.0) || !std::isfinite(dt_)) throw UsageError("--dt must be a positive number");
+  SearchSettings settings;
+  settings.dt = dt_;
+  for (const int m : points_) {
+    if (m < 3) throw UsageError("--points: windows need at least 3 points to be centred");
+  }
+  settings.points = points_;
+  for (const std::string& text : models_) settings.shapes.push_back(ParseEquationSpec(text));
+  settings.thresholds = thresholds_;
+  settings.validationFraction = validation_;
+  settings.horizon = horizon_;
+  settings.timeLimit = timeLimit_;
+  settings.threads = threads_;
+
+  const Series series = ReadSeriesInput(series_, dimension_);
+  SearchResult result;
+  {
+    Progress progress("searching");
+    settings.progress = [&progress](int done, int total) {
+      progress.Update("searching: " + std::to_string(done) + " of " + std::to_string(total) + " windows done");
+    };
+    result = SearchModels(series, settings);
+  }
+  result.best.names = series.names;
+
+  std::cout << "Search on " << series.size() << " vectors of " << series_ << ": " << result.candidates.size()
+            << " candidates scored on the last " << Significant(100.0 * validation_, 3) << " % of the series, "
+            << result.starts << " predictions of " << result.horizon << " samples each";
+  if (!result.period.empty()) std::cout << "; driving period found: " << Significant(result.period.front(), 6);
+  std::cout << "\n\n";
+  PrintLeaderboard(result, show_);
+  if (!result.complete) {
+    std::cerr << "odefit: warning: the time limit cut the search short: the result is the best of the candidates "
+                 "scored so far\n";
+  }
+  const SearchCandidate& best = result.candidates.front();
+  std::cout << "\nChosen: " << best.terms << " terms, window of " << best.points
+            << " points; fitted again on the whole series:\n\n";
+  std::cout << FormatModel(result.best);
+
+  if (!output_.empty()) WriteWholeFile(output_, SearchResultToJson(result));
+  if (!plots_.empty()) {
+    const std::filesystem::path folder(plots_);
+    std::error_code error;
+    std::filesystem::create_directories(folder, error);
+    if (error) throw FileError("cannot make the folder " + plots_ + ": " + error.message());
+    const PngImage png = SearchPlot(result);
+    WriteWholeFile(folder / "search.png", std::string_view(reinterpret_cast<const char*>(png.data()), png.size()));
+  }
+  return kSuccess;
+}
+
+}  // namespace odefit::cli
