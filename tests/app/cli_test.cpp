@@ -17,6 +17,7 @@
 #include "graphics/palette.h"
 #include "graphics/png_file.h"
 #include "odefit/odefit.h"
+#include "../support/generated_systems.h"
 #include "program_run.h"
 
 namespace odefit::testing {
@@ -369,17 +370,51 @@ TEST(CliTest, TooFewVectorsForTheSettingsAreAUsageError) {
   EXPECT_EQ(Odefit(folder.path(), lorenz + "--pieces 0").status, 1);
 }
 
+// ---------------------------------------------------------------- search
+
+TEST(CliSearch, FindsTheLorenzEquationsWithDefaultsAndWritesAResultTheOtherCommandsRead) {
+  ScratchFolder folder("cli-search");
+  WriteCsv(folder.path() / "lorenz.csv", Lorenz(0.002, 1000));
+  const ProgramRun run = Odefit(folder.path(), "search lorenz.csv --dt 0.002 --threads 2 --output r.json --plots p");
+  ASSERT_EQ(run.status, 0) << run.err;
+  EXPECT_TRUE(Contains(run.out, "rank  points  threshold  terms")) << run.out;
+  EXPECT_TRUE(Contains(run.out, "Chosen: 7 terms")) << run.out;
+  EXPECT_TRUE(Contains(run.out, "  dx1/dt = -10.001 x1 + 10.001 x2\n")) << run.out;
+  EXPECT_TRUE(Contains(run.out, "  dx3/dt = -2.66674 x3 + 1.00012 x1*x2\n")) << run.out;
+  const Json result = Json::parse(Text(folder.path() / "r.json"));
+  EXPECT_EQ(result["format"], "odefit-search-1");
+  EXPECT_EQ(result["candidates"][0]["terms"][1], Json({"x1", "x2", "x1*x3"}));
+  EXPECT_TRUE(result["complete"].get<bool>());
+  EXPECT_TRUE(fs::exists(folder.path() / "p" / "search.png"));
+  // The result is a model file to show, simulate and test.
+  const ProgramRun show = Odefit(folder.path(), "show r.json");
+  ASSERT_EQ(show.status, 0) << show.err;
+  EXPECT_TRUE(Contains(show.out, "dx2/dt = 28.0038 x1 - 1.00049 x2 - 1.00015 x1*x3")) << show.out;
+  EXPECT_EQ(Odefit(folder.path(), "simulate r.json --from 1,1,20 --steps 10").status, 0);
+}
+
+TEST(CliSearch, TooShortASeriesOrBadOptionsAreUsageErrorsAndWriteNothing) {
+  ScratchFolder folder("cli-search-bad");
+  WriteCsv(folder.path() / "short.csv", Lorenz(0.002, 30));
+  EXPECT_EQ(Odefit(folder.path(), "search short.csv --dt 0.002 --output r.json").status, 1);
+  EXPECT_EQ(Odefit(folder.path(), "search short.csv --dt 0.002 --points 1").status, 1);
+  EXPECT_EQ(Odefit(folder.path(), "search short.csv --dt -1").status, 1);
+  EXPECT_EQ(Odefit(folder.path(), "search short.csv --dt 0.1 --model poly:x").status, 1);
+  EXPECT_EQ(Odefit(folder.path(), "search missing.csv --dt 0.1").status, 4);
+  EXPECT_EQ(Files(folder.path()), std::vector<std::string>{"short.csv"});
+}
+
 // ---------------------------------------------------------------- help
 
 TEST(CliHelp, TheProgramAndEverySubcommandExplainThemselves) {
   ScratchFolder folder("cli-help");
   const ProgramRun help = Odefit(folder.path(), "--help");
   EXPECT_EQ(help.status, 0);
-  for (const char* part : {"odefit fit SERIES --dt DT", "odefit show MODEL.json", "odefit simulate MODEL.json",
+  for (const char* part : {"odefit fit SERIES --dt DT", "odefit search SERIES --dt DT", "odefit show MODEL.json", "odefit simulate MODEL.json",
                            "odefit test MODEL.json SERIES", "Files written:", "Exit status: 0 success; 1 usage error"}) {
     EXPECT_TRUE(Contains(help.out, part)) << part;
   }
-  for (const char* command : {"fit", "show", "simulate", "test"}) {
+  for (const char* command : {"fit", "search", "show", "simulate", "test"}) {
     const ProgramRun run = Odefit(folder.path(), std::string(command) + " --help");
     EXPECT_EQ(run.status, 0) << command;
     EXPECT_TRUE(Contains(run.out, std::string("Usage: odefit ") + command)) << run.out;
