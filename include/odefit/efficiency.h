@@ -35,6 +35,10 @@ struct EfficiencyResult {
   int infiniteCount = 0;  // pieces whose prediction ran out of bounds or failed
 };
 
+// Checks the arguments of TestModel as it does before it computes anything,
+// with the same messages. Throws InvalidArgument.
+void CheckEfficiencySettings(const Model& model, const Series& test, const EfficiencySettings& settings);
+
 // Differentiates `test` with the model's points (test vector 0 is the
 // vector after the model's training series, sample train + 1), then predicts
 // from the start of every piece and compares with the smoothed test series.

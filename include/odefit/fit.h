@@ -60,6 +60,11 @@ struct FitSettings {
 // kMaxCoefficients terms, or the reduced family with D != 2).
 int CoefficientCount(const EquationSpec& spec, int D);
 
+// Checks `settings` against `series` as FitModel does before it computes
+// anything, with the same messages, so that a caller can refuse impossible
+// settings before long work. Throws InvalidArgument.
+void CheckFitSettings(const Series& series, const FitSettings& settings);
+
 // Differentiates the first `train` vectors of `series` and fits every
 // equation. The model's names are the series'. Throws InvalidArgument for
 // impossible settings (too few vectors for the points or the terms, a

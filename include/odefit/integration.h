@@ -22,6 +22,10 @@ struct SimulationSettings {
   const CancellationToken* cancel = nullptr;
 };
 
+// Checks the arguments of Simulate as it does before it integrates, with the
+// same messages. Throws InvalidArgument.
+void CheckSimulation(const Model& model, std::span<const double> x0, int steps, const SimulationSettings& settings = {});
+
 // Integrates the model from x0 over `steps` sampling intervals and returns
 // the (steps + 1) x D states, row after row, x0 first. A state whose L1 norm
 // reaches 1e6 stops the integration: it and every later row are NaN.

@@ -50,7 +50,14 @@ struct SearchSettings {
   int horizon = 0;  // prediction horizon in samples; 0: from the series' correlation time
   int threads = 1;  // 0: one per hardware thread
   double timeLimit = 0.0;  // seconds; 0: none. When it passes, the best so far is returned
+  // Abandons the search: SearchModels throws Cancelled.
   const CancellationToken* cancel = nullptr;
+  // Ends the search early as the time limit does: once this token is
+  // cancelled, no further candidate is scored and the best of those scored
+  // so far is returned (complete false); SearchModels throws Cancelled when
+  // none had been. For a caller that wants what there is, such as a program
+  // told to stop by a signal.
+  const CancellationToken* stop = nullptr;
   // Called from the calling thread with the tasks done and their number.
   std::function<void(int done, int total)> progress;
 };
@@ -76,9 +83,14 @@ struct SearchResult {
   std::vector<double> period;               // driving periods tried (empty when none was found)
 };
 
+// Checks `settings` against `series` as SearchModels does before it computes
+// anything, with the same messages. Throws InvalidArgument.
+void CheckSearchSettings(const Series& series, const SearchSettings& settings);
+
 // Runs the whole search. Throws InvalidArgument for impossible settings (too
-// few vectors), Cancelled. Numerical failures of single candidates only
-// remove them; NumericalError when no candidate could be fitted.
+// few vectors), Cancelled (`cancel`, or `stop` before any candidate was
+// scored). Numerical failures of single candidates only remove them;
+// NumericalError when no candidate could be fitted.
 SearchResult SearchModels(const Series& series, const SearchSettings& settings);
 
 // The pieces of SearchModels for executors that run tasks elsewhere.
@@ -96,7 +108,11 @@ struct SearchTaskResult {
   bool complete = true;
   int starts = 0;
 };
-// Runs task `index` of the plan; depends only on its arguments.
+// Runs task `index` of the plan; depends only on its arguments. The plan and
+// the task results may come from elsewhere (another process), so both
+// functions check them against the series and settings and throw
+// InvalidArgument for any that PlanSearch and RunSearchTask could not have
+// made (windows, horizon, thresholds, term indices out of range).
 SearchTaskResult RunSearchTask(const Series& series, const SearchSettings& settings, const SearchPlan& plan,
                                int index);
 SearchResult FinishSearch(const Series& series, const SearchSettings& settings, const SearchPlan& plan,

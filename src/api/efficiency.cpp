@@ -15,8 +15,7 @@
 
 namespace odefit {
 
-EfficiencyResult TestModel(const Model& model, const Series& test, const EfficiencySettings& settings,
-                           std::ostream* messages) {
+void CheckEfficiencySettings(const Model& model, const Series& test, const EfficiencySettings& settings) {
   ValidateModel(model);
   const int D = model.Dimension();
   if (test.dimension != D) {
@@ -39,6 +38,19 @@ EfficiencyResult TestModel(const Model& model, const Series& test, const Efficie
     throw InvalidArgument("the test needs " + std::to_string(needed) + " vectors ((pieces - 1) * shift + length + " +
                           "points), the test series has " + std::to_string(test.size()));
   }
+  if (test.values.size() != test.size() * static_cast<std::size_t>(D)) {
+    throw InvalidArgument("the test series must hold whole vectors");
+  }
+}
+
+EfficiencyResult TestModel(const Model& model, const Series& test, const EfficiencySettings& settings,
+                           std::ostream* messages) {
+  CheckEfficiencySettings(model, test, settings);
+  const int D = model.Dimension();
+  const double h = settings.step == 0.0 ? model.dt : settings.step;
+  const int method = static_cast<int>(settings.method);
+  const long long needed =
+      (static_cast<long long>(settings.pieces) - 1) * settings.shift + settings.length + model.points;
   const std::span<const double> raw =
       std::span<const double>(test.values).first(static_cast<std::size_t>(needed) * static_cast<std::size_t>(D));
   const Derivatives derivatives = Differentiate(raw, D, model.points, model.dt);

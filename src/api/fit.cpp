@@ -216,6 +216,31 @@ int CoefficientCount(const EquationSpec& spec, int D) {
   return EquationShape(spec, D, 1.0).nterms;
 }
 
+namespace {
+
+// The checks of FitModel(derivatives, ...) on `rows` rows of D components.
+void CheckEquations(int D, int rows, double dt, const std::vector<EquationSpec>& equations,
+                    const std::optional<SparseOptions>& sparse) {
+  if (equations.size() != 1 && equations.size() != static_cast<std::size_t>(D)) {
+    throw InvalidArgument("give one model for every equation or one for each of the " + std::to_string(D) +
+                          " equations, not " + std::to_string(equations.size()));
+  }
+  for (int i = 1; i <= D; ++i) {
+    const EquationSpec& spec = equations.size() == 1 ? equations.front() : equations[static_cast<std::size_t>(i - 1)];
+    const int nterms = EquationShape(spec, D, dt).nterms;
+    if (nterms > rows) {
+      throw InvalidArgument("equation " + std::to_string(i) + " has " + std::to_string(nterms) +
+                            " coefficients but only " + std::to_string(rows) +
+                            " rows to fit them to: use more vectors or a lower order");
+    }
+  }
+  if (sparse && (!(sparse->threshold >= 0.0) || !std::isfinite(sparse->threshold))) {
+    throw InvalidArgument("the threshold must be a finite number >= 0");
+  }
+}
+
+}  // namespace
+
 Model FitModel(const Derivatives& derivatives, double dt, const std::vector<EquationSpec>& equations,
                const std::optional<SparseOptions>& sparse, const CancellationToken* cancel) {
   const int D = derivatives.dimension;
@@ -225,26 +250,15 @@ Model FitModel(const Derivatives& derivatives, double dt, const std::vector<Equa
   if (derivatives.rows < 1 || derivatives.states.size() != cells || derivatives.slopes.size() != cells) {
     throw InvalidArgument("the states and slopes must hold rows x dimension values each");
   }
-  if (equations.size() != 1 && equations.size() != static_cast<std::size_t>(D)) {
-    throw InvalidArgument("give one model for every equation or one for each of the " + std::to_string(D) +
-                          " equations, not " + std::to_string(equations.size()));
-  }
+  CheckEquations(D, derivatives.rows, dt, equations, sparse);
   Model model;
   model.dt = dt;
   model.Resize(D);
   for (int i = 1; i <= D; ++i) {
     const EquationSpec& spec = equations.size() == 1 ? equations.front() : equations[static_cast<std::size_t>(i - 1)];
     model.Equation(i) = EquationShape(spec, D, dt);
-    if (model.Equation(i).nterms > derivatives.rows) {
-      throw InvalidArgument("equation " + std::to_string(i) + " has " + std::to_string(model.Equation(i).nterms) +
-                            " coefficients but only " + std::to_string(derivatives.rows) +
-                            " rows to fit them to: use more vectors or a lower order");
-    }
   }
   if (sparse) {
-    if (!(sparse->threshold >= 0.0) || !std::isfinite(sparse->threshold)) {
-      throw InvalidArgument("the threshold must be a finite number >= 0");
-    }
     api::RunNumerical([&] { FitSparse(model, derivatives, *sparse, cancel); });
     return model;
   }
@@ -256,7 +270,7 @@ Model FitModel(const Derivatives& derivatives, double dt, const std::vector<Equa
   return model;
 }
 
-Model FitModel(const Series& series, const FitSettings& settings) {
+void CheckFitSettings(const Series& series, const FitSettings& settings) {
   const int D = series.dimension;
   if (D < 1 || D > kMaxModelDimension) throw InvalidArgument("the dimension must be from 1 to 9");
   if (series.values.size() % static_cast<std::size_t>(D) != 0) {
@@ -272,6 +286,16 @@ Model FitModel(const Series& series, const FitSettings& settings) {
     throw InvalidArgument("the points per window must be from 2 to the " + std::to_string(train) +
                           " training vectors, not " + std::to_string(settings.points));
   }
+  if (!(settings.dt > 0.0)) throw InvalidArgument("the sampling interval must be positive");
+  if (train > INT32_MAX) throw InvalidArgument("the series has more than 2^31 - 1 vectors");
+  if (!std::isfinite(settings.dt)) throw InvalidArgument("the sampling interval must be positive and finite");
+  CheckEquations(D, static_cast<int>(train) - settings.points + 1, settings.dt, settings.equations, settings.sparse);
+}
+
+Model FitModel(const Series& series, const FitSettings& settings) {
+  CheckFitSettings(series, settings);
+  const int D = series.dimension;
+  const long long train = settings.train ? *settings.train : static_cast<long long>(series.size());
   const Derivatives derivatives =
       Differentiate(std::span<const double>(series.values).first(static_cast<std::size_t>(train) * D), D,
                     settings.points, settings.dt);

@@ -34,8 +34,7 @@ void EvaluateModel(const Model& model, double t, std::span<const double> x, std:
   ModelRhs(model, model.Dimension(), t, x, dxdt);
 }
 
-std::vector<double> Simulate(const Model& model, std::span<const double> x0, int steps,
-                             const SimulationSettings& settings) {
+void CheckSimulation(const Model& model, std::span<const double> x0, int steps, const SimulationSettings& settings) {
   ValidateModel(model);
   CheckState(model, x0, "the initial state");
   if (steps < 0) throw InvalidArgument("the number of steps must not be negative");
@@ -45,7 +44,12 @@ std::vector<double> Simulate(const Model& model, std::span<const double> x0, int
   if (!std::isfinite(settings.t0)) throw InvalidArgument("the start time must be finite");
   const int method = static_cast<int>(settings.method);
   if (method < 1 || method > 3) throw InvalidArgument("unknown integration method");
+}
 
+std::vector<double> Simulate(const Model& model, std::span<const double> x0, int steps,
+                             const SimulationSettings& settings) {
+  CheckSimulation(model, x0, steps, settings);
+  const double h = settings.step == 0.0 ? model.dt : settings.step;
   const std::size_t D = x0.size();
   std::vector<double> path((static_cast<std::size_t>(steps) + 1) * D, std::numeric_limits<double>::quiet_NaN());
   std::vector<double> Y(x0.begin(), x0.end()), work(5 * D);

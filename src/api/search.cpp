@@ -13,6 +13,7 @@
 #include <numeric>
 #include <optional>
 #include <string>
+#include <system_error>
 #include <thread>
 
 #include "api/equation_shape.h"
@@ -53,16 +54,19 @@ class Deadline {
  public:
   Deadline(const SearchSettings& settings, Clock::time_point start)
       : cancel_(settings.cancel),
+        stop_(settings.stop),
         end_(settings.timeLimit > 0 ? start + std::chrono::duration_cast<Clock::duration>(
                                                   std::chrono::duration<double>(settings.timeLimit))
                                     : Clock::time_point::max()) {}
   bool Passed() const {
     ThrowIfCancelled(cancel_);
-    return Clock::now() >= end_;
+    return Stopped() || Clock::now() >= end_;
   }
+  bool Stopped() const { return stop_ != nullptr && stop_->IsCancelled(); }
 
  private:
   const CancellationToken* cancel_;
+  const CancellationToken* stop_;
   Clock::time_point end_;
 };
 
@@ -93,6 +97,70 @@ void CheckSettings(const Series& series, const SearchSettings& settings) {
 
 // The first sample of the held-out part.
 int SplitSample(int n, double fraction) { return static_cast<int>(std::floor(n * (1.0 - fraction))); }
+
+// The longest horizon PlanSearch gives a series split at `split` with windows up to `widest`.
+int LongestHorizon(int n, int split, int widest) { return std::max(1, (n - split - widest) / 2); }
+
+// A plan may come from another process: everything RunSearchTask indexes
+// with must be what PlanSearch could have made for this series.
+void CheckPlan(const Series& series, const SearchSettings& settings, const SearchPlan& plan) {
+  const int n = static_cast<int>(series.size());
+  const int split = SplitSample(n, settings.validationFraction);
+  if (plan.points.empty()) throw InvalidArgument("the search plan has no window");
+  for (const int m : plan.points) {
+    if (m < 2 || m > split / 10) {
+      throw InvalidArgument("the plan's window of " + std::to_string(m) + " points does not fit " +
+                            std::to_string(n) + " vectors");
+    }
+  }
+  const int widest = *std::max_element(plan.points.begin(), plan.points.end());
+  if (plan.horizon < 1 || plan.horizon > LongestHorizon(n, split, widest)) {
+    throw InvalidArgument("the plan's horizon of " + std::to_string(plan.horizon) + " samples does not fit the series");
+  }
+  for (const EquationSpec& spec : plan.shapes) EquationShape(spec, series.dimension, settings.dt);
+  for (const double t : plan.thresholds) {
+    if (!(t >= 0.0) || !std::isfinite(t)) throw InvalidArgument("the plan's thresholds must be finite numbers >= 0");
+  }
+  for (const double p : plan.period) {
+    if (!(p > 0.0) || !std::isfinite(p)) throw InvalidArgument("the plan's driving periods must be positive and finite");
+  }
+}
+
+// Task results may come from another process too: FinishSearch fits the
+// winner's terms by their indices, so every candidate must be one a task of
+// this plan could have scored.
+void CheckTaskResults(const SearchPlan& plan, int D, double dt, const std::vector<SearchTaskResult>& results) {
+  const auto fail = [](const std::string& what) { throw InvalidArgument("a search task result " + what); };
+  for (const SearchTaskResult& r : results) {
+    if (std::find(plan.points.begin(), plan.points.end(), r.points) == plan.points.end()) {
+      fail("has a window of " + std::to_string(r.points) + " points that the plan does not try");
+    }
+    if (r.starts < 0 || r.starts > kMaxStarts) fail("has " + std::to_string(r.starts) + " prediction starts");
+    for (const SearchCandidate& c : r.candidates) {
+      if (c.points != r.points) fail("holds a candidate of another window");
+      if (c.equations.size() != Size(D) || c.supports.size() != Size(D) || c.validationErrors.size() != Size(D)) {
+        fail("holds a candidate without one shape, support and error for each of the " + std::to_string(D) +
+             " equations");
+      }
+      long long terms = 0;
+      for (int i = 0; i < D; ++i) {
+        const int K = EquationShape(c.equations[Size(i)], D, dt).nterms;
+        const std::vector<int>& support = c.supports[Size(i)];
+        if (support.empty()) fail("holds an equation without terms");
+        for (std::size_t k = 0; k < support.size(); ++k) {
+          if (support[k] < 0 || support[k] >= K || (k > 0 && support[k] <= support[k - 1])) {
+            fail("holds term indices that are not increasing within the " + std::to_string(K) + " terms of " +
+                 FormatEquationSpec(c.equations[Size(i)]));
+          }
+        }
+        terms += static_cast<long long>(support.size());
+      }
+      if (c.terms != terms) fail("counts " + std::to_string(c.terms) + " terms where its supports hold " + std::to_string(terms));
+      if (!(c.threshold >= 0.0) || !std::isfinite(c.threshold)) fail("holds a threshold that is not a finite number >= 0");
+      if (!(c.score >= 0.0)) fail("holds a score that is not a number >= 0");
+    }
+  }
+}
 
 // ---- The driving period: the strongest line in the spectrum of what a
 // polynomial fit leaves unexplained.
@@ -462,8 +530,18 @@ std::vector<double> DefaultThresholds() { return {0.001, 0.002, 0.005, 0.01, 0.0
 
 }  // namespace
 
-SearchPlan PlanSearch(const Series& series, const SearchSettings& settings) {
+void CheckSearchSettings(const Series& series, const SearchSettings& settings) {
   CheckSettings(series, settings);
+  const int n = static_cast<int>(series.size());
+  const int split = SplitSample(n, settings.validationFraction);
+  for (const int m : settings.points.empty() ? DefaultPoints(n) : settings.points) {
+    if (m > split / 10) throw InvalidArgument("the window of " + std::to_string(m) + " points is too wide for " + std::to_string(n) + " vectors");
+  }
+  for (const EquationSpec& spec : settings.shapes) EquationShape(spec, series.dimension, settings.dt);  // refuses impossible ones
+}
+
+SearchPlan PlanSearch(const Series& series, const SearchSettings& settings) {
+  CheckSearchSettings(series, settings);
   const int D = series.dimension;
   const int n = static_cast<int>(series.size());
   SearchPlan plan;
@@ -471,9 +549,6 @@ SearchPlan PlanSearch(const Series& series, const SearchSettings& settings) {
   std::sort(plan.points.begin(), plan.points.end());
   plan.points.erase(std::unique(plan.points.begin(), plan.points.end()), plan.points.end());
   const int split = SplitSample(n, settings.validationFraction);
-  for (const int m : plan.points) {
-    if (m > split / 10) throw InvalidArgument("the window of " + std::to_string(m) + " points is too wide for " + std::to_string(n) + " vectors");
-  }
   plan.thresholds = settings.thresholds.empty() ? DefaultThresholds() : settings.thresholds;
   if (settings.shapes.empty()) {
     const int order = D <= 2 ? 3 : 2;
@@ -482,17 +557,17 @@ SearchPlan PlanSearch(const Series& series, const SearchSettings& settings) {
     plan.shapes = DefaultShapes(D, period);
   } else {
     plan.shapes = settings.shapes;
-    for (const EquationSpec& spec : plan.shapes) EquationShape(spec, D, settings.dt);  // refuses impossible ones
   }
-  const int held = n - split;
   const int widest = plan.points.back();
   plan.horizon = settings.horizon > 0 ? settings.horizon : CorrelationHorizon(series, split);
-  plan.horizon = std::max(1, std::min(plan.horizon, (held - widest) / 2));
+  plan.horizon = std::max(1, std::min(plan.horizon, LongestHorizon(n, split, widest)));
   return plan;
 }
 
 SearchTaskResult RunSearchTask(const Series& series, const SearchSettings& settings, const SearchPlan& plan,
                                int index) {
+  CheckSettings(series, settings);
+  CheckPlan(series, settings, plan);
   if (index < 0 || index >= static_cast<int>(plan.points.size())) throw InvalidArgument("no such search task");
   const Deadline deadline(settings, Clock::now());
   const int D = series.dimension;
@@ -615,7 +690,9 @@ SearchTaskResult RunSearchTask(const Series& series, const SearchSettings& setti
 SearchResult FinishSearch(const Series& series, const SearchSettings& settings, const SearchPlan& plan,
                           std::vector<SearchTaskResult> results) {
   CheckSettings(series, settings);
+  CheckPlan(series, settings, plan);
   const int D = series.dimension;
+  CheckTaskResults(plan, D, settings.dt, results);
   SearchResult out;
   out.horizon = plan.horizon;
   out.period = plan.period;
@@ -703,10 +780,23 @@ SearchResult SearchModels(const Series& series, const SearchSettings& settings) 
       changed.notify_all();
     }
   };
+  // Workers take tasks from one counter, so when the system refuses a thread
+  // the ones started do its share.
   std::vector<std::thread> workers;
-  for (int w = 1; w < threads; ++w) workers.emplace_back(work);
+  for (int w = 1; w < threads; ++w) {
+    try {
+      workers.emplace_back(work);
+    } catch (const std::system_error&) {
+      break;
+    }
+  }
+  std::thread own;
   if (settings.progress) {
-    std::thread own(work);
+    try {
+      own = std::thread(work);
+    } catch (const std::system_error&) {
+      work();  // progress is then reported once, at the end
+    }
     std::unique_lock<std::mutex> lock(mutex);
     int reported = -1;
     while (done < tasks) {
@@ -719,7 +809,7 @@ SearchResult SearchModels(const Series& series, const SearchSettings& settings) 
       changed.wait(lock, [&] { return done != reported; });
     }
     lock.unlock();
-    own.join();
+    if (own.joinable()) own.join();
     settings.progress(tasks, tasks);
   } else {
     work();
@@ -742,6 +832,10 @@ SearchResult SearchModels(const Series& series, const SearchSettings& settings) 
     } else {
       cut = true;
     }
+  }
+  if (deadline.Stopped() &&
+      std::all_of(finished.begin(), finished.end(), [](const SearchTaskResult& r) { return r.candidates.empty(); })) {
+    throw Cancelled();  // stopped before anything was scored: there is no best
   }
   SearchResult result = FinishSearch(series, settings, plan, std::move(finished));
   if (cut && deadline.Passed()) result.complete = false;

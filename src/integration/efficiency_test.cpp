@@ -7,6 +7,7 @@
 #include <limits>
 #include <sstream>
 #include <string>
+#include <system_error>
 #include <thread>
 #include <vector>
 
@@ -211,8 +212,17 @@ void RunBatch(int first, int last, int threads, std::span<const double> TestSeri
       outcome.endState = std::move(reporter);
     }
   };
+  // Workers take pieces from one counter, so when the system refuses a thread
+  // the ones started (or the caller) do its share.
   std::vector<std::thread> workers;
-  for (int w = 0; w < threads; ++w) workers.emplace_back(work);
+  for (int w = 0; w < threads; ++w) {
+    try {
+      workers.emplace_back(work);
+    } catch (const std::system_error&) {
+      break;
+    }
+  }
+  if (workers.empty()) work();
   for (std::thread& worker : workers) worker.join();
 }
 

@@ -5,9 +5,12 @@
 #include <iostream>
 #include <memory>
 #include <new>
+#include <optional>
+#include <ostream>
 
 #include "app/cli/commands.h"
 #include "app/cli/exit_status.h"
+#include "app/cli/inputs.h"
 #include "app/cli/output_file.h"
 #include "odefit/errors.h"
 
@@ -19,8 +22,6 @@ constexpr std::array<std::string_view, 5> kSubcommands = {"fit", "search", "show
 const char* const kFooter =
     "Exit status: 0 success, 1 usage error (bad options or impossible settings), 2 bad input\n"
     "(a series or model file that cannot be read as one), 3 numerical failure, 4 file error.\n";
-
-void Report(const std::string& message) { std::cerr << "odefit: " << message << "\n"; }
 
 }  // namespace
 
@@ -57,51 +58,98 @@ bool IsSubcommand(std::string_view word) {
   return false;
 }
 
+namespace {
+
+// The subcommands on one CLI11 application, for one command line.
+class CommandLine {
+ public:
+  CommandLine() : app_("Build a global ODE model from one observed time series, for scripts.", "odefit") {
+    app_.require_subcommand(1);
+    app_.footer(kFooter);
+    commands_ = {std::make_unique<FitCommand>(), std::make_unique<SearchCommand>(), std::make_unique<ShowCommand>(),
+                 std::make_unique<SimulateCommand>(), std::make_unique<TestCommand>()};
+    for (const auto& command : commands_) command->Register(app_);
+  }
+
+  // Parses the arguments and prepares the subcommand named. Returns the
+  // status to end with now, or nothing when the work is to be done.
+  std::optional<int> Prepare(int argc, const char* const* argv, InputFiles& files, std::ostream& out,
+                             std::ostream& err) {
+    try {
+      app_.parse(argc, argv);
+    } catch (const CLI::ParseError& e) {
+      // --help is a "parse error" of status 0 that prints the help.
+      return app_.exit(e, out, err) == 0 ? kSuccess : kUsageError;
+    }
+    command_ = nullptr;
+    for (const auto& command : commands_) {
+      if (command->Given()) command_ = command.get();
+    }
+    if (command_ == nullptr) return kUsageError;
+    const int status = Guarded(err, [&] {
+      command_->Prepare(files);
+      return kSuccess;
+    });
+    if (status != kSuccess) return status;
+    return std::nullopt;
+  }
+
+  // Does the work of the prepared subcommand; returns the exit status.
+  int Run(std::ostream& err) {
+    return Guarded(err, [&] {
+      const int status = command_->Run();
+      std::cout.flush();
+      if (!std::cout) throw FileError("cannot write standard output");
+      return status;
+    });
+  }
+
+ private:
+  // Calls `work`, mapping the failures it throws to exit statuses with a message on `err`.
+  template <typename Work>
+  static int Guarded(std::ostream& err, Work&& work) {
+    const auto report = [&err](const std::string& message) { err << "odefit: " << message << "\n"; };
+    try {
+      return work();
+    } catch (const UsageError& e) {
+      report(e.what());
+      return kUsageError;
+    } catch (const InvalidArgument& e) {
+      report(e.what());
+      return kUsageError;
+    } catch (const InputError& e) {
+      report(e.what());
+      return kBadInput;
+    } catch (const NumericalError& e) {
+      report(std::string("numerical failure:\n") + e.what());
+      return kNumericalFailure;
+    } catch (const std::bad_alloc&) {
+      report("not enough memory for this work");
+      return kNumericalFailure;
+    } catch (const FileError& e) {
+      report(e.what());
+      return kFileError;
+    }
+  }
+
+  CLI::App app_;
+  std::array<std::unique_ptr<Command>, 5> commands_;
+  Command* command_ = nullptr;
+};
+
+}  // namespace
+
+int CheckCommandLine(int argc, const char* const* argv, InputFiles& files, std::ostream& out, std::ostream& err) {
+  CommandLine line;
+  return line.Prepare(argc, argv, files, out, err).value_or(kSuccess);
+}
+
 int RunCommandLine(int argc, char** argv) {
   InstallInterruptCleanup();
-  CLI::App app("Build a global ODE model from one observed time series, for scripts.", "odefit");
-  app.require_subcommand(1);
-  app.footer(kFooter);
-  std::array<std::unique_ptr<Command>, 5> commands = {std::make_unique<FitCommand>(), std::make_unique<SearchCommand>(),
-                                                      std::make_unique<ShowCommand>(),
-                                                      std::make_unique<SimulateCommand>(),
-                                                      std::make_unique<TestCommand>()};
-  for (const auto& command : commands) command->Register(app);
-  try {
-    app.parse(argc, argv);
-  } catch (const CLI::ParseError& e) {
-    // --help is a "parse error" of status 0 that prints the help.
-    return app.exit(e) == 0 ? kSuccess : kUsageError;
-  }
-  try {
-    for (const auto& command : commands) {
-      if (command->Given()) {
-        const int status = command->Run();
-        std::cout.flush();
-        if (!std::cout) throw FileError("cannot write standard output");
-        return status;
-      }
-    }
-    return kUsageError;
-  } catch (const UsageError& e) {
-    Report(e.what());
-    return kUsageError;
-  } catch (const InvalidArgument& e) {
-    Report(e.what());
-    return kUsageError;
-  } catch (const InputError& e) {
-    Report(e.what());
-    return kBadInput;
-  } catch (const NumericalError& e) {
-    Report(std::string("numerical failure:\n") + e.what());
-    return kNumericalFailure;
-  } catch (const std::bad_alloc&) {
-    Report("not enough memory for this work");
-    return kNumericalFailure;
-  } catch (const FileError& e) {
-    Report(e.what());
-    return kFileError;
-  }
+  FileSystemInputs files;
+  CommandLine line;
+  if (const std::optional<int> status = line.Prepare(argc, argv, files, std::cout, std::cerr)) return *status;
+  return line.Run(std::cerr);
 }
 
 }  // namespace odefit::cli

@@ -1,18 +1,28 @@
 #pragma once
 // The subcommands of the command line. Each registers its options on its
-// own CLI11 subcommand and, when that subcommand was given, runs: it prints
-// its results on standard output and its warnings on standard error, and
+// own CLI11 subcommand and, when that subcommand was given, prepares (reads
+// its inputs, checks every setting against them) and runs: it prints its
+// results on standard output and its warnings on standard error, and
 // reports failures by the exceptions of exit_status.h and the library's.
 
 #include <optional>
 #include <string>
 #include <vector>
 
+#include "odefit/efficiency.h"
+#include "odefit/fit.h"
+#include "odefit/integration.h"
+#include "odefit/model.h"
+#include "odefit/search.h"
+#include "odefit/series.h"
+
 namespace CLI {
 class App;
 }
 
 namespace odefit::cli {
+
+class InputFiles;
 
 class Command {
  public:
@@ -21,7 +31,11 @@ class Command {
   virtual void Register(CLI::App& app) = 0;
   // Whether the command line named this subcommand.
   virtual bool Given() const = 0;
-  // Does the work; returns the exit status.
+  // Reads the input files through `files` and checks every setting against
+  // them, throwing as Run would for anything that cannot work; runs nothing
+  // long and writes nothing.
+  virtual void Prepare(InputFiles& files) = 0;
+  // Does the work on what Prepare read; returns the exit status.
   virtual int Run() = 0;
 };
 
@@ -29,6 +43,7 @@ class FitCommand : public Command {
  public:
   void Register(CLI::App& app) override;
   bool Given() const override;
+  void Prepare(InputFiles& files) override;
   int Run() override;
 
  private:
@@ -43,24 +58,29 @@ class FitCommand : public Command {
   bool scaled_ = false;
   std::string output_;
   std::string plots_;
+  Series seriesData_;
+  FitSettings settings_;
 };
 
 class ShowCommand : public Command {
  public:
   void Register(CLI::App& app) override;
   bool Given() const override;
+  void Prepare(InputFiles& files) override;
   int Run() override;
 
  private:
   CLI::App* app_ = nullptr;
   std::string model_;
   bool json_ = false;
+  Model modelData_;
 };
 
 class SimulateCommand : public Command {
  public:
   void Register(CLI::App& app) override;
   bool Given() const override;
+  void Prepare(InputFiles& files) override;
   int Run() override;
 
  private:
@@ -72,12 +92,16 @@ class SimulateCommand : public Command {
   double step_ = 0.0;
   double t0_ = 0.0;
   std::string output_;
+  Model modelData_;
+  std::vector<double> x0_;
+  SimulationSettings settings_;
 };
 
 class TestCommand : public Command {
  public:
   void Register(CLI::App& app) override;
   bool Given() const override;
+  void Prepare(InputFiles& files) override;
   int Run() override;
 
  private:
@@ -93,12 +117,18 @@ class TestCommand : public Command {
   double step_ = 0.0;
   int threads_ = 0;
   std::string plots_;
+  Model modelData_;
+  Series test_;
+  long long skipped_ = 0;
+  long long seriesSize_ = 0;
+  EfficiencySettings settings_;
 };
 
 class SearchCommand : public Command {
  public:
   void Register(CLI::App& app) override;
   bool Given() const override;
+  void Prepare(InputFiles& files) override;
   int Run() override;
 
  private:
@@ -116,6 +146,8 @@ class SearchCommand : public Command {
   int show_ = 10;
   std::string output_;
   std::string plots_;
+  Series seriesData_;
+  SearchSettings settings_;
 };
 
 // Returns the integration method named "euler", "rk4" or "rkv" as its number

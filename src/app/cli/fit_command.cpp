@@ -52,24 +52,27 @@ void FitCommand::Register(CLI::App& parent) {
 
 bool FitCommand::Given() const { return app_->parsed(); }
 
-int FitCommand::Run() {
+void FitCommand::Prepare(InputFiles& files) {
   if (!(dt_ > 0.0) || !std::isfinite(dt_)) throw UsageError("--dt must be a positive number");
-  FitSettings settings;
-  settings.dt = dt_;
-  settings.points = points_;
-  settings.train = train_;
-  if (threshold_) settings.sparse = SparseOptions{*threshold_, scaled_};
-  settings.equations.clear();
-  for (const std::string& text : models_) settings.equations.push_back(ParseEquationSpec(text));
-  if (settings.equations.empty()) settings.equations.push_back(EquationSpec{});
+  settings_.dt = dt_;
+  settings_.points = points_;
+  settings_.train = train_;
+  if (threshold_) settings_.sparse = SparseOptions{*threshold_, scaled_};
+  settings_.equations.clear();
+  for (const std::string& text : models_) settings_.equations.push_back(ParseEquationSpec(text));
+  if (settings_.equations.empty()) settings_.equations.push_back(EquationSpec{});
+  seriesData_ = ReadSeriesInput(files, series_, dimension_);
+  CheckFitSettings(seriesData_, settings_);
+}
 
-  const Series series = ReadSeriesInput(series_, dimension_);
+int FitCommand::Run() {
+  const Series& series = seriesData_;
   Model model;
   {
     const std::size_t rows = train_ ? static_cast<std::size_t>(*train_) : series.size();
     Progress progress("fitting " + std::to_string(series.dimension) + " equations to " + std::to_string(rows) +
                       " vectors");
-    model = FitModel(series, settings);
+    model = FitModel(series, settings_);
   }
   std::cout << FormatModel(model);
   for (int i = 1; i <= model.Dimension(); ++i) {

@@ -21,16 +21,24 @@ constexpr std::size_t kLargestModelFile = 16 << 20;
 
 }  // namespace
 
-Series ReadSeriesInput(const std::string& path, std::optional<int> dimension) {
-  if (path == "-") return dimension ? ReadClassicSeries(std::cin, "-", *dimension) : ReadSeriesTable(std::cin, "-");
-  std::ifstream in(path, std::ios::binary);
-  if (!in) throw FileError("cannot open " + path + ": " + std::strerror(errno));
+FileSystemInputs::FileSystemInputs() = default;
+FileSystemInputs::~FileSystemInputs() = default;
+
+std::istream& FileSystemInputs::Open(const std::string& path, bool dashIsInput) {
+  if (dashIsInput && path == "-") return std::cin;
+  auto in = std::make_unique<std::ifstream>(path, std::ios::binary);
+  if (!*in) throw FileError("cannot open " + path + ": " + std::strerror(errno));
+  open_.push_back(std::move(in));
+  return *open_.back();
+}
+
+Series ReadSeriesInput(InputFiles& files, const std::string& path, std::optional<int> dimension) {
+  std::istream& in = files.Open(path, true);
   return dimension ? ReadClassicSeries(in, path, *dimension) : ReadSeriesTable(in, path);
 }
 
-Model ReadModelInput(const std::string& path) {
-  std::ifstream in(path, std::ios::binary);
-  if (!in) throw FileError("cannot open " + path + ": " + std::strerror(errno));
+Model ReadModelInput(InputFiles& files, const std::string& path) {
+  std::istream& in = files.Open(path, false);  // a model file is always a file
   std::string text;
   std::vector<char> block(1 << 16);
   while (in.read(block.data(), static_cast<std::streamsize>(block.size())) || in.gcount() > 0) {

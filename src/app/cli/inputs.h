@@ -2,6 +2,8 @@
 // Reading the command line's inputs: series and model files, and lists of
 // numbers given as options.
 
+#include <iosfwd>
+#include <memory>
 #include <optional>
 #include <string>
 #include <vector>
@@ -11,14 +13,36 @@
 
 namespace odefit::cli {
 
+// Where the subcommands read their input files from: the file system, or, to
+// check a command line against given contents, anything else.
+class InputFiles {
+ public:
+  virtual ~InputFiles() = default;
+  // Returns the content of the file `path` (of standard input for "-" when
+  // `dashIsInput`) as a stream that stays valid as long as this object.
+  // Throws FileError naming the path and the reason when it cannot be opened.
+  virtual std::istream& Open(const std::string& path, bool dashIsInput) = 0;
+};
+
+// The file system, and standard input for "-".
+class FileSystemInputs final : public InputFiles {
+ public:
+  FileSystemInputs();
+  ~FileSystemInputs() override;
+  std::istream& Open(const std::string& path, bool dashIsInput) override;
+
+ private:
+  std::vector<std::unique_ptr<std::istream>> open_;
+};
+
 // Reads the series in `path` ("-" for standard input): the classic
 // one-value-per-line file when `dimension` is given, else a table. Throws
 // FileError when the file cannot be opened, InputError for its content.
-Series ReadSeriesInput(const std::string& path, std::optional<int> dimension);
+Series ReadSeriesInput(InputFiles& files, const std::string& path, std::optional<int> dimension);
 
 // Reads and checks a model file. Throws FileError when it cannot be opened
 // or read, InputError for its content.
-Model ReadModelInput(const std::string& path);
+Model ReadModelInput(InputFiles& files, const std::string& path);
 
 // Reads "X1,X2,..." as finite numbers. Throws UsageError naming `option`.
 std::vector<double> ParseNumberList(const std::string& text, const std::string& option);

@@ -7,8 +7,12 @@
 
 namespace odefit::cli {
 
-Progress::Progress(std::string what) : what_(std::move(what)) {
+Progress::Progress(std::string what) : out_(stderr), what_(std::move(what)) {
   if (isatty(STDERR_FILENO) == 1) thread_ = std::thread([this] { Run(); });
+}
+
+Progress::Progress(std::string what, std::FILE* out) : out_(out), what_(std::move(what)) {
+  thread_ = std::thread([this] { Run(); });
 }
 
 Progress::~Progress() {
@@ -33,12 +37,12 @@ void Progress::Run() {
   int seconds = 1;
   for (; !wake_.wait_until(lock, start + std::chrono::seconds(seconds), [this] { return done_; }); ++seconds) {
     // \r and "erase to the end of the line" redraw the one line in place.
-    std::fprintf(stderr, "\rodefit: %s (%d s)\033[K", what_.c_str(), seconds);
-    std::fflush(stderr);
+    std::fprintf(out_, "\rodefit: %s (%d s)\033[K", what_.c_str(), seconds);
+    std::fflush(out_);
   }
   if (seconds > 1) {
-    std::fprintf(stderr, "\r\033[K");
-    std::fflush(stderr);
+    std::fprintf(out_, "\r\033[K");
+    std::fflush(out_);
   }
 }
 

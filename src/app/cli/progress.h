@@ -5,6 +5,7 @@
 // ends.
 
 #include <condition_variable>
+#include <cstdio>
 #include <mutex>
 #include <string>
 #include <thread>
@@ -16,6 +17,8 @@ class Progress {
   // Shows "odefit: <what>" until the object is destroyed (nothing when
   // standard error is not a terminal).
   explicit Progress(std::string what);
+  // Shows it on `out`, whatever that is.
+  Progress(std::string what, std::FILE* out);
   ~Progress();
   // Replaces the text shown from the next update on.
   void Update(std::string what);
@@ -25,6 +28,7 @@ class Progress {
  private:
   void Run();
 
+  std::FILE* out_;
   std::string what_;
   std::mutex mutex_;
   std::condition_variable wake_;

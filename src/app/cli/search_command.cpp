@@ -104,29 +104,47 @@ void SearchCommand::Register(CLI::App& parent) {
 
 bool SearchCommand::Given() const { return app_->parsed(); }
 
-int SearchCommand::Run() {
+void SearchCommand::Prepare(InputFiles& files) {
   if (!(dt_ > 0.0) || !std::isfinite(dt_)) throw UsageError("--dt must be a positive number");
-  SearchSettings settings;
-  settings.dt = dt_;
+  settings_.dt = dt_;
   for (const int m : points_) {
     if (m < 3) throw UsageError("--points: windows need at least 3 points to be centred");
   }
-  settings.points = points_;
-  for (const std::string& text : models_) settings.shapes.push_back(ParseEquationSpec(text));
-  settings.thresholds = thresholds_;
-  settings.validationFraction = validation_;
-  settings.horizon = horizon_;
-  settings.timeLimit = timeLimit_;
-  settings.threads = threads_;
+  settings_.points = points_;
+  for (const std::string& text : models_) settings_.shapes.push_back(ParseEquationSpec(text));
+  settings_.thresholds = thresholds_;
+  settings_.validationFraction = validation_;
+  settings_.horizon = horizon_;
+  settings_.timeLimit = timeLimit_;
+  settings_.threads = threads_;
+  seriesData_ = ReadSeriesInput(files, series_, dimension_);
+  CheckSearchSettings(seriesData_, settings_);
+}
 
-  const Series series = ReadSeriesInput(series_, dimension_);
+int SearchCommand::Run() {
+  const Series& series = seriesData_;
+  SearchSettings settings = settings_;
+  // SIGINT and SIGTERM stop the search with the best candidate so far, which
+  // is then printed and written as for a complete one.
+  CancellationToken stop;
+  settings.stop = &stop;
   SearchResult result;
+  int interruption = 0;
   {
-    Progress progress("searching");
-    settings.progress = [&progress](int done, int total) {
-      progress.Update("searching: " + std::to_string(done) + " of " + std::to_string(total) + " windows done");
-    };
-    result = SearchModels(series, settings);
+    const DeferredInterrupt deferral(stop);
+    try {
+      Progress progress("searching");
+      settings.progress = [&progress](int done, int total) {
+        progress.Update("searching: " + std::to_string(done) + " of " + std::to_string(total) + " windows done");
+      };
+      result = SearchModels(series, settings);
+    } catch (const Cancelled&) {
+      if (deferral.Received() == 0) throw;
+      std::cerr << "odefit: interrupted by " << SignalName(deferral.Received())
+                << " before any candidate was scored: nothing written\n";
+      return 128 + deferral.Received();
+    }
+    interruption = deferral.Received();
   }
   result.best.names = series.names;
 
@@ -136,7 +154,7 @@ int SearchCommand::Run() {
   if (!result.period.empty()) std::cout << "; driving period found: " << Significant(result.period.front(), 6);
   std::cout << "\n\n";
   PrintLeaderboard(result, show_);
-  if (!result.complete) {
+  if (!result.complete && interruption == 0) {
     std::cerr << "odefit: warning: the time limit cut the search short: the result is the best of the candidates "
                  "scored so far\n";
   }
@@ -145,7 +163,11 @@ int SearchCommand::Run() {
             << " points; fitted again on the whole series:\n\n";
   std::cout << FormatModel(result.best);
 
-  if (!output_.empty()) WriteWholeFile(output_, SearchResultToJson(result));
+  std::vector<std::string> written;
+  if (!output_.empty()) {
+    WriteWholeFile(output_, SearchResultToJson(result));
+    written.push_back(output_);
+  }
   if (!plots_.empty()) {
     const std::filesystem::path folder(plots_);
     std::error_code error;
@@ -153,6 +175,16 @@ int SearchCommand::Run() {
     if (error) throw FileError("cannot make the folder " + plots_ + ": " + error.message());
     const PngImage png = SearchPlot(result);
     WriteWholeFile(folder / "search.png", std::string_view(reinterpret_cast<const char*>(png.data()), png.size()));
+    written.push_back((folder / "search.png").string());
+  }
+  if (interruption != 0) {
+    std::cout.flush();
+    std::cerr << "odefit: interrupted by " << SignalName(interruption)
+              << ": the search stopped early; the result (the best of the " << result.candidates.size()
+              << " candidates scored so far) was printed";
+    for (std::size_t k = 0; k < written.size(); ++k) std::cerr << (k == 0 ? " and written to " : " and ") << written[k];
+    std::cerr << "\n";
+    return 128 + interruption;
   }
   return kSuccess;
 }

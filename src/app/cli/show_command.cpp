@@ -19,9 +19,10 @@ void ShowCommand::Register(CLI::App& parent) {
 
 bool ShowCommand::Given() const { return app_->parsed(); }
 
+void ShowCommand::Prepare(InputFiles& files) { modelData_ = ReadModelInput(files, model_); }
+
 int ShowCommand::Run() {
-  const Model model = ReadModelInput(model_);
-  std::cout << (json_ ? ModelToJson(model) : FormatModel(model));
+  std::cout << (json_ ? ModelToJson(modelData_) : FormatModel(modelData_));
   return kSuccess;
 }
 

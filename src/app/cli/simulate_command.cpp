@@ -41,22 +41,27 @@ void SimulateCommand::Register(CLI::App& parent) {
 
 bool SimulateCommand::Given() const { return app_->parsed(); }
 
-int SimulateCommand::Run() {
-  const std::vector<double> x0 = ParseNumberList(from_, "--from");
-  const Model model = ReadModelInput(model_);
-  const int D = model.Dimension();
-  if (x0.size() != static_cast<std::size_t>(D)) {
-    throw UsageError("--from gives " + std::to_string(x0.size()) + " values for a model of " + std::to_string(D) +
+void SimulateCommand::Prepare(InputFiles& files) {
+  x0_ = ParseNumberList(from_, "--from");
+  modelData_ = ReadModelInput(files, model_);
+  const int D = modelData_.Dimension();
+  if (x0_.size() != static_cast<std::size_t>(D)) {
+    throw UsageError("--from gives " + std::to_string(x0_.size()) + " values for a model of " + std::to_string(D) +
                      " variables");
   }
-  SimulationSettings settings;
-  settings.method = static_cast<IntegrationMethod>(MethodNumber(method_));
-  settings.step = step_;
-  settings.t0 = t0_;
+  settings_.method = static_cast<IntegrationMethod>(MethodNumber(method_));
+  settings_.step = step_;
+  settings_.t0 = t0_;
+  CheckSimulation(modelData_, x0_, steps_, settings_);
+}
+
+int SimulateCommand::Run() {
+  const Model& model = modelData_;
+  const int D = model.Dimension();
   std::vector<double> path;
   {
     Progress progress("integrating " + std::to_string(steps_) + " sampling intervals");
-    path = Simulate(model, x0, steps_, settings);
+    path = Simulate(model, x0_, steps_, settings_);
   }
   std::ostringstream csv;
   csv << "t";

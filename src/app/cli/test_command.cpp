@@ -65,9 +65,10 @@ void TestCommand::Register(CLI::App& parent) {
 
 bool TestCommand::Given() const { return app_->parsed(); }
 
-int TestCommand::Run() {
-  const Model model = ReadModelInput(model_);
-  const Series series = ReadSeriesInput(series_, dimension_);
+void TestCommand::Prepare(InputFiles& files) {
+  modelData_ = ReadModelInput(files, model_);
+  const Model& model = modelData_;
+  Series series = ReadSeriesInput(files, series_, dimension_);
   if (series.dimension != model.Dimension()) {
     throw UsageError("the test series has " + std::to_string(series.dimension) + " components, the model " +
                      std::to_string(model.Dimension()));
@@ -79,18 +80,26 @@ int TestCommand::Run() {
                      (skip_ ? std::string() : " (the model's training vectors; give --skip 0 when " + series_ +
                                                   " holds only held-out vectors)"));
   }
-  Series test;
-  test.dimension = series.dimension;
-  test.names = series.names;
-  test.values.assign(series.values.begin() + static_cast<std::ptrdiff_t>(skip * series.dimension),
-                     series.values.end());
-  EfficiencySettings settings;
-  settings.pieces = pieces_;
-  settings.length = length_;
-  settings.shift = shift_;
-  settings.method = static_cast<IntegrationMethod>(MethodNumber(method_));
-  settings.step = step_;
-  settings.threads = threads_;
+  skipped_ = skip;
+  seriesSize_ = static_cast<long long>(series.size());
+  test_.dimension = series.dimension;
+  test_.names = std::move(series.names);
+  test_.values.assign(series.values.begin() + static_cast<std::ptrdiff_t>(skip * series.dimension),
+                      series.values.end());
+  settings_.pieces = pieces_;
+  settings_.length = length_;
+  settings_.shift = shift_;
+  settings_.method = static_cast<IntegrationMethod>(MethodNumber(method_));
+  settings_.step = step_;
+  settings_.threads = threads_;
+  CheckEfficiencySettings(model, test_, settings_);
+}
+
+int TestCommand::Run() {
+  const Model& model = modelData_;
+  const Series& test = test_;
+  const EfficiencySettings& settings = settings_;
+  const long long skip = skipped_;
   std::ostringstream messages;
   EfficiencyResult result;
   {
@@ -102,7 +111,7 @@ int TestCommand::Run() {
 
   const int D = model.Dimension();
   const double step = step_ == 0.0 ? model.dt : step_;
-  std::cout << "Test on vectors " << skip + 1 << " to " << series.size() << " of " << series_ << ": " << pieces_
+  std::cout << "Test on vectors " << skip + 1 << " to " << seriesSize_ << " of " << series_ << ": " << pieces_
             << (pieces_ == 1 ? " piece of " : " pieces of ") << length_ << " intervals, " << shift_
             << " apart, " << method_ << ", step " << Shortest(step) << "\n\n";
   std::cout << "Error of approximation on the test series\n";
