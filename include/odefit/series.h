@@ -45,7 +45,8 @@ Series ReadClassicSeries(std::istream& in, const std::string& name, int dimensio
 // a value that is not a number, not finite (nan, inf) or beyond the range of
 // a double, an empty value, a line with another number of values than the
 // first, a header with another number of names, more than 9 columns, or no
-// vector at all; nothing is returned from a partly read table.
+// vector at all; nothing is returned from a partly read table. A UTF-8 byte
+// order mark at the start is skipped; UTF-16 text is refused.
 Series ReadSeriesTable(std::istream& in, const std::string& name);
 
 // Reads the table in the file `path` as above. Throws InputError also when

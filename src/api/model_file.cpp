@@ -254,6 +254,12 @@ Model ModelFromJson(std::string_view text, const std::string& source) {
     const std::size_t detail = message.find("syntax error");
     throw InputError(source, line, column,
                      "is not JSON: " + (detail == std::string::npos ? message : message.substr(detail)));
+  } catch (const Json::exception& e) {
+    // The parser's other failures, such as a number beyond the range of a
+    // double (out_of_range), carry no position.
+    std::string message = e.what();
+    const std::size_t bracket = message.find("] ");
+    throw InputError(source, 0, 0, "is not JSON: " + (bracket == std::string::npos ? message : message.substr(bracket + 2)));
   }
   const Reader outer(root, "", source);
   if (const Json* format = outer.Find("format");

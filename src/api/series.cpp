@@ -121,6 +121,14 @@ Series ReadSeriesTable(std::istream& in, const std::string& name) {
   long long headerLine = 0;
   while (fixed::ReadRecord(in, line)) {
     ++number;
+    if (number == 1) {
+      // Editors on some systems begin UTF-8 text with a byte order mark; it is
+      // no part of the first name or value. UTF-16 would read as garbage.
+      if (line.starts_with("\xEF\xBB\xBF")) line.erase(0, 3);
+      if (line.starts_with("\xFF\xFE") || line.starts_with("\xFE\xFF")) {
+        throw InputError(name, 1, 1, "is UTF-16 text: save it as UTF-8 or plain ASCII");
+      }
+    }
     const std::size_t first = line.find_first_not_of(kBlanks);
     if (first == std::string::npos || line[first] == '#') continue;
     const std::vector<Field> fields = SplitFields(line);

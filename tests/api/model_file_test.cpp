@@ -141,6 +141,11 @@ TEST(ModelFile, AnotherFormatOrNoJsonIsRefused) {
   EXPECT_EQ(broken.rfind("m.json:3:", 0), 0u) << broken;  // line 3 of the text
   EXPECT_NE(broken.find("is not JSON"), std::string::npos) << broken;
   EXPECT_NE(FileError(""), "");
+  // A number beyond the range of a double is the parser's out_of_range, not a
+  // syntax error: it must still be an InputError, never escape as another exception.
+  EXPECT_EQ(FileError(R"({"format": "odefit-model-1", "dt": 1e999})"),
+            "m.json: is not JSON: number overflow parsing '1e999'");
+  EXPECT_EQ(FileError(R"({"dimension": -1e400})"), "m.json: is not JSON: number overflow parsing '-1e400'");
 }
 
 TEST(ModelFile, WrongTypesSizesAndNumbersAreRefusedByName) {

@@ -82,6 +82,18 @@ TEST(SeriesTable, RaggedRowsEmptyTablesAndTooManyColumnsAreErrors) {
   EXPECT_NO_THROW(Table("1 2 3 4 5 6 7 8 9\n"));
 }
 
+TEST(SeriesTable, AByteOrderMarkIsSkippedAndUtf16Refused) {
+  // Without the skip the first vector would pass for a header of names and be lost.
+  const Series marked = Table("\xEF\xBB\xBF" "1,2\n3,4\n");
+  EXPECT_TRUE(marked.names.empty());
+  EXPECT_EQ(marked.values, (std::vector<double>{1, 2, 3, 4}));
+  EXPECT_EQ(Table("\xEF\xBB\xBFx,y\n1,2\n").names, (std::vector<std::string>{"x", "y"}));
+  EXPECT_EQ(TableError(std::string("\xFF\xFE" "1\0,\0" "2\0\n\0", 10)),
+            "t.csv:1:1: is UTF-16 text: save it as UTF-8 or plain ASCII");
+  // Only at the very start: later it is an unreadable value.
+  EXPECT_EQ(TableError("1,2\n\xEF\xBB\xBF" "3,4\n"), "t.csv:2:1: cannot read \"\xEF\xBB\xBF" "3\" as a number");
+}
+
 TEST(SeriesTable, AFileThatCannotBeOpenedIsAnInputErrorNamingIt) {
   try {
     ReadSeriesTable("/nonexistent/series.csv");

@@ -5,7 +5,15 @@
 
 #include <gtest/gtest.h>
 
+#include <fcntl.h>
+#include <poll.h>
+#include <pty.h>
+#include <signal.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
 #include <algorithm>
+#include <chrono>
 #include <charconv>
 #include <cstdio>
 #include <fstream>
@@ -402,6 +410,142 @@ TEST(CliSearch, TooShortASeriesOrBadOptionsAreUsageErrorsAndWriteNothing) {
   EXPECT_EQ(Odefit(folder.path(), "search short.csv --dt 0.1 --model poly:x").status, 1);
   EXPECT_EQ(Odefit(folder.path(), "search missing.csv --dt 0.1").status, 4);
   EXPECT_EQ(Files(folder.path()), std::vector<std::string>{"short.csv"});
+}
+
+// ---------------------------------------------------------------- faults
+
+// Every file the subcommands write goes through the whole-or-nothing write:
+// under a file-size limit (a full disk fails the same way) each ends with
+// status 4 and the old file as it was, and leaves nothing else.
+TEST(CliFaults, AFileSizeLimitFailsEveryWriterAndKeepsTheOldFile) {
+  ScratchFolder folder("cli-file-size");
+  FitLorenz(folder.path());
+  WriteCsv(folder.path() / "lorenz.csv", Lorenz(0.002, 1000));
+  fs::create_directories(folder.path() / "p");
+  const std::string lorenz = Quoted(kLorenz) + " --dimension 3";
+  const std::vector<std::pair<std::string, std::string>> cases = {
+      {"simulate m.json --from 1,1,20 --steps 200 --output out.csv", "out.csv"},
+      {kLorenzFit + " --plots p", "p/differentiation.png"},
+      {"test m.json " + lorenz + " --pieces 4 --length 200 --shift 200 --plots p", "p/model-efficiency.png"},
+      {"search lorenz.csv --dt 0.002 --output r.json", "r.json"},
+      {"search lorenz.csv --dt 0.002 --plots p", "p/search.png"},
+  };
+  for (const auto& [args, target] : cases) {
+    WriteText(folder.path() / target, "old");
+    // ulimit -f counts blocks of 1024 bytes; every one of these files is larger.
+    const ProgramRun run =
+        Odefit(folder.path(), "--help > /dev/null; ulimit -f 1; " + Quoted(ODEFIT_BINARY) + " " + args);
+    EXPECT_EQ(run.status, 4) << args << "\n" << run.err;
+    EXPECT_TRUE(Contains(run.err, "odefit: cannot write " + target + ": File too large")) << args << "\n" << run.err;
+    EXPECT_EQ(Text(folder.path() / target), "old") << args;
+    fs::remove(folder.path() / target);
+  }
+  EXPECT_EQ(Files(folder.path()), (std::vector<std::string>{"lorenz.csv", "m.json", "p"}));
+  EXPECT_EQ(Files(folder.path() / "p"), std::vector<std::string>{});
+}
+
+struct Interrupted {
+  int status = -1;
+  std::string err;  // standard error as the terminal received it, carriage returns removed
+};
+
+// Starts `odefit ARGS` in `folder` with standard error on a pseudo-terminal,
+// so that the progress line shows, and standard output into out.txt; sends
+// `signal` once standard error has shown `marker` (or after two minutes).
+Interrupted InterruptWhenShown(const fs::path& folder, const std::vector<std::string>& args, const std::string& marker,
+                               int signal) {
+  Interrupted run;
+  int master = -1, slave = -1;
+  if (openpty(&master, &slave, nullptr, nullptr, nullptr) != 0) return run;
+  std::vector<std::string> words = {ODEFIT_BINARY};
+  words.insert(words.end(), args.begin(), args.end());
+  std::vector<char*> argv;
+  for (std::string& word : words) argv.push_back(word.data());
+  argv.push_back(nullptr);
+  const pid_t pid = fork();
+  if (pid == 0) {
+    close(master);
+    dup2(slave, STDERR_FILENO);
+    if (chdir(folder.c_str()) != 0) _exit(99);
+    const int out = open("out.txt", O_WRONLY | O_CREAT | O_TRUNC, 0644);
+    dup2(out, STDOUT_FILENO);
+    execv(argv[0], argv.data());
+    _exit(98);
+  }
+  close(slave);
+  std::string text;
+  bool signalled = false;
+  const auto start = std::chrono::steady_clock::now();
+  for (;;) {
+    if (!signalled && (text.find(marker) != std::string::npos ||
+                       std::chrono::steady_clock::now() - start > std::chrono::minutes(2))) {
+      kill(pid, signal);
+      signalled = true;
+    }
+    pollfd ready{master, POLLIN, 0};
+    if (poll(&ready, 1, 100) <= 0) continue;
+    char block[4096];
+    const ssize_t n = read(master, block, sizeof block);
+    if (n <= 0) break;  // EIO once the program has ended and closed the terminal
+    text.append(block, static_cast<std::size_t>(n));
+  }
+  close(master);
+  int status = 0;
+  waitpid(pid, &status, 0);
+  run.status = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+  text.erase(std::remove(text.begin(), text.end(), '\r'), text.end());
+  run.err = text;
+  return run;
+}
+
+TEST(CliFaults, AnInterruptedSearchWritesTheBestSoFarWholeOrNothingAndEndsWithTheSignalsStatus) {
+  ScratchFolder folder("cli-search-interrupted");
+  // Long enough that one window takes over a second on one thread.
+  const Series lorenz = Lorenz(0.002, 400000);
+  std::string csv = "x,y,z\n";
+  for (std::size_t k = 0; k < lorenz.values.size(); ++k) {
+    char value[32];
+    std::snprintf(value, sizeof value, k % 3 == 2 ? "%.9g\n" : "%.9g,", lorenz.values[k]);
+    csv += value;
+  }
+  WriteText(folder.path() / "big.csv", csv);
+  const std::vector<std::string> search = {"search", "big.csv", "--dt", "0.002", "--threads", "1", "--output", "r.json"};
+  const auto with = [&](std::vector<std::string> more) {
+    more.insert(more.begin(), search.begin(), search.end());
+    return more;
+  };
+
+  // Terminated while the only window is being searched: nothing to write.
+  const Interrupted early = InterruptWhenShown(folder.path(), with({"--points", "3"}), "0 of 1 windows done", SIGTERM);
+  EXPECT_EQ(early.status, 143) << early.err;
+  EXPECT_TRUE(Contains(early.err, "odefit: interrupted by SIGTERM before any candidate was scored: nothing written\n"))
+      << early.err;
+  EXPECT_EQ(Files(folder.path()), (std::vector<std::string>{"big.csv", "out.txt"}));
+  EXPECT_EQ(Text(folder.path() / "out.txt"), "");
+
+  // Interrupted once the first of ten windows (the widest) is done, seconds
+  // before the last: the best so far, printed and written whole.
+  const Interrupted later = InterruptWhenShown(
+      folder.path(), with({"--points", "3", "5", "7", "9", "11", "13", "15", "17", "19", "21", "--plots", "p"}),
+      "1 of 10 windows done", SIGINT);
+  EXPECT_EQ(later.status, 130) << later.err;
+  EXPECT_TRUE(Contains(later.err, "odefit: interrupted by SIGINT: the search stopped early; the result (the best of the "))
+      << later.err;
+  EXPECT_TRUE(Contains(later.err, "candidates scored so far) was printed and written to r.json and p/search.png\n"))
+      << later.err;
+  const Json result = Json::parse(Text(folder.path() / "r.json"));  // whole: it parses
+  EXPECT_FALSE(result["complete"].get<bool>());
+  ASSERT_FALSE(result["candidates"].empty());
+  bool widest = false, narrowest = false;
+  for (const Json& candidate : result["candidates"]) {
+    widest = widest || candidate["points"] == 21;
+    narrowest = narrowest || candidate["points"] == 3;
+  }
+  EXPECT_TRUE(widest);
+  EXPECT_FALSE(narrowest);  // the last window never started
+  EXPECT_TRUE(Contains(Text(folder.path() / "out.txt"), "\nChosen: "));
+  EXPECT_TRUE(ReadPng((folder.path() / "p" / "search.png").string()));
+  EXPECT_EQ(Files(folder.path()), (std::vector<std::string>{"big.csv", "out.txt", "p", "r.json"}));
 }
 
 // ---------------------------------------------------------------- help
