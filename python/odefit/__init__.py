@@ -29,9 +29,6 @@ from ._odefit import (
     NumericalError,
     __version__,
     fit,
-    has_model_file,
-    has_search,
-    has_table_reader,
     read_series,
 )
 from ._search import SearchResult, search
@@ -45,9 +42,6 @@ __all__ = [
     "SearchResult",
     "efficiency_test",
     "fit",
-    "has_model_file",
-    "has_search",
-    "has_table_reader",
     "read_series",
     "search",
 ]

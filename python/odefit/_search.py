@@ -1,6 +1,8 @@
 """The model search, here or on an executor (a process pool, a Dask cluster)."""
 
 import concurrent.futures
+import math
+import time
 from dataclasses import dataclass, field
 
 from . import _odefit
@@ -14,7 +16,7 @@ class SearchResult:
     candidates: every candidate scored, best first, as dicts: points, threshold, models (one spec per
         equation), supports (kept term indices per equation), terms, score, criterion,
         validation_errors.
-    complete: False when the time limit cut the search short.
+    complete: False when the time limit cut the search short (or a window could not be fitted).
     horizon, starts: the prediction horizon (samples) and the number of prediction starts scored.
     period: the driving periods tried (empty when none was found).
     """
@@ -28,12 +30,14 @@ class SearchResult:
 
 
 def _settings(dt, points, models, thresholds, validation_fraction, horizon, threads, time_limit):
+    if time_limit is None or time_limit == math.inf:
+        time_limit = 0.0
     settings = {
         "dt": float(dt),
         "validation_fraction": float(validation_fraction),
         "horizon": 0 if horizon is None else horizon,
         "threads": threads,
-        "time_limit": 0.0 if time_limit is None else float(time_limit),
+        "time_limit": float(time_limit),
     }
     if points is not None:
         settings["points"] = list(points)
@@ -41,9 +45,8 @@ def _settings(dt, points, models, thresholds, validation_fraction, horizon, thre
         settings["shapes"] = [models] if isinstance(models, str) else list(models)
     if thresholds is not None:
         settings["thresholds"] = [float(t) for t in thresholds]
-    if settings["time_limit"] < 0:
-        raise ValueError("time_limit must not be negative")
-    return settings
+    # Read back at once, so that impossible settings fail before any task is sent.
+    return _odefit._round_trip("settings", settings)
 
 
 def _run_search_task(X, settings, plan, index):
@@ -52,36 +55,65 @@ def _run_search_task(X, settings, plan, index):
 
 
 def search(X, dt, *, points=None, models=None, thresholds=None, validation_fraction=0.2, horizon=None,
-           threads=1, time_limit=None, executor=None, progress=None):
+           threads=1, time_limit=None, executor=None, progress=None, names=None):
     """Searches for the model of X (n, D) that predicts its last part best.
 
     points: differentiation windows to try (None: the library's list as far as the series allows).
     models: equation specs every equation tries ("poly:3", "rational:2:1", ...; None: the library's
         families and orders). thresholds: the sparse fits' scaled thresholds (None: the library's).
     validation_fraction: the last part of the series, used only to score. horizon: the prediction
-        horizon in samples (None: from the series' correlation time). threads: threads of a search
-        run here (0: one per core). time_limit: seconds; the best so far is returned when it passes.
+        horizon in samples (None: from the series' correlation time).
+    threads: threads of a search run here (0: one per core); the result does not depend on them.
+    time_limit: seconds (None, 0 or inf: none); when it passes, the result holds the best of what
+        was scored so far and its `complete` is False.
     executor: any concurrent.futures.Executor (a ProcessPoolExecutor, a Dask client's
-        get_executor()); each differentiation window is then one task submitted to it, and the
-        result is the one a search run here gives. progress: called with (tasks done, tasks).
+        get_executor()); each differentiation window is then one task submitted to it (run there on
+        one thread), and the result is the one a search run here gives.
+    progress: called with (tasks done, tasks) on the calling thread; an exception it raises stops
+        the search and is raised again.
+    names: the variables' names (one string per column), given to the best model.
     """
+    if progress is not None and not callable(progress):
+        raise TypeError("progress must be callable with (done, total), or None")
     settings = _settings(dt, points, models, thresholds, validation_fraction, horizon, threads, time_limit)
     if executor is None:
-        return SearchResult(**_odefit._search(X, settings, progress))
+        return SearchResult(**_odefit._search(X, settings, progress, names))
 
+    start = time.monotonic()
     X = _odefit._as_series(X)
+    _odefit._names(names, X.shape[1])  # refused before any task is sent
     plan = _odefit._plan_search(X, settings)
     total = len(plan["points"])
+    limit = settings["time_limit"]
+    if limit > 0:
+        # Every task stops by itself when the time left at its sending has passed.
+        settings = dict(settings, time_limit=max(1e-3, limit - (time.monotonic() - start)))
     futures = [executor.submit(_run_search_task, X, settings, plan, index) for index in range(total)]
+    index_of = {future: index for index, future in enumerate(futures)}
+    results = [None] * total
     try:
+        pending = set(futures)
         done = 0
-        for _ in concurrent.futures.as_completed(futures):
-            done += 1
-            if progress is not None:
-                progress(done, total)
-        results = [future.result() for future in futures]
-    except BaseException:
+        while pending:
+            timeout = None
+            if limit > 0:
+                timeout = start + limit - time.monotonic()
+                if timeout <= 0:
+                    # Out of time: the best of what came back, or else of the first task to come back.
+                    if any(result is not None for result in results):
+                        break
+                    timeout = None
+            finished, pending = concurrent.futures.wait(pending, timeout=timeout,
+                                                        return_when=concurrent.futures.FIRST_COMPLETED)
+            for future in finished:
+                try:
+                    results[index_of[future]] = future.result()
+                except _odefit.NumericalError:
+                    pass  # this window could not be fitted; the others stand, as in a search run here
+                done += 1
+                if progress is not None:
+                    progress(done, total)
+    finally:
         for future in futures:
             future.cancel()
-        raise
-    return SearchResult(**_odefit._finish_search(X, settings, plan, results))
+    return SearchResult(**_odefit._finish_search(X, settings, plan, [r for r in results if r is not None], names))

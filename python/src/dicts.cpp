@@ -6,10 +6,13 @@
 #include <string>
 #include <vector>
 
-#include "specs.h"
+#include "odefit/fit.h"
 
 namespace odefit::python {
 namespace {
+
+// Longest time limit in seconds (about 30 years), far inside the clock's range.
+constexpr double kLongestTimeLimit = 1e9;
 
 // Reads the keys of one dict, then refuses the keys nobody asked for, so a
 // misspelt setting is an error instead of a silent default.
@@ -61,14 +64,14 @@ class DictReader {
 std::vector<EquationSpec> Specs(const std::vector<std::string>& texts) {
   std::vector<EquationSpec> specs;
   specs.reserve(texts.size());
-  for (const std::string& text : texts) specs.push_back(ParseSpec(text));
+  for (const std::string& text : texts) specs.push_back(ParseEquationSpec(text));
   return specs;
 }
 
 std::vector<std::string> SpecTexts(const std::vector<EquationSpec>& specs) {
   std::vector<std::string> texts;
   texts.reserve(specs.size());
-  for (const EquationSpec& spec : specs) texts.push_back(FormatSpec(spec));
+  for (const EquationSpec& spec : specs) texts.push_back(FormatEquationSpec(spec));
   return texts;
 }
 
@@ -93,6 +96,12 @@ SearchSettings SettingsFromDict(const py::dict& dict) {
   in.Read("threads", settings.threads);
   in.Read("time_limit", settings.timeLimit);
   in.Finish();
+  // The library reads a negative count as one thread per core, and a limit
+  // beyond its clock's range overflows it.
+  if (settings.threads < 0) throw py::value_error("threads must not be negative");
+  if (!(settings.timeLimit >= 0.0 && settings.timeLimit <= kLongestTimeLimit)) {
+    throw py::value_error("time_limit must be from 0 to 1e9 seconds");
+  }
   return settings;
 }
 
@@ -189,6 +198,7 @@ Model ModelFromDict(const py::dict& dict) {
   model.dt = in.Require<double>("dt");
   model.points = in.Require<int>("points");
   model.train = in.Require<int>("train");
+  in.Read("names", model.names);  // optional: a model may name no variables
   for (const py::handle item : in.Require<py::list>("equations")) {
     const py::dict fields = AsDict(item, "a model equation");
     DictReader eqin(fields, "model equation");
@@ -219,6 +229,7 @@ py::dict ModelToDict(const Model& model) {
   dict["dt"] = model.dt;
   dict["points"] = model.points;
   dict["train"] = model.train;
+  dict["names"] = model.names;
   py::list equations;
   for (const ModelEquation& eq : model.equations) {
     py::dict fields;

@@ -32,8 +32,9 @@ py::dict CandidateToDict(const SearchCandidate& candidate);
 SearchTaskResult TaskResultFromDict(const py::dict& dict);
 py::dict TaskResultToDict(const SearchTaskResult& result);
 
-// Every field of the model and its equations; the model read back is checked
-// with ValidateModel.
+// Every field of the model and its equations, and its variables' names
+// ("names", optional when reading); the model read back is checked with
+// ValidateModel.
 Model ModelFromDict(const py::dict& dict);
 py::dict ModelToDict(const Model& model);
 

@@ -21,14 +21,9 @@
 
 #include "arrays.h"
 #include "dicts.h"
+#include "odefit/model_file.h"
 #include "odefit/odefit.h"
 #include "odefit/search.h"
-#include "pending.h"
-#include "specs.h"
-
-#ifndef ODEFIT_PYTHON_HAS_SEARCH
-#define ODEFIT_PYTHON_HAS_SEARCH 0
-#endif
 
 namespace odefit::python {
 namespace {
@@ -37,11 +32,6 @@ namespace {
 PyObject* input_error_type = nullptr;
 PyObject* numerical_error_type = nullptr;
 PyObject* cancelled_type = nullptr;
-
-[[noreturn]] void NotImplemented(const std::string& message) {
-  PyErr_SetString(PyExc_NotImplementedError, message.c_str());
-  throw py::error_already_set();
-}
 
 void TranslateException(std::exception_ptr thrown) {
   try {
@@ -90,7 +80,7 @@ double StepArgument(const std::optional<double>& step) {
 std::vector<EquationSpec> SpecsArgument(py::handle model) {
   std::vector<EquationSpec> specs;
   if (py::isinstance<py::str>(model)) {
-    specs.push_back(ParseSpec(model.cast<std::string>()));
+    specs.push_back(ParseEquationSpec(model.cast<std::string>()));
     return specs;
   }
   if (!py::isinstance<py::sequence>(model) || py::isinstance<py::bytes>(model)) {
@@ -98,10 +88,45 @@ std::vector<EquationSpec> SpecsArgument(py::handle model) {
   }
   for (const py::handle item : model.cast<py::sequence>()) {
     if (!py::isinstance<py::str>(item)) throw py::type_error("every model spec must be a string");
-    specs.push_back(ParseSpec(item.cast<std::string>()));
+    specs.push_back(ParseEquationSpec(item.cast<std::string>()));
   }
   if (specs.empty()) throw py::value_error("model must name at least one spec");
   return specs;
+}
+
+// The variables' names: None for none, else one string for each of the D
+// components (the library would drop a list of another length without a word).
+std::vector<std::string> NamesArgument(py::handle names, int D) {
+  std::vector<std::string> out;
+  if (names.is_none()) return out;
+  if (py::isinstance<py::str>(names) || py::isinstance<py::bytes>(names) || !py::isinstance<py::sequence>(names)) {
+    throw py::type_error("names must be a list of strings, one per component");
+  }
+  for (const py::handle item : names.cast<py::sequence>()) {
+    if (!py::isinstance<py::str>(item)) throw py::type_error("every name must be a string");
+    // Strict UTF-8: a lone surrogate raises UnicodeEncodeError (a ValueError).
+    py::ssize_t size = 0;
+    const char* data = PyUnicode_AsUTF8AndSize(item.ptr(), &size);
+    if (data == nullptr) throw py::error_already_set();
+    out.emplace_back(data, static_cast<std::size_t>(size));
+  }
+  if (out.size() != static_cast<std::size_t>(D)) {
+    throw py::value_error("names must name all " + std::to_string(D) + " components, not " +
+                          std::to_string(out.size()));
+  }
+  return out;
+}
+
+// Names as Python strings: a table's header may hold bytes that are not UTF-8,
+// which become U+FFFD instead of making the whole call fail.
+py::list NameList(const std::vector<std::string>& names) {
+  py::list list;
+  for (const std::string& name : names) {
+    PyObject* text = PyUnicode_DecodeUTF8(name.data(), static_cast<py::ssize_t>(name.size()), "replace");
+    if (text == nullptr) throw py::error_already_set();
+    list.append(py::reinterpret_steal<py::str>(text));
+  }
+  return list;
 }
 
 py::array_t<double> ToArray(const std::vector<double>& values) {
@@ -115,17 +140,7 @@ py::array_t<double> SeriesArray(Series&& series) {
   return OwnedArray(std::move(series.values), {rows, static_cast<py::ssize_t>(series.dimension)});
 }
 
-// The table reader when the library has it (see pending.h).
-template <typename Result>
-Series TableFrom(Result&& result) {
-  if constexpr (std::is_same_v<std::decay_t<Result>, odefit_python_pending::Missing>) {
-    throw std::logic_error("the table reader is not in this build");
-  } else {
-    return std::forward<Result>(result);
-  }
-}
-
-py::array_t<double> ReadSeries(const std::filesystem::path& path, std::optional<int> dimension) {
+py::object ReadSeries(const std::filesystem::path& path, std::optional<int> dimension, bool returnNames) {
   const std::string name = path.string();
   std::error_code error;
   if (!std::filesystem::exists(path, error)) {
@@ -138,20 +153,18 @@ py::array_t<double> ReadSeries(const std::filesystem::path& path, std::optional<
     py::gil_scoped_release release;
     series = ReadClassicSeries(name, *dimension);
   } else {
-    if (!kHasTableReader) {
-      NotImplemented("reading a table needs the library's table reader, not in this build: give dimension= "
-                     "for the one-value-per-line file");
-    }
     py::gil_scoped_release release;
-    series = TableFrom(odefit_python_probe::LibraryReadSeriesTable(name));
+    series = ReadSeriesTable(name);
   }
-  return SeriesArray(std::move(series));
+  if (!returnNames) return SeriesArray(std::move(series));
+  py::list names = NameList(series.names);
+  return py::make_tuple(SeriesArray(std::move(series)), names);
 }
 
 // ----------------------------------------------------------------- fitting
 
 Model Fit(py::handle X, double dt, long long points, py::handle model, std::optional<double> threshold,
-          std::optional<long long> train, bool scaled) {
+          std::optional<long long> train, bool scaled, py::handle names) {
   const DoubleArray array = AsSeriesArray(X, "X");
   FitSettings settings;
   settings.dt = dt;
@@ -166,7 +179,8 @@ Model Fit(py::handle X, double dt, long long points, py::handle model, std::opti
   } else if (scaled) {
     throw py::value_error("scaled=True applies to a sparse fit: give a threshold too");
   }
-  const Series series = ToSeries(array);
+  Series series = ToSeries(array);
+  series.names = NamesArgument(names, series.dimension);
   py::gil_scoped_release release;
   return FitModel(series, settings);
 }
@@ -203,7 +217,7 @@ py::array_t<double> Errors(const Model& model) {
 
 std::vector<std::string> SpecTexts(const Model& model) {
   std::vector<std::string> specs;
-  for (const ModelEquation& eq : model.equations) specs.push_back(FormatSpec(SpecOf(eq)));
+  for (const ModelEquation& eq : model.equations) specs.push_back(FormatEquationSpec(EquationSpecOf(eq)));
   return specs;
 }
 
@@ -220,7 +234,9 @@ std::string Repr(const Model& model) {
        << ", points=" << model.points << ", train=" << model.train << ", models=[";
   const std::vector<std::string> specs = SpecTexts(model);
   for (std::size_t i = 0; i < specs.size(); ++i) text << (i ? ", '" : "'") << specs[i] << "'";
-  text << "])";
+  text << "]";
+  if (!model.names.empty()) text << ", names=" << py::repr(NameList(model.names)).cast<std::string>();
+  text << ")";
   for (const std::string& line : Equations(model, 5)) text << "\n  " << line;
   return text.str();
 }
@@ -281,37 +297,19 @@ py::array_t<double> SimulateModel(const Model& model, py::handle x0, long long s
   return OwnedArray(std::move(path), {static_cast<py::ssize_t>(steps) + 1, D});
 }
 
-// The pickled state: the model file's text when the library writes one, else
-// every field as a dict; either reads back with the same bits.
-py::object ModelState(const Model& model) {
-#if ODEFIT_PYTHON_HAS_MODEL_FILE
-  return py::str(ModelToJson(model));
-#else
-  return ModelToDict(model);
-#endif
-}
+// The model file's text; also the pickled state, which reads back with the same bits.
+std::string ToJson(const Model& model) { return ModelToJson(model); }
 
-std::string ToJson([[maybe_unused]] const Model& model) {
-#if ODEFIT_PYTHON_HAS_MODEL_FILE
-  return ModelToJson(model);
-#else
-  NotImplemented("the model file (JSON) is not in this build of the library");
-#endif
-}
-
-Model FromJson([[maybe_unused]] const std::string& text) {
-#if ODEFIT_PYTHON_HAS_MODEL_FILE
+Model FromJson(const std::string& text) {
   py::gil_scoped_release release;
   return ModelFromJson(text);
-#else
-  NotImplemented("the model file (JSON) is not in this build of the library");
-#endif
 }
 
+py::object ModelState(const Model& model) { return py::str(ToJson(model)); }
+
 Model ModelFromState(const py::object& state) {
-  if (py::isinstance<py::str>(state)) return FromJson(state.cast<std::string>());
-  if (py::isinstance<py::dict>(state)) return ModelFromDict(state.cast<py::dict>());
-  throw py::type_error("a model's state is its JSON text or a dict of its fields");
+  if (!py::isinstance<py::str>(state)) throw py::type_error("a model's state is its model file's text");
+  return FromJson(state.cast<std::string>());
 }
 
 // ----------------------------------------------------------------- efficiency test
@@ -351,35 +349,9 @@ py::dict Efficiency(const Model& model, py::handle X, long long pieces, long lon
 
 // ----------------------------------------------------------------- the search
 
-constexpr bool kHasSearch = ODEFIT_PYTHON_HAS_SEARCH != 0;
-
-void RequireSearch() {
-  if (!kHasSearch) NotImplemented("the model search is not in this build of the library");
-}
-
-// The library's search functions; without them (has_search False) they are
-// never reached: every binding calls RequireSearch first.
-#if ODEFIT_PYTHON_HAS_SEARCH
-SearchResult CallSearchModels(const Series& s, const SearchSettings& c) { return SearchModels(s, c); }
-SearchPlan CallPlanSearch(const Series& s, const SearchSettings& c) { return PlanSearch(s, c); }
-SearchTaskResult CallRunSearchTask(const Series& s, const SearchSettings& c, const SearchPlan& p, int i) {
-  return RunSearchTask(s, c, p, i);
-}
-SearchResult CallFinishSearch(const Series& s, const SearchSettings& c, const SearchPlan& p,
-                              std::vector<SearchTaskResult> r) {
-  return FinishSearch(s, c, p, std::move(r));
-}
-#else
-[[noreturn]] void Unreachable() { throw std::logic_error("the model search is not in this build"); }
-SearchResult CallSearchModels(const Series&, const SearchSettings&) { Unreachable(); }
-SearchPlan CallPlanSearch(const Series&, const SearchSettings&) { Unreachable(); }
-SearchTaskResult CallRunSearchTask(const Series&, const SearchSettings&, const SearchPlan&, int) { Unreachable(); }
-SearchResult CallFinishSearch(const Series&, const SearchSettings&, const SearchPlan&, std::vector<SearchTaskResult>) {
-  Unreachable();
-}
-#endif
-
-py::dict SearchResultDict(SearchResult&& result) {
+py::dict SearchResultDict(SearchResult&& result, std::vector<std::string> names) {
+  // The library's search leaves naming the variables to its caller.
+  result.best.names = std::move(names);
   py::dict out;
   out["best"] = py::cast(std::move(result.best));
   py::list candidates;
@@ -395,9 +367,9 @@ py::dict SearchResultDict(SearchResult&& result) {
 // Runs the whole search here. Progress reports come back to the calling thread;
 // there the GIL is taken to check for Ctrl-C and to call `progress`, and either
 // raising cancels the search and is raised again when it has stopped.
-py::dict Search(py::handle X, const py::dict& settingsDict, const py::object& progress) {
-  RequireSearch();
+py::dict Search(py::handle X, const py::dict& settingsDict, const py::object& progress, py::handle names) {
   const DoubleArray array = AsSeriesArray(X, "X");
+  std::vector<std::string> variables = NamesArgument(names, static_cast<int>(array.shape(1)));
   SearchSettings settings = SettingsFromDict(settingsDict);
   CancellationToken token;
   settings.cancel = &token;
@@ -417,30 +389,28 @@ py::dict Search(py::handle X, const py::dict& settingsDict, const py::object& pr
   SearchResult result;
   try {
     py::gil_scoped_release release;
-    result = CallSearchModels(series, settings);
+    result = SearchModels(series, settings);
   } catch (const Cancelled&) {
     if (raised) std::rethrow_exception(raised);
     throw;
   }
   if (raised) std::rethrow_exception(raised);
-  return SearchResultDict(std::move(result));
+  return SearchResultDict(std::move(result), std::move(variables));
 }
 
 py::dict Plan(py::handle X, const py::dict& settingsDict) {
-  RequireSearch();
   const DoubleArray array = AsSeriesArray(X, "X");
   const SearchSettings settings = SettingsFromDict(settingsDict);
   const Series series = ToSeries(array);
   SearchPlan plan;
   {
     py::gil_scoped_release release;
-    plan = CallPlanSearch(series, settings);
+    plan = PlanSearch(series, settings);
   }
   return PlanToDict(plan);
 }
 
 py::dict RunTask(py::handle X, const py::dict& settingsDict, const py::dict& planDict, long long index) {
-  RequireSearch();
   const DoubleArray array = AsSeriesArray(X, "X");
   const SearchSettings settings = SettingsFromDict(settingsDict);
   const SearchPlan plan = PlanFromDict(planDict);
@@ -452,14 +422,15 @@ py::dict RunTask(py::handle X, const py::dict& settingsDict, const py::dict& pla
   SearchTaskResult result;
   {
     py::gil_scoped_release release;
-    result = CallRunSearchTask(series, settings, plan, static_cast<int>(index));
+    result = RunSearchTask(series, settings, plan, static_cast<int>(index));
   }
   return TaskResultToDict(result);
 }
 
-py::dict Finish(py::handle X, const py::dict& settingsDict, const py::dict& planDict, const py::list& resultDicts) {
-  RequireSearch();
+py::dict Finish(py::handle X, const py::dict& settingsDict, const py::dict& planDict, const py::list& resultDicts,
+               py::handle names) {
   const DoubleArray array = AsSeriesArray(X, "X");
+  std::vector<std::string> variables = NamesArgument(names, static_cast<int>(array.shape(1)));
   const SearchSettings settings = SettingsFromDict(settingsDict);
   const SearchPlan plan = PlanFromDict(planDict);
   std::vector<SearchTaskResult> results;
@@ -471,9 +442,9 @@ py::dict Finish(py::handle X, const py::dict& settingsDict, const py::dict& plan
   SearchResult result;
   {
     py::gil_scoped_release release;
-    result = CallFinishSearch(series, settings, plan, std::move(results));
+    result = FinishSearch(series, settings, plan, std::move(results));
   }
-  return SearchResultDict(std::move(result));
+  return SearchResultDict(std::move(result), std::move(variables));
 }
 
 // Reads a dict into its structure and writes it back: the tests' check that
@@ -487,9 +458,10 @@ py::object RoundTrip(const std::string& kind, const py::dict& dict) {
   throw py::value_error("unknown kind " + kind);
 }
 
-py::tuple ParsedSpec(const std::string& text, bool here) {
-  const EquationSpec spec = here ? ParseSpecHere(text) : ParseSpec(text);
-  return py::make_tuple(static_cast<int>(spec.family), spec.order, spec.secondOrder, spec.period, FormatSpec(spec));
+py::tuple ParsedSpec(const std::string& text) {
+  const EquationSpec spec = ParseEquationSpec(text);
+  return py::make_tuple(static_cast<int>(spec.family), spec.order, spec.secondOrder, spec.period,
+                        FormatEquationSpec(spec));
 }
 
 }  // namespace
@@ -503,10 +475,6 @@ PYBIND11_MODULE(_odefit, m) {
 
   m.doc() = "odefit's library: series, fits, models, integration, the efficiency test and the model search.";
   m.attr("__version__") = ODEFIT_VERSION_STRING;
-  m.attr("has_search") = kHasSearch;
-  m.attr("has_table_reader") = kHasTableReader;
-  m.attr("has_model_file") = kHasModelFile;
-  m.attr("has_library_spec_parser") = kHasSpecParser;
 
   input_error_type = PyErr_NewExceptionWithDoc(
       "odefit.InputError",
@@ -523,20 +491,26 @@ PYBIND11_MODULE(_odefit, m) {
   m.attr("Cancelled") = py::handle(cancelled_type);
   py::register_exception_translator(&TranslateException);
 
-  m.def("read_series", &ReadSeries, arg("path"), arg("dimension") = py::none(),
+  m.def("read_series", &ReadSeries, arg("path"), arg("dimension") = py::none(), py::kw_only(),
+        arg("return_names") = false,
         "Reads a series file into an (n, D) array: with dimension, the classic file of one value per line; "
-        "without, a table of one vector per line (with or without a header).");
+        "without, a table of one vector per line (with or without a header). return_names=True returns "
+        "(array, names), the header's names (an empty list without one).");
 
   m.def("fit", &Fit, arg("X"), arg("dt"), arg("points") = 3, arg("model") = "poly:2", arg("threshold") = py::none(),
-        arg("train") = py::none(), arg("scaled") = false,
+        arg("train") = py::none(), arg("scaled") = false, arg("names") = py::none(),
         "Fits a model to the series X (n, D): derivatives by line fits over `points` samples, then every "
-        "equation of `model` (one spec for all, or a list) by least squares, sparse with a threshold.");
+        "equation of `model` (one spec for all, or a list) by least squares, sparse with a threshold. "
+        "`names` (one string per column) label the model's variables.");
 
   py::class_<Model>(m, "Model", "A fitted model dx_i/dt = f_i(x, t).")
       .def_property_readonly("dimension", &Model::Dimension)
       .def_readonly("dt", &Model::dt)
       .def_readonly("points", &Model::points)
       .def_readonly("train", &Model::train)
+      .def_property_readonly(
+          "names", [](const Model& model) { return NameList(model.names); },
+          "The variables' names (from fit(names=...) or a model file), or an empty list; terms always say x1..xD.")
       .def_property_readonly("terms", &Terms, "Every equation's term names, in coefficient order.")
       .def_property_readonly("coefficients", &Coefficients, "Every equation's coefficients (arrays aligned with terms).")
       .def_property_readonly("standard_errors", &StandardErrors,
@@ -560,10 +534,11 @@ PYBIND11_MODULE(_odefit, m) {
         "The efficiency test of `model` on the vectors after its training series (a dict).");
 
   m.def("_as_series", &AsSeriesArray, arg("X"), arg("name") = "X");
-  m.def("_search", &Search, arg("X"), arg("settings"), arg("progress") = py::none());
+  m.def("_search", &Search, arg("X"), arg("settings"), arg("progress") = py::none(), arg("names") = py::none());
   m.def("_plan_search", &Plan, arg("X"), arg("settings"));
   m.def("_run_search_task", &RunTask, arg("X"), arg("settings"), arg("plan"), arg("index"));
-  m.def("_finish_search", &Finish, arg("X"), arg("settings"), arg("plan"), arg("results"));
+  m.def("_finish_search", &Finish, arg("X"), arg("settings"), arg("plan"), arg("results"), arg("names") = py::none());
+  m.def("_names", &NamesArgument, arg("names"), arg("dimension"));
   m.def("_round_trip", &RoundTrip, arg("kind"), arg("dict"));
-  m.def("_parse_spec", &ParsedSpec, arg("text"), arg("here") = false);
+  m.def("_parse_spec", &ParsedSpec, arg("text"));
 }

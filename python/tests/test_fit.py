@@ -172,6 +172,15 @@ class TestSettings:
         with pytest.raises(ValueError):
             odefit.fit(lorenz, **arguments)
 
+    @pytest.mark.parametrize("names, error", [
+        (["x", "y"], ValueError), (["x", "y", "z", "w"], ValueError), ("xyz", TypeError),
+        (["x", "y", 3], TypeError), ([b"x", b"y", b"z"], TypeError), (7, TypeError),
+        (["x", "y", "\udcff"], ValueError),
+    ], ids=str)
+    def test_names_are_one_string_per_column(self, lorenz, names, error):
+        with pytest.raises(error):
+            odefit.fit(lorenz, 0.01, names=names)
+
     def test_a_singular_fit_is_a_numerical_error_and_the_next_fit_works(self, singular_series):
         for _ in range(2):
             with pytest.raises(odefit.NumericalError, match="FATAL") as caught:

@@ -67,20 +67,11 @@ class TestClassicFile:
 
 
 class TestTable:
-    @pytest.mark.skipif(odefit.has_table_reader, reason="the library reads tables")
-    def test_without_the_library_reader_it_says_so(self, tmp_path):
-        path = tmp_path / "t.csv"
-        path.write_text("x,y\n1,2\n3,4\n")
-        with pytest.raises(NotImplementedError, match="dimension="):
-            odefit.read_series(path)
-
-    @pytest.mark.skipif(not odefit.has_table_reader, reason="the library cannot read tables yet")
     def test_reads_a_table_with_a_header(self, tmp_path):
         path = tmp_path / "t.csv"
         path.write_text("x,y\n1,2\n3,4.5\n")
         np.testing.assert_array_equal(odefit.read_series(path), [[1.0, 2.0], [3.0, 4.5]])
 
-    @pytest.mark.skipif(not odefit.has_table_reader, reason="the library cannot read tables yet")
     def test_reads_a_table_without_a_header_and_refuses_a_ragged_one(self, tmp_path):
         path = tmp_path / "t.txt"
         path.write_text("1 2 3\n4 5 6\n")
@@ -89,6 +80,25 @@ class TestTable:
         with pytest.raises(odefit.InputError) as caught:
             odefit.read_series(path)
         assert caught.value.line == 2
+
+    def test_returns_the_header_s_names_when_asked(self, tmp_path):
+        path = tmp_path / "t.csv"
+        path.write_text('time,"prey"\n1,2\n3,4.5\n')
+        X, names = odefit.read_series(path, return_names=True)
+        np.testing.assert_array_equal(X, [[1.0, 2.0], [3.0, 4.5]])
+        assert names == ["time", "prey"]
+        path.write_text("1 2\n3 4\n")
+        assert odefit.read_series(path, return_names=True)[1] == []
+
+    def test_a_name_that_is_not_utf8_is_read_with_replacement_characters(self, tmp_path):
+        path = tmp_path / "t.csv"
+        path.write_bytes(b"caf\xe9,b\n1,2\n3,4\n")
+        assert odefit.read_series(path, return_names=True)[1] == ["caf\ufffd", "b"]
+
+    def test_the_classic_file_has_no_names(self, lorenz_path, lorenz):
+        X, names = odefit.read_series(lorenz_path, 3, return_names=True)
+        np.testing.assert_array_equal(X, lorenz)
+        assert names == []
 
     def test_a_missing_table_is_file_not_found(self, tmp_path):
         with pytest.raises(FileNotFoundError):

@@ -3,6 +3,7 @@ a Dask cluster), and what is refused."""
 
 import concurrent.futures
 import math
+import time
 
 import numpy as np
 import pytest
@@ -10,7 +11,7 @@ import pytest
 import odefit
 from odefit import _odefit
 
-needs_search = pytest.mark.skipif(not odefit.has_search, reason="the library has no model search yet")
+from conftest import EXAMPLES
 
 SMALL = dict(points=[3, 5], models=["poly:1", "poly:2"], thresholds=[0.01, 0.1])
 
@@ -60,6 +61,11 @@ class TestDictsAcrossProcesses:
         ("settings", {"dt": 0.01, "treshold": [0.1]}, ValueError, "treshold"),
         ("settings", {"points": "3,5"}, TypeError, "points"),
         ("settings", {"threads": 1.5}, TypeError, "threads"),
+        ("settings", {"threads": -1}, ValueError, "threads"),
+        ("settings", {"time_limit": -1.0}, ValueError, "time_limit"),
+        ("settings", {"time_limit": math.inf}, ValueError, "time_limit"),
+        ("settings", {"time_limit": math.nan}, ValueError, "time_limit"),
+        ("settings", {"time_limit": 1e10}, ValueError, "time_limit"),
         ("settings", {"shapes": ["poly:x"]}, ValueError, "poly:x"),
         ("plan", {"points": [3]}, ValueError, "shapes"),
         ("task", {"points": 3, "candidates": 7, "complete": True, "starts": 1}, TypeError, "candidates"),
@@ -77,38 +83,24 @@ class TestDictsAcrossProcesses:
 
 
 class TestSpecs:
-    TEXTS = ["poly:0", "poly:12", "driven:2:100", "driven:1:+0.5", "driven:3:1e-3", "rational:2:1", "reduced:0:3",
-             "poly", "poly:", "poly:1.5", "poly:-2", "poly:1001", "driven:1:0", "driven:1:-4", "driven:1:inf",
-             "driven:1:x", "rational:1", "rational:1:2:3", "Poly:2", " poly:2", "reduced:1:a", ""]
+    READ = {"poly:0": (1, 0, 0, 0.0, "poly:0"), "poly:12": (1, 12, 0, 0.0, "poly:12"),
+            "driven:2:100": (2, 2, 0, 100.0, "driven:2:100"), "driven:1:+0.5": (2, 1, 0, 0.5, "driven:1:0.5"),
+            "driven:3:1e-3": (2, 3, 0, 0.001, "driven:3:0.001"), "rational:2:1": (3, 2, 1, 0.0, "rational:2:1"),
+            "reduced:0:3": (4, 0, 3, 0.0, "reduced:0:3")}
+    REFUSED = ["poly", "poly:", "poly:1.5", "poly:-2", "poly:1001", "driven:1:0", "driven:1:-4", "driven:1:inf",
+               "driven:1:x", "rational:1", "rational:1:2:3", "Poly:2", " poly:2", "reduced:1:a", "", "poly:2\0"]
 
     def test_the_bindings_read_specs_as_the_library(self):
-        for text in self.TEXTS:
-            try:
-                here = _odefit._parse_spec(text, here=True)
-            except ValueError:
-                here = ValueError
-            try:
-                library = _odefit._parse_spec(text)
-            except ValueError:
-                library = ValueError
-            assert here == library, text
-        assert _odefit._parse_spec("driven:2:100") == (2, 2, 0, 100.0, "driven:2:100")
-        assert _odefit._parse_spec("rational:2:1")[:3] == (3, 2, 1)
+        for text, spec in self.READ.items():
+            assert _odefit._parse_spec(text) == spec, text
+        for text in self.REFUSED:
+            with pytest.raises(ValueError):
+                _odefit._parse_spec(text)
 
     def test_a_period_is_written_so_that_it_reads_back_with_its_bits(self):
         for period in (0.1 + 0.2, 2 * math.pi / 7, 1e-300, 123456789.125):
             text = _odefit._parse_spec("driven:1:" + repr(period))[4]
             assert _odefit._parse_spec(text)[3] == period
-
-
-@pytest.mark.skipif(odefit.has_search, reason="the library has the model search")
-class TestWithoutTheSearch:
-    def test_the_search_says_it_is_not_there(self, lorenz):
-        with pytest.raises(NotImplementedError):
-            odefit.search(lorenz, 0.01, **SMALL)
-        with concurrent.futures.ThreadPoolExecutor(1) as pool:
-            with pytest.raises(NotImplementedError):
-                odefit.search(lorenz, 0.01, executor=pool, **SMALL)
 
 
 @pytest.fixture(scope="module")
@@ -118,13 +110,32 @@ def local_search(lorenz):
     return result, calls
 
 
+class FirstTaskOnlyExecutor(concurrent.futures.ThreadPoolExecutor):
+    """Runs the first task submitted at once and holds every other one back for `delay` seconds."""
+
+    def __init__(self, delay):
+        super().__init__(max_workers=4)
+        self.delay = delay
+        self.submitted = 0
+
+    def submit(self, fn, /, *args, **kwargs):
+        self.submitted += 1
+        if self.submitted == 1:
+            return super().submit(fn, *args, **kwargs)
+
+        def held_back():
+            time.sleep(self.delay)
+            return fn(*args, **kwargs)
+
+        return super().submit(held_back)
+
+
 def same_search(a, b):
     assert a.best._fields() == b.best._fields()
     assert a.candidates == b.candidates
     assert (a.complete, a.horizon, a.starts, a.period) == (b.complete, b.horizon, b.starts, b.period)
 
 
-@needs_search
 class TestSearch:
     def test_the_best_candidate_is_the_model(self, local_search):
         result, _ = local_search
@@ -162,9 +173,53 @@ class TestSearch:
         with pytest.raises(KeyError, match="stop"):
             odefit.search(lorenz[:2000], 0.01, progress=fail, **SMALL)
 
+    def test_the_default_search_of_a_driven_series_is_the_same_on_a_process_pool(self):
+        X = odefit.read_series(EXAMPLES / "driven.txt", 2)[:3000]
+        here = odefit.search(X, 0.05)
+        assert len(here.period) == 1 and abs(here.period[0] - 5.0) < 0.01
+        assert any(spec.startswith("driven:") for spec in here.best.specs)
+        assert {len(c["models"]) for c in here.candidates} == {2}
+        with concurrent.futures.ProcessPoolExecutor(max_workers=2) as pool:
+            same_search(odefit.search(X, 0.05, executor=pool), here)
+        same_search(odefit.search(X, 0.05, threads=0), here)
+
+    def test_names_go_to_the_best_model(self, lorenz, local_search):
+        here = odefit.search(lorenz[:2000], 0.01, names=["x", "y", "z"], **SMALL)
+        assert here.best.names == ["x", "y", "z"] and local_search[0].best.names == []
+        with concurrent.futures.ThreadPoolExecutor(2) as pool:
+            there = odefit.search(lorenz[:2000], 0.01, executor=pool, names=["x", "y", "z"], **SMALL)
+        same_search(there, here)
+
+    @pytest.mark.parametrize("time_limit", [None, 0, math.inf, 1e6])
+    def test_a_time_limit_that_does_not_pass_changes_nothing(self, lorenz, local_search, time_limit):
+        same_search(odefit.search(lorenz[:2000], 0.01, time_limit=time_limit, **SMALL), local_search[0])
+
+    def test_a_time_limit_returns_the_best_so_far(self, lorenz):
+        windows = list(range(3, 243, 2))
+        kwargs = dict(points=windows, models=["poly:1"], thresholds=[0.01])
+        start = time.monotonic()
+        result = odefit.search(lorenz, 0.01, time_limit=0.2, **kwargs)
+        assert time.monotonic() - start < 10
+        assert not result.complete
+        assert 0 < len({c["points"] for c in result.candidates}) < len(windows)
+        assert result.best.points == result.candidates[0]["points"]
+
+    def test_a_time_limit_on_an_executor_returns_what_came_back(self, lorenz, local_search):
+        with FirstTaskOnlyExecutor(delay=3.0) as pool:
+            start = time.monotonic()
+            result = odefit.search(lorenz[:2000], 0.01, executor=pool, time_limit=0.5, **SMALL)
+            assert time.monotonic() - start < 2.5
+        assert not result.complete
+        # The first task sent is the first window of the plan.
+        assert {c["points"] for c in result.candidates} == {3}
+        assert result.candidates == sorted((c for c in local_search[0].candidates if c["points"] == 3),
+                                           key=lambda c: c["criterion"])
+
     @pytest.mark.parametrize("kwargs, error", [
-        (dict(dt=0.0), ValueError), (dict(time_limit=-1.0), ValueError), (dict(models=["poly:x"]), ValueError),
-        (dict(models=[7]), TypeError), (dict(validation_fraction=1.5), ValueError),
+        (dict(dt=0.0), ValueError), (dict(time_limit=-1.0), ValueError), (dict(time_limit=math.nan), ValueError),
+        (dict(models=["poly:x"]), ValueError), (dict(models=[7]), TypeError),
+        (dict(validation_fraction=1.5), ValueError), (dict(threads=-1), ValueError), (dict(threads=1.5), TypeError),
+        (dict(progress=5), TypeError), (dict(names=["x", "y"]), ValueError), (dict(names="xyz"), TypeError),
     ], ids=lambda v: str(v) if not isinstance(v, type) else v.__name__)
     def test_impossible_settings(self, lorenz, kwargs, error):
         arguments = dict(SMALL, dt=0.01)

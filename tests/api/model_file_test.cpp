@@ -181,7 +181,10 @@ TEST(ModelFile, HostileSizesAreRefusedBeforeAnythingIsAllocated) {
             "m.json: equation 1 \"order\" must be from 0 to 1000");
   std::string deep(100000, '[');
   EXPECT_NE(FileError(deep), "");
-  EXPECT_EQ(FileError(Edited([](Json& r) { r["variables"][0] = Json::array({Json::array({Json::array({1})})}); })),
+  // Six levels hold a search result with its model; a seventh is nobody's.
+  EXPECT_EQ(FileError(Edited([](Json& r) {
+              r["variables"][0] = Json::array({Json::array({Json::array({Json::array({Json::array({1})})})})});
+            })),
             "m.json: is not a model file: nested too deep");
   // Members a reader does not know are passed over.
   EXPECT_EQ(FileError(Edited([](Json& r) { r["comment"] = "fitted on Monday"; })), "");
