@@ -21,7 +21,8 @@
 // non-finite error, standard error or condition (undefined, or a singular
 // design) is written as null; null reads back as NaN (as +inf for the
 // condition). "points" and "train" are 0 when unknown; "variables" are
-// x1..xD when the series named none. Members not listed are ignored.
+// x1..xD when the series named none; bytes of a name that are not UTF-8 are
+// written as U+FFFD. Members not listed are ignored.
 
 #include <string>
 #include <string_view>

@@ -76,3 +76,8 @@ def efficiency_test(model, X_test, pieces=5, length=500, shift=100, method="rk4"
     """
     return EfficiencyResult(
         **_odefit.efficiency_test(model, X_test, pieces, length, shift, method, step, threads))
+
+
+def _model_from_json(text):
+    """Rebuilds a pickled or copied model from its model file's text (pickle finds this by name)."""
+    return Model.from_json(text)

@@ -33,21 +33,32 @@ PyObject* input_error_type = nullptr;
 PyObject* numerical_error_type = nullptr;
 PyObject* cancelled_type = nullptr;
 
+// A message as a Python string. Messages quote what was read, which need not
+// be UTF-8 (a byte of a file, a piece of a JSON text): such bytes become
+// U+FFFD, so that the exception raised is the library's and not a decoding error.
+py::str Text(const std::string& text) {
+  PyObject* decoded = PyUnicode_DecodeUTF8(text.data(), static_cast<py::ssize_t>(text.size()), "replace");
+  if (decoded == nullptr) throw py::error_already_set();
+  return py::reinterpret_steal<py::str>(decoded);
+}
+
+void Raise(PyObject* type, const char* message) { PyErr_SetObject(type, Text(message).ptr()); }
+
 void TranslateException(std::exception_ptr thrown) {
   try {
     if (thrown) std::rethrow_exception(thrown);
   } catch (const InputError& e) {
-    py::object error = py::reinterpret_borrow<py::object>(input_error_type)(e.what());
-    error.attr("file") = e.file();
+    py::object error = py::reinterpret_borrow<py::object>(input_error_type)(Text(e.what()));
+    error.attr("file") = Text(e.file());
     error.attr("line") = e.line();
     error.attr("column") = e.column();
     PyErr_SetObject(input_error_type, error.ptr());
   } catch (const InvalidArgument& e) {
-    PyErr_SetString(PyExc_ValueError, e.what());
+    Raise(PyExc_ValueError, e.what());
   } catch (const NumericalError& e) {
-    PyErr_SetString(numerical_error_type, e.what());
+    Raise(numerical_error_type, e.what());
   } catch (const Cancelled& e) {
-    PyErr_SetString(cancelled_type, e.what());
+    Raise(cancelled_type, e.what());
   }
 }
 
@@ -297,7 +308,7 @@ py::array_t<double> SimulateModel(const Model& model, py::handle x0, long long s
   return OwnedArray(std::move(path), {static_cast<py::ssize_t>(steps) + 1, D});
 }
 
-// The model file's text; also the pickled state, which reads back with the same bits.
+// The model file's text; also what a pickled model holds, which reads back with the same bits.
 std::string ToJson(const Model& model) { return ModelToJson(model); }
 
 Model FromJson(const std::string& text) {
@@ -305,11 +316,14 @@ Model FromJson(const std::string& text) {
   return ModelFromJson(text);
 }
 
-py::object ModelState(const Model& model) { return py::str(ToJson(model)); }
-
-Model ModelFromState(const py::object& state) {
-  if (!py::isinstance<py::str>(state)) throw py::type_error("a model's state is its model file's text");
-  return FromJson(state.cast<std::string>());
+// What pickle and copy rebuild a model from: odefit._model_from_json(its
+// text), a function of the package, since pickle finds functions by name and
+// cannot name the extension's. A model is never made by Model.__new__ and
+// filled in by __setstate__: such an instance would hold no model until
+// filled, and any method called on it before would read memory no model was
+// ever constructed in.
+py::tuple Reduce(const Model& model) {
+  return py::make_tuple(py::module_::import("odefit").attr("_model_from_json"), py::make_tuple(ToJson(model)));
 }
 
 // ----------------------------------------------------------------- efficiency test
@@ -527,7 +541,12 @@ PYBIND11_MODULE(_odefit, m) {
       .def("_fields", &ModelToDict)
       .def_static("_from_fields", &ModelFromDict, arg("fields"))
       .def("__repr__", &Repr)
-      .def(py::pickle(&ModelState, &ModelFromState));
+      .def("__reduce__", &Reduce);
+  // Instances come only from the library (see Reduce); Python-side instances would be empty.
+  m.attr("Model").attr("__new__") = py::cpp_function([](py::handle, py::args, py::kwargs) -> py::object {
+    throw py::type_error("odefit.Model cannot be made directly: models come from fit, search, Model.from_json "
+                         "and pickle");
+  });
 
   m.def("efficiency_test", &Efficiency, arg("model"), arg("X_test"), arg("pieces") = 5, arg("length") = 500,
         arg("shift") = 100, arg("method") = "rk4", arg("step") = py::none(), arg("threads") = 1,

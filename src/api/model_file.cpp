@@ -35,6 +35,11 @@ const char* FamilyName(ModelFamily family) {
 // Returns `value`, or null when it is not finite.
 Json Number(double value) { return std::isfinite(value) ? Json(value) : Json(nullptr); }
 
+// The file's text. Names come from a series' header, whose bytes need not be
+// UTF-8 (a header saved as Latin-1, say); JSON text must be, so such bytes are
+// written as U+FFFD rather than failing the whole write.
+std::string Text(const Json& root) { return root.dump(2, ' ', false, Json::error_handler_t::replace) + "\n"; }
+
 std::string DefaultName(std::size_t i) { return std::string(1, 'x').append(std::to_string(i + 1)); }
 
 // Reads the members of one JSON object, with errors that say where.
@@ -237,7 +242,7 @@ std::string ModelToJson(const Model& model) {
     if (eq.condition != 0.0) e["condition"] = Number(eq.condition);
     equations.push_back(std::move(e));
   }
-  return root.dump(2) + "\n";
+  return Text(root);
 }
 
 Model ModelFromJson(std::string_view text, const std::string& source) {
@@ -338,7 +343,7 @@ std::string SearchResultToJson(const SearchResult& result) {
     for (const double e : c.validationErrors) errors.push_back(Number(e));
     candidates.push_back(std::move(entry));
   }
-  return root.dump(2) + "\n";
+  return Text(root);
 }
 
 }  // namespace odefit

@@ -46,6 +46,8 @@ constexpr int kMaxStarts = 100;
 constexpr double kEquationTolerance = 0.02;
 // Largest number of terms a default shape may have.
 constexpr int kMaxDefaultTerms = 40;
+// More threads than this gain nothing; the result is the same with any count.
+constexpr int kMostThreads = 256;
 
 std::size_t Size(int n) { return static_cast<std::size_t>(n); }
 
@@ -748,7 +750,7 @@ SearchResult SearchModels(const Series& series, const SearchSettings& settings) 
   const SearchPlan plan = PlanSearch(series, settings);
   const int tasks = static_cast<int>(plan.points.size());
   int threads = settings.threads > 0 ? settings.threads : static_cast<int>(std::max(1u, std::thread::hardware_concurrency()));
-  threads = std::min(threads, tasks);
+  threads = std::min({threads, tasks, kMostThreads});
   const Deadline deadline(settings, start);
 
   std::vector<std::optional<SearchTaskResult>> results(Size(tasks));

@@ -179,8 +179,12 @@ struct PieceOutcome {
   std::exception_ptr failure;  // an error that ends the run
 };
 
+// More threads than this only cost memory (each has a batch of pieces) and
+// system resources; the result is the same with any count.
+constexpr int kMostThreads = 256;
+
 int TestThreads(const TestRunSettings& run) {
-  if (run.threads > 0) return run.threads;
+  if (run.threads > 0) return std::min(run.threads, kMostThreads);
   return static_cast<int>(std::max(1u, std::thread::hardware_concurrency()));
 }
 

@@ -113,6 +113,13 @@ TEST(ModelFile, HoldsTheDocumentedMembersAndTermNames) {
   EXPECT_EQ(rational["standard_errors"].size(), 5u);
   EXPECT_GT(rational["condition"].get<double>(), 1.0);
   EXPECT_EQ(ModelFromJson(ModelToJson(prey)).names, prey.names);
+  // A header saved as Latin-1 names a variable with a byte that is not UTF-8:
+  // the file is still written, with U+FFFD for it, and so is a search result.
+  prey.names = {"T \xb0" "C", "predator"};
+  EXPECT_EQ(ModelFromJson(ModelToJson(prey)).names, (std::vector<std::string>{"T \xef\xbf\xbd" "C", "predator"}));
+  SearchResult result;
+  result.best = prey;
+  EXPECT_EQ(ModelFromJson(SearchResultToJson(result)).names[0], "T \xef\xbf\xbd" "C");
 }
 
 TEST(ModelFile, UndefinedNumbersAreNullAndReadBack) {

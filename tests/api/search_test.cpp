@@ -4,12 +4,15 @@
 
 #include <gtest/gtest.h>
 
+#include <chrono>
 #include <cmath>
 #include <map>
 #include <string>
+#include <thread>
 
 #include "../support/generated_systems.h"
 #include "odefit/errors.h"
+#include <functional>
 
 namespace odefit {
 namespace {
@@ -114,6 +117,90 @@ TEST(Search, ImpossibleSettingsAndCancellation) {
   SearchSettings cancelled = Defaults(0.002);
   cancelled.cancel = &token;
   EXPECT_THROW(SearchModels(lorenz, cancelled), Cancelled);
+}
+
+TEST(Search, AStopKeepsTheWindowsDoneAndBeforeAnyIsDoneCancels) {
+  const Series lorenz = testing::Lorenz(0.002, 1000);
+  CancellationToken stop;
+  SearchSettings settings = Defaults(0.002);
+  settings.points = {3, 5, 7, 9, 11, 15, 21, 31, 41};
+  settings.threads = 1;
+  settings.stop = &stop;
+  // Stopped as soon as the first window (the widest, which goes first) is
+  // done, eight windows before the last.
+  settings.progress = [&stop](int done, int) {
+    if (done >= 1) stop.Cancel();
+  };
+  const SearchResult cut = SearchModels(lorenz, settings);
+  EXPECT_FALSE(cut.complete);
+  ASSERT_FALSE(cut.candidates.empty());
+  for (const SearchCandidate& c : cut.candidates) EXPECT_NE(c.points, 3) << "the last window was not to be scored";
+  EXPECT_EQ(cut.best.points, cut.candidates.front().points);
+  EXPECT_EQ(cut.best.Dimension(), 3);
+
+  CancellationToken early;
+  early.Cancel();
+  settings.stop = &early;
+  settings.progress = nullptr;
+  EXPECT_THROW(SearchModels(lorenz, settings), Cancelled);  // nothing scored: no best to give
+}
+
+TEST(Search, AStopFromAnotherThreadEndsTheSearchWithWhatItHas) {
+  const Series lorenz = testing::Lorenz(0.002, 4000);
+  CancellationToken stop;
+  SearchSettings settings = Defaults(0.002);
+  settings.threads = 2;
+  settings.stop = &stop;
+  std::thread stopper([&stop] {
+    std::this_thread::sleep_for(std::chrono::milliseconds(100));
+    stop.Cancel();
+  });
+  try {
+    const SearchResult result = SearchModels(lorenz, settings);
+    EXPECT_FALSE(result.candidates.empty());
+    EXPECT_EQ(result.best.Dimension(), 3);
+  } catch (const Cancelled&) {
+    // stopped before a window was done: as documented
+  }
+  stopper.join();
+}
+
+TEST(Search, PlansAndTaskResultsFromElsewhereAreCheckedBeforeUse) {
+  const Series lorenz = testing::Lorenz(0.002, 1000);
+  const SearchSettings settings = Defaults(0.002);
+  const SearchPlan plan = PlanSearch(lorenz, settings);
+  const auto refused = [&](const std::function<void(SearchPlan&)>& edit) {
+    SearchPlan bad = plan;
+    edit(bad);
+    EXPECT_THROW(RunSearchTask(lorenz, settings, bad, 0), InvalidArgument);
+  };
+  refused([](SearchPlan& p) { p.horizon = -5; });  // would start predictions past the end
+  refused([](SearchPlan& p) { p.horizon = 100000; });
+  refused([](SearchPlan& p) { p.points = {1}; });
+  refused([](SearchPlan& p) { p.points = {500}; });
+  refused([](SearchPlan& p) { p.points.clear(); });
+  refused([](SearchPlan& p) { p.thresholds = {std::nan("")}; });
+  refused([](SearchPlan& p) { p.shapes = {EquationSpec{ModelFamily::ReducedPolynomial, 1, 1}}; });
+  // The plan for a longer series does not fit a shorter one.
+  EXPECT_THROW(RunSearchTask(testing::Lorenz(0.002, 200), settings, plan, 0), InvalidArgument);
+
+  const SearchTaskResult task = RunSearchTask(lorenz, settings, plan, 0);
+  ASSERT_FALSE(task.candidates.empty());
+  EXPECT_NO_THROW(FinishSearch(lorenz, settings, plan, {task}));
+  const auto broken = [&](const std::function<void(SearchTaskResult&)>& edit) {
+    SearchTaskResult bad = task;
+    edit(bad);
+    EXPECT_THROW(FinishSearch(lorenz, settings, plan, {bad}), InvalidArgument);
+  };
+  broken([](SearchTaskResult& r) { r.candidates.front().supports[0].push_back(100000); });  // a term that is not there
+  broken([](SearchTaskResult& r) { r.candidates.front().supports[1] = {2, 1}; });
+  broken([](SearchTaskResult& r) { r.candidates.front().supports[2].clear(); });
+  broken([](SearchTaskResult& r) { r.candidates.front().supports.pop_back(); });
+  broken([](SearchTaskResult& r) { r.candidates.front().equations.resize(1); });
+  broken([](SearchTaskResult& r) { r.candidates.front().terms += 1; });
+  broken([](SearchTaskResult& r) { r.candidates.front().score = -1.0; });
+  broken([](SearchTaskResult& r) { r.points = 4; });
+  broken([](SearchTaskResult& r) { r.candidates.front().points = 99; });
 }
 
 }  // namespace

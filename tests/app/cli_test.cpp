@@ -15,6 +15,7 @@
 #include <algorithm>
 #include <chrono>
 #include <charconv>
+#include <cmath>
 #include <cstdio>
 #include <fstream>
 #include <nlohmann/json.hpp>
@@ -146,6 +147,18 @@ TEST(CliFit, UnreadableRaggedOrEmptySeriesAreBadInputAndWriteNothing) {
     EXPECT_EQ(run.out, "") << args;
     EXPECT_FALSE(fs::exists(folder.path() / "m.json")) << args;
   }
+}
+
+TEST(CliFit, AHeaderThatIsNotUtf8StillGivesAModelFile) {
+  ScratchFolder folder("cli-fit-latin1");
+  std::string text = "T \xb0" "C,y\n";  // a header saved as Latin-1
+  for (int k = 0; k < 60; ++k) text += std::to_string(std::sin(0.1 * k)) + "," + std::to_string(std::cos(0.1 * k)) + "\n";
+  WriteText(folder.path() / "latin1.csv", text);
+  const ProgramRun run = Odefit(folder.path(), "fit latin1.csv --dt 0.1 --model poly:1 --output m.json");
+  ASSERT_EQ(run.status, 0) << run.err;
+  const Json model = Json::parse(Text(folder.path() / "m.json"));
+  EXPECT_EQ(model["variables"][0], "T \xef\xbf\xbd" "C");  // U+FFFD for the byte
+  EXPECT_EQ(Odefit(folder.path(), "show m.json").status, 0);
 }
 
 TEST(CliFit, BadOptionsAndImpossibleSettingsAreUsageErrors) {
