@@ -46,7 +46,8 @@ Series ReadClassicSeries(std::istream& in, const std::string& name, int dimensio
 // a double, an empty value, a line with another number of values than the
 // first, a header with another number of names, more than 9 columns, or no
 // vector at all; nothing is returned from a partly read table. A UTF-8 byte
-// order mark at the start is skipped; UTF-16 text is refused.
+// order mark at the start is skipped; UTF-16 text is refused, and so is a
+// line longer than 1 MiB (in both readers), read no further than that.
 Series ReadSeriesTable(std::istream& in, const std::string& name);
 
 // Reads the table in the file `path` as above. Throws InputError also when

@@ -19,6 +19,16 @@ namespace {
 
 constexpr std::string_view kBlanks = " \t";
 
+// No line of a series is this long (a table line holds at most 9 numbers and
+// a classic one a value in its first 20 characters): a longer one, or one that
+// never ends (a device, a file without line breaks), is refused when its first
+// mebibyte is read instead of being held whole in memory.
+constexpr std::size_t kLongestLine = std::size_t{1} << 20;
+
+[[noreturn]] void TooLong(const std::string& name, long long number) {
+  throw InputError(name, number, 0, "is longer than 1048576 characters: not a line of a series");
+}
+
 std::string OpenError() { return std::string("cannot open: ") + std::strerror(errno); }
 
 // One field of a table line: its text without surrounding blanks and the
@@ -90,8 +100,9 @@ Series ReadClassicSeries(std::istream& in, const std::string& name, int dimensio
   series.dimension = dimension;
   std::string line;
   long long number = 0;
-  while (fixed::ReadRecord(in, line)) {
+  while (fixed::ReadRecord(in, line, kLongestLine)) {
     ++number;
+    if (line.size() > kLongestLine) TooLong(name, number);
     const std::optional<double> value = fixed::ReadF(line, 20, 10);
     if (!value) {
       throw InputError(name, number, 0, "cannot read \"" + line.substr(0, 20) + "\" as a number");
@@ -119,8 +130,9 @@ Series ReadSeriesTable(std::istream& in, const std::string& name) {
   long long number = 0;
   std::size_t columns = 0;
   long long headerLine = 0;
-  while (fixed::ReadRecord(in, line)) {
+  while (fixed::ReadRecord(in, line, kLongestLine)) {
     ++number;
+    if (line.size() > kLongestLine) TooLong(name, number);
     if (number == 1) {
       // Editors on some systems begin UTF-8 text with a byte order mark; it is
       // no part of the first name or value. UTF-16 would read as garbage.

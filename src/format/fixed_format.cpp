@@ -356,7 +356,7 @@ std::optional<EditDescriptor> ParseEditDescriptor(std::string_view format) {
   return descriptor;
 }
 
-bool ReadRecord(std::istream& in, std::string& line) {
+bool ReadRecord(std::istream& in, std::string& line, std::size_t limit) {
   line.clear();
   const std::istream::sentry ok(in, /*noskipws=*/true);
   if (!ok) return false;
@@ -390,13 +390,17 @@ bool ReadRecord(std::istream& in, std::string& line) {
           any = true;
           if (c == '\n' || c == '\r') return finish(c);
           line.push_back(c);
+          if (line.size() > limit) return true;
         }
         continue;
       }
       // Scan the buffered characters for the record's end (gbump takes an
-      // int, hence the cap on one run).
+      // int, hence the cap on one run), no further than one past the limit.
       any = true;
       if (end - begin > INT_MAX) end = begin + INT_MAX;
+      if (limit < line.max_size() && static_cast<std::size_t>(end - begin) > limit + 1 - line.size()) {
+        end = begin + (limit + 1 - line.size());
+      }
       const char* stop = begin;
       while (stop != end && *stop != '\n' && *stop != '\r') ++stop;
       line.append(begin, stop);
@@ -406,6 +410,7 @@ bool ReadRecord(std::istream& in, std::string& line) {
         buffer.sbumpc();
         return finish(c);
       }
+      if (line.size() > limit) return true;
     }
   } catch (...) {
     // As the standard extractors do, an exception from the stream buffer

@@ -70,7 +70,10 @@ std::optional<EditDescriptor> ParseEditDescriptor(std::string_view format);
 
 // Reads one record of a text file into `line` (without its end): a record ends
 // at LF, at CR LF or at a lone CR, and a final line break adds no record.
-// Returns false at the end of the input.
-bool ReadRecord(std::istream& in, std::string& line);
+// Returns false at the end of the input. At most limit + 1 characters are
+// taken: a longer record leaves `line` one character over the limit and the
+// rest of the record unread, so that a caller can refuse it without reading
+// a record that never ends.
+bool ReadRecord(std::istream& in, std::string& line, std::size_t limit = std::string::npos);
 
 }  // namespace odefit::fixed

@@ -94,6 +94,40 @@ TEST(SeriesTable, AByteOrderMarkIsSkippedAndUtf16Refused) {
   EXPECT_EQ(TableError("1,2\n\xEF\xBB\xBF" "3,4\n"), "t.csv:2:1: cannot read \"\xEF\xBB\xBF" "3\" as a number");
 }
 
+// An endless stream of one character and no line break, as a device gives.
+class Endless : public std::streambuf {
+ public:
+  std::size_t served = 0;
+
+ protected:
+  int_type underflow() override {
+    block_.assign(4096, '7');
+    served += block_.size();
+    setg(block_.data(), block_.data(), block_.data() + block_.size());
+    return traits_type::to_int_type('7');
+  }
+
+ private:
+  std::string block_;
+};
+
+TEST(SeriesTable, ALineWithoutEndIsRefusedAfterItsFirstMebibyte) {
+  for (const int dimension : {0, 1}) {
+    Endless source;
+    std::istream in(&source);
+    try {
+      dimension == 0 ? ReadSeriesTable(in, "dev") : ReadClassicSeries(in, "dev", dimension);
+      ADD_FAILURE();
+    } catch (const InputError& e) {
+      EXPECT_EQ(std::string(e.what()), "dev:1: is longer than 1048576 characters: not a line of a series");
+    }
+    EXPECT_LT(source.served, (1u << 20) + 8192);  // read no further than the limit
+  }
+  const std::string longest = "1" + std::string((1u << 20) - 1, ' ');  // at the limit: still a line
+  EXPECT_EQ(Table(longest + "\n2\n").values, (std::vector<double>{1, 2}));
+  EXPECT_EQ(TableError("1\n" + longest + " \n"), "t.csv:2: is longer than 1048576 characters: not a line of a series");
+}
+
 TEST(SeriesTable, AFileThatCannotBeOpenedIsAnInputErrorNamingIt) {
   try {
     ReadSeriesTable("/nonexistent/series.csv");

@@ -788,6 +788,23 @@ TEST(ReadRecord, LineEndsReadTheSame) {
   EXPECT_EQ(Records("a\nbb\r\nccc\r"), (Lines{"a", "bb", "ccc"}));
 }
 
+TEST(ReadRecord, ALimitStopsOneCharacterPastItWithTheRestUnread) {
+  // Every way the characters may be served: whole, in chunks of 1, 3 and 4, one at a time.
+  for (const std::size_t chunk : {std::size_t{1000}, std::size_t{1}, std::size_t{3}, std::size_t{4}, std::size_t{0}}) {
+    ChunkedBuffer buffer("abcd\nabcdefgh\nxy", chunk);
+    std::istream in(&buffer);
+    std::string line;
+    ASSERT_TRUE(ReadRecord(in, line, 4)) << chunk;
+    EXPECT_EQ(line, "abcd") << chunk;  // at the limit: whole
+    ASSERT_TRUE(ReadRecord(in, line, 4)) << chunk;
+    EXPECT_EQ(line, "abcde") << chunk;  // over it: one character past, the rest unread
+    ASSERT_TRUE(ReadRecord(in, line)) << chunk;
+    EXPECT_EQ(line, "fgh") << chunk;
+    ASSERT_TRUE(ReadRecord(in, line, 4)) << chunk;
+    EXPECT_EQ(line, "xy") << chunk;
+  }
+}
+
 TEST(ReadRecord, FinalLineBreakAddsNoRecord) {
   EXPECT_EQ(Records(""), Lines{});
   EXPECT_EQ(Records("a"), Lines{"a"});
