@@ -21,7 +21,8 @@ constexpr std::array<std::string_view, 5> kSubcommands = {"fit", "search", "show
 
 const char* const kFooter =
     "Exit status: 0 success, 1 usage error (bad options or impossible settings), 2 bad input\n"
-    "(a series or model file that cannot be read as one), 3 numerical failure, 4 file error.\n";
+    "(a series or model file that cannot be read as one), 3 numerical failure, 4 file error,\n"
+    "130/143 SIGINT/SIGTERM (a search first writes the best so far).\n";
 
 }  // namespace
 
@@ -48,7 +49,8 @@ const char* const kSubcommandHelp =
     "not at all.\n"
     "\n"
     "Exit status: 0 success; 1 usage error (an unknown option, impossible settings); 2 bad\n"
-    "input (a series or model file that cannot be read); 3 numerical failure; 4 file error.\n"
+    "input (a series or model file that cannot be read); 3 numerical failure; 4 file error;\n"
+    "130 and 143 for SIGINT and SIGTERM (a search first writes the best candidate so far).\n"
     "The dialogue: 0 normal end, 1 input ended, 3 a numerical error, 4 a file error.\n";
 
 bool IsSubcommand(std::string_view word) {
