@@ -51,15 +51,18 @@ constexpr int kMostThreads = 256;
 
 std::size_t Size(int n) { return static_cast<std::size_t>(n); }
 
+// Limits beyond this many seconds (three years) are none: the clock could not add them.
+constexpr double kLongestLimit = 1e8;
+
 // Whether the search should stop: cancelled (throws) or out of time.
 class Deadline {
  public:
   Deadline(const SearchSettings& settings, Clock::time_point start)
       : cancel_(settings.cancel),
         stop_(settings.stop),
-        end_(settings.timeLimit > 0 ? start + std::chrono::duration_cast<Clock::duration>(
-                                                  std::chrono::duration<double>(settings.timeLimit))
-                                    : Clock::time_point::max()) {}
+        end_(settings.timeLimit > 0 && settings.timeLimit < kLongestLimit
+                 ? start + std::chrono::duration_cast<Clock::duration>(std::chrono::duration<double>(settings.timeLimit))
+                 : Clock::time_point::max()) {}
   bool Passed() const {
     ThrowIfCancelled(cancel_);
     return Stopped() || Clock::now() >= end_;
@@ -95,6 +98,7 @@ void CheckSettings(const Series& series, const SearchSettings& settings) {
     if (!(t >= 0.0) || !std::isfinite(t)) throw InvalidArgument("thresholds must be finite numbers >= 0");
   }
   if (settings.horizon < 0) throw InvalidArgument("the horizon must not be negative");
+  if (!(settings.timeLimit >= 0.0)) throw InvalidArgument("the time limit must be a number of seconds >= 0");
 }
 
 // The first sample of the held-out part.
