@@ -3,6 +3,8 @@ the project) and packages it with the pure-Python part in python/odefit. Metadat
 
 The CMake build tree is kept in build-python/ (ODEFIT_PYTHON_BUILD_DIR changes it), so installing again
 after a change rebuilds only what changed. CMAKE_BUILD_PARALLEL_LEVEL sets the number of compile jobs.
+ODEFIT_PYTHON_MODULE names a module already built by the project's own build (-DODEFIT_BUILD_PYTHON=ON),
+which is then packaged as it is: ./test builds the library once for both.
 """
 
 import os
@@ -26,6 +28,13 @@ def project_version():
 
 class CMakeBuild(build_ext):
     def build_extension(self, ext):
+        target = Path(self.get_ext_fullpath(ext.name))
+        target.parent.mkdir(parents=True, exist_ok=True)
+        prebuilt = os.environ.get("ODEFIT_PYTHON_MODULE")
+        if prebuilt:
+            shutil.copyfile(prebuilt, target)
+            return
+
         import pybind11
 
         build_dir = Path(os.environ.get("ODEFIT_PYTHON_BUILD_DIR", ROOT / "build-python" / "cmake"))
@@ -47,8 +56,6 @@ class CMakeBuild(build_ext):
         subprocess.run(["cmake", "--build", str(build_dir), "--target", "_odefit", "-j", jobs], check=True)
 
         built = build_dir / "python" / ("_odefit" + sysconfig.get_config_var("EXT_SUFFIX"))
-        target = Path(self.get_ext_fullpath(ext.name))
-        target.parent.mkdir(parents=True, exist_ok=True)
         shutil.copyfile(built, target)
 
 
