@@ -1,27 +1,40 @@
-// The model fits at scale: the whole fit of a model (design matrix, one
-// factorisation, every equation's solve and error) next to one call of
-// LAPACK's dgels (through LAPACKE, OpenBLAS) on the same matrix with the same
-// D right-hand sides, and the parts of the fit on their own.
+// The model fits at scale: the whole fit of a model (design rows, the
+// streamed factorisation, every equation's solve and error) next to one call
+// of LAPACK's dgels (through LAPACKE, OpenBLAS) on the same matrix with the
+// same D right-hand sides and to the machine's DGEMM rate with the BLAS
+// kernels in use; the peak memory of fits of 1e6 and 2e6 vectors; and the
+// parts of a fit on their own.
 //
 // Problems (argument 0, 1, 2): D = 3, order 11, 1e5 rows (364 terms); D = 6,
 // order 3, 1e5 rows (84 terms); D = 6, order 3, 1e6 rows (84 terms). The
-// reference and the fit use the same number of threads (argument 1 where
-// given, else 2).
+// fit, DGEMM and dgels use 2 threads each.
 
 #include <benchmark/benchmark.h>
 #include <cblas.h>
 #include <lapacke.h>
+#include <sys/resource.h>
+#include <sys/wait.h>
+#include <unistd.h>
 
+#include <algorithm>
+#include <chrono>
 #include <cmath>
 #include <cstddef>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
 #include <map>
 #include <random>
+#include <string>
 #include <vector>
 
 #include "model/model_fit.h"
+#include "model/streamed_fit.h"
 #include "odefit/model.h"
 #include "model/monomials.h"
 #include "numerics/blas.h"
+#include "numerics/blas_kernels.h"
+#include "numerics/fold_kernels.h"
 #include "numerics/householder.h"
 
 namespace {
@@ -85,34 +98,80 @@ std::vector<odefit::ModelEquation> Equations(const Problem& p) {
   return equations;
 }
 
-void Label(benchmark::State& state, const Problem& p) {
+void Label(benchmark::State& state, const Problem& p, const std::string& more = "") {
   state.SetLabel("D=" + std::to_string(p.shape.D) + " rows=" + std::to_string(p.shape.rows) +
-                 " terms=" + std::to_string(p.terms));
+                 " terms=" + std::to_string(p.terms) + more);
 }
 
+constexpr int kThreads = 2;
+
+double Seconds(std::chrono::steady_clock::time_point since) {
+  return std::chrono::duration<double>(std::chrono::steady_clock::now() - since).count();
+}
+
+// The DGEMM rate (flop/s) of the BLAS kernels in use on kThreads threads: the
+// median of 5 products of 3000 x 3000 matrices, measured once per run.
+double DgemmRate() {
+  static const double rate = [] {
+    const int n = 3000;
+    openblas_set_num_threads(kThreads);
+    std::vector<double> A(std::size_t(n) * n, 0.5), B(std::size_t(n) * n, 0.25), C(std::size_t(n) * n, 0.0);
+    std::vector<double> rates;
+    for (int rep = 0; rep < 5; ++rep) {
+      const auto start = std::chrono::steady_clock::now();
+      cblas_dgemm(CblasColMajor, CblasNoTrans, CblasNoTrans, n, n, n, 1.0, A.data(), n, B.data(), n, 0.0, C.data(), n);
+      rates.push_back(2.0 * n * n * double(n) / Seconds(start));
+    }
+    std::nth_element(rates.begin(), rates.begin() + 2, rates.end());
+    return rates[2];
+  }();
+  return rate;
+}
+
+// The machine's DGEMM rate with the kernels the BLAS library runs (named in the label).
+void BM_Dgemm(benchmark::State& state) {
+  const int n = 3000;
+  openblas_set_num_threads(kThreads);
+  std::vector<double> A(std::size_t(n) * n, 0.5), B(std::size_t(n) * n, 0.25), C(std::size_t(n) * n, 0.0);
+  for (auto _ : state) {
+    cblas_dgemm(CblasColMajor, CblasNoTrans, CblasNoTrans, n, n, n, 1.0, A.data(), n, B.data(), n, 0.0, C.data(), n);
+    benchmark::DoNotOptimize(C.data());
+  }
+  state.counters["GFLOPs"] = benchmark::Counter(2e-9 * n * n * double(n), benchmark::Counter::kIsIterationInvariantRate);
+  state.SetLabel(odefit::BlasKernelDescription() + ", 2 threads");
+}
+BENCHMARK(BM_Dgemm)->Unit(benchmark::kMillisecond)->UseRealTime();
+
 // The whole fit of the model as the model selection runs it: every equation
-// fitted, the D equations sharing one design matrix and factorisation.
+// fitted, the D equations sharing one design and factorisation, on kThreads
+// threads. GFLOPs counts 2 rows terms^2 flops; dgemm_share is that rate over DgemmRate().
 void BM_WholeFit(benchmark::State& state) {
   const Problem& p = TheProblem(static_cast<int>(state.range(0)));
-  odefit::SetLevel3Threads(2);
-  double err = 0.0;
+  const double rate = DgemmRate();
+  double err = 0.0, seconds = 0.0;
   for (auto _ : state) {
+    const auto start = std::chrono::steady_clock::now();
     std::vector<odefit::ModelEquation> equations = Equations(p);
-    odefit::ModelFitter fitter(equations, p.states, p.shape.D, p.shape.rows, p.derivatives);
-    odefit::SetLevel3Threads(2);
+    odefit::ModelFitter fitter(equations, p.states, p.shape.D, p.shape.rows, p.derivatives,
+                               odefit::FitOptions{nullptr, kThreads});
     for (int i = 1; i <= p.shape.D; ++i) err = fitter.Fit(i);
     benchmark::DoNotOptimize(equations.data());
+    seconds += Seconds(start);
   }
+  const double flops = 2.0 * p.shape.rows * double(p.terms) * p.terms;
   state.counters["err"] = err;
-  Label(state, p);
+  state.counters["GFLOPs"] = benchmark::Counter(1e-9 * flops, benchmark::Counter::kIsIterationInvariantRate);
+  state.counters["dgemm_share"] = flops / (seconds / double(state.iterations())) / rate;
+  state.counters["dgemm_GFLOPs"] = 1e-9 * rate;
+  Label(state, p, std::string(", ") + odefit::fold::BestKernels().name + " fold kernels");
 }
 BENCHMARK(BM_WholeFit)->DenseRange(0, 2)->Unit(benchmark::kMillisecond)->UseRealTime();
 
 // Reference: one dgels call on the same design matrix with the D right-hand
-// sides (the copies are excluded), 2 threads.
+// sides (the copies are excluded), kThreads threads.
 void BM_ReferenceDgels(benchmark::State& state) {
   const Problem& p = TheProblem(static_cast<int>(state.range(0)));
-  openblas_set_num_threads(2);
+  openblas_set_num_threads(kThreads);
   std::vector<double> A, b;
   for (auto _ : state) {
     state.PauseTiming();
@@ -124,7 +183,7 @@ void BM_ReferenceDgels(benchmark::State& state) {
     if (info != 0) state.SkipWithError("dgels failed");
     benchmark::DoNotOptimize(b.data());
   }
-  Label(state, p);
+  Label(state, p, ", " + odefit::BlasCoreType() + " kernels");
 }
 BENCHMARK(BM_ReferenceDgels)->DenseRange(0, 2)->Unit(benchmark::kMillisecond)->UseRealTime();
 
