@@ -61,7 +61,7 @@ class ModelSelection {
     // Equations with the same design share one factorisation; the order of
     // the report blocks and of any error stays that of the equations.
     ModelFitter fitter(std::span<ModelEquation>(table.equations).first(static_cast<std::size_t>(D_)), X, D_,
-                       Nfit_, derivatives, FitOptions{cancel});
+                       Nfit_, derivatives, FitOptions{cancel, 0});  // every core; the same bits on any number
     for (int i = 1; i <= D_; ++i) {
       ModelEquation& equation = table.Equation(i);
       double err = 0.0;

@@ -58,6 +58,7 @@ int FitCommand::Run() {
   settings.dt = dt_;
   settings.points = points_;
   settings.train = train_;
+  settings.threads = 0;  // a large fit on every core; the result does not depend on it
   if (threshold_) settings.sparse = SparseOptions{*threshold_, scaled_};
   settings.equations.clear();
   for (const std::string& text : models_) settings.equations.push_back(ParseEquationSpec(text));
