@@ -256,3 +256,93 @@ void BM_FitPartSolve(benchmark::State& state) {
 BENCHMARK(BM_FitPartSolve)->DenseRange(0, 1)->Unit(benchmark::kMillisecond)->UseRealTime();
 
 }  // namespace
+
+namespace {
+
+// The peak memory of a whole fit, D = 3, order 11 (364 terms), of N vectors,
+// on kThreads threads, in a process of its own: the benchmark starts itself
+// again with ODEFIT_BENCH_FIT_CHILD="N fd"; the child generates the states
+// and derivatives, fits, writes "seconds peak-kB" to fd and exits before the
+// benchmarks' main.
+constexpr const char* kChildJob = "ODEFIT_BENCH_FIT_CHILD";
+
+[[noreturn]] void RunFitChild(const char* job) {
+  long long rows = 0;
+  int fd = -1;
+  if (std::sscanf(job, "%lld %d", &rows, &fd) != 2) _exit(2);
+  const int D = 3, order = 11;
+  std::vector<double> states(std::size_t(D) * rows), derivatives(std::size_t(D) * rows);
+  std::mt19937 gen(3);
+  std::normal_distribution<double> noise(0.0, 0.01);
+  for (long long r = 0; r < rows; ++r) {
+    double* x = &states[std::size_t(r) * D];
+    for (int e = 0; e < D; ++e) x[e] = 0.9 * std::sin(1e-3 * double(r) * (e + 1) + e) + 0.1 * noise(gen);
+    for (int e = 0; e < D; ++e) {
+      derivatives[std::size_t(r) * D + e] = x[(e + 1) % D] * x[(e + 2) % D] - 0.5 * x[e] + noise(gen);
+    }
+  }
+  std::vector<odefit::ModelEquation> equations(D);
+  for (auto& eq : equations) {
+    eq.family = odefit::ModelFamily::StandardPolynomial;
+    eq.nu = order;
+    eq.nterms = odefit::MonomialCount(order, D);
+  }
+  const auto start = std::chrono::steady_clock::now();
+  odefit::ModelFitter fitter(equations, states, D, int(rows), derivatives, odefit::FitOptions{nullptr, kThreads});
+  for (int i = 1; i <= D; ++i) fitter.Fit(i);
+  const double seconds = Seconds(start);
+  rusage usage{};
+  getrusage(RUSAGE_SELF, &usage);
+  const std::string out = std::to_string(seconds) + " " + std::to_string(usage.ru_maxrss) + "\n";
+  const bool written = write(fd, out.data(), out.size()) == static_cast<ssize_t>(out.size());
+  _exit(written ? 0 : 3);
+}
+
+// Before main: a child started by BM_FitPeakMemory does its job and exits.
+const bool kIsFitChild = [] {
+  if (const char* job = std::getenv(kChildJob)) RunFitChild(job);
+  return false;
+}();
+
+void BM_FitPeakMemory(benchmark::State& state) {
+  const long long rows = state.range(0);
+  double peakMB = 0.0, seconds = 0.0;
+  for (auto _ : state) {
+    int fds[2];
+    if (pipe(fds) != 0) {
+      state.SkipWithError("no pipe");
+      break;
+    }
+    const pid_t pid = fork();
+    if (pid == 0) {
+      close(fds[0]);
+      const std::string job = std::to_string(rows) + " " + std::to_string(fds[1]);
+      setenv(kChildJob, job.c_str(), 1);
+      char name[] = "odefit_bench";
+      char* argv[] = {name, nullptr};
+      execv("/proc/self/exe", argv);
+      _exit(4);
+    }
+    close(fds[1]);
+    char buffer[128] = {};
+    std::size_t got = 0;
+    for (ssize_t n; got + 1 < sizeof buffer && (n = read(fds[0], buffer + got, sizeof buffer - 1 - got)) > 0;) got += n;
+    close(fds[0]);
+    int status = 0;
+    waitpid(pid, &status, 0);
+    long long kB = 0;
+    if (!WIFEXITED(status) || WEXITSTATUS(status) != 0 || std::sscanf(buffer, "%lf %lld", &seconds, &kB) != 2) {
+      state.SkipWithError("the fitting child failed");
+      break;
+    }
+    peakMB = kB / 1024.0;
+    state.SetIterationTime(seconds);
+  }
+  (void)kIsFitChild;
+  state.counters["peak_MB"] = peakMB;
+  state.counters["s_per_1e6_vectors"] = seconds / (rows / 1e6);
+  state.SetLabel("D=3 order=11 terms=364 rows=" + std::to_string(rows) + ", a process of its own");
+}
+BENCHMARK(BM_FitPeakMemory)->Arg(1000000)->Arg(2000000)->Iterations(1)->UseManualTime()->Unit(benchmark::kSecond);
+
+}  // namespace

@@ -27,10 +27,10 @@ struct Kernels {
   void (*cross)(int m, int p, int q, const double* Y, Index ldy, const double* C, Index ldc, double* W, Index ldw);
   // C(r, c) -= Y(r, i) W(i, c) for i = 0 .. k - 1 in order, r < m, c < q (m a multiple of 8).
   void (*update)(int m, int k, int q, const double* Y, Index ldy, const double* W, Index ldw, double* C, Index ldc);
-  // W(:, c) := T' W(:, c) for c < q (k <= 32), the sum for W(i, c) over a =
-  // 0..k-1 in order; Tt is T transposed (Tt[a * ldt + i] = T(a, i)), zero
-  // below the diagonal of T, ldt >= k rounded up to a multiple of 8.
-  void (*triangular)(int k, int q, const double* Tt, Index ldt, double* W, Index ldw);
+  // Out(i, c) = sum over a < k of T(a, i) W(a, c), in the order of a, for
+  // c < q and i < k rounded up to a multiple of 8; Tt is T transposed
+  // (Tt[a * ldt + i] = T(a, i)), zero below T's diagonal and up to that row count.
+  void (*triangular)(int k, int q, const double* Tt, Index ldt, const double* W, Index ldw, double* Out, Index ldo);
   const char* name;  // "AVX-512", "AVX2" or "generic"
 };
 

@@ -48,6 +48,7 @@ TriangularFold::TriangularFold(int columns, int split, const fold::Kernels* kern
   t_.assign(kBlock * kBlock, 0.0);
   gram_.assign(kBlock * kBlock, 0.0);
   w_.assign(static_cast<std::size_t>(kBlock) * std::max(kGroup, kPanel), 0.0);
+  tw_.assign(static_cast<std::size_t>(kBlock) * kGroup, 0.0);
 }
 
 void TriangularFold::Fold(double* B, int rows, Index ldb) {
@@ -148,7 +149,7 @@ void TriangularFold::BuildT(const double* B, Index ldb, int p0, int pe, int acti
 }
 
 // Applies H_(pe-1) ... H_p0 = (I - V T V')' to the columns c0..c1-1 of [R; B]:
-// W = V' C = R(p0:pe, c) + Y' B(:, c); W := T' W; R(p0:pe, c) -= W; B(:, c) -= Y W.
+// W = V' C = R(p0:pe, c) + Y' B(:, c); R(p0:pe, c) -= T' W; B(:, c) -= Y T' W.
 void TriangularFold::ApplyBlock(double* B, Index ldb, int p0, int pe, int c0, int c1, int active) {
   const int k = pe - p0;
   const double* Y = B + p0 * ldb;
@@ -161,13 +162,14 @@ void TriangularFold::ApplyBlock(double* B, Index ldb, int p0, int pe, int c0, in
       double* wc = W + c * kBlock;
       for (int i = 0; i < k; ++i) wc[i] = rc[i] + wc[i];
     }
-    kernels_->triangular(k, q, t_.data(), kBlock, W, kBlock);
+    double* TW = tw_.data();
+    kernels_->triangular(k, q, t_.data(), kBlock, W, kBlock, TW, kBlock);
     for (int c = 0; c < q; ++c) {
       double* rc = &At(p0, g + c);
-      const double* wc = W + c * kBlock;
+      const double* wc = TW + c * kBlock;
       for (int i = 0; i < k; ++i) rc[i] -= wc[i];
     }
-    kernels_->update(active, k, q, Y, ldb, W, kBlock, B + g * ldb, ldb);
+    kernels_->update(active, k, q, Y, ldb, tw_.data(), kBlock, B + g * ldb, ldb);
   }
 }
 

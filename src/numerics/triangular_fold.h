@@ -67,7 +67,7 @@ class TriangularFold {
   const fold::Kernels* kernels_ = nullptr;
   // Work storage of one fold: the scalars of a block's reflections, T, the
   // inner products of its reflectors and the products with trailing columns.
-  std::vector<double> tau_, t_, gram_, w_;
+  std::vector<double> tau_, t_, gram_, w_, tw_;
 };
 
 }  // namespace odefit
