@@ -39,6 +39,11 @@ inline Vec NegMulAdd(const Vec& a, const Vec& b, const Vec& c) {
   for (int l = 0; l < 8; ++l) r.v[l] = c.v[l] - a.v[l] * b.v[l];
   return r;
 }
+inline Vec Multiply(const Vec& a, const Vec& b) {
+  Vec r;
+  for (int l = 0; l < 8; ++l) r.v[l] = a.v[l] * b.v[l];
+  return r;
+}
 inline void Lanes(const Vec& x, double* out) { Store(out, x); }
 
 constexpr int kCrossP = 2, kCrossQ = 2;
@@ -48,7 +53,7 @@ constexpr int kUpdateV = 2, kUpdateQ = 2;
 
 }  // namespace
 
-const Kernels kKernels{&Cross, &Update, &Triangular, "generic"};
+const Kernels kKernels{&Cross, &Update, &Triangular, &Scale, "generic"};
 
 }  // namespace generic
 

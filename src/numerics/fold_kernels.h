@@ -31,6 +31,8 @@ struct Kernels {
   // c < q and i < k rounded up to a multiple of 8; Tt is T transposed
   // (Tt[a * ldt + i] = T(a, i)), zero below T's diagonal and up to that row count.
   void (*triangular)(int k, int q, const double* Tt, Index ldt, const double* W, Index ldw, double* Out, Index ldo);
+  // x(r) *= s for r < m (m a multiple of 8).
+  void (*scale)(int m, double s, double* x);
   const char* name;  // "AVX-512", "AVX2" or "generic"
 };
 

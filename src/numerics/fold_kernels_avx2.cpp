@@ -27,6 +27,7 @@ inline Vec MulAdd(Vec a, Vec b, Vec c) { return {_mm256_fmadd_pd(a.lo, b.lo, c.l
 inline Vec NegMulAdd(Vec a, Vec b, Vec c) {
   return {_mm256_fnmadd_pd(a.lo, b.lo, c.lo), _mm256_fnmadd_pd(a.hi, b.hi, c.hi)};
 }
+inline Vec Multiply(Vec a, Vec b) { return {_mm256_mul_pd(a.lo, b.lo), _mm256_mul_pd(a.hi, b.hi)}; }
 inline void Lanes(Vec v, double* out) { Store(out, v); }
 
 // 16 registers: 8 for the sums.
@@ -37,7 +38,7 @@ constexpr int kUpdateV = 2, kUpdateQ = 2;
 
 }  // namespace
 
-const Kernels kKernels{&Cross, &Update, &Triangular, "AVX2"};
+const Kernels kKernels{&Cross, &Update, &Triangular, &Scale, "AVX2"};
 
 }  // namespace odefit::fold::avx2
 

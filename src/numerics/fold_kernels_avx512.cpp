@@ -19,6 +19,7 @@ inline Vec Zero() { return _mm512_setzero_pd(); }
 inline Vec Broadcast(double x) { return _mm512_set1_pd(x); }
 inline Vec MulAdd(Vec a, Vec b, Vec c) { return _mm512_fmadd_pd(a, b, c); }
 inline Vec NegMulAdd(Vec a, Vec b, Vec c) { return _mm512_fnmadd_pd(a, b, c); }
+inline Vec Multiply(Vec a, Vec b) { return _mm512_mul_pd(a, b); }
 inline void Lanes(Vec v, double* out) { _mm512_storeu_pd(out, v); }
 
 // 32 registers: 16 sums and 8 operands.
@@ -29,7 +30,7 @@ constexpr int kUpdateV = 4, kUpdateQ = 4;
 
 }  // namespace
 
-const Kernels kKernels{&Cross, &Update, &Triangular, "AVX-512"};
+const Kernels kKernels{&Cross, &Update, &Triangular, &Scale, "AVX-512"};
 
 }  // namespace odefit::fold::avx512
 

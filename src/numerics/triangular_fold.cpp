@@ -107,7 +107,7 @@ void TriangularFold::FactorPanel(double* B, Index ldb, int p0, int pe, int activ
     const double beta = -std::copysign(std::hypot(alpha, xnorm), alpha);
     tau = (beta - alpha) / beta;
     const double scale = 1.0 / (alpha - beta);
-    for (int r = 0; r < active; ++r) x[r] *= scale;
+    k.scale(active, scale, x);
     alpha = beta;
     const int rest = pe - j - 1;
     if (rest == 0) continue;
