@@ -89,11 +89,20 @@ class Stream {
       FillRows(r0, rows, B);
       factors[static_cast<std::size_t>(c)].Fold(B, rows, ldb_);
     });
-    TriangularFold& factor = factors.front();
-    for (int c = 1; c < chunks_; ++c) {
-      factor.Merge(factors[static_cast<std::size_t>(c)]);
-      factors[static_cast<std::size_t>(c)] = TriangularFold(1, 1);  // its storage is no longer needed
+    // Merged pairwise, a tree whose shape depends on the chunks alone: the
+    // pairs of one level go to the workers.
+    for (int step = 1; step < chunks_; step *= 2) {
+      std::atomic<int> next{0};
+      const int pairs = (chunks_ - step + 2 * step - 1) / (2 * step);
+      RunWorkers(std::min(workers_, pairs), [&](int) {
+        for (int pair = next++; pair < pairs; pair = next++) {
+          const std::size_t into = static_cast<std::size_t>(pair) * 2 * step;
+          factors[into].Merge(factors[into + static_cast<std::size_t>(step)]);
+          factors[into + static_cast<std::size_t>(step)] = TriangularFold(1, 1);  // its storage is no longer needed
+        }
+      });
     }
+    TriangularFold& factor = factors.front();
 
     StreamedSolution s;
     s.K = K_;

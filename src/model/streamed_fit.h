@@ -7,8 +7,9 @@
 //
 // Rows are cut into a fixed number of chunks that depends on the rows and the
 // terms only; each chunk is folded into its own factor, on whichever thread
-// takes it, and the factors are merged in chunk order, so every result has
-// the same bits on any number of threads. Each target gets the bits it gets
+// takes it, and the factors are merged pairwise in a fixed tree (chunk 0
+// with 1, 2 with 3, ..., then 0 with 2, ...), so every result has the same
+// bits on any number of threads. Each target gets the bits it gets
 // when fitted alone (the factor's design part and top rows do not depend on
 // the other targets).
 
