@@ -422,6 +422,20 @@ std::vector<double> DesignMatrix(const ModelEquation& equation, std::span<const 
   return {};
 }
 
+std::vector<double> DependenceMatrix(const ModelEquation& equation, std::span<const double> X, int D, int Nrows,
+                                     std::span<const double> y, int& rows) {
+  if (!StreamedFitPays(Nrows, equation.nterms)) {
+    rows = Nrows;
+    return DesignMatrix(equation, X, D, Nrows, y);
+  }
+  rows = equation.nterms;
+  try {
+    return StreamedDesignFactor(equation, X, D, Nrows, TargetColumn{y.data(), 1}, StreamSettings{0});
+  } catch (const std::bad_alloc&) {
+  }
+  ReportFitStorage(Nrows, equation.nterms);
+}
+
 bool SameDesign(const ModelEquation& a, const ModelEquation& b) {
   if (a.family != b.family || a.nu != b.nu || a.nterms != b.nterms) return false;
   switch (a.family) {

@@ -107,6 +107,13 @@ void FitModelEquation(ModelEquation& equation, std::span<const double> X, int D,
 std::vector<double> DesignMatrix(const ModelEquation& equation, std::span<const double> X, int D, int Nrows,
                                  std::span<const double> y);
 
+// Returns a matrix whose zero and dependent columns are those of the design
+// matrix of `equation` (DesignMatrix), with its row count in `rows`: the
+// design matrix itself, or for a large fit (StreamedFitPays) its K x K
+// triangular factor, built a block of rows at a time, as the fit's memory is.
+std::vector<double> DependenceMatrix(const ModelEquation& equation, std::span<const double> X, int D, int Nrows,
+                                     std::span<const double> y, int& rows);
+
 // Whether two equations have the same design matrix on the same rows:
 // families 1, 2 and 4 with the same family and orders, and for family 2 the
 // same driving angle (a rational design holds its own targets).

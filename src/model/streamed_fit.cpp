@@ -79,31 +79,8 @@ class Stream {
         kernels_(fold::BestKernels()) {}
 
   StreamedSolution Solve() {
-    // Every factor and block is allocated here, so a refusal reaches the caller's thread.
-    std::vector<TriangularFold> factors;
-    factors.reserve(static_cast<std::size_t>(chunks_));
-    for (int c = 0; c < chunks_; ++c) factors.emplace_back(n_, K_);
-    std::vector<std::vector<double>> blocks(static_cast<std::size_t>(workers_),
-                                            std::vector<double>(static_cast<std::size_t>(ldb_) * n_));
-    ForEachChunk(blocks, [&](int c, int r0, int rows, double* B) {
-      FillRows(r0, rows, B);
-      factors[static_cast<std::size_t>(c)].Fold(B, rows, ldb_);
-    });
-    // Merged pairwise, a tree whose shape depends on the chunks alone: the
-    // pairs of one level go to the workers.
-    for (int step = 1; step < chunks_; step *= 2) {
-      std::atomic<int> next{0};
-      const int pairs = (chunks_ - step + 2 * step - 1) / (2 * step);
-      RunWorkers(std::min(workers_, pairs), [&](int) {
-        for (int pair = next++; pair < pairs; pair = next++) {
-          const std::size_t into = static_cast<std::size_t>(pair) * 2 * step;
-          factors[into].Merge(factors[into + static_cast<std::size_t>(step)]);
-          factors[into + static_cast<std::size_t>(step)] = TriangularFold(1, 1);  // its storage is no longer needed
-        }
-      });
-    }
-    TriangularFold& factor = factors.front();
-
+    std::vector<std::vector<double>> blocks;
+    const TriangularFold factor = Factor(blocks);
     StreamedSolution s;
     s.K = K_;
     s.ldr = factor.LeadingDimension();
@@ -131,6 +108,33 @@ class Stream {
       for (int t = 0; t < T_; ++t) s.squares[t] = s.squares[t] + chunkSquares[static_cast<std::size_t>(c) * T_ + t];
     }
     return s;
+  }
+
+  // Folds every chunk into a factor of its own and merges them pairwise, a
+  // tree whose shape depends on the chunks alone (the pairs of one level go
+  // to the workers). `blocks` receives the workers' block storage. Every
+  // factor and block is allocated here, so a refusal reaches the caller's thread.
+  TriangularFold Factor(std::vector<std::vector<double>>& blocks) {
+    std::vector<TriangularFold> factors;
+    factors.reserve(static_cast<std::size_t>(chunks_));
+    for (int c = 0; c < chunks_; ++c) factors.emplace_back(n_, K_);
+    blocks.assign(static_cast<std::size_t>(workers_), std::vector<double>(static_cast<std::size_t>(ldb_) * n_));
+    ForEachChunk(blocks, [&](int c, int r0, int rows, double* B) {
+      FillRows(r0, rows, B);
+      factors[static_cast<std::size_t>(c)].Fold(B, rows, ldb_);
+    });
+    for (int step = 1; step < chunks_; step *= 2) {
+      std::atomic<int> next{0};
+      const int pairs = (chunks_ - step + 2 * step - 1) / (2 * step);
+      RunWorkers(std::min(workers_, pairs), [&](int) {
+        for (int pair = next++; pair < pairs; pair = next++) {
+          const std::size_t into = static_cast<std::size_t>(pair) * 2 * step;
+          factors[into].Merge(factors[into + static_cast<std::size_t>(step)]);
+          factors[into + static_cast<std::size_t>(step)] = TriangularFold(1, 1);  // its storage is no longer needed
+        }
+      });
+    }
+    return std::move(factors.front());
   }
 
  private:
@@ -208,6 +212,22 @@ StreamedSolution StreamedLeastSquares(const ModelEquation& equation, std::span<c
     throw std::invalid_argument("StreamedLeastSquares: a design of rows and terms, and targets (one for a rational fit)");
   }
   return Stream(equation, X, D, Nrows, targets, settings).Solve();
+}
+
+std::vector<double> StreamedDesignFactor(const ModelEquation& equation, std::span<const double> X, int D, int Nrows,
+                                         TargetColumn target, const StreamSettings& settings) {
+  if (equation.nterms < 1 || Nrows < 1 || X.size() < static_cast<std::size_t>(D) * static_cast<std::size_t>(Nrows)) {
+    throw std::invalid_argument("StreamedDesignFactor: a design of rows and terms");
+  }
+  std::vector<std::vector<double>> blocks;
+  const TriangularFold factor =
+      Stream(equation, X, D, Nrows, std::span<const TargetColumn>(&target, 1), settings).Factor(blocks);
+  const int K = equation.nterms;
+  std::vector<double> R(static_cast<std::size_t>(K) * K);
+  for (int j = 0; j < K; ++j) {
+    for (int i = 0; i <= j; ++i) R[static_cast<std::size_t>(j) * K + i] = factor.R(i, j);
+  }
+  return R;
 }
 
 }  // namespace odefit

@@ -58,6 +58,13 @@ struct StreamSettings {
 StreamedSolution StreamedLeastSquares(const ModelEquation& equation, std::span<const double> X, int D, int Nrows,
                                       std::span<const TargetColumn> targets, const StreamSettings& settings);
 
+// The K x K triangular factor R of the design alone (column-major, leading
+// dimension K; A = QR), for the rows and target StreamedLeastSquares takes
+// (the target enters only a rational design): A's columns depend on each
+// other as R's do.
+std::vector<double> StreamedDesignFactor(const ModelEquation& equation, std::span<const double> X, int D, int Nrows,
+                                         TargetColumn target, const StreamSettings& settings);
+
 // The number of row chunks (each folded into a factor of its own) and the
 // rows of a block, by default, for a fit of Nrows rows and K terms.
 int StreamedChunks(int Nrows, int K);

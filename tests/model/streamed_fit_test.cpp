@@ -11,6 +11,7 @@
 #include <sstream>
 #include <vector>
 
+#include "model/dependent_columns.h"
 #include "model/model_fit.h"
 #include "model/monomials.h"
 #include "numerics/error_stack.h"
@@ -243,6 +244,15 @@ TEST_F(StreamedFitTest, ASingularDesignIsReportedAsTheUnblockedSolveReportsIt) {
     EXPECT_THROW(fitter.Fit(1), RunStopped);
     EXPECT_EQ(errors_.str(), expected.str());
   }
+  // The terms behind it, named from the design's triangular factor as from the design itself.
+  int rows = 0;
+  const std::vector<double> factor = DependenceMatrix(eq, X, D, n, y, rows);
+  EXPECT_EQ(rows, eq.nterms);
+  const DependentColumns fromFactor = FindDependentColumns(factor, rows, eq.nterms);
+  const DependentColumns fromDesign = FindDependentColumns(DesignMatrix(eq, X, D, n, y), n, eq.nterms);
+  EXPECT_EQ(fromFactor.zero, fromDesign.zero);
+  EXPECT_EQ(fromFactor.dependent, fromDesign.dependent);
+  EXPECT_EQ(fromFactor.zero.size(), static_cast<std::size_t>(eq.nterms - MonomialCount(6, 2)));
 }
 
 TEST_F(StreamedFitTest, ACancelledFitStopsBetweenBlocks) {
