@@ -260,16 +260,15 @@ BENCHMARK(BM_FitPartSolve)->DenseRange(0, 1)->Unit(benchmark::kMillisecond)->Use
 namespace {
 
 // The peak memory of a whole fit, D = 3, order 11 (364 terms), of N vectors,
-// on kThreads threads, in a process of its own: the benchmark starts itself
-// again with ODEFIT_BENCH_FIT_CHILD="N fd"; the child generates the states
-// and derivatives, fits, writes "seconds peak-kB" to fd and exits before the
-// benchmarks' main.
-constexpr const char* kChildJob = "ODEFIT_BENCH_FIT_CHILD";
+// on kThreads threads, in a process of its own whose ru_maxrss is read. A
+// forked child starts with its parent's resident size as its peak (and an
+// exec keeps it), so the children are forked by a launcher forked before
+// main, while the benchmark process is still small: it reads a row count
+// from its request pipe, forks a child that generates the states and
+// derivatives, fits, and writes "seconds peak-kB" to the result pipe.
 
-[[noreturn]] void RunFitChild(const char* job) {
-  long long rows = 0;
-  int fd = -1;
-  if (std::sscanf(job, "%lld %d", &rows, &fd) != 2) _exit(2);
+// Generates N vectors, fits them and reports; run in a child of the launcher.
+[[noreturn]] void RunFitChild(long long rows, int fd) {
   const int D = 3, order = 11;
   std::vector<double> states(std::size_t(D) * rows), derivatives(std::size_t(D) * rows);
   std::mt19937 gen(3);
@@ -298,47 +297,56 @@ constexpr const char* kChildJob = "ODEFIT_BENCH_FIT_CHILD";
   _exit(written ? 0 : 3);
 }
 
-// Before main: a child started by BM_FitPeakMemory does its job and exits.
-const bool kIsFitChild = [] {
-  if (const char* job = std::getenv(kChildJob)) RunFitChild(job);
-  return false;
+struct Launcher {
+  int request = -1;  // row counts to the launcher
+  int result = -1;   // "seconds peak-kB" lines, or "failed"
+};
+
+// Forked at static initialisation; serves requests until the benchmark process ends.
+const Launcher kLauncher = [] {
+  int request[2], result[2];
+  if (pipe(request) != 0 || pipe(result) != 0) return Launcher{};
+  const pid_t pid = fork();
+  if (pid < 0) return Launcher{};
+  if (pid > 0) {
+    close(request[0]);
+    close(result[1]);
+    return Launcher{request[1], result[0]};
+  }
+  close(request[1]);
+  close(result[0]);
+  long long rows = 0;
+  while (read(request[0], &rows, sizeof rows) == static_cast<ssize_t>(sizeof rows)) {
+    const pid_t child = fork();
+    if (child == 0) RunFitChild(rows, result[1]);
+    int status = 0;
+    if (child < 0 || waitpid(child, &status, 0) != child || !WIFEXITED(status) || WEXITSTATUS(status) != 0) {
+      const char failed[] = "failed\n";
+      if (write(result[1], failed, sizeof failed - 1) < 0) break;
+    }
+  }
+  _exit(0);
 }();
 
 void BM_FitPeakMemory(benchmark::State& state) {
   const long long rows = state.range(0);
   double peakMB = 0.0, seconds = 0.0;
   for (auto _ : state) {
-    int fds[2];
-    if (pipe(fds) != 0) {
-      state.SkipWithError("no pipe");
-      break;
-    }
-    const pid_t pid = fork();
-    if (pid == 0) {
-      close(fds[0]);
-      const std::string job = std::to_string(rows) + " " + std::to_string(fds[1]);
-      setenv(kChildJob, job.c_str(), 1);
-      char name[] = "odefit_bench";
-      char* argv[] = {name, nullptr};
-      execv("/proc/self/exe", argv);
-      _exit(4);
-    }
-    close(fds[1]);
     char buffer[128] = {};
     std::size_t got = 0;
-    for (ssize_t n; got + 1 < sizeof buffer && (n = read(fds[0], buffer + got, sizeof buffer - 1 - got)) > 0;) got += n;
-    close(fds[0]);
-    int status = 0;
-    waitpid(pid, &status, 0);
+    if (kLauncher.request >= 0 && write(kLauncher.request, &rows, sizeof rows) == static_cast<ssize_t>(sizeof rows)) {
+      for (ssize_t n; got + 1 < sizeof buffer && (n = read(kLauncher.result, buffer + got, 1)) > 0;) {
+        if (buffer[got++] == '\n') break;
+      }
+    }
     long long kB = 0;
-    if (!WIFEXITED(status) || WEXITSTATUS(status) != 0 || std::sscanf(buffer, "%lf %lld", &seconds, &kB) != 2) {
+    if (std::sscanf(buffer, "%lf %lld", &seconds, &kB) != 2) {
       state.SkipWithError("the fitting child failed");
       break;
     }
     peakMB = kB / 1024.0;
     state.SetIterationTime(seconds);
   }
-  (void)kIsFitChild;
   state.counters["peak_MB"] = peakMB;
   state.counters["s_per_1e6_vectors"] = seconds / (rows / 1e6);
   state.SetLabel("D=3 order=11 terms=364 rows=" + std::to_string(rows) + ", a process of its own");
