@@ -1,27 +1,40 @@
-// The model fits at scale: the whole fit of a model (design matrix, one
-// factorisation, every equation's solve and error) next to one call of
-// LAPACK's dgels (through LAPACKE, OpenBLAS) on the same matrix with the same
-// D right-hand sides, and the parts of the fit on their own.
+// The model fits at scale: the whole fit of a model (design rows, the
+// streamed factorisation, every equation's solve and error) next to one call
+// of LAPACK's dgels (through LAPACKE, OpenBLAS) on the same matrix with the
+// same D right-hand sides and to the machine's DGEMM rate with the BLAS
+// kernels in use; the peak memory of fits of 1e6 and 2e6 vectors; and the
+// parts of a fit on their own.
 //
 // Problems (argument 0, 1, 2): D = 3, order 11, 1e5 rows (364 terms); D = 6,
 // order 3, 1e5 rows (84 terms); D = 6, order 3, 1e6 rows (84 terms). The
-// reference and the fit use the same number of threads (argument 1 where
-// given, else 2).
+// fit, DGEMM and dgels use 2 threads each.
 
 #include <benchmark/benchmark.h>
 #include <cblas.h>
 #include <lapacke.h>
+#include <sys/resource.h>
+#include <sys/wait.h>
+#include <unistd.h>
 
+#include <algorithm>
+#include <chrono>
 #include <cmath>
 #include <cstddef>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
 #include <map>
 #include <random>
+#include <string>
 #include <vector>
 
 #include "model/model_fit.h"
+#include "model/streamed_fit.h"
 #include "odefit/model.h"
 #include "model/monomials.h"
 #include "numerics/blas.h"
+#include "numerics/blas_kernels.h"
+#include "numerics/fold_kernels.h"
 #include "numerics/householder.h"
 
 namespace {
@@ -85,34 +98,80 @@ std::vector<odefit::ModelEquation> Equations(const Problem& p) {
   return equations;
 }
 
-void Label(benchmark::State& state, const Problem& p) {
+void Label(benchmark::State& state, const Problem& p, const std::string& more = "") {
   state.SetLabel("D=" + std::to_string(p.shape.D) + " rows=" + std::to_string(p.shape.rows) +
-                 " terms=" + std::to_string(p.terms));
+                 " terms=" + std::to_string(p.terms) + more);
 }
 
+constexpr int kThreads = 2;
+
+double Seconds(std::chrono::steady_clock::time_point since) {
+  return std::chrono::duration<double>(std::chrono::steady_clock::now() - since).count();
+}
+
+// The DGEMM rate (flop/s) of the BLAS kernels in use on kThreads threads: the
+// median of 5 products of 3000 x 3000 matrices, measured once per run.
+double DgemmRate() {
+  static const double rate = [] {
+    const int n = 3000;
+    openblas_set_num_threads(kThreads);
+    std::vector<double> A(std::size_t(n) * n, 0.5), B(std::size_t(n) * n, 0.25), C(std::size_t(n) * n, 0.0);
+    std::vector<double> rates;
+    for (int rep = 0; rep < 5; ++rep) {
+      const auto start = std::chrono::steady_clock::now();
+      cblas_dgemm(CblasColMajor, CblasNoTrans, CblasNoTrans, n, n, n, 1.0, A.data(), n, B.data(), n, 0.0, C.data(), n);
+      rates.push_back(2.0 * n * n * double(n) / Seconds(start));
+    }
+    std::nth_element(rates.begin(), rates.begin() + 2, rates.end());
+    return rates[2];
+  }();
+  return rate;
+}
+
+// The machine's DGEMM rate with the kernels the BLAS library runs (named in the label).
+void BM_Dgemm(benchmark::State& state) {
+  const int n = 3000;
+  openblas_set_num_threads(kThreads);
+  std::vector<double> A(std::size_t(n) * n, 0.5), B(std::size_t(n) * n, 0.25), C(std::size_t(n) * n, 0.0);
+  for (auto _ : state) {
+    cblas_dgemm(CblasColMajor, CblasNoTrans, CblasNoTrans, n, n, n, 1.0, A.data(), n, B.data(), n, 0.0, C.data(), n);
+    benchmark::DoNotOptimize(C.data());
+  }
+  state.counters["GFLOPs"] = benchmark::Counter(2e-9 * n * n * double(n), benchmark::Counter::kIsIterationInvariantRate);
+  state.SetLabel(odefit::BlasKernelDescription() + ", 2 threads");
+}
+BENCHMARK(BM_Dgemm)->Unit(benchmark::kMillisecond)->UseRealTime();
+
 // The whole fit of the model as the model selection runs it: every equation
-// fitted, the D equations sharing one design matrix and factorisation.
+// fitted, the D equations sharing one design and factorisation, on kThreads
+// threads. GFLOPs counts 2 rows terms^2 flops; dgemm_share is that rate over DgemmRate().
 void BM_WholeFit(benchmark::State& state) {
   const Problem& p = TheProblem(static_cast<int>(state.range(0)));
-  odefit::SetLevel3Threads(2);
-  double err = 0.0;
+  const double rate = DgemmRate();
+  double err = 0.0, seconds = 0.0;
   for (auto _ : state) {
+    const auto start = std::chrono::steady_clock::now();
     std::vector<odefit::ModelEquation> equations = Equations(p);
-    odefit::ModelFitter fitter(equations, p.states, p.shape.D, p.shape.rows, p.derivatives);
-    odefit::SetLevel3Threads(2);
+    odefit::ModelFitter fitter(equations, p.states, p.shape.D, p.shape.rows, p.derivatives,
+                               odefit::FitOptions{nullptr, kThreads});
     for (int i = 1; i <= p.shape.D; ++i) err = fitter.Fit(i);
     benchmark::DoNotOptimize(equations.data());
+    seconds += Seconds(start);
   }
+  const double flops = 2.0 * p.shape.rows * double(p.terms) * p.terms;
   state.counters["err"] = err;
-  Label(state, p);
+  state.counters["GFLOPs"] = benchmark::Counter(1e-9 * flops, benchmark::Counter::kIsIterationInvariantRate);
+  state.counters["dgemm_share"] = flops / (seconds / double(state.iterations())) / rate;
+  state.counters["dgemm_GFLOPs"] = 1e-9 * rate;
+  Label(state, p, std::string(", ") + odefit::fold::BestKernels().name + " fold kernels");
 }
 BENCHMARK(BM_WholeFit)->DenseRange(0, 2)->Unit(benchmark::kMillisecond)->UseRealTime();
 
 // Reference: one dgels call on the same design matrix with the D right-hand
-// sides (the copies are excluded), 2 threads.
+// sides (the copies are excluded), kThreads threads.
 void BM_ReferenceDgels(benchmark::State& state) {
   const Problem& p = TheProblem(static_cast<int>(state.range(0)));
-  openblas_set_num_threads(2);
+  openblas_set_num_threads(kThreads);
   std::vector<double> A, b;
   for (auto _ : state) {
     state.PauseTiming();
@@ -124,7 +183,7 @@ void BM_ReferenceDgels(benchmark::State& state) {
     if (info != 0) state.SkipWithError("dgels failed");
     benchmark::DoNotOptimize(b.data());
   }
-  Label(state, p);
+  Label(state, p, ", " + odefit::BlasCoreType() + " kernels");
 }
 BENCHMARK(BM_ReferenceDgels)->DenseRange(0, 2)->Unit(benchmark::kMillisecond)->UseRealTime();
 
@@ -195,5 +254,103 @@ void BM_FitPartSolve(benchmark::State& state) {
   Label(state, p);
 }
 BENCHMARK(BM_FitPartSolve)->DenseRange(0, 1)->Unit(benchmark::kMillisecond)->UseRealTime();
+
+}  // namespace
+
+namespace {
+
+// The peak memory of a whole fit, D = 3, order 11 (364 terms), of N vectors,
+// on kThreads threads, in a process of its own whose ru_maxrss is read. A
+// forked child starts with its parent's resident size as its peak (and an
+// exec keeps it), so the children are forked by a launcher forked before
+// main, while the benchmark process is still small: it reads a row count
+// from its request pipe, forks a child that generates the states and
+// derivatives, fits, and writes "seconds peak-kB" to the result pipe.
+
+// Generates N vectors, fits them and reports; run in a child of the launcher.
+[[noreturn]] void RunFitChild(long long rows, int fd) {
+  const int D = 3, order = 11;
+  std::vector<double> states(std::size_t(D) * rows), derivatives(std::size_t(D) * rows);
+  std::mt19937 gen(3);
+  std::normal_distribution<double> noise(0.0, 0.01);
+  for (long long r = 0; r < rows; ++r) {
+    double* x = &states[std::size_t(r) * D];
+    for (int e = 0; e < D; ++e) x[e] = 0.9 * std::sin(1e-3 * double(r) * (e + 1) + e) + 0.1 * noise(gen);
+    for (int e = 0; e < D; ++e) {
+      derivatives[std::size_t(r) * D + e] = x[(e + 1) % D] * x[(e + 2) % D] - 0.5 * x[e] + noise(gen);
+    }
+  }
+  std::vector<odefit::ModelEquation> equations(D);
+  for (auto& eq : equations) {
+    eq.family = odefit::ModelFamily::StandardPolynomial;
+    eq.nu = order;
+    eq.nterms = odefit::MonomialCount(order, D);
+  }
+  const auto start = std::chrono::steady_clock::now();
+  odefit::ModelFitter fitter(equations, states, D, int(rows), derivatives, odefit::FitOptions{nullptr, kThreads});
+  for (int i = 1; i <= D; ++i) fitter.Fit(i);
+  const double seconds = Seconds(start);
+  rusage usage{};
+  getrusage(RUSAGE_SELF, &usage);
+  const std::string out = std::to_string(seconds) + " " + std::to_string(usage.ru_maxrss) + "\n";
+  const bool written = write(fd, out.data(), out.size()) == static_cast<ssize_t>(out.size());
+  _exit(written ? 0 : 3);
+}
+
+struct Launcher {
+  int request = -1;  // row counts to the launcher
+  int result = -1;   // "seconds peak-kB" lines, or "failed"
+};
+
+// Forked at static initialisation; serves requests until the benchmark process ends.
+const Launcher kLauncher = [] {
+  int request[2], result[2];
+  if (pipe(request) != 0 || pipe(result) != 0) return Launcher{};
+  const pid_t pid = fork();
+  if (pid < 0) return Launcher{};
+  if (pid > 0) {
+    close(request[0]);
+    close(result[1]);
+    return Launcher{request[1], result[0]};
+  }
+  close(request[1]);
+  close(result[0]);
+  long long rows = 0;
+  while (read(request[0], &rows, sizeof rows) == static_cast<ssize_t>(sizeof rows)) {
+    const pid_t child = fork();
+    if (child == 0) RunFitChild(rows, result[1]);
+    int status = 0;
+    if (child < 0 || waitpid(child, &status, 0) != child || !WIFEXITED(status) || WEXITSTATUS(status) != 0) {
+      const char failed[] = "failed\n";
+      if (write(result[1], failed, sizeof failed - 1) < 0) break;
+    }
+  }
+  _exit(0);
+}();
+
+void BM_FitPeakMemory(benchmark::State& state) {
+  const long long rows = state.range(0);
+  double peakMB = 0.0, seconds = 0.0;
+  for (auto _ : state) {
+    char buffer[128] = {};
+    std::size_t got = 0;
+    if (kLauncher.request >= 0 && write(kLauncher.request, &rows, sizeof rows) == static_cast<ssize_t>(sizeof rows)) {
+      for (ssize_t n; got + 1 < sizeof buffer && (n = read(kLauncher.result, buffer + got, 1)) > 0;) {
+        if (buffer[got++] == '\n') break;
+      }
+    }
+    long long kB = 0;
+    if (std::sscanf(buffer, "%lf %lld", &seconds, &kB) != 2) {
+      state.SkipWithError("the fitting child failed");
+      break;
+    }
+    peakMB = kB / 1024.0;
+    state.SetIterationTime(seconds);
+  }
+  state.counters["peak_MB"] = peakMB;
+  state.counters["s_per_1e6_vectors"] = seconds / (rows / 1e6);
+  state.SetLabel("D=3 order=11 terms=364 rows=" + std::to_string(rows) + ", a process of its own");
+}
+BENCHMARK(BM_FitPeakMemory)->Arg(1000000)->Arg(2000000)->Iterations(1)->UseManualTime()->Unit(benchmark::kSecond);
 
 }  // namespace

@@ -53,6 +53,8 @@ struct FitSettings {
   std::vector<EquationSpec> equations{EquationSpec{}};
   std::optional<SparseOptions> sparse;  // the full least-squares fit when empty
   const CancellationToken* cancel = nullptr;
+  // Threads of a large fit (0: one per hardware thread); any count gives the same result.
+  int threads = 1;
 };
 
 // Returns the number of coefficients of an equation of `spec` in D variables.
@@ -77,7 +79,8 @@ Model FitModel(const Series& series, const FitSettings& settings);
 // With `sparse`, dropped terms get coefficient 0; kept ones their standard
 // errors; a term whose column depends on others is dropped.
 Model FitModel(const Derivatives& derivatives, double dt, const std::vector<EquationSpec>& equations,
-               const std::optional<SparseOptions>& sparse = {}, const CancellationToken* cancel = nullptr);
+               const std::optional<SparseOptions>& sparse = {}, const CancellationToken* cancel = nullptr,
+               int threads = 1);
 
 // Returns the error of approximation of every equation of `model` on the
 // given states and slopes: sqrt(sum of squared residuals / sum of squared

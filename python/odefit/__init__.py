@@ -19,10 +19,15 @@ numbers, odefit.NumericalError (a RuntimeError) when a numerical routine fails, 
 
 from dataclasses import dataclass
 
-import numpy as np
+# Before numpy or the extension load OpenBLAS, which reads it only then.
+from . import _blas
 
-from . import _odefit
-from ._odefit import (
+_blas.choose_kernels()
+
+import numpy as np  # noqa: E402
+
+from . import _odefit  # noqa: E402
+from ._odefit import (  # noqa: E402
     Cancelled,
     InputError,
     Model,
@@ -31,7 +36,7 @@ from ._odefit import (
     fit,
     read_series,
 )
-from ._search import SearchResult, search
+from ._search import SearchResult, search  # noqa: E402
 
 __all__ = [
     "Cancelled",

@@ -242,7 +242,7 @@ void CheckEquations(int D, int rows, double dt, const std::vector<EquationSpec>&
 }  // namespace
 
 Model FitModel(const Derivatives& derivatives, double dt, const std::vector<EquationSpec>& equations,
-               const std::optional<SparseOptions>& sparse, const CancellationToken* cancel) {
+               const std::optional<SparseOptions>& sparse, const CancellationToken* cancel, int threads) {
   const int D = derivatives.dimension;
   if (D < 1 || D > kMaxModelDimension) throw InvalidArgument("the dimension must be from 1 to 9");
   if (!(dt > 0.0) || !std::isfinite(dt)) throw InvalidArgument("the sampling interval must be positive and finite");
@@ -264,7 +264,7 @@ Model FitModel(const Derivatives& derivatives, double dt, const std::vector<Equa
   }
   api::RunNumerical([&] {
     ModelFitter fitter(model.equations, derivatives.states, D, derivatives.rows, derivatives.slopes,
-                       FitOptions{cancel});
+                       FitOptions{cancel, threads});
     for (int i = 1; i <= D; ++i) fitter.Fit(i);
   });
   return model;
@@ -299,7 +299,8 @@ Model FitModel(const Series& series, const FitSettings& settings) {
   const Derivatives derivatives =
       Differentiate(std::span<const double>(series.values).first(static_cast<std::size_t>(train) * D), D,
                     settings.points, settings.dt);
-  Model model = FitModel(derivatives, settings.dt, settings.equations, settings.sparse, settings.cancel);
+  Model model =
+      FitModel(derivatives, settings.dt, settings.equations, settings.sparse, settings.cancel, settings.threads);
   model.points = settings.points;
   model.train = static_cast<int>(train);
   if (series.names.size() == static_cast<std::size_t>(D)) model.names = series.names;

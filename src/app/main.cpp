@@ -6,6 +6,7 @@
 #include <iostream>
 #include <string_view>
 
+#include "app/blas_choice.h"
 #include "app/cli/command_line.h"
 #include "app/desktop/desktop_session.h"
 #include "app/terminal.h"
@@ -46,6 +47,7 @@ void InstallSignalHandlers() {
 }  // namespace
 
 int main(int argc, char** argv) {
+  odefit::ChooseBlasKernels(argv);  // may start the program again with better BLAS kernels
   InstallSignalHandlers();
   if (argc > 1 && odefit::cli::IsSubcommand(argv[1])) return odefit::cli::RunCommandLine(argc, argv);
   bool console = false;
@@ -56,7 +58,7 @@ int main(int argc, char** argv) {
       return 0;
     }
     if (arg == "--version" || arg == "-V") {
-      std::cout << "odefit " << ODEFIT_VERSION << "\n";
+      std::cout << "odefit " << ODEFIT_VERSION << "\n" << odefit::BlasKernelReport() << "\n";
       return 0;
     }
     if (arg != "--console") {

@@ -61,7 +61,7 @@ class ModelSelection {
     // Equations with the same design share one factorisation; the order of
     // the report blocks and of any error stays that of the equations.
     ModelFitter fitter(std::span<ModelEquation>(table.equations).first(static_cast<std::size_t>(D_)), X, D_,
-                       Nfit_, derivatives, FitOptions{cancel});
+                       Nfit_, derivatives, FitOptions{cancel, 0});  // every core; the same bits on any number
     for (int i = 1; i <= D_; ++i) {
       ModelEquation& equation = table.Equation(i);
       double err = 0.0;
@@ -87,9 +87,10 @@ class ModelSelection {
     for (std::size_t r = 0; r < y.size(); ++r) {
       y[r] = derivatives[static_cast<std::size_t>(i - 1) + r * static_cast<std::size_t>(D_)];
     }
-    const std::vector<double> A = DesignMatrix(equation, X, D_, Nfit_, y);
+    int rows = 0;
+    const std::vector<double> A = DependenceMatrix(equation, X, D_, Nfit_, y, rows);
     NoteSingularFit(i, TermNames(equation.family, D_, equation.nu, equation.mu),
-                    FindDependentColumns(A, Nfit_, equation.nterms));
+                    FindDependentColumns(A, rows, equation.nterms));
   }
   void Report(std::string_view text) { report_.Line(text); }
 

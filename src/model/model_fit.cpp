@@ -13,6 +13,7 @@
 #include <vector>
 
 #include "model/monomials.h"
+#include "model/streamed_fit.h"
 #include "numerics/error_stack.h"
 #include "numerics/householder.h"
 
@@ -23,13 +24,11 @@ std::span<const double> State(std::span<const double> X, int D, int r) {
   return X.subspan(static_cast<std::size_t>(r) * D, static_cast<std::size_t>(D));
 }
 
-// Returns `size` zeros: storage for the Nrows x K design matrix of a fit or for
-// an array as large. A request the machine cannot grant is a terminal error,
-// so the run ends with a message rather than the program with a signal.
-std::vector<double> FitStorage(std::size_t size, int Nrows, int K) {
-  try {
-    return std::vector<double>(size);
-  } catch (const std::bad_alloc&) {
+// Reports that the storage of a fit of Nrows rows and K terms cannot be
+// allocated: a terminal error, so the run ends with a message rather than the
+// program with a signal.
+[[noreturn]] void ReportFitStorage(int Nrows, int K) {
+  {
     RoutineScope routine("FitModel ");
     SetErrorInteger(1, Nrows);
     SetErrorInteger(2, K);
@@ -40,21 +39,40 @@ std::vector<double> FitStorage(std::size_t size, int Nrows, int K) {
   throw RunStopped();  // not reached: the terminal error stops the run as its routine ends
 }
 
-// Returns sqrt(sum e^2 / sum (y - mean y)^2), or NaN when every target is the
-// same value (0/0; the rounded mean could otherwise leave a spurious tiny
-// denominator).
-double RelativeError(std::span<const double> residual, std::span<const double> y) {
-  if (std::adjacent_find(y.begin(), y.end(), std::not_equal_to<>()) == y.end()) {
-    return std::numeric_limits<double>::quiet_NaN();
+// Returns `size` zeros: storage for the Nrows x K design matrix of a fit or for
+// an array as large; a request the machine cannot grant is reported.
+std::vector<double> FitStorage(std::size_t size, int Nrows, int K) {
+  try {
+    return std::vector<double>(size);
+  } catch (const std::bad_alloc&) {
   }
+  ReportFitStorage(Nrows, K);
+}
+
+// Returns sqrt(squares / sum (y - mean y)^2) for the n targets y(r) =
+// y[r * stride], or NaN when every target is the same value (0/0; the
+// rounded mean could otherwise leave a spurious tiny denominator).
+double RelativeErrorOfSquares(double squares, const double* y, std::size_t stride, std::size_t n) {
+  bool equal = true;
+  for (std::size_t r = 1; r < n && equal; ++r) equal = y[r * stride] == y[(r - 1) * stride];
+  if (equal) return std::numeric_limits<double>::quiet_NaN();
   double sum = 0.0;
-  for (double v : y) sum += v;
-  const double mean = sum / static_cast<double>(y.size());
+  for (std::size_t r = 0; r < n; ++r) sum += y[r * stride];
+  const double mean = sum / static_cast<double>(n);
   double spread = 0.0;
-  for (double v : y) spread += (v - mean) * (v - mean);
+  for (std::size_t r = 0; r < n; ++r) spread += (y[r * stride] - mean) * (y[r * stride] - mean);
+  return std::sqrt(squares / spread);
+}
+
+double SumOfSquares(std::span<const double> residual) {
   double squares = 0.0;
   for (double e : residual) squares += e * e;
-  return std::sqrt(squares / spread);
+  return squares;
+}
+
+// Returns sqrt(sum e^2 / sum (y - mean y)^2), or NaN when every target is the same value.
+double RelativeError(std::span<const double> residual, std::span<const double> y) {
+  return RelativeErrorOfSquares(SumOfSquares(residual), y.data(), 1, y.size());
 }
 
 // Computes the diagonal of (R'R)^-1 (the squared row norms of R^-1) and the
@@ -91,6 +109,55 @@ void InverseGramDiagonal(std::span<const double> QR, int ld, int K, std::vector<
   condition = norm * inverseNorm;
 }
 
+// Sets the standard errors and the condition of the fits whose design has the
+// K x K triangular factor R (leading dimension ld), from their sums of squared residuals.
+void SetStatistics(std::span<const double> R, int ld, int K, int Nrows, std::span<const double> squares,
+                   std::span<FitStatistics> statistics) {
+  std::vector<double> diagonal;
+  double condition = 0.0;
+  InverseGramDiagonal(R, ld, K, diagonal, condition);
+  const int freedom = Nrows - K;
+  for (std::size_t c = 0; c < statistics.size(); ++c) {
+    const double variance = freedom > 0 ? squares[c] / freedom : std::numeric_limits<double>::quiet_NaN();
+    FitStatistics& s = statistics[c];
+    s.condition = condition;
+    s.standardErrors.resize(static_cast<std::size_t>(K));
+    for (std::size_t k = 0; k < s.standardErrors.size(); ++k) s.standardErrors[k] = std::sqrt(variance * diagonal[k]);
+  }
+}
+
+// Fits the targets to the design of `equation` by the streamed factorisation:
+// coef(1..K, c) at coef[c * K], the error of approximation of target c in
+// err[c] and, when `statistics` is not empty, its standard errors and condition.
+void SolveStreamed(const ModelEquation& equation, std::span<const double> X, int D, int Nrows,
+                   std::span<const TargetColumn> targets, const FitOptions& options, std::span<double> coef,
+                   std::span<double> err, std::span<FitStatistics> statistics = {}) {
+  const int K = equation.nterms;
+  StreamedSolution s;
+  try {
+    s = StreamedLeastSquares(equation, X, D, Nrows, targets, StreamSettings{options.threads, 0, 0, options.cancel});
+  } catch (const std::bad_alloc&) {
+    ReportFitStorage(Nrows, K);
+  }
+  std::copy(s.coefficients.begin(), s.coefficients.end(), coef.begin());
+  for (std::size_t c = 0; c < targets.size(); ++c) {
+    err[c] = RelativeErrorOfSquares(s.squares[c], targets[c].base, targets[c].stride, static_cast<std::size_t>(Nrows));
+  }
+  if (!statistics.empty()) SetStatistics(s.R, s.ldr, K, Nrows, s.squares, statistics);
+}
+
+// One contiguous target column.
+double SolveStreamed(const ModelEquation& equation, std::span<const double> X, int D, int Nrows,
+                     std::span<const double> y, const FitOptions& options, std::span<double> coef,
+                     FitStatistics* statistics) {
+  const TargetColumn target{y.data(), 1};
+  double err = 0.0;
+  SolveStreamed(equation, X, D, Nrows, std::span<const TargetColumn>(&target, 1), options, coef.first(equation.nterms),
+                std::span<double>(&err, 1),
+                statistics != nullptr ? std::span<FitStatistics>(statistics, 1) : std::span<FitStatistics>());
+  return err;
+}
+
 // Solves the least-squares problems A*coef_c ~ y_c for the nrhs target
 // columns of Y (leading dimension Nrows) with the Nrows x K design matrix A
 // (column-major, leading dimension Nrows; overwritten by its factorisation):
@@ -111,21 +178,12 @@ void SolveDesign(std::vector<double>& A, int Nrows, int K, int nrhs, std::span<c
     err[c] = RelativeError(std::span<const double>(residual).subspan(at, Nrows), Y.subspan(at, Nrows));
   }
   if (statistics.empty()) return;
-  std::vector<double> diagonal;
-  double condition = 0.0;
-  InverseGramDiagonal(A, Nrows, K, diagonal, condition);
-  const int freedom = Nrows - K;
+  std::vector<double> squares(static_cast<std::size_t>(nrhs));
   for (int c = 0; c < nrhs; ++c) {
-    double squares = 0.0;
-    for (const double e : std::span<const double>(residual).subspan(static_cast<std::size_t>(c) * Nrows, Nrows)) {
-      squares += e * e;
-    }
-    const double variance = freedom > 0 ? squares / freedom : std::numeric_limits<double>::quiet_NaN();
-    FitStatistics& s = statistics[static_cast<std::size_t>(c)];
-    s.condition = condition;
-    s.standardErrors.resize(static_cast<std::size_t>(K));
-    for (std::size_t k = 0; k < s.standardErrors.size(); ++k) s.standardErrors[k] = std::sqrt(variance * diagonal[k]);
+    squares[static_cast<std::size_t>(c)] =
+        SumOfSquares(std::span<const double>(residual).subspan(static_cast<std::size_t>(c) * Nrows, Nrows));
   }
+  SetStatistics(A, Nrows, K, Nrows, squares, statistics);
 }
 
 // Solves A*coef ~ y for one target column; returns the error of approximation.
@@ -201,26 +259,56 @@ std::vector<double> RationalDesign(std::span<const double> X, int D, int Nrows, 
 
 void FitEquation(std::span<const double> X, int D, int Nrows, std::span<const double> y,
                  std::span<double> coef, int K, const TermRoutine& termRoutine, int nu,
-                 double& err, FitStatistics* statistics) {
+                 double& err, FitStatistics* statistics, const FitOptions& options) {
   CheckMonomialCounts(D, nu);  // once for all rows: the checks do not depend on the row
+  if (StreamedFitPays(Nrows, K)) {
+    ModelEquation equation;
+    equation.family = termRoutine.kind == TermRoutine::Kind::Driven ? ModelFamily::DrivenPolynomial
+                                                                    : ModelFamily::StandardPolynomial;
+    equation.nu = nu;
+    equation.nterms = K;
+    equation.wdt = termRoutine.wdt;
+    err = SolveStreamed(equation, X, D, Nrows, y.first(Nrows), options, coef, statistics);
+    return;
+  }
   std::vector<double> A = PolynomialDesign(X, D, Nrows, K, termRoutine, nu);
   err = SolveDesign(A, Nrows, K, y.first(Nrows), coef, statistics);
 }
 
 void FitRational(std::span<const double> X, int D, int Nrows, std::span<const double> y,
                  std::span<double> coef, int nnum, int nu, int nden, int mu, double& err,
-                 FitStatistics* statistics) {
+                 FitStatistics* statistics, const FitOptions& options) {
   CheckMonomialCounts(D, nu);
   CheckMonomialCounts(D, mu);
+  if (StreamedFitPays(Nrows, nnum + nden)) {
+    ModelEquation equation;
+    equation.family = ModelFamily::Rational;
+    equation.nu = nu;
+    equation.mu = mu;
+    equation.nnum = nnum;
+    equation.nden = nden;
+    equation.nterms = nnum + nden;
+    err = SolveStreamed(equation, X, D, Nrows, y.first(Nrows), options, coef, statistics);
+    return;
+  }
   std::vector<double> A = RationalDesign(X, D, Nrows, y, nnum, nu, nden, mu);
   err = SolveDesign(A, Nrows, nnum + nden, y.first(Nrows), coef, statistics);
 }
 
 void FitReduced(std::span<const double> X, int D, int Nrows, std::span<const double> y,
                 std::span<double> coef, int nnum, int nu, int nden, int mu, double& err,
-                FitStatistics* statistics) {
-  (void)nu;  // nnum = nu + 1 and nden = mu + 1 carry the orders
-  (void)mu;
+                FitStatistics* statistics, const FitOptions& options) {
+  if (StreamedFitPays(Nrows, nnum + nden)) {
+    ModelEquation equation;
+    equation.family = ModelFamily::ReducedPolynomial;
+    equation.nu = nu;
+    equation.mu = mu;
+    equation.nnum = nnum;
+    equation.nden = nden;
+    equation.nterms = nnum + nden;
+    err = SolveStreamed(equation, X, D, Nrows, y.first(Nrows), options, coef, statistics);
+    return;
+  }
   std::vector<double> A = ReducedDesign(X, D, Nrows, nnum, nden);
   err = SolveDesign(A, Nrows, nnum + nden, y.first(Nrows), coef, statistics);
 }
@@ -293,26 +381,26 @@ void ApproximationError(std::span<const double> X, int D, int Nrows, int nfirst,
 }
 
 void FitModelEquation(ModelEquation& equation, std::span<const double> X, int D, int Nrows,
-                      std::span<const double> y, double& err) {
+                      std::span<const double> y, double& err, const FitOptions& options) {
   equation.coef.assign(static_cast<std::size_t>(equation.nterms), 0.0);
   std::span<double> coef(equation.coef);
   FitStatistics statistics;
   switch (equation.family) {
     case ModelFamily::StandardPolynomial:
-      FitEquation(X, D, Nrows, y, coef, equation.nterms, MonomialRoutine(), equation.nu, err, &statistics);
+      FitEquation(X, D, Nrows, y, coef, equation.nterms, MonomialRoutine(), equation.nu, err, &statistics, options);
       break;
     case ModelFamily::DrivenPolynomial:
       FitEquation(X, D, Nrows, y, coef, equation.nterms, DrivenRoutine(equation.wdt),
-                  equation.nu, err, &statistics);
+                  equation.nu, err, &statistics, options);
       break;
     case ModelFamily::Rational:
       FitRational(X, D, Nrows, y, coef, equation.nnum, equation.nu, equation.nden, equation.mu,
-                  err, &statistics);
+                  err, &statistics, options);
       ApproximationError(X, D, Nrows, 1, y, equation, err);
       break;
     case ModelFamily::ReducedPolynomial:
       FitReduced(X, D, Nrows, y, coef, equation.nnum, equation.nu, equation.nden, equation.mu,
-                 err, &statistics);
+                 err, &statistics, options);
       break;
   }
   equation.standardErrors = std::move(statistics.standardErrors);
@@ -332,6 +420,20 @@ std::vector<double> DesignMatrix(const ModelEquation& equation, std::span<const 
       return ReducedDesign(X, D, Nrows, equation.nnum, equation.nden);
   }
   return {};
+}
+
+std::vector<double> DependenceMatrix(const ModelEquation& equation, std::span<const double> X, int D, int Nrows,
+                                     std::span<const double> y, int& rows) {
+  if (!StreamedFitPays(Nrows, equation.nterms)) {
+    rows = Nrows;
+    return DesignMatrix(equation, X, D, Nrows, y);
+  }
+  rows = equation.nterms;
+  try {
+    return StreamedDesignFactor(equation, X, D, Nrows, TargetColumn{y.data(), 1}, StreamSettings{0});
+  } catch (const std::bad_alloc&) {
+  }
+  ReportFitStorage(Nrows, equation.nterms);
 }
 
 bool SameDesign(const ModelEquation& a, const ModelEquation& b) {
@@ -383,7 +485,7 @@ double ModelFitter::Fit(int i) {
   ModelEquation& first = equations_[at];
   if (first.family == ModelFamily::Rational) {
     const std::vector<double> y = Targets(i);
-    FitModelEquation(first, X_, D_, Nrows_, y, errors_[at]);
+    FitModelEquation(first, X_, D_, Nrows_, y, errors_[at], options_);
     first.error = errors_[at];
     done_[at] = true;
     return errors_[at];
@@ -397,26 +499,34 @@ double ModelFitter::Fit(int i) {
   }
   const int K = first.nterms;
   const int nrhs = static_cast<int>(group.size());
-  const std::size_t rows = static_cast<std::size_t>(Nrows_);
-  std::vector<double> Y = FitStorage(rows * nrhs, Nrows_, K);
-  for (int c = 0; c < nrhs; ++c) {
-    const std::vector<double> y = Targets(group[static_cast<std::size_t>(c)]);
-    std::copy(y.begin(), y.end(), Y.begin() + static_cast<std::ptrdiff_t>(c * rows));
-  }
-  std::vector<double> A;
-  if (first.family == ModelFamily::ReducedPolynomial) {
-    A = ReducedDesign(X_, D_, Nrows_, first.nnum, first.nden);
-  } else {
-    CheckMonomialCounts(D_, first.nu);
-    const TermRoutine routine =
-        first.family == ModelFamily::DrivenPolynomial ? DrivenRoutine(first.wdt) : MonomialRoutine();
-    A = PolynomialDesign(X_, D_, Nrows_, K, routine, first.nu);
-  }
   std::vector<double> coef(static_cast<std::size_t>(K) * nrhs);
   std::vector<double> err(static_cast<std::size_t>(nrhs));
   std::vector<FitStatistics> statistics(static_cast<std::size_t>(nrhs));
-  ThrowIfCancelled(options_.cancel);
-  SolveDesign(A, Nrows_, K, nrhs, Y, coef, err, statistics);
+  if (first.family != ModelFamily::ReducedPolynomial) CheckMonomialCounts(D_, first.nu);
+  if (StreamedFitPays(Nrows_, K)) {
+    // The targets are read in place: row r of equation i is derivatives(i, r).
+    std::vector<TargetColumn> targets;
+    for (const int j : group) targets.push_back(TargetColumn{derivatives_.data() + (j - 1), static_cast<std::size_t>(D_)});
+    ThrowIfCancelled(options_.cancel);
+    SolveStreamed(first, X_, D_, Nrows_, targets, options_, coef, err, statistics);
+  } else {
+    const std::size_t rows = static_cast<std::size_t>(Nrows_);
+    std::vector<double> Y = FitStorage(rows * nrhs, Nrows_, K);
+    for (int c = 0; c < nrhs; ++c) {
+      const std::vector<double> y = Targets(group[static_cast<std::size_t>(c)]);
+      std::copy(y.begin(), y.end(), Y.begin() + static_cast<std::ptrdiff_t>(c * rows));
+    }
+    std::vector<double> A;
+    if (first.family == ModelFamily::ReducedPolynomial) {
+      A = ReducedDesign(X_, D_, Nrows_, first.nnum, first.nden);
+    } else {
+      const TermRoutine routine =
+          first.family == ModelFamily::DrivenPolynomial ? DrivenRoutine(first.wdt) : MonomialRoutine();
+      A = PolynomialDesign(X_, D_, Nrows_, K, routine, first.nu);
+    }
+    ThrowIfCancelled(options_.cancel);
+    SolveDesign(A, Nrows_, K, nrhs, Y, coef, err, statistics);
+  }
   for (int c = 0; c < nrhs; ++c) {
     const std::size_t e = static_cast<std::size_t>(group[static_cast<std::size_t>(c)] - 1);
     const auto from = coef.begin() + static_cast<std::ptrdiff_t>(c * K);

@@ -9,7 +9,9 @@
 // index r in a fit; ApproximationError places it at nfirst + r - 1.
 //
 // Every fit builds its Nrows x K design matrix, factors it by Householder
-// reflections without pivoting and solves for the K coefficients; the error
+// reflections without pivoting and solves for the K coefficients (a large fit,
+// StreamedFitPays, builds and folds the design a block of rows at a time
+// instead and builds the rows again for the residuals); the error
 // of approximation is sqrt(sum of squared residuals / sum of (y - mean y)^2),
 // and NaN when all targets are equal (the quotient is then 0/0). An exactly
 // singular design matrix ends the run through the least-squares solver's
@@ -25,11 +27,12 @@
 
 namespace odefit {
 
-// How a fit may use the machine. The level-3 kernels of large fits run on
-// the BLAS library's own threads, which the program configures once
-// (SetLevel3Threads in numerics/blas.h); nothing here changes a process-wide setting.
+// How a fit may use the machine. Large fits (streamed_fit.h) fold their rows
+// on `threads` threads, with the same bits on any number of them; nothing
+// here changes a process-wide setting.
 struct FitOptions {
-  const CancellationToken* cancel = nullptr;  // polled between factorisations
+  const CancellationToken* cancel = nullptr;  // polled between factorisations and between blocks of rows
+  int threads = 1;                            // 0: one per hardware thread
 };
 
 // Single-precision 1e-9 as a double: the smallest denominator magnitude a
@@ -63,7 +66,7 @@ inline TermRoutine DrivenRoutine(double wdt) { return {TermRoutine::Kind::Driven
 // condition of the design.
 void FitEquation(std::span<const double> X, int D, int Nrows, std::span<const double> y,
                  std::span<double> coef, int K, const TermRoutine& termRoutine, int nu,
-                 double& err, FitStatistics* statistics = nullptr);
+                 double& err, FitStatistics* statistics = nullptr, const FitOptions& options = {});
 
 // Fits the rational equation P/Q to y at X through the linear problem y = P - y*(Q - 1).
 // P has order nu and nnum terms, Q order mu and nden terms besides its
@@ -73,7 +76,7 @@ void FitEquation(std::span<const double> X, int D, int Nrows, std::span<const do
 // linear problem.
 void FitRational(std::span<const double> X, int D, int Nrows, std::span<const double> y,
                  std::span<double> coef, int nnum, int nu, int nden, int mu, double& err,
-                 FitStatistics* statistics = nullptr);
+                 FitStatistics* statistics = nullptr, const FitOptions& options = {});
 
 // Fits the reduced polynomial x1*(powers of x2 to nu) + (powers of x2 to mu) to y at X.
 // nnum = nu + 1, nden = mu + 1; only x1 and x2 enter (D >= 2). coef(1..nnum +
@@ -81,7 +84,7 @@ void FitRational(std::span<const double> X, int D, int Nrows, std::span<const do
 // `statistics` as for FitEquation.
 void FitReduced(std::span<const double> X, int D, int Nrows, std::span<const double> y,
                 std::span<double> coef, int nnum, int nu, int nden, int mu, double& err,
-                FitStatistics* statistics = nullptr);
+                FitStatistics* statistics = nullptr, const FitOptions& options = {});
 
 // Computes into err the error of approximation of a fitted equation against y at X.
 // Row r is evaluated at sample index nfirst + r - 1. A rational denominator
@@ -95,7 +98,7 @@ void ApproximationError(std::span<const double> X, int D, int Nrows, int nfirst,
 // nterms and filled, and so are standardErrors and condition. For the
 // rational family err is ApproximationError's on the same rows (nfirst = 1).
 void FitModelEquation(ModelEquation& equation, std::span<const double> X, int D, int Nrows,
-                      std::span<const double> y, double& err);
+                      std::span<const double> y, double& err, const FitOptions& options = {});
 
 // Returns the Nrows x nterms design matrix whose least-squares problem fits
 // `equation` to y at X (column-major, leading dimension Nrows), as the fits
@@ -103,6 +106,13 @@ void FitModelEquation(ModelEquation& equation, std::span<const double> X, int D,
 // monomials. No FAC checks: the counts were checked when the orders were set.
 std::vector<double> DesignMatrix(const ModelEquation& equation, std::span<const double> X, int D, int Nrows,
                                  std::span<const double> y);
+
+// Returns a matrix whose zero and dependent columns are those of the design
+// matrix of `equation` (DesignMatrix), with its row count in `rows`: the
+// design matrix itself, or for a large fit (StreamedFitPays) its K x K
+// triangular factor, built a block of rows at a time, as the fit's memory is.
+std::vector<double> DependenceMatrix(const ModelEquation& equation, std::span<const double> X, int D, int Nrows,
+                                     std::span<const double> y, int& rows);
 
 // Whether two equations have the same design matrix on the same rows:
 // families 1, 2 and 4 with the same family and orders, and for family 2 the

@@ -722,4 +722,37 @@ void DLQRSL(int NRA, int KBASIS, std::span<const double> QR, int LDQR,
   if (singular_index != 0) ReportSingular(singular_index);
 }
 
+void SolveTriangularFactor(int KBASIS, std::span<const double> R, int LDR, int NRHS, std::span<const double> Z,
+                           int LDZ, std::span<double> Solution) {
+  RoutineScope routine("DLQRSL ");
+  if (KBASIS < 1 || NRHS < 1 || LDR < KBASIS || LDZ < KBASIS) {
+    SetErrorInteger(1, KBASIS);
+    SetErrorInteger(2, NRHS);
+    E1MES(ErrorType::Terminal, 8,
+          "The triangular factor must have KBASIS >= 1 columns, at least as many rows in storage, and "
+          "be given NRHS >= 1 right-hand sides while KBASIS = %(I1) and NRHS = %(I2) are given.");
+    return;
+  }
+  if (!CheckStorage(6, StorageNeed{"R", R.size(), MatrixExtent(KBASIS, KBASIS, LDR)},
+                    StorageNeed{"Z", Z.size(), MatrixExtent(KBASIS, NRHS, LDZ)},
+                    StorageNeed{"Solution", Solution.size(), static_cast<long long>(KBASIS) * NRHS})) {
+    return;
+  }
+  const Index ld = LDR;
+  const double* r = R.data();
+  for (int c = 0; c < NRHS; ++c) {
+    double* b = Solution.data() + Index(c) * KBASIS;
+    DCOPY(KBASIS, Z.data() + Index(c) * LDZ, 1, b, 1);
+    for (int j = KBASIS; j >= 1; --j) {
+      const double diagonal = r[Index(j - 1) + Index(j - 1) * ld];
+      if (diagonal == 0.0) {
+        ReportSingular(j);
+        return;
+      }
+      b[j - 1] = b[j - 1] / diagonal;
+      DAXPY(j - 1, -b[j - 1], r + Index(j - 1) * ld, 1, b, 1);
+    }
+  }
+}
+
 }  // namespace odefit

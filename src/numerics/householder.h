@@ -85,4 +85,14 @@ void DLQRSL(int NRA, int KBASIS, std::span<const double> QR, int LDQR,
             std::span<const double> ReflectorScalars, int NRHS, std::span<const double> Y, int LDY,
             std::span<double> Solution, std::span<double> Residual);
 
+// Solves R b_c = z_c for the NRHS columns of Z (KBASIS values each, leading
+// dimension LDZ) with the KBASIS x KBASIS upper triangle of R (leading
+// dimension LDR), as DLQRSL's back substitution does, into Solution (leading
+// dimension KBASIS). For a triangular factor formed without DLQRRR (a
+// streamed factorisation). An exactly singular R is reported under DLQRSL's
+// name with the index DLQRSL reports (the first zero diagonal element met
+// from the last), once; the solution is then unspecified.
+void SolveTriangularFactor(int KBASIS, std::span<const double> R, int LDR, int NRHS, std::span<const double> Z,
+                           int LDZ, std::span<double> Solution);
+
 }  // namespace odefit

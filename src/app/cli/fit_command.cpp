@@ -57,6 +57,7 @@ void FitCommand::Prepare(InputFiles& files) {
   settings_.dt = dt_;
   settings_.points = points_;
   settings_.train = train_;
+  settings_.threads = 0;  // a large fit on every core; the result does not depend on it
   if (threshold_) settings_.sparse = SparseOptions{*threshold_, scaled_};
   settings_.equations.clear();
   for (const std::string& text : models_) settings_.equations.push_back(ParseEquationSpec(text));

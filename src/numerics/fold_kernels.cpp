@@ -1,0 +1,82 @@
+#include "numerics/fold_kernels.h"
+
+#include <algorithm>
+#include <array>
+#include <utility>
+
+#include "numerics/fold_kernels_isa.h"
+
+namespace odefit::fold {
+namespace generic {
+namespace {
+
+// Eight lanes the compiler may keep in vector registers; each product is
+// rounded before it is added (no fused multiply-add on these processors).
+struct Vec {
+  double v[8];
+};
+inline Vec Load(const double* p) {
+  Vec r;
+  for (int l = 0; l < 8; ++l) r.v[l] = p[l];
+  return r;
+}
+inline void Store(double* p, const Vec& x) {
+  for (int l = 0; l < 8; ++l) p[l] = x.v[l];
+}
+inline Vec Zero() { return Vec{}; }
+inline Vec Broadcast(double x) {
+  Vec r;
+  for (int l = 0; l < 8; ++l) r.v[l] = x;
+  return r;
+}
+inline Vec MulAdd(const Vec& a, const Vec& b, const Vec& c) {
+  Vec r;
+  for (int l = 0; l < 8; ++l) r.v[l] = a.v[l] * b.v[l] + c.v[l];
+  return r;
+}
+inline Vec NegMulAdd(const Vec& a, const Vec& b, const Vec& c) {
+  Vec r;
+  for (int l = 0; l < 8; ++l) r.v[l] = c.v[l] - a.v[l] * b.v[l];
+  return r;
+}
+inline Vec Multiply(const Vec& a, const Vec& b) {
+  Vec r;
+  for (int l = 0; l < 8; ++l) r.v[l] = a.v[l] * b.v[l];
+  return r;
+}
+inline void Lanes(const Vec& x, double* out) { Store(out, x); }
+
+constexpr int kCrossP = 2, kCrossQ = 2;
+constexpr int kUpdateV = 2, kUpdateQ = 2;
+
+#include "numerics/fold_kernels.inc"
+
+}  // namespace
+
+const Kernels kKernels{&Cross, &Update, &Triangular, &Scale, "generic"};
+
+}  // namespace generic
+
+const Kernels* KernelsFor(std::string_view isa) {
+#if ODEFIT_FOLD_X86
+  __builtin_cpu_init();
+  if (isa == "avx512") {
+    const bool runs = __builtin_cpu_supports("avx512f") && __builtin_cpu_supports("avx2") &&
+                      __builtin_cpu_supports("fma");
+    return runs ? &avx512::kKernels : nullptr;
+  }
+  if (isa == "avx2") {
+    return __builtin_cpu_supports("avx2") && __builtin_cpu_supports("fma") ? &avx2::kKernels : nullptr;
+  }
+#endif
+  return isa == "generic" ? &generic::kKernels : nullptr;
+}
+
+const Kernels& BestKernels() {
+  for (const char* isa : {"avx512", "avx2"}) {
+    if (const Kernels* k = KernelsFor(isa)) return *k;
+  }
+  return generic::kKernels;
+}
+
+}  // namespace odefit::fold
