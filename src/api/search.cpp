@@ -18,6 +18,7 @@
 
 #include "api/equation_shape.h"
 #include "api/numerical_errors.h"
+#include "api/recordings.h"
 #include "integration/integrators.h"
 #include "integration/model_rhs.h"
 #include "model/design.h"
@@ -263,7 +264,7 @@ double StrongestLine(const std::vector<double>& residual) {
 double DetectDrivingPeriod(const Series& series, double dt, int order) {
   const int D = series.dimension;
   const int m = 3;
-  const Derivatives d = Differentiate(series.values, D, m, dt);
+  const Derivatives d = api::DifferentiateJoined(series, m, dt);
   ModelEquation shape = EquationShape(EquationSpec{ModelFamily::StandardPolynomial, order}, D, dt);
   if (shape.nterms * 4 > d.rows) return 0.0;
   std::vector<int> targets(Size(D));
@@ -364,6 +365,23 @@ Scoring MakeScoring(const Series& series, const SearchPlan& plan, double fractio
       scoring.starts.push_back(count == 1 ? first : first + static_cast<int>((static_cast<long long>(last - first) * k) / (count - 1)));
     }
   }
+  if (!api::IsPlain(series)) {
+    // A prediction starts from a state whose window lies within one piece and
+    // compares with the observations of its own recording only (across gaps,
+    // by their time stamps).
+    // The narrowest window decides: with many gaps few states of the widest
+    // lie within one piece, and a wider window's state copied from a
+    // neighbouring row only costs its own candidates.
+    const Sampling sampling = SeriesSampling(series, series.times.empty() ? 1.0 : 0.0);
+    const int p = (*std::min_element(plan.points.begin(), plan.points.end()) - 1) / 2;
+    std::erase_if(scoring.starts, [&](int start) {
+      if (!api::WithinOnePiece(sampling, Size(start - p), Size(2 * p + 1))) return true;
+      for (const std::size_t b : series.breaks) {
+        if (b > Size(start) && b <= Size(start + plan.horizon)) return true;
+      }
+      return false;
+    });
+  }
   scoring.scale.assign(Size(D), 0.0);
   for (int i = 0; i < D; ++i) {
     double mean = 0.0, var = 0.0;
@@ -392,7 +410,13 @@ double PredictionScore(const Model& model, const Series& series, const Derivativ
     double T = (row + 1) * model.dt;
     bool lost = false;
     for (int j = 1; j <= scoring.horizon; ++j) {
-      if (!lost) {
+      // The sampling intervals to the next observation: one, or more across a gap.
+      const int steps = series.times.empty()
+                            ? 1
+                            : std::max(1, static_cast<int>(std::lround((series.times[Size(start + j)] -
+                                                                         series.times[Size(start + j - 1)]) /
+                                                                        model.dt)));
+      for (int s = 0; s < steps && !lost; ++s) {
         Rk4Integrate(rhs, D, Y, T, T + model.dt, model.dt, work);
         double L1 = 0.0;
         for (const double v : Y) L1 += std::fabs(v);
@@ -585,7 +609,7 @@ SearchTaskResult RunSearchTask(const Series& series, const SearchSettings& setti
   result.starts = static_cast<int>(scoring.starts.size());
   if (scoring.starts.empty()) return result;
 
-  const Derivatives all = Differentiate(series.values, D, m, settings.dt);
+  const Derivatives all = api::DifferentiateJoined(series, m, settings.dt);
   const int split = SplitSample(n, settings.validationFraction);
   const int trainRows = split - m + 1;
   const int heldRow = split;  // the first row whose window lies in the held-out part
@@ -723,8 +747,12 @@ SearchResult FinishSearch(const Series& series, const SearchSettings& settings, 
 
   // The winner's window, shapes and terms, fitted on the whole series.
   const SearchCandidate& best = out.candidates.front();
-  const Derivatives all = Differentiate(series.values, D, best.points, settings.dt);
+  // Several recordings: each differentiated on its own, the rows stacked.
+  const Sampling sampling = SeriesSampling(series, series.times.empty() ? settings.dt : 0.0);
+  const Derivatives all = api::IsPlain(series) ? api::DifferentiateJoined(series, best.points, settings.dt)
+                                               : api::DifferentiatePieces(series, sampling, best.points);
   Model& model = out.best;
+  model.recordings = sampling.recordings;
   model.dt = settings.dt;
   model.points = best.points;
   model.train = static_cast<int>(series.size());

@@ -119,7 +119,7 @@ TEST(Library, BadCallsAreInvalidArguments) {
     EXPECT_THROW(FitModel(series, settings), InvalidArgument);
   };
   fails(fit, Series{});                                   // empty
-  fails(fit, Series{3, {1.0, 2.0}, {}});                  // not whole vectors
+  fails(fit, Series{3, {1.0, 2.0}, {}, {}, {}});                  // not whole vectors
   FitSettings s = fit;
   s.dt = 0.0;
   fails(s, lorenz);
