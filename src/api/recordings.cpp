@@ -108,12 +108,12 @@ Sampling SeriesSampling(const Series& series, double dt, std::size_t vectors) {
   }
   if (steps.empty()) throw InvalidArgument("the time stamps give no sampling interval: every recording has one vector");
   std::nth_element(steps.begin(), steps.begin() + static_cast<std::ptrdiff_t>(steps.size() / 2), steps.end());
-  const double median = steps[steps.size() / 2];
+  const double median = RoundInterval(steps[steps.size() / 2]);
   if (dt > 0.0 && std::fabs(dt - median) > kUniformTolerance * median) {
     throw InvalidArgument("dt " + Shortest(dt) + " disagrees with the time stamps, " + Shortest(median) +
                           " apart (leave dt out to take it from them)");
   }
-  sampling.dt = dt > 0.0 ? dt : RoundInterval(median);
+  sampling.dt = dt > 0.0 ? dt : median;
   for (std::size_t k = 0; k + 1 < starts.size(); ++k) {
     SeriesPiece piece{starts[k], starts[k], true};
     for (std::size_t v = starts[k] + 1; v <= starts[k + 1]; ++v) {
