@@ -6,6 +6,7 @@ import time
 from dataclasses import dataclass, field
 
 from . import _odefit
+from ._series import pack_series
 
 
 @dataclass
@@ -54,9 +55,13 @@ def _run_search_task(X, settings, plan, index):
     return _odefit._run_search_task(X, settings, plan, index)
 
 
-def search(X, dt, *, points=None, models=None, thresholds=None, validation_fraction=0.2, horizon=None,
-           threads=1, time_limit=None, executor=None, progress=None, names=None):
+def search(X, dt=None, *, points=None, models=None, thresholds=None, validation_fraction=0.2, horizon=None,
+           threads=1, time_limit=None, executor=None, progress=None, names=None, t=None):
     """Searches for the model of X (n, D) that predicts its last part best.
+
+    X may be a list of recordings of one system; `t` the sampling interval or the time of every
+    vector (an array per recording; gaps split recordings, but the stamps must be even). Without
+    `t`, the times and names of arrays read by read_series are used.
 
     points: differentiation windows to try (None: the library's list as far as the series allows).
     models: equation specs every equation tries ("poly:3", "rational:2:1", ...; None: the library's
@@ -75,13 +80,22 @@ def search(X, dt, *, points=None, models=None, thresholds=None, validation_fract
     """
     if progress is not None and not callable(progress):
         raise TypeError("progress must be callable with (done, total), or None")
+    X, dt, names = pack_series(X, dt, t, names)
+    if isinstance(X, tuple):
+        found, _, _, uniform, _ = _odefit._sampling(X, 0.0 if dt is None else dt)
+        if not uniform:
+            raise ValueError("the search needs evenly sampled recordings (gaps are allowed): fit uneven ones")
+        dt = found
+    elif dt is None:
+        raise ValueError("give dt, or the time of every vector (t)")
     settings = _settings(dt, points, models, thresholds, validation_fraction, horizon, threads, time_limit)
     if executor is None:
         return SearchResult(**_odefit._search(X, settings, progress, names))
 
     start = time.monotonic()
-    X = _odefit._as_series(X)
-    _odefit._names(names, X.shape[1])  # refused before any task is sent
+    if not isinstance(X, tuple):
+        X = _odefit._as_series(X)
+    _odefit._names(names, (X[0] if isinstance(X, tuple) else X).shape[1])  # refused before any task is sent
     plan = _odefit._plan_search(X, settings)
     total = len(plan["points"])
     limit = settings["time_limit"]

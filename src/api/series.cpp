@@ -410,13 +410,19 @@ Series ReadSeriesTable(std::istream& in, const std::string& name, const TableOpt
     if (columns < 2) throw InputError(name, 0, 0, "has no column left beside the time");
   }
 
-  // An index column: 0, 1, 2, ... or 1, 2, 3, ... without a name of its own.
+  // An index column: 0, 1, 2, ... or 1, 2, 3, ... without a name; or, named
+  // as pandas names its index, increasing whole numbers (rows may have been dropped).
   bool index = false;
   std::vector<double> first;
   if (columns - (timeColumn ? 1 : 0) >= 2 && rows >= 2 && unnamedFirst && timeColumn != std::size_t{0}) {
     first = column(0);
-    index = first[0] == 0.0 || first[0] == 1.0;
-    for (std::size_t r = 1; index && r < rows; ++r) index = first[r] == first[r - 1] + 1.0;
+    if (series.names.empty()) {
+      index = first[0] == 0.0 || first[0] == 1.0;
+      for (std::size_t r = 1; index && r < rows; ++r) index = first[r] == first[r - 1] + 1.0;
+    } else {
+      index = first[0] >= 0.0 && first[0] == std::floor(first[0]);
+      for (std::size_t r = 1; index && r < rows; ++r) index = first[r] > first[r - 1] && first[r] == std::floor(first[r]);
+    }
   }
   if (timeColumn) {
     series.times = column(*timeColumn);
@@ -431,8 +437,10 @@ Series ReadSeriesTable(std::istream& in, const std::string& name, const TableOpt
   }
   if (index) {
     removeColumn(0);
-    reader.Note("skipped the first column, an index " + std::string(first[0] == 0.0 ? "0, 1, 2" : "1, 2, 3") +
-                ", ... (not a variable)");
+    reader.Note(series.names.empty() || first[1] == first[0] + 1.0
+                    ? "skipped the first column, an index " + std::string(first[0] == 0.0 ? "0, 1, 2" : "1, 2, 3") +
+                          ", ... (not a variable)"
+                    : std::string("skipped the first column, an unnamed index (not a variable)"));
   }
   if (!series.names.empty() && series.names.front().empty()) {
     throw InputError(name, headerLine, headerFields.front().column, "the first column has no name");
