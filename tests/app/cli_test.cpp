@@ -658,7 +658,7 @@ TEST(CliHelp, TheProgramAndEverySubcommandExplainThemselves) {
   ScratchFolder folder("cli-help");
   const ProgramRun help = Odefit(folder.path(), "--help");
   EXPECT_EQ(help.status, 0);
-  for (const char* part : {"odefit fit SERIES --dt DT", "odefit search SERIES --dt DT", "odefit show MODEL.json", "odefit simulate MODEL.json",
+  for (const char* part : {"odefit fit SERIES... [--dt DT]", "odefit search SERIES... [--dt DT]", "odefit show MODEL.json", "odefit simulate MODEL.json",
                            "odefit test MODEL.json SERIES", "Files written:", "Exit status: 0 success; 1 usage error"}) {
     EXPECT_TRUE(Contains(help.out, part)) << part;
   }
