@@ -9,6 +9,7 @@
 #include <string>
 
 #include "api/numerical_errors.h"
+#include "api/recordings.h"
 #include "derivatives/differentiation_plot.h"
 #include "format/fixed_format.h"
 #include "graphics/graphics_layer.h"
@@ -52,6 +53,12 @@ Derivatives TrainingDerivatives(const Series& series, const Model& model) {
   if (static_cast<std::size_t>(model.train) > series.size()) {
     throw InvalidArgument("the series has " + std::to_string(series.size()) + " vectors, fewer than the model's " +
                           std::to_string(model.train) + " training vectors");
+  }
+  if (!api::IsPlain(series)) {
+    // The rows the fit used: every recording and piece between gaps on its own.
+    const Sampling sampling =
+        SeriesSampling(series, series.times.empty() ? model.dt : 0.0, static_cast<std::size_t>(model.train));
+    return api::DifferentiatePieces(series, sampling, model.points);
   }
   const std::size_t cells = static_cast<std::size_t>(model.train) * static_cast<std::size_t>(series.dimension);
   return Differentiate(std::span<const double>(series.values).first(cells), series.dimension, model.points,
