@@ -17,106 +17,49 @@ missing file, ValueError for impossible arguments, TypeError for arrays that do 
 numbers, odefit.NumericalError (a RuntimeError) when a numerical routine fails, odefit.Cancelled.
 """
 
-from dataclasses import dataclass
-
 # Before numpy or the extension load OpenBLAS, which reads it only then.
 from . import _blas
 
 _blas.choose_kernels()
 
-import numpy as np  # noqa: E402
-
 from . import _odefit  # noqa: E402
-from ._odefit import (  # noqa: E402
-    Cancelled,
-    InputError,
-    Model,
-    NumericalError,
-    __version__,
-)
-from ._series import ReadNote, Series, _several, pack_series, read_series  # noqa: E402
+from ._efficiency import EfficiencyResult, efficiency_test  # noqa: E402
+from ._estimator import ODEModel  # noqa: E402
+from ._functions import Derivatives, differentiate, fit, read_series  # noqa: E402
+from ._model import Model  # noqa: E402
+from ._odefit import Cancelled, InputError, NumericalError, __version__  # noqa: E402
 from ._search import SearchResult, search  # noqa: E402
+from ._series import ReadNote, Series  # noqa: E402
 
 __all__ = [
     "Cancelled",
+    "Derivatives",
     "EfficiencyResult",
     "InputError",
     "Model",
     "NumericalError",
+    "ODEModel",
     "ReadNote",
     "SearchResult",
     "Series",
+    "__version__",
+    "differentiate",
     "efficiency_test",
     "fit",
     "read_series",
     "search",
 ]
 
-
-@dataclass(frozen=True)
-class EfficiencyResult:
-    """What the efficiency test measured.
-
-    prediction_time: per variable, the lead steps (sampling intervals) for which the normalised
-        prediction error stays at or below 0.05.
-    prediction_error: (length, D), the normalised prediction error at lead step j (row j - 1).
-    test_errors: per equation, the error of approximation on the differentiated test series.
-    infinite_count: predictions that ran out of bounds or that the solver could not continue.
-    messages: the solver's reports for such predictions (empty when there were none).
-    """
-
-    prediction_time: np.ndarray
-    prediction_error: np.ndarray
-    test_errors: np.ndarray
-    infinite_count: int
-    messages: str
+# The public names say they are odefit's, wherever they are defined (help, reprs, pickles).
+for _name in __all__:
+    _obj = globals()[_name]
+    if getattr(_obj, "__module__", "").startswith("odefit._") and not _obj.__module__ == "odefit._odefit":
+        _obj.__module__ = "odefit"
+del _name, _obj
 
 
-def fit(X, dt=None, points=3, model="poly:2", threshold=None, train=None, scaled=False, names=None, *, t=None):
-    """Fits a model to the series X (n, D), or to several recordings of one system (a list of arrays).
-
-    Derivatives come from line fits over `points` samples, each recording (and each piece between
-    gaps in its time stamps) on its own, the rows stacked; then every equation of `model` (one spec
-    for all, or a list) is fitted by least squares, sparse with a `threshold`. `t` is the sampling
-    interval, or the time of every vector: an array per recording (a gap of more than 1.5 intervals
-    splits a recording; uneven stamps are differentiated on their times). Without `t`, the times and
-    `names` of arrays read by read_series are used. `train` counts vectors from the first recording on.
-    """
-    data, dt, names = pack_series(X, dt, t, names)
-    return _odefit._fit(data, dt, points, model, threshold, train, scaled, names)
-
-
-def efficiency_test(model, X_test, pieces=5, length=500, shift=100, method="rk4", step=None, threads=1, *, t=None):
-    """Tests how long `model` predicts the series X_test, the vectors after its training series.
-
-    Predictions start from `pieces` points of X_test, `shift` vectors apart, and run `length`
-    sampling intervals each with `method` ("euler", "rk4" or "rk56") and `step` (None: the model's
-    dt). X_test needs (pieces - 1) * shift + length + model.points vectors. `threads` > 1 (0: one per
-    core) splits the pieces; the result is the same. A list of recordings gives a list of results,
-    one per recording; their time stamps (`t`, or read_series') must be even, at the model's dt.
-    """
-    several = _several(X_test)
-    if not several and t is None and getattr(X_test, "times", None) is None:
-        return EfficiencyResult(
-            **_odefit.efficiency_test(model, X_test, pieces, length, shift, method, step, threads))
-    if not isinstance(model, Model):
-        raise TypeError("model must be an odefit.Model")
-    recordings = list(X_test) if several else [X_test]
-    times = t if isinstance(t, (list, tuple)) else [t] * len(recordings)
-    if len(times) != len(recordings):
-        raise ValueError(f"t gives {len(times)} time arrays for {len(recordings)} recordings")
-    results = []
-    for X, stamps in zip(recordings, times):
-        data, dt, _ = pack_series(X, model.dt, stamps, None)
-        if isinstance(data, tuple):
-            found, _, gaps, uniform, _ = _odefit._sampling(data, model.dt)
-            if gaps or not uniform:
-                raise ValueError("the efficiency test needs evenly sampled recordings without gaps: its pieces "
-                                 "are integrated at the model's dt")
-            data = data[0]
-        results.append(EfficiencyResult(
-            **_odefit.efficiency_test(model, data, pieces, length, shift, method, step, threads)))
-    return results if several else results[0]
+def __dir__():
+    return sorted(__all__)
 
 
 def _model_from_json(text):
