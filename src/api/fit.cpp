@@ -259,6 +259,7 @@ Model ModelFromCoefficients(double dt, const std::vector<EquationSpec>& equation
     throw InvalidArgument("give a name for each of the " + std::to_string(D) + " variables or none, not " +
                           std::to_string(names.size()));
   }
+  CheckVariableNames(names);  // they stand in the equations
   Model model;
   model.dt = dt;
   model.names = names;
