@@ -71,12 +71,8 @@ int CountArgument(long long value, const char* name, long long least) {
   return static_cast<int>(value);
 }
 
-IntegrationMethod MethodArgument(const std::string& method) {
-  if (method == "euler") return IntegrationMethod::Euler;
-  if (method == "rk4") return IntegrationMethod::RungeKutta4;
-  if (method == "rk56") return IntegrationMethod::RungeKuttaVerner;
-  throw py::value_error("method must be \"euler\", \"rk4\" or \"rk56\", not \"" + method + "\"");
-}
+// The library's names, the command line's too (a ValueError otherwise).
+IntegrationMethod MethodArgument(const std::string& method) { return ParseIntegrationMethod(method); }
 
 // The integration step: None is the model's dt (the library's 0).
 double StepArgument(const std::optional<double>& step) {

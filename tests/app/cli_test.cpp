@@ -318,7 +318,7 @@ TEST(CliSimulate, WritesTimeAndStateOfEveryIntervalAsTheLibraryIntegrates) {
 TEST(CliSimulate, EveryMethodRunsAndAnEscapingSolutionIsMarked) {
   ScratchFolder folder("cli-simulate-methods");
   FitLorenz(folder.path());
-  for (const char* method : {"euler", "rk4", "rkv"}) {
+  for (const char* method : {"euler", "rk4", "rk56", "rkv"}) {
     const ProgramRun run = Odefit(folder.path(), std::string("simulate m.json --from 1,1,20 --steps 3 --step 0.001 --method ") +
                                               method);
     EXPECT_EQ(run.status, 0) << method << run.err;
@@ -330,6 +330,35 @@ TEST(CliSimulate, EveryMethodRunsAndAnEscapingSolutionIsMarked) {
   EXPECT_TRUE(Contains(escaping.err, "warning: the solution left the bounds")) << escaping.err;
 }
 
+TEST(CliSimulate, TimesThatAStepCannotAdvanceAreAUsageErrorNotAHang) {
+  ScratchFolder folder("cli-simulate-times");
+  FitLorenz(folder.path());
+  // The same model with a sampling interval whose times overflow.
+  std::string text = Text(folder.path() / "m.json");
+  const std::size_t at = text.find("\"dt\": 0.01");
+  ASSERT_NE(at, std::string::npos);
+  text.replace(at, 10, "\"dt\": 1e308");
+  std::ofstream(folder.path() / "huge-dt.json") << text;
+  const std::vector<std::pair<std::string, std::string>> cases = {
+      {"m.json --t0 2e14", "cannot advance the time 2e+14"},
+      {"m.json --t0 1e15", "cannot advance the time 1e+15"},
+      {"m.json --t0 1e300", "cannot advance the time 1e+300"},
+      {"m.json --t0 -1e300", "cannot advance the time -1e+300"},
+      {"huge-dt.json", "the time would overflow"},
+  };
+  for (const auto& [args, message] : cases) {
+    for (const char* method : {"euler", "rk4", "rk56"}) {
+      const ProgramRun run =
+          Odefit(folder.path(), "simulate " + args + " --from 1,1,20 --steps 3 --method " + method);
+      EXPECT_EQ(run.status, 1) << args << " " << method;
+      EXPECT_TRUE(Contains(run.err, message)) << args << "\n" << run.err;
+    }
+  }
+  const ProgramRun test = Odefit(folder.path(), "test huge-dt.json " + Quoted(kLorenz) + " --dimension 3 --pieces 2 --length 10");
+  EXPECT_EQ(test.status, 1) << test.err;
+  EXPECT_TRUE(Contains(test.err, "the time would overflow")) << test.err;
+}
+
 TEST(CliSimulate, AStateOfTheWrongSizeOrAnUnknownMethodIsAUsageError) {
   ScratchFolder folder("cli-simulate-usage");
   FitLorenz(folder.path());
@@ -338,7 +367,7 @@ TEST(CliSimulate, AStateOfTheWrongSizeOrAnUnknownMethodIsAUsageError) {
       {"--from 1,x,3 --steps 3", "--from: \"x\" is not a finite number"},
       {"--from 1,2,3 --steps -3", "--steps"},
       {"--from 1,2,3", "--steps is required"},
-      {"--from 1,2,3 --steps 3 --method heun", "--method"},
+      {"--from 1,2,3 --steps 3 --method heun", "unknown integration method \"heun\" (euler, rk4 or rk56"},
   };
   for (const auto& [args, message] : cases) {
     const ProgramRun run = Odefit(folder.path(), "simulate m.json " + args);
