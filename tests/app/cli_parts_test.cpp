@@ -4,6 +4,7 @@
 
 #include <gtest/gtest.h>
 
+#include <pthread.h>
 #include <signal.h>
 #include <unistd.h>
 
@@ -174,6 +175,22 @@ TEST(ProgressLine, ShowsTheLatestTextEverySecondAndErasesItAtTheEnd) {
   EXPECT_TRUE(Contains(text, " (1 s)\033[K")) << text;
   EXPECT_TRUE(text.ends_with("\r\033[K")) << text;
   EXPECT_EQ(Shown(std::chrono::milliseconds(50)), "");  // quick work shows nothing
+}
+
+TEST(ProgressLine, AThreadTheSystemRefusesOnlyCostsTheLine) {
+  GTEST_FLAG_SET(death_test_style, "threadsafe");
+  EXPECT_EXIT(
+      {
+        // No thread can get a stack this large: std::thread throws.
+        pthread_attr_t huge;
+        pthread_attr_init(&huge);
+        pthread_attr_setstacksize(&huge, std::size_t(1) << 60);
+        pthread_setattr_default_np(&huge);
+        std::FILE* sink = std::tmpfile();
+        { const Progress progress("working", sink); }
+        _exit(7);
+      },
+      ::testing::ExitedWithCode(7), "");
 }
 
 // ---------------------------------------------------------------- interrupts
