@@ -20,6 +20,7 @@
 #include "app/cli/command_line.h"
 #include "app/cli/exit_status.h"
 #include "app/cli/inputs.h"
+#include "app/cli/number_options.h"
 #include "app/cli/output_file.h"
 #include "app/cli/progress.h"
 #include "odefit/cancellation.h"
@@ -175,6 +176,26 @@ TEST(ProgressLine, ShowsTheLatestTextEverySecondAndErasesItAtTheEnd) {
   EXPECT_TRUE(Contains(text, " (1 s)\033[K")) << text;
   EXPECT_TRUE(text.ends_with("\r\033[K")) << text;
   EXPECT_EQ(Shown(std::chrono::milliseconds(50)), "");  // quick work shows nothing
+}
+
+TEST(NumberOptions, DecimalDigitsOnly) {
+  struct Case {
+    const char* text;
+    bool whole, real;
+  };
+  const Case cases[] = {
+      {"0", true, true},      {"7", true, true},       {"-12", true, true},  {"+5", true, true},
+      {"010", false, true},   {"-09", false, true},    {"0x10", false, false}, {"0X1p3", false, false},
+      {" 5", false, false},   {"5 ", false, false},    {"", false, false},   {"-", false, false},
+      {"5e0", false, true},   {"1.5", false, true},    {".5", false, true},  {"5.", false, true},
+      {"1E-3", false, true},  {"1e", false, false},    {".", false, false},  {"inf", false, false},
+      {"nan", false, false},  {"1e400", false, false}, {"-1e400", false, false}, {"1e-320", false, true},
+      {"1_000", false, false}, {"1'000", false, false}, {"0b101", false, false},
+  };
+  for (const Case& c : cases) {
+    EXPECT_EQ(WholeNumberProblem(c.text).empty(), c.whole) << c.text;
+    EXPECT_EQ(RealNumberProblem(c.text).empty(), c.real) << c.text;
+  }
 }
 
 TEST(ProgressLine, AThreadTheSystemRefusesOnlyCostsTheLine) {

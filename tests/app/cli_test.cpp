@@ -184,6 +184,52 @@ TEST(CliFit, BadOptionsAndImpossibleSettingsAreUsageErrors) {
   }
 }
 
+TEST(CliNumbers, EveryOptionTakesDecimalNumbersOnly) {
+  // A leading zero would be octal to CLI11 (--points 010 was 8, 09 refused
+  // as out of range), 0x10 hexadecimal: every option refuses both alike.
+  ScratchFolder folder("cli-numbers");
+  FitLorenz(folder.path());
+  const std::string lorenz = Quoted(kLorenz) + " --dimension 3";
+  const std::string leading = "write whole numbers without leading zeros";
+  const std::vector<std::pair<std::string, std::string>> cases = {
+      {"fit " + lorenz + " --dt 0.01 --points 010", "--points: \"010\": " + leading},
+      {"fit " + lorenz + " --dt 0.01 --points 09", "--points: \"09\": " + leading},
+      {"fit " + lorenz + " --dt 0.01 --train 0100", "--train: \"0100\": " + leading},
+      {"fit " + lorenz + " --dt 0.01 --points 0x3", "--points: \"0x3\" is not a whole number in decimal digits"},
+      {"fit " + lorenz + " --dt 0x10", "--dt: \"0x10\" is not a number in decimal notation"},
+      {"fit " + lorenz + " --dt inf", "--dt: \"inf\" is not a number in decimal notation"},
+      {"fit " + lorenz + " --dt 1e400", "--dt: \"1e400\" is beyond the range of double precision"},
+      {"fit " + lorenz + " --dt 1e308", "the sampling interval is too large"},
+      {"simulate m.json --from 1,1,20 --steps 010", "--steps: \"010\": " + leading},
+      {"simulate m.json --from 1,1,20 --steps 3 --t0 0x1p4", "--t0: \"0x1p4\" is not a number in decimal notation"},
+      {"test m.json " + lorenz + " --pieces 02", "--pieces: \"02\": " + leading},
+      {"search " + lorenz + " --dt 0.01 --threads 0x2", "--threads: \"0x2\" is not a whole number"},
+      {"search " + lorenz + " --dt 0.01 --points 3 05", "--points: \"05\": " + leading},
+  };
+  for (const auto& [args, message] : cases) {
+    const ProgramRun run = Odefit(folder.path(), args);
+    EXPECT_EQ(run.status, 1) << args;
+    EXPECT_TRUE(Contains(run.err, message)) << args << "\n" << run.err;
+  }
+}
+
+TEST(CliFit, ValuesOrAnIntervalBeyondDoublePrecisionAreANumericalFailure) {
+  ScratchFolder folder("cli-fit-overflow");
+  {
+    std::ofstream big(folder.path() / "big.txt"), small(folder.path() / "small.txt");
+    for (int k = 0; k < 200; ++k) {
+      big << 1e200 * std::sin(0.1 * k) << " " << 1e200 * std::cos(0.13 * k) << "\n";
+      small << std::sin(0.1 * k) << " " << std::cos(0.13 * k) << "\n";
+    }
+  }
+  for (const char* args : {"fit big.txt --dt 0.1", "fit small.txt --dt 1e-320"}) {
+    const ProgramRun run = Odefit(folder.path(), std::string(args) + " --model poly:2 --output m.json");
+    EXPECT_EQ(run.status, 3) << args << run.err;
+    EXPECT_TRUE(Contains(run.err, "the fit of equation 1 overflowed")) << args << run.err;
+    EXPECT_FALSE(fs::exists(folder.path() / "m.json")) << args;
+  }
+}
+
 TEST(CliFit, AThresholdDropsTheSmallTermsAndTheModelFileKeepsTheZeros) {
   ScratchFolder folder("cli-fit-sparse");
   const ProgramRun run = Odefit(folder.path(), kLorenzFit + " --threshold 0.5 --output m.json");
