@@ -85,7 +85,7 @@ void CheckSimulation(const Model& model, std::span<const double> x0, int steps, 
   if (!std::isfinite(settings.t0)) throw InvalidArgument("the start time must be finite");
   const int method = static_cast<int>(settings.method);
   if (method < 1 || method > 3) throw InvalidArgument("unknown integration method");
-  CheckTimes(settings.t0, settings.t0 + static_cast<double>(steps) * model.dt, model.dt, h);
+  if (steps > 0) CheckTimes(settings.t0, settings.t0 + static_cast<double>(steps) * model.dt, model.dt, h);
 }
 
 std::vector<double> Simulate(const Model& model, std::span<const double> x0, int steps,

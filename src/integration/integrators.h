@@ -69,7 +69,8 @@ struct IntervalSteps {
 
 inline IntervalSteps PlanInterval(double T, double TEND, double H) {
   IntervalSteps plan;
-  while (T + H <= TEND) {
+  // Where a step cannot advance T the integrators stop; the plan stops there too.
+  while (T + H <= TEND && T + H > T) {
     T = T + H;
     ++plan.fullSteps;
   }
