@@ -189,7 +189,7 @@ void WriteWholeFile(const std::filesystem::path& path, std::string_view bytes) {
   }
   // The file it replaces keeps its permissions (and, where allowed, its owner).
   if (replacing) {
-    if (fchmod(fd, old.st_mode & 07777) != 0) fail(Reason());
+    if (fchmod(fd, old.st_mode & 0777) != 0) fail(Reason());  // no set-user or set-group bit carried over
     if (fchown(fd, old.st_uid, old.st_gid) != 0) {
       // Not the owner's to give: the file is the writer's, as a new one would be.
     }
