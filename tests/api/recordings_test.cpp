@@ -170,20 +170,26 @@ TEST(TimeStamps, LineFitsOnUnevenTimesAreExactOnLinesAndMatchTheEvenOnes) {
   EXPECT_THROW(DifferentiateOnTimes(line, std::vector<double>{0, 1, 1, 2, 3, 4, 5}, 2, 3), InvalidArgument);
 }
 
-// 2000 vectors with a share of them removed at random (a fixed seed), the rest stamped.
-Series WithSamplesRemoved(double share, double jitter = 0.0) {
-  const Series whole = LorenzFrom(1000, 2000);
+// 2000 vectors about 0.002 apart with a share of them removed at random (a fixed seed), the rest
+// stamped with their times; with `jitter`, each sampled up to a tenth of the interval early or late
+// (on a grid ten times finer), so that the steps are uneven.
+Series WithSamplesRemoved(double share, bool jitter = false) {
+  const Series fine = testing::Generate([](double, const std::vector<double>& x, std::vector<double>& dx) {
+    dx[0] = 10.0 * (x[1] - x[0]);
+    dx[1] = x[0] * (28.0 - x[2]) - x[1];
+    dx[2] = x[0] * x[1] - 8.0 / 3.0 * x[2];
+  }, {-8.0, 7.0, 27.0}, 0.0002, 20010, 0.0, 10000);
   std::mt19937_64 random(7);
   std::uniform_real_distribution<double> uniform(0.0, 1.0);
   Series kept;
   kept.dimension = 3;
   kept.names = {"x", "y", "z"};
-  for (std::size_t k = 0; k < whole.size(); ++k) {
-    const double t = 0.002 * static_cast<double>(k) + jitter * 0.002 * (uniform(random) - 0.5);
+  for (std::size_t k = 1; k <= 2000; ++k) {
+    const std::size_t at = 10 * k + (jitter ? static_cast<std::size_t>(uniform(random) * 3.0) : 1) - 1;
     if (uniform(random) < share) continue;
-    kept.times.push_back(t);
-    kept.values.insert(kept.values.end(), whole.values.begin() + static_cast<std::ptrdiff_t>(3 * k),
-                       whole.values.begin() + static_cast<std::ptrdiff_t>(3 * k + 3));
+    kept.times.push_back(0.0002 * static_cast<double>(at));
+    kept.values.insert(kept.values.end(), fine.values.begin() + static_cast<std::ptrdiff_t>(3 * at),
+                       fine.values.begin() + static_cast<std::ptrdiff_t>(3 * at + 3));
   }
   return kept;
 }
@@ -203,8 +209,8 @@ TEST(TimeStamps, FivePercentRemovedFitsLorenzWithinHalfAPercentAndTheSearchFinds
   EXPECT_EQ(found.candidates.front().terms, 7);
   ExpectLorenz(found.best, 5e-3);
 
-  // Stamps jittered by a tenth of the interval: the line fits on the actual times.
-  const Series jittered = WithSamplesRemoved(0.0, 0.1);
+  // Samples taken up to a tenth of the interval early or late: the line fits on the actual times.
+  const Series jittered = WithSamplesRemoved(0.0, true);
   EXPECT_FALSE(SeriesSampling(jittered, 0.0).uniform);
   settings.sparse = SparseOptions{0.5, false};
   ExpectLorenz(FitModel(jittered, settings), 5e-3);
