@@ -269,5 +269,41 @@ Derivatives DifferentiateJoined(const Series& series, int points, double dt) {
   return all;
 }
 
+HeldOutLast::HeldOutLast(const Series& series, std::size_t held) : given_(series) {
+  if (series.breaks.empty() || held == 0 || held >= series.size()) return;
+  const std::size_t n = series.size();
+  const std::size_t d = static_cast<std::size_t>(series.dimension);
+  std::vector<std::size_t> starts = {0};
+  starts.insert(starts.end(), series.breaks.begin(), series.breaks.end());
+  starts.push_back(n);
+  // Each recording's share of the held-out vectors, the rounding left to the last.
+  std::vector<std::size_t> share;
+  std::size_t given = 0;
+  for (std::size_t k = 0; k + 1 < starts.size(); ++k) {
+    const std::size_t length = starts[k + 1] - starts[k];
+    const std::size_t part = k + 2 == starts.size() ? held - given
+                                                    : std::min(length, (held * length + n / 2) / n);
+    share.push_back(std::min(part, length));
+    given += share.back();
+  }
+  if (given != held) return;  // the last recording too short for the rest: keep the series as it is
+  Series reordered;
+  reordered.dimension = series.dimension;
+  reordered.names = series.names;
+  const auto append = [&](std::size_t begin, std::size_t end) {
+    if (end <= begin) return;
+    if (reordered.size() > 0) reordered.breaks.push_back(reordered.size());
+    reordered.values.insert(reordered.values.end(), series.values.begin() + static_cast<std::ptrdiff_t>(begin * d),
+                            series.values.begin() + static_cast<std::ptrdiff_t>(end * d));
+    if (!series.times.empty()) {
+      reordered.times.insert(reordered.times.end(), series.times.begin() + static_cast<std::ptrdiff_t>(begin),
+                             series.times.begin() + static_cast<std::ptrdiff_t>(end));
+    }
+  };
+  for (std::size_t k = 0; k + 1 < starts.size(); ++k) append(starts[k], starts[k + 1] - share[k]);
+  for (std::size_t k = 0; k + 1 < starts.size(); ++k) append(starts[k + 1] - share[k], starts[k + 1]);
+  reordered_ = std::move(reordered);
+}
+
 }  // namespace api
 }  // namespace odefit

@@ -5,6 +5,8 @@
 #include "odefit/differentiation.h"
 #include "odefit/series.h"
 
+#include <optional>
+
 namespace odefit::api {
 
 // Whether the series is one uniformly sampled recording, read as the classic
@@ -27,5 +29,21 @@ Derivatives DifferentiateJoined(const Series& series, int points, double dt);
 // Whether the window of `points` vectors from vector `first` lies within one
 // piece of `sampling`.
 bool WithinOnePiece(const Sampling& sampling, std::size_t first, std::size_t count);
+
+// The series a search scores: for several recordings, each recording's
+// last vectors (in all the `held` vectors after the first n - held, shared in
+// proportion to the recordings' lengths) moved behind all the recordings'
+// first parts, every part a recording of its own, so that holding out the
+// end of the series holds out the end of every recording. One recording is
+// taken as it is, without a copy.
+class HeldOutLast {
+ public:
+  HeldOutLast(const Series& series, std::size_t held);
+  const Series& series() const { return reordered_ ? *reordered_ : given_; }
+
+ private:
+  const Series& given_;
+  std::optional<Series> reordered_;
+};
 
 }  // namespace odefit::api

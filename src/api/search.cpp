@@ -570,8 +570,10 @@ void CheckSearchSettings(const Series& series, const SearchSettings& settings) {
   for (const EquationSpec& spec : settings.shapes) EquationShape(spec, series.dimension, settings.dt);  // refuses impossible ones
 }
 
-SearchPlan PlanSearch(const Series& series, const SearchSettings& settings) {
-  CheckSearchSettings(series, settings);
+SearchPlan PlanSearch(const Series& given, const SearchSettings& settings) {
+  CheckSearchSettings(given, settings);
+  const api::HeldOutLast ordered(given, given.size() - Size(SplitSample(static_cast<int>(given.size()), settings.validationFraction)));
+  const Series& series = ordered.series();
   const int D = series.dimension;
   const int n = static_cast<int>(series.size());
   SearchPlan plan;
@@ -594,9 +596,12 @@ SearchPlan PlanSearch(const Series& series, const SearchSettings& settings) {
   return plan;
 }
 
-SearchTaskResult RunSearchTask(const Series& series, const SearchSettings& settings, const SearchPlan& plan,
+SearchTaskResult RunSearchTask(const Series& given, const SearchSettings& settings, const SearchPlan& plan,
                                int index) {
-  CheckSettings(series, settings);
+  CheckSettings(given, settings);
+  // Several recordings: the end of each is held out.
+  const api::HeldOutLast ordered(given, given.size() - Size(SplitSample(static_cast<int>(given.size()), settings.validationFraction)));
+  const Series& series = ordered.series();
   CheckPlan(series, settings, plan);
   if (index < 0 || index >= static_cast<int>(plan.points.size())) throw InvalidArgument("no such search task");
   const Deadline deadline(settings, Clock::now());
@@ -717,9 +722,11 @@ SearchTaskResult RunSearchTask(const Series& series, const SearchSettings& setti
   return result;
 }
 
-SearchResult FinishSearch(const Series& series, const SearchSettings& settings, const SearchPlan& plan,
+SearchResult FinishSearch(const Series& given, const SearchSettings& settings, const SearchPlan& plan,
                           std::vector<SearchTaskResult> results) {
-  CheckSettings(series, settings);
+  CheckSettings(given, settings);
+  const api::HeldOutLast ordered(given, given.size() - Size(SplitSample(static_cast<int>(given.size()), settings.validationFraction)));
+  const Series& series = ordered.series();
   CheckPlan(series, settings, plan);
   const int D = series.dimension;
   CheckTaskResults(plan, D, settings.dt, results);
@@ -748,9 +755,9 @@ SearchResult FinishSearch(const Series& series, const SearchSettings& settings, 
   // The winner's window, shapes and terms, fitted on the whole series.
   const SearchCandidate& best = out.candidates.front();
   // Several recordings: each differentiated on its own, the rows stacked.
-  const Sampling sampling = SeriesSampling(series, series.times.empty() ? settings.dt : 0.0);
-  const Derivatives all = api::IsPlain(series) ? api::DifferentiateJoined(series, best.points, settings.dt)
-                                               : api::DifferentiatePieces(series, sampling, best.points);
+  const Sampling sampling = SeriesSampling(given, given.times.empty() ? settings.dt : 0.0);
+  const Derivatives all = api::IsPlain(given) ? api::DifferentiateJoined(given, best.points, settings.dt)
+                                              : api::DifferentiatePieces(given, sampling, best.points);
   Model& model = out.best;
   model.recordings = sampling.recordings;
   model.dt = settings.dt;

@@ -9,6 +9,7 @@
 #include <string>
 
 #include "../support/generated_systems.h"
+#include "api/recordings.h"
 #include "odefit/errors.h"
 #include "odefit/fit.h"
 #include "odefit/search.h"
@@ -89,6 +90,20 @@ TEST(Recordings, ThreeFitTogetherAsTheirRowsStackedByHand) {
   EXPECT_EQ(found.candidates.front().terms, 7);
   ExpectLorenz(found.best, 1e-3);
   EXPECT_EQ(found.best.recordings, 3);
+}
+
+TEST(Recordings, TheSearchHoldsOutTheEndOfEveryRecording) {
+  Series three{1, {}, {}, {}, {10, 30}};
+  for (int k = 0; k < 40; ++k) three.values.push_back(k);
+  const api::HeldOutLast ordered(three, 8);  // shares 2, 4 and 2 of the lengths 10, 20, 10
+  std::vector<double> expected;
+  for (const auto& [begin, end] : std::vector<std::pair<int, int>>{{0, 8}, {10, 26}, {30, 38}, {8, 10}, {26, 30}, {38, 40}}) {
+    for (int k = begin; k < end; ++k) expected.push_back(k);
+  }
+  EXPECT_EQ(ordered.series().values, expected);
+  EXPECT_EQ(ordered.series().breaks, (std::vector<std::size_t>{8, 24, 32, 34, 38}));
+  Series one{1, {1, 2, 3}, {}, {}, {}};
+  EXPECT_EQ(&api::HeldOutLast(one, 1).series(), &one);  // one recording as it is
 }
 
 TEST(Recordings, JoiningRefusesRecordingsOfOtherSystems) {

@@ -169,7 +169,8 @@ int SearchCommand::Run() {
   std::string sources;
   for (const std::string& path : series_) sources += (sources.empty() ? "" : ", ") + path;
   std::cout << "Search on " << series.size() << " vectors of " << sources << ": " << result.candidates.size()
-            << " candidates scored on the last " << Significant(100.0 * validation_, 3) << " % of the series, "
+            << " candidates scored on the last " << Significant(100.0 * validation_, 3)
+            << (series.breaks.empty() ? " % of the series, " : " % of each recording, ")
             << result.starts << " predictions of " << result.horizon << " samples each";
   if (!result.period.empty()) std::cout << "; driving period found: " << Significant(result.period.front(), 6);
   std::cout << "\n\n";
