@@ -86,3 +86,9 @@ def efficiency_test(model, X_test, pieces=5, length=500, shift=100, method="rk4"
 def _model_from_json(text):
     """Rebuilds a pickled or copied model from its model file's text (pickle finds this by name)."""
     return Model.from_json(text)
+
+
+# model.plot(X), result.plot(): matplotlib pictures, kept in their own module.
+from . import _plots  # noqa: E402
+
+_plots.attach(Model, EfficiencyResult, SearchResult)

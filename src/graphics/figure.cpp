@@ -70,9 +70,9 @@ DataRange Widened(double lo, double hi, bool log) {
 }  // namespace
 
 std::string TickLabel(double value, int decimals) {
-  if (value == 0.0) return "0";
   const double magnitude = std::abs(value);
-  if (magnitude < 1e-4 || magnitude >= 1e6) return ShortExponent(value);
+  if (magnitude == 0.0) value = 0.0;  // never "-0"
+  else if (magnitude < 1e-4 || magnitude >= 1e6) return ShortExponent(value);
   char text[48];
   const auto result = std::to_chars(text, text + sizeof text, value, std::chars_format::fixed, std::max(0, decimals));
   return std::string(text, result.ptr);
@@ -102,7 +102,7 @@ std::vector<Tick> LogTicks(double lo, double hi) {
   for (int k = first; k <= last; ++k) decades += k >= lo && k <= hi ? 1 : 0;
   const int stride = std::max(1, (decades + 6) / 7);  // at most about 7 labelled decades
   // One form for every label: decimals while they stay short, else exponents.
-  const bool exponents = first < -4 || last > 5;
+  const bool exponents = std::ceil(lo) < -4.0 || std::floor(hi) > 5.0;
   for (int k = first; k <= last; ++k) {
     for (int m = 1; m <= 9; ++m) {
       const double at = k + std::log10(static_cast<double>(m));
