@@ -8,6 +8,8 @@ import math
 
 import numpy as np
 
+from ._functions import differentiate
+
 CRITERION = 0.05  # the normalised prediction error that ends the prediction time
 SHOWN_ROWS = 1000  # rows of a training series drawn: enough to read single oscillations
 
@@ -25,19 +27,6 @@ def _names(names, dimension):
     """The variables' names: the series' header names when there are, x1..xD otherwise."""
     names = list(names) if names else []
     return [names[i] if i < len(names) and names[i] else f"x{i + 1}" for i in range(dimension)]
-
-
-def _differentiate(X, points, dt):
-    """Smoothed states and slopes of X by straight-line fits over every window of `points` rows.
-
-    Row r belongs to sample r + (points - 1) // 2, as in the library's differentiation; drawn
-    here with numpy so that a picture needs nothing but the model and the series.
-    """
-    k = np.arange(points) - (points - 1) / 2.0
-    windows = np.lib.stride_tricks.sliding_window_view(X, points, axis=0)  # (rows, D, points)
-    slopes = windows @ k / (k @ k)
-    states = windows.mean(axis=2) + slopes * ((points - 1) // 2 - (points - 1) / 2.0)
-    return states, slopes / dt
 
 
 def model_plot(model, X, rows=SHOWN_ROWS):
@@ -64,9 +53,8 @@ def model_plot(model, X, rows=SHOWN_ROWS):
         raise ValueError(f"X must be an (n, {D}) array for a model of {D} equations")
     if model.points < 2 or model.train < model.points or X.shape[0] < model.train:
         raise ValueError("X must hold the model's training vectors and the model must say how it was fitted")
-    states, slopes = _differentiate(X[:model.train], model.points, model.dt)
+    states, slopes, offset = differentiate(X[:model.train], model.dt, model.points)
     n = min(len(states), int(rows))
-    offset = (model.points - 1) // 2
     t = (np.arange(n) + offset) * model.dt
     # Row r is sample r + 1 of the fit: its driving phase is that of time (r + 1) dt.
     fitted = model.rhs(x=states[:n], t=(np.arange(n) + 1) * model.dt)
