@@ -116,6 +116,40 @@ std::string ShownSpan(const Derivatives& d, const Model& model, int n) {
          Significant(d.offset * model.dt, 6) + " to " + Significant((n - 1 + d.offset) * model.dt, 6);
 }
 
+// Scales an axis to the observed values and as much of the model's as lies
+// within half their spread beyond them, so that a model far off leaves the
+// panel instead of flattening the data.
+DataRange ObservedRange(std::span<const double> observed, std::span<const double> model) {
+  double lo = std::numeric_limits<double>::infinity(), hi = -lo;
+  for (const double v : observed) {
+    if (std::isfinite(v)) {
+      lo = std::min(lo, v);
+      hi = std::max(hi, v);
+    }
+  }
+  if (!(lo < hi)) return {std::nan(""), std::nan("")};
+  const double reach = 0.5 * (hi - lo);
+  double top = hi, bottom = lo;
+  for (const double v : model) {
+    if (std::isfinite(v)) {
+      bottom = std::min(bottom, std::max(v, lo - reach));
+      top = std::max(top, std::min(v, hi + reach));
+    }
+  }
+  const double margin = 0.05 * (top - bottom);
+  return {bottom - margin, top + margin};
+}
+
+void SetYRange(Axes& axes, std::span<const double> observed, std::span<const double> model) {
+  const DataRange range = ObservedRange(observed, model);
+  if (std::isfinite(range.lo)) axes.SetYRange(range.lo, range.hi);
+}
+
+void SetXRange(Axes& axes, std::span<const double> observed, std::span<const double> model) {
+  const DataRange range = ObservedRange(observed, model);
+  if (std::isfinite(range.lo)) axes.SetXRange(range.lo, range.hi);
+}
+
 // The colours and markers that tell the differentiation windows apart.
 constexpr int kWindowColours[] = {kBlue, kGreen, kMagenta, kTeal, kOlive, kPurple, kMaroon, kNavy, kGrey, kBlack};
 constexpr MarkerShape kWindowMarkers[] = {MarkerShape::Disk, MarkerShape::Square, MarkerShape::Diamond,
@@ -174,6 +208,7 @@ Picture FitPlot(const Series& series, const Model& model, PictureFormat format) 
     fit.SetYLabel(name);
     fit.Points(t, estimates, MarkerShape::Disk, 3.5, kBlack, "estimates");
     fit.Line(t, model_, {kBrightRed, 1.0, false}, "model");
+    SetYRange(fit, estimates, model_);
     fit.ShowLegend();
     Axes& rest = figure.Add(layout.boxes[static_cast<std::size_t>(i)].second);
     rest.SetXLabel("t");
@@ -223,8 +258,8 @@ Picture EfficiencyPlot(const Model& model, const Series& test, const EfficiencyS
   orbit.SetXLabel(x1);
   orbit.SetYLabel(y1);
   const std::vector<double> observedX = Column(d.states, D, d.rows, 0);
-  orbit.Line(observedX, D >= 2 ? Column(d.states, D, d.rows, 1) : Column(d.slopes, D, d.rows, 0), {kBlack, 1.0, false},
-             "observed");
+  const std::vector<double> observedY = D >= 2 ? Column(d.states, D, d.rows, 1) : Column(d.slopes, D, d.rows, 0);
+  orbit.Line(observedX, observedY, {kBlack, 1.0, false}, "observed");
   std::vector<double> modelY(static_cast<std::size_t>(d.rows));
   const std::vector<double> modelX = Column(solution, D, d.rows, 0);
   for (std::size_t r = 0; r < modelY.size(); ++r) {
@@ -237,6 +272,8 @@ Picture EfficiencyPlot(const Model& model, const Series& test, const EfficiencyS
     }
   }
   orbit.Line(modelX, modelY, {kBrightRed, 1.0, false}, "model");
+  SetXRange(orbit, observedX, modelX);
+  SetYRange(orbit, observedY, modelY);
   orbit.ShowLegend();
 
   std::vector<double> lead(static_cast<std::size_t>(L));
@@ -275,8 +312,10 @@ Picture EfficiencyPlot(const Model& model, const Series& test, const EfficiencyS
     const int shown = std::min(L + 1, d.rows);
     std::vector<double> time(static_cast<std::size_t>(shown));
     for (int j = 0; j < shown; ++j) time[static_cast<std::size_t>(j)] = j * model.dt;
-    course.Line(time, Column(d.states, D, shown, i), {kBlack, 1.5, false}, "observed");
-    course.Line(time, Column(solution, D, shown, i), {kBrightRed, 1.5, true}, "predicted");
+    const std::vector<double> observed = Column(d.states, D, shown, i), predicted = Column(solution, D, shown, i);
+    course.Line(time, observed, {kBlack, 1.5, false}, "observed");
+    course.Line(time, predicted, {kBrightRed, 1.5, true}, "predicted");
+    SetYRange(course, observed, predicted);
     course.ShowLegend();
 
     Axes& error = figure.Add(box(i + 1, 1));

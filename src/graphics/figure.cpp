@@ -320,14 +320,7 @@ void Axes::DrawLegend(Canvas& canvas, FigureFonts& fonts) const {
                                               {box_.left + 6, box_.bottom - 6 - height}};
   std::size_t best = 0, fewest = std::numeric_limits<std::size_t>::max();
   for (std::size_t c = 0; c < corners.size(); ++c) {
-    std::size_t covered = 0;
-    for (const Layer& l : layers_) {
-      for (std::size_t k = 0; k < l.x.size() && l.kind == Layer::Kind::Data; ++k) {
-        const CanvasPoint p = Pixel(l.x[k], l.y[k]);
-        covered += p.x >= corners[c].x && p.x <= corners[c].x + width && p.y >= corners[c].y &&
-                   p.y <= corners[c].y + height;
-      }
-    }
+    const std::size_t covered = Covered({corners[c].x, corners[c].y, corners[c].x + width, corners[c].y + height});
     if (covered < fewest) {
       fewest = covered;
       best = c;
@@ -350,22 +343,54 @@ void Axes::DrawLegend(Canvas& canvas, FigureFonts& fonts) const {
   }
 }
 
+std::size_t Axes::Covered(const PanelBox& rect) const {
+  std::size_t covered = 0;
+  for (const Layer& l : layers_) {
+    for (std::size_t k = 0; k < l.x.size() && l.kind == Layer::Kind::Data; ++k) {
+      const CanvasPoint p = Pixel(l.x[k], l.y[k]);
+      covered += p.x >= rect.left && p.x <= rect.right && p.y >= rect.top && p.y <= rect.bottom;
+    }
+  }
+  return covered;
+}
+
+// Of the places diagonally beside (x, y), the nearest one inside the frame
+// where the text covers the fewest data points.
+void Axes::DrawNote(Canvas& canvas, FigureFonts& fonts, const Annotation& note) const {
+  const CanvasPoint p = Pixel(note.x, note.y);
+  if (!std::isfinite(p.x) || !std::isfinite(p.y)) return;
+  const double width = fonts.Width(note.text, kTickSize), height = kTickSize;
+  TextStyle text;
+  text.size = kTickSize;
+  text.colour = note.colour;
+  CanvasPoint at = p;
+  double fewest = std::numeric_limits<double>::infinity();
+  for (const double distance : {12.0, 28.0, 44.0}) {
+    for (const bool left : {false, true}) {
+      for (const bool below : {false, true}) {
+        const double x = p.x + (left ? -12.0 : 12.0), y = p.y + (below ? distance : -distance);
+        const PanelBox rect{left ? x - width : x, below ? y : y - height, left ? x : x + width, below ? y + height : y};
+        const bool inside =
+            rect.left > box_.left && rect.right < box_.right && rect.top > box_.top && rect.bottom < box_.bottom;
+        const double cost = static_cast<double>(Covered(rect)) + (inside ? 0.0 : 1e9) + distance / 100.0;
+        if (cost < fewest) {
+          fewest = cost;
+          text.anchor = left ? TextStyle::Anchor::End : TextStyle::Anchor::Start;
+          text.align = below ? TextStyle::Align::Top : TextStyle::Align::Bottom;
+          at = {x, y};
+        }
+      }
+    }
+  }
+  canvas.Text(at, note.text, text);
+}
+
 void Axes::Draw(Canvas& canvas, FigureFonts& fonts) const {
   Ranges();
   for (const Layer& layer : layers_) DrawLayer(canvas, layer);
   DrawAxes(canvas, fonts);
   if (legend_) DrawLegend(canvas, fonts);
-  TextStyle text;
-  text.size = kTickSize;
-  for (const Annotation& n : notes_) {
-    const CanvasPoint p = Pixel(n.x, n.y);
-    if (!std::isfinite(p.x) || !std::isfinite(p.y)) continue;
-    const bool left = p.x > (box_.left + box_.right) / 2.0, below = p.y < (box_.top + box_.bottom) / 2.0;
-    text.colour = n.colour;
-    text.anchor = left ? TextStyle::Anchor::End : TextStyle::Anchor::Start;
-    text.align = below ? TextStyle::Align::Top : TextStyle::Align::Bottom;
-    canvas.Text({p.x + (left ? -12.0 : 12.0), p.y + (below ? 14.0 : -14.0)}, n.text, text);
-  }
+  for (const Annotation& note : notes_) DrawNote(canvas, fonts, note);
 }
 
 // ---------------------------------------------------------------- Figure

@@ -98,6 +98,9 @@ class Axes {
   void DrawAxes(Canvas& canvas, FigureFonts& fonts) const;
   void DrawLayer(Canvas& canvas, const Layer& layer) const;
   void DrawLegend(Canvas& canvas, FigureFonts& fonts) const;
+  void DrawNote(Canvas& canvas, FigureFonts& fonts, const Annotation& note) const;
+  // The number of data points drawn inside `rect` (pixels).
+  std::size_t Covered(const PanelBox& rect) const;
 
   PanelBox box_;
   std::string title_, xLabel_, yLabel_;
