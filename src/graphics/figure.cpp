@@ -15,7 +15,7 @@ namespace {
 
 constexpr int kGrey = 8;
 constexpr int kTickSize = 12;    // tick labels, legends, notes
-constexpr int kLabelSize = 14;   // axis titles
+constexpr int kLabelSize = 12;   // axis titles and the subtitle (13 to 15 pixels hint the digit 0 badly)
 constexpr int kTitleSize = 14;   // panel titles
 
 // The exponent form without a plus sign or leading zeros: 1e6, 2.5e-5.
@@ -302,31 +302,54 @@ void Axes::DrawAxes(Canvas& canvas, FigureFonts& fonts) const {
   }
 }
 
-void Axes::DrawLegend(Canvas& canvas, FigureFonts& fonts) const {
-  std::vector<const Layer*> entries;
-  int widest = 0;
+namespace {
+constexpr double kLegendPad = 5.0, kLegendSample = 24.0, kLegendRow = 16.0;
+}  // namespace
+
+Axes::LegendPlace Axes::PlaceLegend(FigureFonts& fonts) const {
+  int widest = 0, entries = 0;
   for (const Layer& l : layers_) {
     if (l.label.empty()) continue;
-    entries.push_back(&l);
+    ++entries;
     widest = std::max(widest, fonts.Width(l.label, kTickSize));
   }
-  if (entries.empty()) return;
-  constexpr double pad = 5.0, sample = 24.0, row = 16.0;
-  const double width = pad + sample + pad + widest + pad, height = 2 * pad + row * static_cast<double>(entries.size()) - 2;
+  LegendPlace place;
+  if (entries == 0) return place;
+  place.width = 3 * kLegendPad + kLegendSample + widest;
+  place.height = 2 * kLegendPad + kLegendRow * entries - 2;
   // The corner whose box covers the fewest data points.
-  const std::array<CanvasPoint, 4> corners = {CanvasPoint{box_.right - 6 - width, box_.top + 6},
+  const std::array<CanvasPoint, 4> corners = {CanvasPoint{box_.right - 6 - place.width, box_.top + 6},
                                               {box_.left + 6, box_.top + 6},
-                                              {box_.right - 6 - width, box_.bottom - 6 - height},
-                                              {box_.left + 6, box_.bottom - 6 - height}};
-  std::size_t best = 0, fewest = std::numeric_limits<std::size_t>::max();
-  for (std::size_t c = 0; c < corners.size(); ++c) {
-    const std::size_t covered = Covered({corners[c].x, corners[c].y, corners[c].x + width, corners[c].y + height});
-    if (covered < fewest) {
-      fewest = covered;
-      best = c;
+                                              {box_.right - 6 - place.width, box_.bottom - 6 - place.height},
+                                              {box_.left + 6, box_.bottom - 6 - place.height}};
+  for (const CanvasPoint& corner : corners) {
+    const std::size_t covered = Covered({corner.x, corner.y, corner.x + place.width, corner.y + place.height});
+    if (covered < place.covered) {
+      place.covered = covered;
+      place.at = corner;
     }
   }
-  const CanvasPoint at = corners[best];
+  return place;
+}
+
+void Axes::MakeRoomForLegend(FigureFonts& fonts) const {
+  const LegendPlace place = PlaceLegend(fonts);
+  if (place.covered == 0 || place.height <= 0.0) return;
+  // Every corner holds data: raise the top of the vertical axis until the strip the legend needs is free.
+  const double share = (place.height + 12.0) / (box_.bottom - box_.top);
+  if (share < 0.5) y_.hi += (y_.hi - y_.lo) * share / (1.0 - share);
+}
+
+void Axes::DrawLegend(Canvas& canvas, FigureFonts& fonts) const {
+  std::vector<const Layer*> entries;
+  for (const Layer& l : layers_) {
+    if (!l.label.empty()) entries.push_back(&l);
+  }
+  const LegendPlace place = PlaceLegend(fonts);
+  if (entries.empty()) return;
+  constexpr double pad = kLegendPad, sample = kLegendSample, row = kLegendRow;
+  const double width = place.width, height = place.height;
+  const CanvasPoint at = place.at;
   canvas.FillRect(at.x, at.y, at.x + width, at.y + height, kWhite);
   canvas.Polyline(std::array<CanvasPoint, 5>{at, CanvasPoint{at.x + width, at.y}, {at.x + width, at.y + height},
                                              {at.x, at.y + height}, at},
@@ -387,6 +410,7 @@ void Axes::DrawNote(Canvas& canvas, FigureFonts& fonts, const Annotation& note) 
 
 void Axes::Draw(Canvas& canvas, FigureFonts& fonts) const {
   Ranges();
+  if (legend_) MakeRoomForLegend(fonts);
   for (const Layer& layer : layers_) DrawLayer(canvas, layer);
   DrawAxes(canvas, fonts);
   if (legend_) DrawLegend(canvas, fonts);

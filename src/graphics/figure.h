@@ -97,6 +97,13 @@ class Axes {
   void Ranges() const;
   void DrawAxes(Canvas& canvas, FigureFonts& fonts) const;
   void DrawLayer(Canvas& canvas, const Layer& layer) const;
+  struct LegendPlace {
+    CanvasPoint at;  // top-left corner
+    double width = 0.0, height = 0.0;
+    std::size_t covered = static_cast<std::size_t>(-1);  // data points under it
+  };
+  LegendPlace PlaceLegend(FigureFonts& fonts) const;
+  void MakeRoomForLegend(FigureFonts& fonts) const;
   void DrawLegend(Canvas& canvas, FigureFonts& fonts) const;
   void DrawNote(Canvas& canvas, FigureFonts& fonts, const Annotation& note) const;
   // The number of data points drawn inside `rect` (pixels).
