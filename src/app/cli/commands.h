@@ -9,6 +9,7 @@
 #include <string>
 #include <vector>
 
+#include "app/cli/picture_options.h"
 #include "odefit/efficiency.h"
 #include "odefit/fit.h"
 #include "odefit/integration.h"
@@ -59,7 +60,7 @@ class FitCommand : public Command {
   std::optional<double> threshold_;
   bool scaled_ = false;
   std::string output_;
-  std::string plots_;
+  PictureOptions plots_;
   Series seriesData_;
   FitSettings settings_;
 };
@@ -119,7 +120,7 @@ class TestCommand : public Command {
   std::string method_ = "rk4";
   double step_ = 0.0;
   int threads_ = 0;
-  std::string plots_;
+  PictureOptions plots_;
   Model modelData_;
   std::vector<Series> tests_;  // one per recording tested
   std::vector<std::string> testNames_;
@@ -150,7 +151,7 @@ class SearchCommand : public Command {
   int threads_ = 0;
   int show_ = 10;
   std::string output_;
-  std::string plots_;
+  PictureOptions plots_;
   Series seriesData_;
   SearchSettings settings_;
 };

@@ -45,7 +45,7 @@ void FitCommand::Register(CLI::App& parent) {
                  "instead of |c|")
       ->needs("--threshold");
   app_->add_option("--output", output_, "write the model file (JSON) here");
-  app_->add_option("--plots", plots_, "write differentiation.png and fit.png into this folder");
+  plots_.Register(*app_, "differentiation.png and fit.png (or .svg)");
 }
 
 bool FitCommand::Given() const { return app_->parsed(); }
@@ -93,16 +93,9 @@ int FitCommand::Run() {
     }
   }
   if (!output_.empty()) WriteWholeFile(output_, ModelToJson(model));
-  if (!plots_.empty()) {
-    const std::filesystem::path folder(plots_);
-    std::error_code error;
-    std::filesystem::create_directories(folder, error);
-    if (error) throw FileError("cannot make the folder " + plots_ + ": " + error.message());
-    const auto write = [&](const char* name, const PngImage& png) {
-      WriteWholeFile(folder / name, std::string_view(reinterpret_cast<const char*>(png.data()), png.size()));
-    };
-    write("differentiation.png", DifferentiationPlot(series, model));
-    write("fit.png", FitPlot(series, model));
+  if (plots_.Wanted()) {
+    plots_.Write("differentiation", DifferentiationPlot(series, model, plots_.Format()));
+    plots_.Write("fit", FitPlot(series, model, plots_.Format()));
   }
   return kSuccess;
 }

@@ -58,7 +58,7 @@ void TestCommand::Register(CLI::App& parent) {
   app_->add_option("--step", step_, "integration step (default: the model's dt)")->check(CLI::NonNegativeNumber);
   app_->add_option("--threads", threads_, "threads for the pieces (default 0: one per processor)")
       ->check(CLI::Range(0, 1024));
-  app_->add_option("--plots", plots_, "write model-efficiency.png into this folder");
+  plots_.Register(*app_, "model-efficiency.png (or .svg)");
 }
 
 bool TestCommand::Given() const { return app_->parsed(); }
@@ -156,17 +156,10 @@ void TestCommand::TestOne(std::size_t index) {
   }
   std::cout << "\nInfinite solutions: " << result.infiniteCount << " of " << pieces_ << " pieces\n";
 
-  if (!plots_.empty()) {
-    const std::filesystem::path folder(plots_);
-    std::error_code error;
-    std::filesystem::create_directories(folder, error);
-    if (error) throw FileError("cannot make the folder " + plots_ + ": " + error.message());
-    const PngImage png = EfficiencyPlot(model, test, settings, result);
-    // One picture per recording tested: model-efficiency.png, model-efficiency-2.png, ...
-    const std::string file =
-        index == 0 ? std::string("model-efficiency.png") : "model-efficiency-" + std::to_string(index + 1) + ".png";
-    WriteWholeFile(folder / file,
-                   std::string_view(reinterpret_cast<const char*>(png.data()), png.size()));
+  // One picture per recording tested: model-efficiency, model-efficiency-2, ...
+  if (plots_.Wanted()) {
+    plots_.Write(index == 0 ? std::string("model-efficiency") : "model-efficiency-" + std::to_string(index + 1),
+                 EfficiencyPlot(model, test, settings, result, plots_.Format()));
   }
 }
 
