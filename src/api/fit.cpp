@@ -11,6 +11,7 @@
 #include "model/model_fit.h"
 #include "model/sparse_regression.h"
 #include "model/monomials.h"
+#include "numerics/fold_kernels.h"
 
 namespace odefit {
 namespace {
@@ -119,31 +120,47 @@ double SpecPeriod(std::string_view field, std::string_view spec) {
 }
 
 // Fits every equation of `model` (shapes set) by thresholded least squares.
+// Equations of one design share one summary, folded with the processor's
+// fastest kernels on `threads` threads, as a full fit folds its rows.
 void FitSparse(Model& model, const Derivatives& derivatives, const SparseOptions& sparse,
-               const CancellationToken* cancel) {
+               const CancellationToken* cancel, int threads) {
   const int D = model.Dimension();
   ThresholdSettings settings;
   settings.threshold = sparse.threshold;
   settings.scaled = sparse.scaled;
+  const SummaryOptions options{threads, &fold::BestKernels(), cancel};
+  std::vector<bool> done(static_cast<std::size_t>(D), false);
   std::vector<double> y(static_cast<std::size_t>(derivatives.rows));
   for (int i = 1; i <= D; ++i) {
+    if (done[static_cast<std::size_t>(i - 1)]) continue;
     ThrowIfCancelled(cancel);
-    ModelEquation& eq = model.Equation(i);
-    const int target[] = {i - 1};
+    std::vector<int> group{i - 1};  // 0-based equations, in order
+    for (int j = i + 1; j <= D; ++j) {
+      if (SameDesign(model.Equation(i), model.Equation(j))) group.push_back(j - 1);
+    }
     const TriangularSummary summary =
-        SummariseDesign(eq, derivatives.states, D, derivatives.rows, 1, derivatives.slopes, target);
-    const SubsetFit fit = ThresholdedFit(summary, 0, settings);
-    eq.coef.assign(static_cast<std::size_t>(eq.nterms), 0.0);
-    eq.standardErrors.assign(static_cast<std::size_t>(eq.nterms), 0.0);
-    for (std::size_t k = 0; k < fit.columns.size(); ++k) {
-      eq.coef[static_cast<std::size_t>(fit.columns[k])] = fit.coefficients[k];
-      eq.standardErrors[static_cast<std::size_t>(fit.columns[k])] = fit.standardErrors[k];
+        SummariseDesign(model.Equation(i), derivatives.states, D, derivatives.rows, 1, derivatives.slopes, group, options);
+    for (std::size_t t = 0; t < group.size(); ++t) {
+      ModelEquation& eq = model.Equation(group[t] + 1);
+      done[static_cast<std::size_t>(group[t])] = true;
+      const SubsetFit fit = ThresholdedFit(summary, static_cast<int>(t), settings);
+      eq.coef.assign(static_cast<std::size_t>(eq.nterms), 0.0);
+      eq.standardErrors.assign(static_cast<std::size_t>(eq.nterms), 0.0);
+      for (std::size_t k = 0; k < fit.columns.size(); ++k) {
+        eq.coef[static_cast<std::size_t>(fit.columns[k])] = fit.coefficients[k];
+        eq.standardErrors[static_cast<std::size_t>(fit.columns[k])] = fit.standardErrors[k];
+      }
+      eq.condition = fit.condition;
+      const double* slopes = derivatives.slopes.data() + group[t];
+      if (eq.family != ModelFamily::Rational) {
+        // The residual's squares are the summary's: no second pass over the rows.
+        eq.error = ErrorOfSquares(fit.rss, slopes, static_cast<std::size_t>(D), y.size());
+        continue;
+      }
+      // The rational family reports the error of P/Q, not of its linearised problem.
+      for (std::size_t r = 0; r < y.size(); ++r) y[r] = slopes[r * static_cast<std::size_t>(D)];
+      ApproximationError(derivatives.states, D, derivatives.rows, 1, y, eq, eq.error);
     }
-    eq.condition = fit.columns.empty() ? 1.0 : fit.condition;
-    for (std::size_t r = 0; r < y.size(); ++r) {
-      y[r] = derivatives.slopes[r * static_cast<std::size_t>(D) + static_cast<std::size_t>(i - 1)];
-    }
-    ApproximationError(derivatives.states, D, derivatives.rows, 1, y, eq, eq.error);
   }
 }
 
@@ -259,7 +276,7 @@ Model FitModel(const Derivatives& derivatives, double dt, const std::vector<Equa
     model.Equation(i) = EquationShape(spec, D, dt);
   }
   if (sparse) {
-    api::RunNumerical([&] { FitSparse(model, derivatives, *sparse, cancel); });
+    api::RunNumerical([&] { FitSparse(model, derivatives, *sparse, cancel, threads); });
     return model;
   }
   api::RunNumerical([&] {

@@ -49,10 +49,11 @@ std::vector<double> FitStorage(std::size_t size, int Nrows, int K) {
   ReportFitStorage(Nrows, K);
 }
 
-// Returns sqrt(squares / sum (y - mean y)^2) for the n targets y(r) =
-// y[r * stride], or NaN when every target is the same value (0/0; the
-// rounded mean could otherwise leave a spurious tiny denominator).
-double RelativeErrorOfSquares(double squares, const double* y, std::size_t stride, std::size_t n) {
+}  // namespace
+
+// NaN when every target is the same value (0/0; the rounded mean could
+// otherwise leave a spurious tiny denominator).
+double ErrorOfSquares(double squares, const double* y, std::size_t stride, std::size_t n) {
   bool equal = true;
   for (std::size_t r = 1; r < n && equal; ++r) equal = y[r * stride] == y[(r - 1) * stride];
   if (equal) return std::numeric_limits<double>::quiet_NaN();
@@ -64,6 +65,8 @@ double RelativeErrorOfSquares(double squares, const double* y, std::size_t strid
   return std::sqrt(squares / spread);
 }
 
+namespace {
+
 double SumOfSquares(std::span<const double> residual) {
   double squares = 0.0;
   for (double e : residual) squares += e * e;
@@ -72,7 +75,7 @@ double SumOfSquares(std::span<const double> residual) {
 
 // Returns sqrt(sum e^2 / sum (y - mean y)^2), or NaN when every target is the same value.
 double RelativeError(std::span<const double> residual, std::span<const double> y) {
-  return RelativeErrorOfSquares(SumOfSquares(residual), y.data(), 1, y.size());
+  return ErrorOfSquares(SumOfSquares(residual), y.data(), 1, y.size());
 }
 
 // Computes the diagonal of (R'R)^-1 (the squared row norms of R^-1) and the
@@ -141,7 +144,7 @@ void SolveStreamed(const ModelEquation& equation, std::span<const double> X, int
   }
   std::copy(s.coefficients.begin(), s.coefficients.end(), coef.begin());
   for (std::size_t c = 0; c < targets.size(); ++c) {
-    err[c] = RelativeErrorOfSquares(s.squares[c], targets[c].base, targets[c].stride, static_cast<std::size_t>(Nrows));
+    err[c] = ErrorOfSquares(s.squares[c], targets[c].base, targets[c].stride, static_cast<std::size_t>(Nrows));
   }
   if (!statistics.empty()) SetStatistics(s.R, s.ldr, K, Nrows, s.squares, statistics);
 }

@@ -86,6 +86,11 @@ void FitReduced(std::span<const double> X, int D, int Nrows, std::span<const dou
                 std::span<double> coef, int nnum, int nu, int nden, int mu, double& err,
                 FitStatistics* statistics = nullptr, const FitOptions& options = {});
 
+// Returns the error of approximation sqrt(squares / sum (y - mean y)^2) for
+// the sum of squared residuals `squares` of the n targets y(r) = y[r *
+// stride]; NaN when every target is the same value.
+double ErrorOfSquares(double squares, const double* y, std::size_t stride, std::size_t n);
+
 // Computes into err the error of approximation of a fitted equation against y at X.
 // Row r is evaluated at sample index nfirst + r - 1. A rational denominator
 // nearer zero than DenominatorFloor is replaced by -DenominatorFloor when

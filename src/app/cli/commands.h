@@ -58,6 +58,7 @@ class FitCommand : public Command {
   bool scaled_ = false;
   std::string output_;
   std::string plots_;
+  int threads_ = 0;
   Series seriesData_;
   FitSettings settings_;
 };

@@ -47,6 +47,9 @@ void FitCommand::Register(CLI::App& parent) {
                  "instead of |c|")
       ->needs("--threshold");
   app_->add_option("--output", output_, "write the model file (JSON) here");
+  app_->add_option("--threads", threads_,
+                   "threads of a large fit (default 0: one per processor); the result is the same")
+      ->check(CLI::Range(0, 1024));
   app_->add_option("--plots", plots_, "write differentiation.png and fit.png into this folder");
 }
 
@@ -57,7 +60,7 @@ void FitCommand::Prepare(InputFiles& files) {
   settings_.dt = dt_;
   settings_.points = points_;
   settings_.train = train_;
-  settings_.threads = 0;  // a large fit on every core; the result does not depend on it
+  settings_.threads = threads_;  // the result does not depend on it
   if (threshold_) settings_.sparse = SparseOptions{*threshold_, scaled_};
   settings_.equations.clear();
   for (const std::string& text : models_) settings_.equations.push_back(ParseEquationSpec(text));
