@@ -199,17 +199,17 @@ double SolveDesign(std::vector<double>& A, int Nrows, int K, std::span<const dou
 }
 
 // Returns the Nrows x K design matrix of a standard or driven polynomial,
-// column-major: row r holds the terms of termRoutine at sample index r.
-std::vector<double> PolynomialDesign(std::span<const double> X, int D, int Nrows, int K,
-                                     const TermRoutine& termRoutine, int nu) {
+// column-major: row r holds the terms at sample index r.
+std::vector<double> PolynomialDesign(const ModelEquation& eq, std::span<const double> X, int D, int Nrows) {
+  const int K = eq.nterms;
   std::vector<double> A = FitStorage(static_cast<std::size_t>(Nrows) * K, Nrows, K);
-  FillMonomialColumns(X, D, Nrows, nu, A, Nrows);
-  if (termRoutine.kind == TermRoutine::Kind::Driven) {
-    const std::size_t monomials = static_cast<std::size_t>(MonomialCount(nu, D));
+  FillMonomialColumns(X, D, Nrows, eq.nu, A, Nrows);
+  if (eq.family == ModelFamily::DrivenPolynomial) {
+    const std::size_t monomials = static_cast<std::size_t>(MonomialCount(eq.nu, D));
     double* cosine = A.data() + monomials * Nrows;
     double* sine = cosine + Nrows;
     for (int r = 0; r < Nrows; ++r) {
-      const double angle = static_cast<double>(r + 1) * termRoutine.wdt;
+      const double angle = static_cast<double>(r + 1) * eq.wdt;
       cosine[r] = std::cos(angle);
       sine[r] = std::sin(angle);
     }
@@ -260,60 +260,41 @@ std::vector<double> RationalDesign(std::span<const double> X, int D, int Nrows, 
 
 }  // namespace
 
-void FitEquation(std::span<const double> X, int D, int Nrows, std::span<const double> y,
-                 std::span<double> coef, int K, const TermRoutine& termRoutine, int nu,
-                 double& err, FitStatistics* statistics, const FitOptions& options) {
-  CheckMonomialCounts(D, nu);  // once for all rows: the checks do not depend on the row
-  if (StreamedFitPays(Nrows, K)) {
-    ModelEquation equation;
-    equation.family = termRoutine.kind == TermRoutine::Kind::Driven ? ModelFamily::DrivenPolynomial
-                                                                    : ModelFamily::StandardPolynomial;
-    equation.nu = nu;
-    equation.nterms = K;
-    equation.wdt = termRoutine.wdt;
+void FitEquation(const ModelEquation& equation, std::span<const double> X, int D, int Nrows,
+                 std::span<const double> y, std::span<double> coef, double& err, FitStatistics* statistics,
+                 const FitOptions& options) {
+  CheckMonomialCounts(D, equation.nu);  // once for all rows: the checks do not depend on the row
+  if (StreamedFitPays(Nrows, equation.nterms)) {
     err = SolveStreamed(equation, X, D, Nrows, y.first(Nrows), options, coef, statistics);
     return;
   }
-  std::vector<double> A = PolynomialDesign(X, D, Nrows, K, termRoutine, nu);
-  err = SolveDesign(A, Nrows, K, y.first(Nrows), coef, statistics);
+  std::vector<double> A = PolynomialDesign(equation, X, D, Nrows);
+  err = SolveDesign(A, Nrows, equation.nterms, y.first(Nrows), coef, statistics);
 }
 
-void FitRational(std::span<const double> X, int D, int Nrows, std::span<const double> y,
-                 std::span<double> coef, int nnum, int nu, int nden, int mu, double& err,
-                 FitStatistics* statistics, const FitOptions& options) {
-  CheckMonomialCounts(D, nu);
-  CheckMonomialCounts(D, mu);
-  if (StreamedFitPays(Nrows, nnum + nden)) {
-    ModelEquation equation;
-    equation.family = ModelFamily::Rational;
-    equation.nu = nu;
-    equation.mu = mu;
-    equation.nnum = nnum;
-    equation.nden = nden;
-    equation.nterms = nnum + nden;
+void FitRational(const ModelEquation& equation, std::span<const double> X, int D, int Nrows,
+                 std::span<const double> y, std::span<double> coef, double& err, FitStatistics* statistics,
+                 const FitOptions& options) {
+  CheckMonomialCounts(D, equation.nu);
+  CheckMonomialCounts(D, equation.mu);
+  if (StreamedFitPays(Nrows, equation.nterms)) {
     err = SolveStreamed(equation, X, D, Nrows, y.first(Nrows), options, coef, statistics);
     return;
   }
-  std::vector<double> A = RationalDesign(X, D, Nrows, y, nnum, nu, nden, mu);
-  err = SolveDesign(A, Nrows, nnum + nden, y.first(Nrows), coef, statistics);
+  std::vector<double> A =
+      RationalDesign(X, D, Nrows, y, equation.nnum, equation.nu, equation.nden, equation.mu);
+  err = SolveDesign(A, Nrows, equation.nterms, y.first(Nrows), coef, statistics);
 }
 
-void FitReduced(std::span<const double> X, int D, int Nrows, std::span<const double> y,
-                std::span<double> coef, int nnum, int nu, int nden, int mu, double& err,
-                FitStatistics* statistics, const FitOptions& options) {
-  if (StreamedFitPays(Nrows, nnum + nden)) {
-    ModelEquation equation;
-    equation.family = ModelFamily::ReducedPolynomial;
-    equation.nu = nu;
-    equation.mu = mu;
-    equation.nnum = nnum;
-    equation.nden = nden;
-    equation.nterms = nnum + nden;
+void FitReduced(const ModelEquation& equation, std::span<const double> X, int D, int Nrows,
+                std::span<const double> y, std::span<double> coef, double& err, FitStatistics* statistics,
+                const FitOptions& options) {
+  if (StreamedFitPays(Nrows, equation.nterms)) {
     err = SolveStreamed(equation, X, D, Nrows, y.first(Nrows), options, coef, statistics);
     return;
   }
-  std::vector<double> A = ReducedDesign(X, D, Nrows, nnum, nden);
-  err = SolveDesign(A, Nrows, nnum + nden, y.first(Nrows), coef, statistics);
+  std::vector<double> A = ReducedDesign(X, D, Nrows, equation.nnum, equation.nden);
+  err = SolveDesign(A, Nrows, equation.nterms, y.first(Nrows), coef, statistics);
 }
 
 void ApproximationError(std::span<const double> X, int D, int Nrows, int nfirst,
@@ -390,21 +371,12 @@ void FitModelEquation(ModelEquation& equation, std::span<const double> X, int D,
   FitStatistics statistics;
   switch (equation.family) {
     case ModelFamily::StandardPolynomial:
-      FitEquation(X, D, Nrows, y, coef, equation.nterms, MonomialRoutine(), equation.nu, err, &statistics, options);
-      break;
-    case ModelFamily::DrivenPolynomial:
-      FitEquation(X, D, Nrows, y, coef, equation.nterms, DrivenRoutine(equation.wdt),
-                  equation.nu, err, &statistics, options);
-      break;
+    case ModelFamily::DrivenPolynomial: FitEquation(equation, X, D, Nrows, y, coef, err, &statistics, options); break;
     case ModelFamily::Rational:
-      FitRational(X, D, Nrows, y, coef, equation.nnum, equation.nu, equation.nden, equation.mu,
-                  err, &statistics, options);
+      FitRational(equation, X, D, Nrows, y, coef, err, &statistics, options);
       ApproximationError(X, D, Nrows, 1, y, equation, err);
       break;
-    case ModelFamily::ReducedPolynomial:
-      FitReduced(X, D, Nrows, y, coef, equation.nnum, equation.nu, equation.nden, equation.mu,
-                 err, &statistics, options);
-      break;
+    case ModelFamily::ReducedPolynomial: FitReduced(equation, X, D, Nrows, y, coef, err, &statistics, options); break;
   }
   equation.standardErrors = std::move(statistics.standardErrors);
   equation.condition = statistics.condition;
@@ -414,9 +386,7 @@ std::vector<double> DesignMatrix(const ModelEquation& equation, std::span<const 
                                  std::span<const double> y) {
   switch (equation.family) {
     case ModelFamily::StandardPolynomial:
-      return PolynomialDesign(X, D, Nrows, equation.nterms, MonomialRoutine(), equation.nu);
-    case ModelFamily::DrivenPolynomial:
-      return PolynomialDesign(X, D, Nrows, equation.nterms, DrivenRoutine(equation.wdt), equation.nu);
+    case ModelFamily::DrivenPolynomial: return PolynomialDesign(equation, X, D, Nrows);
     case ModelFamily::Rational:
       return RationalDesign(X, D, Nrows, y, equation.nnum, equation.nu, equation.nden, equation.mu);
     case ModelFamily::ReducedPolynomial:
@@ -523,9 +493,7 @@ double ModelFitter::Fit(int i) {
     if (first.family == ModelFamily::ReducedPolynomial) {
       A = ReducedDesign(X_, D_, Nrows_, first.nnum, first.nden);
     } else {
-      const TermRoutine routine =
-          first.family == ModelFamily::DrivenPolynomial ? DrivenRoutine(first.wdt) : MonomialRoutine();
-      A = PolynomialDesign(X_, D_, Nrows_, K, routine, first.nu);
+      A = PolynomialDesign(first, X_, D_, Nrows_);
     }
     ThrowIfCancelled(options_.cancel);
     SolveDesign(A, Nrows_, K, nrhs, Y, coef, err, statistics);
