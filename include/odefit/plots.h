@@ -5,6 +5,7 @@
 #include <cstdint>
 #include <vector>
 
+#include "odefit/differentiation.h"
 #include "odefit/efficiency.h"
 #include "odefit/model.h"
 #include "odefit/search.h"
@@ -21,12 +22,16 @@ using PngImage = std::vector<std::uint8_t>;
 // InvalidArgument when the model does not say its points and train or the
 // series is shorter or of another dimension, NumericalError.
 PngImage DifferentiationPlot(const Series& series, const Model& model);
+// The same from the derivatives the model was fitted to (FitModel's
+// `training`), without differentiating again.
+PngImage DifferentiationPlot(const Derivatives& training, const Model& model);
 
 // How well the right-hand sides fit: one panel per equation (up to 9) with
 // the derivative estimates of the training series in black and the model's
 // right-hand side at the smoothed states in red, against time, over the
 // first 600 rows. Throws as DifferentiationPlot.
 PngImage FitPlot(const Series& series, const Model& model);
+PngImage FitPlot(const Derivatives& training, const Model& model);
 
 // The efficiency window of a test made by TestModel with the same model,
 // test series and settings: the observed and the model's phase orbit, the

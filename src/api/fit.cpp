@@ -241,7 +241,7 @@ void CheckFitSettings(const Series& series, const FitSettings& settings) {
   CheckEquations(D, static_cast<int>(train) - settings.points + 1, settings.dt, settings.equations, settings.sparse);
 }
 
-Model FitModel(const Series& series, const FitSettings& settings) {
+Model FitModel(const Series& series, const FitSettings& settings, Derivatives* training) {
   CheckFitSettings(series, settings);
   const int D = series.dimension;
   const long long train = settings.train ? *settings.train : static_cast<long long>(series.size());
@@ -253,6 +253,7 @@ Model FitModel(const Series& series, const FitSettings& settings) {
   model.points = settings.points;
   model.train = static_cast<int>(train);
   if (series.names.size() == static_cast<std::size_t>(D)) model.names = series.names;
+  if (training != nullptr) *training = std::move(derivatives);
   return model;
 }
 

@@ -75,17 +75,35 @@ std::string AxisLabel(double value) {
   return std::string(text, result.ptr);
 }
 
+// Checks that `training` can be the derivatives `model` was fitted to.
+const Derivatives& CheckedTraining(const Derivatives& training, const Model& model) {
+  ValidateModel(model);
+  const std::size_t cells = static_cast<std::size_t>(std::max(training.rows, 0)) *
+                            static_cast<std::size_t>(std::max(training.dimension, 0));
+  if (training.dimension != model.Dimension() || training.rows < 1 || training.states.size() != cells ||
+      training.slopes.size() != cells) {
+    throw InvalidArgument("the derivatives are not rows x the model's dimension of states and slopes");
+  }
+  return training;
+}
+
 }  // namespace
 
 PngImage DifferentiationPlot(const Series& series, const Model& model) {
-  const Derivatives d = TrainingDerivatives(series, model);
+  return DifferentiationPlot(TrainingDerivatives(series, model), model);
+}
+
+PngImage FitPlot(const Series& series, const Model& model) { return FitPlot(TrainingDerivatives(series, model), model); }
+
+PngImage DifferentiationPlot(const Derivatives& training, const Model& model) {
+  const Derivatives& d = CheckedTraining(training, model);
   GraphicsLayer layer;
   DrawDifferentiationPlots(layer, d.states, d.slopes, d.dimension, d.rows, model.dt);
   return Encoded(layer, DifferentiationWindow);
 }
 
-PngImage FitPlot(const Series& series, const Model& model) {
-  const Derivatives d = TrainingDerivatives(series, model);
+PngImage FitPlot(const Derivatives& training, const Model& model) {
+  const Derivatives& d = CheckedTraining(training, model);
   const int D = d.dimension;
   const std::size_t ld = static_cast<std::size_t>(D);
   const int n = std::min(d.rows, kMaxPlottedPoints);

@@ -29,9 +29,13 @@ TEST(Plots, AFitAndATestGivePngImages) {
   FitSettings fit;
   fit.dt = 0.01;
   fit.train = 3000;
-  const Model model = FitModel(lorenz, fit);
+  Derivatives training;
+  const Model model = FitModel(lorenz, fit, &training);
   EXPECT_TRUE(IsPng(DifferentiationPlot(lorenz, model)));
   EXPECT_TRUE(IsPng(FitPlot(lorenz, model)));
+  // From the fit's own derivatives: the same pictures without differentiating again.
+  EXPECT_EQ(DifferentiationPlot(training, model), DifferentiationPlot(lorenz, model));
+  EXPECT_EQ(FitPlot(training, model), FitPlot(lorenz, model));
   EfficiencySettings test;
   test.pieces = 2;
   test.length = 100;
@@ -53,6 +57,10 @@ TEST(Plots, ModelsThatDoNotSayHowTheyWereFittedOrOtherDataAreRefused) {
   Series other = lorenz;
   other.dimension = 1;
   EXPECT_THROW(FitPlot(other, model), InvalidArgument);
+  Derivatives training;
+  FitModel(lorenz, fit, &training);
+  training.slopes.pop_back();  // not rows x dimension
+  EXPECT_THROW(FitPlot(training, model), InvalidArgument);
   EfficiencySettings test;
   test.pieces = 2;
   test.length = 100;

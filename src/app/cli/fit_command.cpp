@@ -72,11 +72,12 @@ void FitCommand::Prepare(InputFiles& files) {
 int FitCommand::Run() {
   const Series& series = seriesData_;
   Model model;
+  Derivatives training;  // kept for the pictures: the series is differentiated once
   {
     const std::size_t rows = train_ ? static_cast<std::size_t>(*train_) : series.size();
     Progress progress("fitting " + std::to_string(series.dimension) + " equations to " + std::to_string(rows) +
                       " vectors");
-    model = FitModel(series, settings_);
+    model = FitModel(series, settings_, plots_.empty() ? nullptr : &training);
   }
   std::cout << FormatModel(model);
   for (int i = 1; i <= model.Dimension(); ++i) {
@@ -96,8 +97,8 @@ int FitCommand::Run() {
     const auto write = [&](const char* name, const PngImage& png) {
       WriteWholeFile(folder / name, std::string_view(reinterpret_cast<const char*>(png.data()), png.size()));
     };
-    write("differentiation.png", DifferentiationPlot(series, model));
-    write("fit.png", FitPlot(series, model));
+    write("differentiation.png", DifferentiationPlot(training, model));
+    write("fit.png", FitPlot(training, model));
   }
   return kSuccess;
 }
