@@ -11,6 +11,7 @@
 #include "model/equation_shape.h"
 #include "model/model_fit.h"
 #include "model/sparse_regression.h"
+#include "odefit/number_text.h"
 #include "model/monomials.h"
 #include "numerics/fold_kernels.h"
 
@@ -139,11 +140,7 @@ std::string FormatEquationSpec(const EquationSpec& spec) {
   const std::string order = std::to_string(spec.order);
   switch (spec.family) {
     case ModelFamily::StandardPolynomial: return "poly:" + order;
-    case ModelFamily::DrivenPolynomial: {
-      char digits[32];
-      const auto result = std::to_chars(digits, digits + sizeof digits, spec.period);
-      return "driven:" + order + ":" + std::string(digits, result.ptr);
-    }
+    case ModelFamily::DrivenPolynomial: return "driven:" + order + ":" + ShortestText(spec.period);
     case ModelFamily::Rational: return "rational:" + order + ":" + std::to_string(spec.secondOrder);
     case ModelFamily::ReducedPolynomial: return "reduced:" + order + ":" + std::to_string(spec.secondOrder);
   }

@@ -21,6 +21,7 @@
 #include "odefit/differentiation.h"
 #include "odefit/errors.h"
 #include "odefit/integration.h"
+#include "odefit/number_text.h"
 
 namespace odefit {
 namespace {
@@ -69,11 +70,7 @@ PanelFrame FitPanel(int i, int D) {
 }
 
 // Returns the label of an axis end: 4 significant digits in any locale.
-std::string AxisLabel(double value) {
-  char text[32];
-  const auto result = std::to_chars(text, text + sizeof text, value, std::chars_format::general, 4);
-  return std::string(text, result.ptr);
-}
+std::string AxisLabel(double value) { return SignificantText(value, 4); }
 
 // Checks that `training` can be the derivatives `model` was fitted to.
 const Derivatives& CheckedTraining(const Derivatives& training, const Model& model) {

@@ -13,6 +13,7 @@
 #include "odefit/fit.h"
 #include "odefit/model_file.h"
 #include "odefit/model_text.h"
+#include "odefit/number_text.h"
 #include "odefit/plots.h"
 
 namespace odefit::cli {
@@ -83,7 +84,7 @@ int FitCommand::Run() {
   for (int i = 1; i <= model.Dimension(); ++i) {
     const ModelEquation& eq = model.Equation(i);
     if (IsIllConditioned(eq)) {
-      std::cerr << "odefit: warning: equation " << i << " is ill-conditioned (condition " << Shortest(eq.condition)
+      std::cerr << "odefit: warning: equation " << i << " is ill-conditioned (condition " << ShortestText(eq.condition)
                 << "): its coefficients are poorly determined; try a lower order, or scale the series' variables "
                    "to similar magnitudes\n";
     }
