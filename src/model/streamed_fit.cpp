@@ -2,15 +2,13 @@
 
 #include <algorithm>
 #include <atomic>
-#include <exception>
 #include <stdexcept>
-#include <system_error>
-#include <thread>
 
 #include "model/design.h"
 #include "numerics/fold_kernels.h"
 #include "numerics/householder.h"
 #include "numerics/triangular_fold.h"
+#include "numerics/worker_pool.h"
 
 namespace odefit {
 namespace {
@@ -24,39 +22,6 @@ constexpr int kMaxChunks = 16;
 constexpr long long kChunkRowsPerTerm = 8;
 // The chunks' factors together stay within this many bytes.
 constexpr double kFactorBytes = 64.0 * (1 << 20);
-
-int Workers(int threads, int chunks) {
-  const int hardware = static_cast<int>(std::max(1u, std::thread::hardware_concurrency()));
-  return std::clamp(threads > 0 ? threads : hardware, 1, chunks);
-}
-
-// Runs work(w) for w = 0 .. workers - 1: the caller's thread is worker 0.
-// Work is handed out by the callee, so fewer threads (when one cannot be
-// started) still do all of it. The first exception is rethrown after every
-// worker has ended.
-template <class Work>
-void RunWorkers(int workers, Work&& work) {
-  std::vector<std::exception_ptr> errors(static_cast<std::size_t>(workers));
-  const auto guarded = [&](int w) {
-    try {
-      work(w);
-    } catch (...) {
-      errors[static_cast<std::size_t>(w)] = std::current_exception();
-    }
-  };
-  std::vector<std::thread> pool;
-  try {
-    pool.reserve(static_cast<std::size_t>(workers));
-    for (int w = 1; w < workers; ++w) pool.emplace_back(guarded, w);
-  } catch (const std::system_error&) {
-  } catch (const std::bad_alloc&) {
-  }
-  guarded(0);
-  for (std::thread& t : pool) t.join();
-  for (const std::exception_ptr& e : errors) {
-    if (e) std::rethrow_exception(e);
-  }
-}
 
 // The shared state of one streamed fit.
 class Stream {
@@ -74,7 +39,7 @@ class Stream {
         blockRows_(settings.blockRows > 0 ? settings.blockRows : StreamedBlockRows(K_)),
         ldb_(TriangularFold::PaddedRows(blockRows_)),
         chunks_(std::clamp(settings.chunks > 0 ? settings.chunks : StreamedChunks(Nrows, K_), 1, std::max(Nrows, 1))),
-        workers_(Workers(settings.threads, chunks_)),
+        workers_(WorkerCount(settings.threads, chunks_)),
         cancel_(settings.cancel),
         firstSample_(settings.firstSample),
         kernels_(settings.kernels != nullptr ? *settings.kernels : fold::BestKernels()) {}
