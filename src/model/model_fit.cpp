@@ -12,6 +12,7 @@
 #include <utility>
 #include <vector>
 
+#include "model/design.h"
 #include "model/monomials.h"
 #include "model/streamed_fit.h"
 #include "numerics/error_stack.h"
@@ -198,62 +199,18 @@ double SolveDesign(std::vector<double>& A, int Nrows, int K, std::span<const dou
   return err;
 }
 
-// Returns the Nrows x K design matrix of a standard or driven polynomial,
-// column-major: row r holds the terms at sample index r.
-std::vector<double> PolynomialDesign(const ModelEquation& eq, std::span<const double> X, int D, int Nrows) {
-  const int K = eq.nterms;
+// Returns the Nrows x K design matrix of `equation` (column-major, leading
+// dimension Nrows; row r at sample index r + 1), built by the one design
+// builder (FillDesignBlock); y is read by the rational family only. Storage
+// the machine cannot grant is reported.
+std::vector<double> Design(const ModelEquation& equation, std::span<const double> X, int D, int Nrows,
+                           std::span<const double> y) {
+  const int K = equation.nterms;
   std::vector<double> A = FitStorage(static_cast<std::size_t>(Nrows) * K, Nrows, K);
-  FillMonomialColumns(X, D, Nrows, eq.nu, A, Nrows);
-  if (eq.family == ModelFamily::DrivenPolynomial) {
-    const std::size_t monomials = static_cast<std::size_t>(MonomialCount(eq.nu, D));
-    double* cosine = A.data() + monomials * Nrows;
-    double* sine = cosine + Nrows;
-    for (int r = 0; r < Nrows; ++r) {
-      const double angle = static_cast<double>(r + 1) * eq.wdt;
-      cosine[r] = std::cos(angle);
-      sine[r] = std::sin(angle);
-    }
-  }
-  return A;
-}
-
-// Returns the Nrows x (nnum + nden) design matrix of the reduced polynomial:
-// x1 times the powers of x2 to nu, then the powers of x2 to mu, each power the
-// previous one times x2.
-std::vector<double> ReducedDesign(std::span<const double> X, int D, int Nrows, int nnum, int nden) {
-  const std::size_t rows = static_cast<std::size_t>(Nrows);
-  std::vector<double> A = FitStorage(rows * static_cast<std::size_t>(nnum + nden), Nrows, nnum + nden);
-  for (std::size_t r = 0; r < rows; ++r) {
-    A[r] = X[r * D];
-    A[static_cast<std::size_t>(nnum) * rows + r] = 1.0;
-  }
-  for (int part = 0; part < 2; ++part) {
-    const int first = part == 0 ? 0 : nnum;
-    const int count = part == 0 ? nnum : nden;
-    for (int k = 1; k < count; ++k) {
-      const double* previous = A.data() + static_cast<std::size_t>(first + k - 1) * rows;
-      double* column = A.data() + static_cast<std::size_t>(first + k) * rows;
-      for (std::size_t r = 0; r < rows; ++r) column[r] = previous[r] * X[r * D + 1];
-    }
-  }
-  return A;
-}
-
-// Returns the Nrows x (nnum + nden) design matrix of the linearised rational
-// fit: the numerator monomials up to nu, then -y times the denominator
-// monomials up to mu without their constant.
-std::vector<double> RationalDesign(std::span<const double> X, int D, int Nrows, std::span<const double> y, int nnum,
-                                   int nu, int nden, int mu) {
-  const std::size_t rows = static_cast<std::size_t>(Nrows);
-  std::vector<double> A = FitStorage(rows * static_cast<std::size_t>(nnum + nden), Nrows, nnum + nden);
-  FillMonomialColumns(X, D, Nrows, nu, A, Nrows);
-  // Denominator column j: -y times the monomial j + 1 of order mu.
-  std::vector<double> denominator = FitStorage(rows * static_cast<std::size_t>(nden + 1), Nrows, nnum + nden);
-  FillMonomialColumns(X, D, Nrows, mu, denominator, Nrows);
-  for (int j = 0; j < nden; ++j) {
-    const double* u = denominator.data() + static_cast<std::size_t>(j + 1) * rows;
-    double* column = A.data() + static_cast<std::size_t>(nnum + j) * rows;
-    for (std::size_t r = 0; r < rows; ++r) column[r] = -y[r] * u[r];
+  try {
+    FillDesignBlock(equation, X, D, Nrows, 1, y, A, Nrows);
+  } catch (const std::bad_alloc&) {
+    ReportFitStorage(Nrows, K);
   }
   return A;
 }
@@ -268,7 +225,7 @@ void FitEquation(const ModelEquation& equation, std::span<const double> X, int D
     err = SolveStreamed(equation, X, D, Nrows, y.first(Nrows), options, coef, statistics);
     return;
   }
-  std::vector<double> A = PolynomialDesign(equation, X, D, Nrows);
+  std::vector<double> A = Design(equation, X, D, Nrows, y);
   err = SolveDesign(A, Nrows, equation.nterms, y.first(Nrows), coef, statistics);
 }
 
@@ -281,8 +238,7 @@ void FitRational(const ModelEquation& equation, std::span<const double> X, int D
     err = SolveStreamed(equation, X, D, Nrows, y.first(Nrows), options, coef, statistics);
     return;
   }
-  std::vector<double> A =
-      RationalDesign(X, D, Nrows, y, equation.nnum, equation.nu, equation.nden, equation.mu);
+  std::vector<double> A = Design(equation, X, D, Nrows, y);
   err = SolveDesign(A, Nrows, equation.nterms, y.first(Nrows), coef, statistics);
 }
 
@@ -293,7 +249,7 @@ void FitReduced(const ModelEquation& equation, std::span<const double> X, int D,
     err = SolveStreamed(equation, X, D, Nrows, y.first(Nrows), options, coef, statistics);
     return;
   }
-  std::vector<double> A = ReducedDesign(X, D, Nrows, equation.nnum, equation.nden);
+  std::vector<double> A = Design(equation, X, D, Nrows, y);
   err = SolveDesign(A, Nrows, equation.nterms, y.first(Nrows), coef, statistics);
 }
 
@@ -384,15 +340,7 @@ void FitModelEquation(ModelEquation& equation, std::span<const double> X, int D,
 
 std::vector<double> DesignMatrix(const ModelEquation& equation, std::span<const double> X, int D, int Nrows,
                                  std::span<const double> y) {
-  switch (equation.family) {
-    case ModelFamily::StandardPolynomial:
-    case ModelFamily::DrivenPolynomial: return PolynomialDesign(equation, X, D, Nrows);
-    case ModelFamily::Rational:
-      return RationalDesign(X, D, Nrows, y, equation.nnum, equation.nu, equation.nden, equation.mu);
-    case ModelFamily::ReducedPolynomial:
-      return ReducedDesign(X, D, Nrows, equation.nnum, equation.nden);
-  }
-  return {};
+  return Design(equation, X, D, Nrows, y);
 }
 
 std::vector<double> DependenceMatrix(const ModelEquation& equation, std::span<const double> X, int D, int Nrows,
@@ -489,12 +437,7 @@ double ModelFitter::Fit(int i) {
       const std::vector<double> y = Targets(group[static_cast<std::size_t>(c)]);
       std::copy(y.begin(), y.end(), Y.begin() + static_cast<std::ptrdiff_t>(c * rows));
     }
-    std::vector<double> A;
-    if (first.family == ModelFamily::ReducedPolynomial) {
-      A = ReducedDesign(X_, D_, Nrows_, first.nnum, first.nden);
-    } else {
-      A = PolynomialDesign(first, X_, D_, Nrows_);
-    }
+    std::vector<double> A = Design(first, X_, D_, Nrows_, {});  // no rational design: it holds its own targets
     ThrowIfCancelled(options_.cancel);
     SolveDesign(A, Nrows_, K, nrhs, Y, coef, err, statistics);
   }
