@@ -51,7 +51,7 @@ void FitCommand::Register(CLI::App& parent) {
   app_->add_option("--threads", threads_,
                    "threads of a large fit (default 0: one per processor); the result is the same")
       ->check(CLI::Range(0, 1024));
-  app_->add_option("--plots", plots_, "write differentiation.png and fit.png into this folder");
+  plots_.Register(*app_, "differentiation.png and fit.png (or .svg)");
 }
 
 bool FitCommand::Given() const { return app_->parsed(); }
@@ -78,7 +78,7 @@ int FitCommand::Run() {
     const std::size_t rows = train_ ? static_cast<std::size_t>(*train_) : series.size();
     Progress progress("fitting " + std::to_string(series.dimension) + " equations to " + std::to_string(rows) +
                       " vectors");
-    model = FitModel(series, settings_, plots_.empty() ? nullptr : &training);
+    model = FitModel(series, settings_, plots_.Wanted() ? &training : nullptr);
   }
   std::cout << FormatModel(model);
   for (int i = 1; i <= model.Dimension(); ++i) {
@@ -90,16 +90,9 @@ int FitCommand::Run() {
     }
   }
   if (!output_.empty()) WriteWholeFile(output_, ModelToJson(model));
-  if (!plots_.empty()) {
-    const std::filesystem::path folder(plots_);
-    std::error_code error;
-    std::filesystem::create_directories(folder, error);
-    if (error) throw FileError("cannot make the folder " + plots_ + ": " + error.message());
-    const auto write = [&](const char* name, const PngImage& png) {
-      WriteWholeFile(folder / name, std::string_view(reinterpret_cast<const char*>(png.data()), png.size()));
-    };
-    write("differentiation.png", DifferentiationPlot(training, model));
-    write("fit.png", FitPlot(training, model));
+  if (plots_.Wanted()) {
+    plots_.Write("differentiation", DifferentiationPlot(series, model, training, plots_.Format()));
+    plots_.Write("fit", FitPlot(series, model, training, plots_.Format()));
   }
   return kSuccess;
 }

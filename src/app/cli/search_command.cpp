@@ -90,7 +90,7 @@ void SearchCommand::Register(CLI::App& parent) {
       ->check(CLI::Range(0, 1024));
   app_->add_option("--show", show_, "candidates in the leaderboard (default 10)")->check(CLI::Range(1, 1000000));
   app_->add_option("--output", output_, "write the result (the best model and every candidate) as JSON here");
-  app_->add_option("--plots", plots_, "write search.png (score against terms) into this folder");
+  plots_.Register(*app_, "search.png (or .svg: score and criterion against terms)");
 }
 
 bool SearchCommand::Given() const { return app_->parsed(); }
@@ -159,15 +159,7 @@ int SearchCommand::Run() {
     WriteWholeFile(output_, SearchResultToJson(result));
     written.push_back(output_);
   }
-  if (!plots_.empty()) {
-    const std::filesystem::path folder(plots_);
-    std::error_code error;
-    std::filesystem::create_directories(folder, error);
-    if (error) throw FileError("cannot make the folder " + plots_ + ": " + error.message());
-    const PngImage png = SearchPlot(result);
-    WriteWholeFile(folder / "search.png", std::string_view(reinterpret_cast<const char*>(png.data()), png.size()));
-    written.push_back((folder / "search.png").string());
-  }
+  if (plots_.Wanted()) written.push_back(plots_.Write("search", SearchPlot(result, plots_.Format())).string());
   if (interruption != 0) {
     std::cout.flush();
     std::cerr << "odefit: interrupted by " << SignalName(interruption)

@@ -48,7 +48,7 @@ void TestCommand::Register(CLI::App& parent) {
   app_->add_option("--step", step_, "integration step (default: the model's dt)")->check(CLI::NonNegativeNumber);
   app_->add_option("--threads", threads_, "threads for the pieces (default 0: one per processor)")
       ->check(CLI::Range(0, 1024));
-  app_->add_option("--plots", plots_, "write model-efficiency.png into this folder");
+  plots_.Register(*app_, "model-efficiency.png (or .svg)");
 }
 
 bool TestCommand::Given() const { return app_->parsed(); }
@@ -116,15 +116,7 @@ int TestCommand::Run() {
   }
   std::cout << "\nInfinite solutions: " << result.infiniteCount << " of " << pieces_ << " pieces\n";
 
-  if (!plots_.empty()) {
-    const std::filesystem::path folder(plots_);
-    std::error_code error;
-    std::filesystem::create_directories(folder, error);
-    if (error) throw FileError("cannot make the folder " + plots_ + ": " + error.message());
-    const PngImage png = EfficiencyPlot(model, test, settings, result);
-    WriteWholeFile(folder / "model-efficiency.png",
-                   std::string_view(reinterpret_cast<const char*>(png.data()), png.size()));
-  }
+  if (plots_.Wanted()) plots_.Write("model-efficiency", EfficiencyPlot(model, test, settings, result, plots_.Format()));
   return kSuccess;
 }
 
