@@ -10,6 +10,7 @@
 #include <string_view>
 #include <vector>
 
+#include "odefit/differentiation.h"
 #include "odefit/efficiency.h"
 #include "odefit/model.h"
 #include "odefit/search.h"
@@ -34,12 +35,19 @@ std::string_view PictureExtension(PictureFormat format);
 // InvalidArgument when the model does not say its points and train or the
 // series is shorter or of another dimension, NumericalError.
 Picture DifferentiationPlot(const Series& series, const Model& model, PictureFormat format = PictureFormat::Png);
+// The same with the derivatives the model was fitted to (FitModel's
+// `training`), so the series is not differentiated again; InvalidArgument
+// when they cannot be those of the model's training series.
+Picture DifferentiationPlot(const Series& series, const Model& model, const Derivatives& training,
+                            PictureFormat format = PictureFormat::Png);
 
 // How well the right-hand sides fit: for every equation the derivative
 // estimates (black points) and the model's right-hand side at the smoothed
 // states (red line) against time, and under them the residuals, over the
 // same rows as DifferentiationPlot. Throws as DifferentiationPlot.
 Picture FitPlot(const Series& series, const Model& model, PictureFormat format = PictureFormat::Png);
+Picture FitPlot(const Series& series, const Model& model, const Derivatives& training,
+                PictureFormat format = PictureFormat::Png);
 
 // A test made by TestModel with the same model, test series and settings:
 // the observed and the model's phase orbit (x2 against x1; dx1/dt against

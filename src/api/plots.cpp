@@ -15,6 +15,7 @@
 #include "graphics/palette.h"
 #include "odefit/differentiation.h"
 #include "odefit/errors.h"
+#include "odefit/number_text.h"
 #include "odefit/integration.h"
 
 namespace odefit {
@@ -26,12 +27,6 @@ constexpr double kCriterion = 0.05;  // the prediction error that ends the predi
 
 constexpr int kNavy = 1, kGreen = 2, kTeal = 3, kMaroon = 4, kPurple = 5, kOlive = 6, kGrey = 8, kBlue = 9,
               kMagenta = 13;
-
-std::string Significant(double value, int digits) {
-  char text[48];
-  const auto result = std::to_chars(text, text + sizeof text, value, std::chars_format::general, digits);
-  return std::string(text, result.ptr);
-}
 
 std::string Derivative(const std::string& name) { return "d" + name + "/dt"; }
 
@@ -45,8 +40,10 @@ Picture Encoded(const Figure& figure, PictureFormat format) {
   }
 }
 
-// Differentiates the model's training series of `series`.
-Derivatives TrainingDerivatives(const Series& series, const Model& model) {
+// The derivatives of the model's training series of `series`: `given`
+// (checked to be of that shape) or differentiated here into `own`.
+const Derivatives& TrainingDerivatives(const Series& series, const Model& model, const Derivatives* given,
+                                       Derivatives& own) {
   ValidateModel(model);
   if (series.dimension != model.Dimension()) {
     throw InvalidArgument("the series has " + std::to_string(series.dimension) + " components, the model " +
@@ -63,11 +60,22 @@ Derivatives TrainingDerivatives(const Series& series, const Model& model) {
     // The rows the fit used: every recording and piece between gaps on its own.
     const Sampling sampling =
         SeriesSampling(series, series.times.empty() ? model.dt : 0.0, static_cast<std::size_t>(model.train));
-    return api::DifferentiatePieces(series, sampling, model.points);
+    own = api::DifferentiatePieces(series, sampling, model.points);
+    return own;
   }
   const std::size_t cells = static_cast<std::size_t>(model.train) * static_cast<std::size_t>(series.dimension);
-  return Differentiate(std::span<const double>(series.values).first(cells), series.dimension, model.points,
-                       model.dt);
+  if (given != nullptr) {
+    const int rows = model.train - model.points + 1;
+    const std::size_t size = static_cast<std::size_t>(rows) * static_cast<std::size_t>(series.dimension);
+    if (given->dimension != series.dimension || given->rows != rows || given->offset != (model.points - 1) / 2 ||
+        given->states.size() != size || given->slopes.size() != size) {
+      throw InvalidArgument("the derivatives are not those of the model's " + std::to_string(model.train) +
+                            " training vectors with " + std::to_string(model.points) + " points");
+    }
+    return *given;
+  }
+  own = Differentiate(std::span<const double>(series.values).first(cells), series.dimension, model.points, model.dt);
+  return own;
 }
 
 // Column `i` (0-based) of the first `rows` rows of a row-major table of `D` columns.
@@ -112,7 +120,7 @@ std::string ShownSpan(const Derivatives& d, const Model& model, int n) {
   const std::string what = n == d.rows ? "all " + std::to_string(d.rows) + " rows"
                                        : "the first " + std::to_string(n) + " of " + std::to_string(d.rows) + " rows";
   return "Training series, " + what + " of the " + std::to_string(model.points) + "-point window: t = " +
-         Significant(d.offset * model.dt, 6) + " to " + Significant((n - 1 + d.offset) * model.dt, 6);
+         SignificantText(d.offset * model.dt, 6) + " to " + SignificantText((n - 1 + d.offset) * model.dt, 6);
 }
 
 // Scales an axis to the observed values and as much of the model's as lies
@@ -158,8 +166,12 @@ constexpr MarkerShape kWindowMarkers[] = {MarkerShape::Disk, MarkerShape::Square
 
 std::string_view PictureExtension(PictureFormat format) { return format == PictureFormat::Svg ? "svg" : "png"; }
 
-Picture DifferentiationPlot(const Series& series, const Model& model, PictureFormat format) {
-  const Derivatives d = TrainingDerivatives(series, model);
+namespace {
+
+Picture DifferentiationPicture(const Series& series, const Model& model, const Derivatives* given,
+                               PictureFormat format) {
+  Derivatives own;
+  const Derivatives& d = TrainingDerivatives(series, model, given, own);
   const int D = d.dimension, n = std::min(d.rows, kShownRows);
   const PairedPanels layout = PairedLayout(D);
   Figure figure(layout.width, layout.height);
@@ -182,8 +194,9 @@ Picture DifferentiationPlot(const Series& series, const Model& model, PictureFor
   return Encoded(figure, format);
 }
 
-Picture FitPlot(const Series& series, const Model& model, PictureFormat format) {
-  const Derivatives d = TrainingDerivatives(series, model);
+Picture FitPicture(const Series& series, const Model& model, const Derivatives* given, PictureFormat format) {
+  Derivatives own;
+  const Derivatives& d = TrainingDerivatives(series, model, given, own);
   const int D = d.dimension, n = std::min(d.rows, kShownRows);
   const std::size_t ld = static_cast<std::size_t>(D);
   // Row r is sample r + 1 of the fit: its driving phase is that of time (r + 1) * dt.
@@ -203,7 +216,7 @@ Picture FitPlot(const Series& series, const Model& model, PictureFormat format) 
     for (std::size_t k = 0; k < residuals.size(); ++k) residuals[k] = estimates[k] - model_[k];
     const double error = model.Equation(i + 1).error;
     Axes& fit = figure.Add(layout.boxes[static_cast<std::size_t>(i)].first);
-    fit.SetTitle(name + (std::isfinite(error) ? ", error of approximation " + Significant(100.0 * error, 3) + " %" : ""));
+    fit.SetTitle(name + (std::isfinite(error) ? ", error of approximation " + SignificantText(100.0 * error, 3) + " %" : ""));
     fit.SetYLabel(name);
     fit.Points(t, estimates, MarkerShape::Disk, 3.5, kBlack, "estimates");
     fit.Line(t, model_, {kBrightRed, 1.0, false}, "model");
@@ -216,6 +229,25 @@ Picture FitPlot(const Series& series, const Model& model, PictureFormat format) 
     rest.Line(t, residuals, {kBlue, 1.0, false});
   }
   return Encoded(figure, format);
+}
+
+}  // namespace
+
+Picture DifferentiationPlot(const Series& series, const Model& model, PictureFormat format) {
+  return DifferentiationPicture(series, model, nullptr, format);
+}
+
+Picture DifferentiationPlot(const Series& series, const Model& model, const Derivatives& training,
+                            PictureFormat format) {
+  return DifferentiationPicture(series, model, &training, format);
+}
+
+Picture FitPlot(const Series& series, const Model& model, PictureFormat format) {
+  return FitPicture(series, model, nullptr, format);
+}
+
+Picture FitPlot(const Series& series, const Model& model, const Derivatives& training, PictureFormat format) {
+  return FitPicture(series, model, &training, format);
 }
 
 Picture EfficiencyPlot(const Model& model, const Series& test, const EfficiencySettings& settings,
@@ -320,7 +352,7 @@ Picture EfficiencyPlot(const Model& model, const Series& test, const EfficiencyS
     Axes& error = figure.Add(box(i + 1, 1));
     const int steps = result.predictionTime[static_cast<std::size_t>(i)];
     const double at = steps * model.dt;
-    error.SetTitle(name + ": prediction time " + Significant(at, 4) + " (" + std::to_string(steps) + " intervals" +
+    error.SetTitle(name + ": prediction time " + SignificantText(at, 4) + " (" + std::to_string(steps) + " intervals" +
                    (steps >= L ? ", the whole piece" : "") + ")");
     errorAxes(error);
     error.Line(lead, Column(result.predictionError, D, L, i), {kWindowColours[i], 1.5, false}, "error of " + name);
@@ -347,7 +379,7 @@ Picture SearchPlot(const SearchResult& result, PictureFormat format) {
                       " samples; colour and marker: the differentiation window; ringed: the chosen model");
   const SearchCandidate& chosen = result.candidates.front();
   const std::string choice = "chosen: " + std::to_string(chosen.terms) + " terms, " + std::to_string(chosen.points) +
-                             " points, threshold " + Significant(chosen.threshold, 3);
+                             " points, threshold " + SignificantText(chosen.threshold, 3);
   for (int panel = 0; panel < 2; ++panel) {
     Axes& axes = figure.Add(GridPanel(kWidth, kHeight, kTop, 1, 2, 0, panel));
     const bool score = panel == 0;

@@ -290,8 +290,17 @@ void SvgCanvas::Text(CanvasPoint at, std::string_view text, const TextStyle& sty
   body_ += "<text x=\"" + Number(at.x) + "\" y=\"" + Number(at.y + shift) + "\" font-size=\"" +
            Number(kEmPerCell * style.size) + "\" text-anchor=\"" + anchor + "\" fill=\"" + SvgColour(style.colour) + "\"";
   if (style.bold) body_ += " font-weight=\"bold\"";
-  if (style.vertical) body_ += " transform=\"rotate(-90 " + Number(at.x) + ' ' + Number(at.y) + ")\"";
-  body_ += ">" + XmlEscaped(text) + "</text>\n";
+  // Appended piece by piece: GCC 12 takes "literal" + std::string&& for an overlapping copy (-Wrestrict).
+  if (style.vertical) {
+    body_ += " transform=\"rotate(-90 ";
+    body_ += Number(at.x);
+    body_ += ' ';
+    body_ += Number(at.y);
+    body_ += ")\"";
+  }
+  body_ += '>';
+  body_ += XmlEscaped(text);
+  body_ += "</text>\n";
 }
 
 }  // namespace odefit

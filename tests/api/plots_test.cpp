@@ -34,9 +34,13 @@ TEST(Plots, AFitAndATestGivePngImages) {
   FitSettings fit;
   fit.dt = 0.01;
   fit.train = 3000;
-  const Model model = FitModel(lorenz, fit);
+  Derivatives training;
+  const Model model = FitModel(lorenz, fit, &training);
   EXPECT_TRUE(IsPng(DifferentiationPlot(lorenz, model)));
   EXPECT_TRUE(IsPng(FitPlot(lorenz, model)));
+  // From the fit's own derivatives: the same pictures without differentiating again.
+  EXPECT_EQ(DifferentiationPlot(lorenz, model, training), DifferentiationPlot(lorenz, model));
+  EXPECT_EQ(FitPlot(lorenz, model, training), FitPlot(lorenz, model));
   EfficiencySettings test;
   test.pieces = 2;
   test.length = 100;
@@ -58,6 +62,10 @@ TEST(Plots, ModelsThatDoNotSayHowTheyWereFittedOrOtherDataAreRefused) {
   Series other = lorenz;
   other.dimension = 1;
   EXPECT_THROW(FitPlot(other, model), InvalidArgument);
+  Derivatives training;
+  FitModel(lorenz, fit, &training);
+  training.slopes.pop_back();  // not rows x dimension
+  EXPECT_THROW(FitPlot(lorenz, model, training), InvalidArgument);
   EfficiencySettings test;
   test.pieces = 2;
   test.length = 100;

@@ -61,6 +61,7 @@ class FitCommand : public Command {
   bool scaled_ = false;
   std::string output_;
   PictureOptions plots_;
+  int threads_ = 0;
   Series seriesData_;
   FitSettings settings_;
 };

@@ -13,6 +13,7 @@
 #include "app/cli/exit_status.h"
 #include "odefit/errors.h"
 #include "odefit/model_file.h"
+#include "odefit/number_text.h"
 
 namespace odefit::cli {
 namespace {
@@ -114,7 +115,7 @@ void PrintSampling(const Sampling& sampling, int points) {
             << (sampling.recordings == 1 ? " recording" : " recordings");
   if (sampling.gaps > 0) std::cerr << ", split by " << sampling.gaps << (sampling.gaps == 1 ? " gap" : " gaps");
   std::cerr << " into " << sampling.pieces.size() << (sampling.pieces.size() == 1 ? " piece" : " pieces")
-            << ", dt " << Shortest(sampling.dt);
+            << ", dt " << ShortestText(sampling.dt);
   if (nonUniform > 0) std::cerr << "; " << nonUniform << " sampled unevenly, differentiated on their time stamps";
   std::cerr << "\n";
   if (shortPieces > 0) {
@@ -156,11 +157,5 @@ std::vector<double> ParseNumberList(const std::string& text, const std::string& 
   }
 }
 
-std::string Shortest(double value) {
-  if (std::isnan(value)) return "nan";
-  char digits[32];
-  const auto result = std::to_chars(digits, digits + sizeof digits, value);
-  return std::string(digits, result.ptr);
-}
 
 }  // namespace odefit::cli

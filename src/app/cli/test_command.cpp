@@ -14,6 +14,7 @@
 #include "app/cli/progress.h"
 #include "odefit/efficiency.h"
 #include "odefit/errors.h"
+#include "odefit/number_text.h"
 #include "odefit/plots.h"
 
 namespace odefit::cli {
@@ -21,19 +22,7 @@ namespace {
 
 std::string Fixed(double value, int decimals) {
   if (!std::isfinite(value)) return std::isnan(value) ? "undefined" : "inf";
-  char text[64];
-  const auto result = std::to_chars(text, text + sizeof text, value, std::chars_format::fixed, decimals);
-  return std::string(text, result.ptr);
-}
-
-std::string Significant(double value) {
-  char text[64];
-  const auto result = std::to_chars(text, text + sizeof text, value, std::chars_format::general, 6);
-  return std::string(text, result.ptr);
-}
-
-std::string RightAligned(const std::string& text, std::size_t width) {
-  return text.size() >= width ? text : std::string(width - text.size(), ' ') + text;
+  return FixedText(value, decimals);
 }
 
 }  // namespace
@@ -76,8 +65,8 @@ void TestCommand::Prepare(InputFiles& files) {
   const long long skip = skip_ ? *skip_ : oneSeries ? model.train : 0;
   const Sampling sampling = SeriesSampling(joined, joined.times.empty() ? model.dt : 0.0);
   if (!joined.times.empty() && std::fabs(sampling.dt - model.dt) > 1e-6 * model.dt) {
-    throw UsageError("the test series is sampled every " + Shortest(sampling.dt) + ", the model at dt " +
-                     Shortest(model.dt));
+    throw UsageError("the test series is sampled every " + ShortestText(sampling.dt) + ", the model at dt " +
+                     ShortestText(model.dt));
   }
   if (!sampling.uniform || sampling.gaps > 0) {
     throw UsageError("the efficiency test needs evenly sampled recordings without gaps: its pieces are integrated "
@@ -141,18 +130,18 @@ void TestCommand::TestOne(std::size_t index) {
   const double step = step_ == 0.0 ? model.dt : step_;
   std::cout << "Test on vectors " << skip + 1 << " to " << sizes_[index] << " of " << testNames_[index] << ": " << pieces_
             << (pieces_ == 1 ? " piece of " : " pieces of ") << length_ << " intervals, " << shift_
-            << " apart, " << IntegrationMethodName(settings_.method) << ", step " << Shortest(step) << "\n\n";
+            << " apart, " << IntegrationMethodName(settings_.method) << ", step " << ShortestText(step) << "\n\n";
   std::cout << "Error of approximation on the test series\n";
   for (int i = 1; i <= D; ++i) {
     const double e = result.testErrors[static_cast<std::size_t>(i - 1)];
-    std::cout << "  d" << VariableName(model, i) << "/dt" << RightAligned(std::isnan(e) ? "undefined" : Fixed(100.0 * e, 5) + " %", 16)
+    std::cout << "  d" << VariableName(model, i) << "/dt" << PaddedText(std::isnan(e) ? "undefined" : Fixed(100.0 * e, 5) + " %", 16, true)
               << "\n";
   }
   std::cout << "\nPrediction time (normalised error at most 0.05)\n";
   for (int i = 1; i <= D; ++i) {
     const int time = result.predictionTime[static_cast<std::size_t>(i - 1)];
-    std::cout << "  " << VariableName(model, i) << RightAligned(std::to_string(time), 8) << " intervals"
-              << RightAligned(Significant(time * model.dt), 12) << " time units\n";
+    std::cout << "  " << VariableName(model, i) << PaddedText(std::to_string(time), 8, true) << " intervals"
+              << PaddedText(SignificantText(time * model.dt, 6), 12, true) << " time units\n";
   }
   std::cout << "\nInfinite solutions: " << result.infiniteCount << " of " << pieces_ << " pieces\n";
 
