@@ -72,7 +72,7 @@ class Stream {
         T_(static_cast<int>(targets.size())),
         n_(K_ + T_),
         blockRows_(settings.blockRows > 0 ? settings.blockRows : StreamedBlockRows(K_)),
-        ldb_(TriangularFold::PaddedRows(blockRows_)),
+        ldb_(TriangularFold::BlockLeadingDimension(blockRows_)),
         chunks_(std::clamp(settings.chunks > 0 ? settings.chunks : StreamedChunks(Nrows, K_), 1, std::max(Nrows, 1))),
         workers_(Workers(settings.threads, chunks_)),
         cancel_(settings.cancel),
