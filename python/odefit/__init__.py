@@ -19,15 +19,10 @@ numbers, odefit.NumericalError (a RuntimeError) when a numerical routine fails, 
 
 from dataclasses import dataclass
 
-# Before numpy or the extension load OpenBLAS, which reads it only then.
-from . import _blas
+import numpy as np
 
-_blas.choose_kernels()
-
-import numpy as np  # noqa: E402
-
-from . import _odefit  # noqa: E402
-from ._odefit import (  # noqa: E402
+from . import _odefit
+from ._odefit import (
     Cancelled,
     InputError,
     Model,
@@ -36,7 +31,7 @@ from ._odefit import (  # noqa: E402
     fit,
     read_series,
 )
-from ._search import SearchResult, search  # noqa: E402
+from ._search import SearchResult, search
 
 __all__ = [
     "Cancelled",

@@ -47,7 +47,7 @@ void InstallSignalHandlers() {
 }  // namespace
 
 int main(int argc, char** argv) {
-  odefit::ChooseBlasKernels(argv);  // may start the program again with better BLAS kernels
+  odefit::RestoreBlasEnvironment();
   InstallSignalHandlers();
   if (argc > 1 && odefit::cli::IsSubcommand(argv[1])) return odefit::cli::RunCommandLine(argc, argv);
   bool console = false;

@@ -1,10 +1,12 @@
-// The program chooses OpenBLAS's kernels for the processor when the library's
-// own choice is weaker, by starting itself again with OPENBLAS_CORETYPE set.
+// The program starts once with the BLAS library's own kernels and one BLAS
+// thread unless the user chose a count; with no thread pool, nothing waits
+// at exit under a memory limit; a start through the dynamic loader runs as
+// any other.
 #include <gtest/gtest.h>
 
+#include <fstream>
 #include <string>
 
-#include "numerics/blas_kernels.h"
 #include "program_run.h"
 
 namespace odefit {
@@ -15,53 +17,73 @@ using testing::RunShell;
 using testing::ScratchFolder;
 using testing::Text;
 
-// Runs `odefit arguments` with the environment assignments `env` (after
-// clearing the variables of the choice), in `folder`; returns standard output.
-std::string RunOdefit(const ScratchFolder& folder, const std::string& env, const std::string& arguments) {
-  const std::string command = "cd " + Quoted(folder.path().string()) +
-                              " && env -u OPENBLAS_CORETYPE -u ODEFIT_BLAS_CHOSEN -u ODEFIT_TEST_PRETEND_BLAS_CORETYPE " +
-                              env + " " + Quoted(ODEFIT_BINARY) + " " + arguments + " > out.txt 2> err.txt";
-  EXPECT_EQ(RunShell(command), 0) << command << "\n" << Text(folder.path() / "err.txt");
-  return Text(folder.path() / "out.txt");
+struct ProgramRun {
+  int status;
+  std::string out, err;
+};
+
+// Runs `prefix odefit arguments` in `folder` under `limits` (shell ulimit
+// commands, or ""), with the environment assignments `env` after clearing the
+// thread counts; ends it after 20 s.
+ProgramRun RunOdefit(const ScratchFolder& folder, const std::string& limits, const std::string& env,
+              const std::string& prefix, const std::string& arguments) {
+  const std::string command = "cd " + Quoted(folder.path().string()) + " && (" + limits +
+                              " env -u OPENBLAS_NUM_THREADS -u GOTO_NUM_THREADS -u OMP_NUM_THREADS " + env +
+                              " timeout 20 " + prefix + " " + Quoted(ODEFIT_BINARY) + " " + arguments +
+                              ") > out.txt 2> err.txt";
+  const int status = RunShell(command);
+  return {status, Text(folder.path() / "out.txt"), Text(folder.path() / "err.txt")};
 }
 
-TEST(BlasChoice, AWeakLibraryChoiceIsReplacedByTheBestThisProcessorRuns) {
-  ScratchFolder folder("blas-choice");
-  const std::string version = RunOdefit(folder, "ODEFIT_TEST_PRETEND_BLAS_CORETYPE=Prescott", "--version");
-  const std::optional<std::string> better = BetterCoreType("Prescott", DetectProcessorFeatures());
-  if (!better) {
-    EXPECT_NE(version.find("(the library's choice)"), std::string::npos) << version;
-    return;
+const std::string kFit = "fit " + Quoted(std::string(ODEFIT_EXAMPLES_DIR) + "/lorenz.txt") +
+                         " --dimension 3 --dt 0.01 --train 3000 --points 3 --model 'poly:2'";
+
+TEST(BlasStart, OneThreadUnlessTheUserChoseAndTheLibrarysKernels) {
+  ScratchFolder folder("blas-start");
+  struct Case {
+    std::string env, expected;
+  };
+  for (const Case& c : {Case{"", " (the library's choice), 1 thread\n"},
+                        Case{"OPENBLAS_NUM_THREADS=2", ", 2 threads\n"}, Case{"OMP_NUM_THREADS=2", ", 2 threads\n"}}) {
+    const ProgramRun run = RunOdefit(folder, "", c.env, "", "--version");
+    ASSERT_EQ(run.status, 0) << c.env << "\n" << run.err;
+    EXPECT_EQ(run.out.rfind("odefit ", 0), 0u) << run.out;
+    EXPECT_NE(run.out.find("BLAS: "), std::string::npos) << run.out;
+    EXPECT_TRUE(run.out.ends_with(c.expected)) << c.env << "\n" << run.out;
   }
-  // The restarted program runs the chosen kernels and says why.
-  EXPECT_NE(version.find(", " + *better + " kernels (chosen by odefit for this processor; the library chose Prescott)"),
-            std::string::npos)
-      << version;
 }
 
-TEST(BlasChoice, TheUsersChoiceAndAGoodLibraryChoiceStand) {
-  ScratchFolder folder("blas-choice-user");
-  if (DetectProcessorFeatures().avx2 && DetectProcessorFeatures().fma) {
-    const std::string version =
-        RunOdefit(folder, "OPENBLAS_CORETYPE=Haswell ODEFIT_TEST_PRETEND_BLAS_CORETYPE=Prescott", "--version");
-    EXPECT_NE(version.find(", Haswell kernels (OPENBLAS_CORETYPE)"), std::string::npos) << version;
+TEST(BlasStart, AStartThroughTheDynamicLoaderRunsLikeAnyOther) {
+  ScratchFolder folder("blas-start-loader");
+  const ProgramRun plain = RunOdefit(folder, "", "", "", kFit);
+  ASSERT_EQ(plain.status, 0) << plain.err;
+  EXPECT_NE(plain.out.find("Equation 1: poly:2"), std::string::npos) << plain.out;
+  for (const char* loader : {"/lib64/ld-linux-x86-64.so.2", "/lib/ld-linux-aarch64.so.1"}) {
+    if (!std::ifstream(loader)) continue;
+    const ProgramRun through = RunOdefit(folder, "", "", loader, kFit);
+    EXPECT_EQ(through.status, 0) << through.err;
+    EXPECT_EQ(through.out, plain.out);
   }
-  const std::string version = RunOdefit(folder, "", "--version");
-  if (!BetterCoreType(BlasCoreType(), DetectProcessorFeatures())) {
-    EXPECT_NE(version.find(", " + BlasCoreType() + " kernels (the library's choice)"), std::string::npos) << version;
-  }
-  EXPECT_EQ(version.rfind("odefit ", 0), 0u) << version;
 }
 
-TEST(BlasChoice, TheRestartedProgramGetsTheSameArguments) {
-  ScratchFolder folder("blas-choice-arguments");
-  const std::string fit = "fit " + Quoted(std::string(ODEFIT_EXAMPLES_DIR) + "/lorenz.txt") +
-                          " --dimension 3 --dt 0.01 --train 3000 --points 3 --model 'poly:2'";
-  const std::string plain = RunOdefit(folder, "", fit);
-  const std::string restarted = RunOdefit(folder, "ODEFIT_TEST_PRETEND_BLAS_CORETYPE=Prescott", fit);
-  EXPECT_NE(plain.find("Equation 1: poly:2"), std::string::npos) << plain;
-  EXPECT_EQ(restarted, plain);
+#if !defined(__SANITIZE_ADDRESS__) && !defined(__SANITIZE_THREAD__)
+// The sanitizers reserve more address space than any such limit allows.
+TEST(BlasStart, UnderAMemoryLimitEveryCommandEndsAndATooLargeFitSaysSo) {
+  ScratchFolder folder("blas-start-limit");
+  const ProgramRun version = RunOdefit(folder, "ulimit -v 256000;", "", "", "--version");
+  EXPECT_EQ(version.status, 0) << version.err;
+  const ProgramRun fit = RunOdefit(folder, "ulimit -v 256000;", "", "", kFit);
+  EXPECT_EQ(fit.status, 0) << fit.err;
+  // 969 terms: the factors of the streamed fit's chunks exceed this limit.
+  {
+    std::ofstream series(folder.path() / "series.txt");
+    for (int i = 0; i < 2000; ++i) series << (i % 7) * 0.1 << ' ' << (i % 11) * 0.1 << ' ' << (i % 13) * 0.1 << '\n';
+  }
+  const ProgramRun big = RunOdefit(folder, "ulimit -v 128000;", "", "", "fit series.txt --dt 0.01 --model poly:16");
+  EXPECT_EQ(big.status, 3) << big.err;
+  EXPECT_NE(big.err.find("The required storage cannot be"), std::string::npos) << big.err;
 }
+#endif
 
 }  // namespace
 }  // namespace odefit
