@@ -1,14 +1,16 @@
 // odefit: builds a global ODE model of a dynamical system from one observed time series.
+#include <dlfcn.h>
 #include <unistd.h>
 
 #include <csignal>
+#include <cstdlib>
 #include <cstring>
 #include <iostream>
 #include <string_view>
 
 #include "app/blas_choice.h"
 #include "app/cli/command_line.h"
-#include "app/desktop/desktop_session.h"
+#include "app/desktop/desktop_entry.h"
 #include "app/terminal.h"
 #include "version.h"
 
@@ -44,6 +46,34 @@ void InstallSignalHandlers() {
   std::signal(SIGXFSZ, SIG_IGN);
 }
 
+bool DisplaySet() {
+  for (const char* name : {"DISPLAY", "WAYLAND_DISPLAY"}) {
+    const char* value = std::getenv(name);
+    if (value != nullptr && *value != '\0') return true;
+  }
+  return false;
+}
+
+// Loads the desktop module and runs the program in it; false when no display
+// can show it or the module cannot be loaded (said as a warning), and the
+// terminal runs instead.
+bool RunDesktopModule(int& status) {
+  void* module = dlopen(ODEFIT_DESKTOP_MODULE, RTLD_NOW | RTLD_LOCAL);
+  if (module == nullptr) {
+    const char* why = dlerror();
+    std::cerr << "odefit: warning: the desktop cannot be loaded (" << (why != nullptr ? why : ODEFIT_DESKTOP_MODULE)
+              << "); the dialogue runs in this terminal\n";
+    return false;
+  }
+  using Entry = int (*)(int*);
+  const auto run = reinterpret_cast<Entry>(dlsym(module, "odefit_run_desktop"));
+  if (run == nullptr) {
+    std::cerr << "odefit: warning: " ODEFIT_DESKTOP_MODULE " is not this program's desktop; the dialogue runs in this terminal\n";
+    return false;
+  }
+  return run(&status) != 0;  // the module stays loaded: its threads and handlers live until exit
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -68,9 +98,9 @@ int main(int argc, char** argv) {
     }
     console = true;
   }
-  if (!console && odefit::DesktopAvailable()) {
-    int qtArgc = 1;  // the options are ours; the toolkit sees none of them
-    return odefit::RunDesktop(qtArgc, argv);
+  if (!console && DisplaySet()) {
+    int status = 0;
+    if (RunDesktopModule(status)) return status;
   }
   return odefit::RunTerminal();
 }
