@@ -329,17 +329,17 @@ BENCHMARK(BM_FitPartFold)->ArgsProduct({{0}, {0, 1}})->Unit(benchmark::kMillisec
 
 namespace {
 
-// The peak memory of a whole fit, D = 3, order 11 (364 terms), of N vectors,
-// on kThreads threads, in a process of its own whose ru_maxrss is read. A
+// The peak memory of a whole fit, D = 3, of N vectors (argument 0) and
+// order 2, 5 or 11 (argument 1: 10, 56 or 364 terms), on kThreads threads, in a process of its own whose ru_maxrss is read. A
 // forked child starts with its parent's resident size as its peak (and an
 // exec keeps it), so the children are forked by a launcher forked before
-// main, while the benchmark process is still small: it reads a row count
-// from its request pipe, forks a child that generates the states and
+// main, while the benchmark process is still small: it reads a row count and
+// an order from its request pipe, forks a child that generates the states and
 // derivatives, fits, and writes "seconds peak-kB" to the result pipe.
 
 // Generates N vectors, fits them and reports; run in a child of the launcher.
-[[noreturn]] void RunFitChild(long long rows, int fd) {
-  const int D = 3, order = 11;
+[[noreturn]] void RunFitChild(long long rows, int order, int fd) {
+  const int D = 3;
   std::vector<double> states(std::size_t(D) * rows), derivatives(std::size_t(D) * rows);
   std::mt19937 gen(3);
   std::normal_distribution<double> noise(0.0, 0.01);
@@ -368,7 +368,7 @@ namespace {
 }
 
 struct Launcher {
-  int request = -1;  // row counts to the launcher
+  int request = -1;  // row counts and orders to the launcher
   int result = -1;   // "seconds peak-kB" lines, or "failed"
 };
 
@@ -385,10 +385,10 @@ const Launcher kLauncher = [] {
   }
   close(request[1]);
   close(result[0]);
-  long long rows = 0;
-  while (read(request[0], &rows, sizeof rows) == static_cast<ssize_t>(sizeof rows)) {
+  long long job[2] = {};
+  while (read(request[0], job, sizeof job) == static_cast<ssize_t>(sizeof job)) {
     const pid_t child = fork();
-    if (child == 0) RunFitChild(rows, result[1]);
+    if (child == 0) RunFitChild(job[0], int(job[1]), result[1]);
     int status = 0;
     if (child < 0 || waitpid(child, &status, 0) != child || !WIFEXITED(status) || WEXITSTATUS(status) != 0) {
       const char failed[] = "failed\n";
@@ -399,12 +399,13 @@ const Launcher kLauncher = [] {
 }();
 
 void BM_FitPeakMemory(benchmark::State& state) {
-  const long long rows = state.range(0);
+  const long long rows = state.range(0), order = state.range(1);
+  const long long job[2] = {rows, order};
   double peakMB = 0.0, seconds = 0.0;
   for (auto _ : state) {
     char buffer[128] = {};
     std::size_t got = 0;
-    if (kLauncher.request >= 0 && write(kLauncher.request, &rows, sizeof rows) == static_cast<ssize_t>(sizeof rows)) {
+    if (kLauncher.request >= 0 && write(kLauncher.request, job, sizeof job) == static_cast<ssize_t>(sizeof job)) {
       for (ssize_t n; got + 1 < sizeof buffer && (n = read(kLauncher.result, buffer + got, 1)) > 0;) {
         if (buffer[got++] == '\n') break;
       }
@@ -419,8 +420,13 @@ void BM_FitPeakMemory(benchmark::State& state) {
   }
   state.counters["peak_MB"] = peakMB;
   state.counters["s_per_1e6_vectors"] = seconds / (rows / 1e6);
-  state.SetLabel("D=3 order=11 terms=364 rows=" + std::to_string(rows) + ", a process of its own");
+  state.SetLabel("D=3 order=" + std::to_string(order) + " terms=" + std::to_string(odefit::MonomialCount(int(order), 3)) +
+                 " rows=" + std::to_string(rows) + ", a process of its own");
 }
-BENCHMARK(BM_FitPeakMemory)->Arg(1000000)->Arg(2000000)->Iterations(1)->UseManualTime()->Unit(benchmark::kSecond);
+BENCHMARK(BM_FitPeakMemory)
+    ->ArgsProduct({{1000000, 2000000}, {2, 5, 11}})
+    ->Iterations(1)
+    ->UseManualTime()
+    ->Unit(benchmark::kSecond);
 
 }  // namespace
