@@ -210,14 +210,58 @@ py::list Coefficients(const Model& model) {
   return list;
 }
 
+// NaN where none was computed and for the terms a sparse fit dropped, whose 0
+// would read as "known exactly".
 py::list StandardErrors(const Model& model) {
   py::list list;
+  constexpr double kNone = std::numeric_limits<double>::quiet_NaN();
   for (const ModelEquation& eq : model.equations) {
-    list.append(eq.standardErrors.empty()
-                    ? ToArray(std::vector<double>(eq.coef.size(), std::numeric_limits<double>::quiet_NaN()))
-                    : ToArray(eq.standardErrors));
+    std::vector<double> errors(eq.coef.size(), kNone);
+    if (eq.standardErrors.size() == eq.coef.size()) {
+      for (std::size_t k = 0; k < errors.size(); ++k) {
+        const bool dropped = eq.coef[k] == 0.0 && eq.standardErrors[k] == 0.0;
+        if (!dropped) errors[k] = eq.standardErrors[k];
+      }
+    }
+    list.append(ToArray(errors));
   }
   return list;
+}
+
+py::array_t<double> Conditions(const Model& model) {
+  std::vector<double> conditions;
+  for (const ModelEquation& eq : model.equations) conditions.push_back(eq.condition);
+  return ToArray(conditions);
+}
+
+Model FromCoefficients(double dt, py::handle models, py::handle coefficients, py::handle names) {
+  if (py::isinstance<py::str>(coefficients) || !py::isinstance<py::sequence>(coefficients)) {
+    throw py::type_error("coefficients must be a list with one sequence of numbers per equation");
+  }
+  std::vector<std::vector<double>> coef;
+  for (const py::handle row : coefficients.cast<py::sequence>()) {
+    const DoubleArray values = AsDoubles(row, "coefficients");
+    if (values.ndim() != 1) throw py::value_error("every equation's coefficients must be a flat sequence");
+    coef.emplace_back(values.data(), values.data() + values.shape(0));
+  }
+  return ModelFromCoefficients(dt, SpecsArgument(models), coef,
+                               NamesArgument(names, static_cast<int>(coef.size())));
+}
+
+// (states, slopes, offset) of the local polynomial fits over every window of X.
+py::tuple DifferentiateSeries(py::handle X, double dt, long long points, long long order) {
+  const DoubleArray array = AsSeriesArray(X, "X");
+  const int pointCount = CountArgument(points, "points", 2);
+  const int degree = CountArgument(order, "order", 1);
+  const auto rows = static_cast<std::size_t>(array.shape(0)), D = static_cast<std::size_t>(array.shape(1));
+  Derivatives d;
+  {
+    py::gil_scoped_release release;
+    d = Differentiate(std::span<const double>(array.data(), rows * D), static_cast<int>(D), pointCount, dt, degree);
+  }
+  const py::ssize_t n = d.rows, width = d.dimension;
+  return py::make_tuple(OwnedArray(std::move(d.states), {n, width}), OwnedArray(std::move(d.slopes), {n, width}),
+                        d.offset);
 }
 
 py::array_t<double> Errors(const Model& model) {
@@ -528,11 +572,15 @@ PYBIND11_MODULE(_odefit, m) {
       .def_property_readonly("terms", &Terms, "Every equation's term names, in coefficient order.")
       .def_property_readonly("coefficients", &Coefficients, "Every equation's coefficients (arrays aligned with terms).")
       .def_property_readonly("standard_errors", &StandardErrors,
-                             "Every equation's standard errors (NaN where the fit computed none).")
+                             "Every equation's standard errors (NaN where the fit computed none and for dropped "
+                             "terms).")
+      .def_property_readonly("condition", &Conditions,
+                             "Every equation's condition estimate of its least-squares problem (0: not computed); "
+                             "above about 1e8 the coefficients are poorly determined.")
       .def_property_readonly("errors", &Errors, "The error of approximation of every equation (a fraction).")
       .def_property_readonly("specs", &SpecTexts, "The spec of every equation, as fit(model=...) takes them.")
       .def("equations", &Equations, arg("digits") = 5, "The equations as text, without zero terms.")
-      .def("rhs", &Rhs, arg("x"), arg("t") = 0.0, "f(t, x) for a state (D,) or every row of (n, D).")
+      .def("_rhs", &Rhs, arg("x"), arg("t") = 0.0)
       .def("simulate", &SimulateModel, arg("x0"), arg("steps"), arg("method") = "rk4", arg("step") = py::none(),
            arg("t0") = 0.0,
            "Integrates from x0 over `steps` sampling intervals; returns (steps + 1, D) states (NaN after a blow-up).")
@@ -552,6 +600,9 @@ PYBIND11_MODULE(_odefit, m) {
         arg("shift") = 100, arg("method") = "rk4", arg("step") = py::none(), arg("threads") = 1,
         "The efficiency test of `model` on the vectors after its training series (a dict).");
 
+  m.def("_from_coefficients", &FromCoefficients, arg("dt"), arg("models"), arg("coefficients"),
+        arg("names") = py::none());
+  m.def("_differentiate", &DifferentiateSeries, arg("X"), arg("dt"), arg("points"), arg("order"));
   m.def("_as_series", &AsSeriesArray, arg("X"), arg("name") = "X");
   m.def("_search", &Search, arg("X"), arg("settings"), arg("progress") = py::none(), arg("names") = py::none());
   m.def("_plan_search", &Plan, arg("X"), arg("settings"));
