@@ -81,8 +81,16 @@ TEST(ProgramStart, AStartThroughTheDynamicLoaderRunsLikeAnyOther) {
   }
 }
 
-#if !defined(__SANITIZE_ADDRESS__) && !defined(__SANITIZE_THREAD__)
 // The sanitizers reserve more address space than any such limit allows.
+#if defined(__has_feature)
+#if __has_feature(address_sanitizer) || __has_feature(thread_sanitizer) || __has_feature(memory_sanitizer)
+#define ODEFIT_SANITIZED 1
+#endif
+#endif
+#if defined(__SANITIZE_ADDRESS__) || defined(__SANITIZE_THREAD__)
+#define ODEFIT_SANITIZED 1
+#endif
+#ifndef ODEFIT_SANITIZED
 TEST(ProgramStart, UnderAMemoryLimitEveryCommandEndsAndATooLargeFitSaysSo) {
   ScratchFolder folder("blas-start-limit");
   const ProgramRun version = RunOdefit(folder, "ulimit -v 256000;", "", "", "--version");
