@@ -9,6 +9,11 @@
 #include <pybind11/stl/filesystem.h>
 
 #include <cerrno>
+#include <chrono>
+#include <condition_variable>
+#include <mutex>
+#include <system_error>
+#include <thread>
 #include <climits>
 #include <cmath>
 #include <exception>
@@ -62,6 +67,58 @@ void TranslateException(std::exception_ptr thrown) {
   }
 }
 
+// Runs `work`, which polls `token`, on a thread of its own while the calling
+// thread waits without the GIL and takes it every 50 ms to check for Ctrl-C
+// (signals reach Python's handlers on the main thread only, and only when it
+// runs Python). A signal's exception cancels the work and is raised once the
+// work has stopped. Where no thread can be started the work runs here.
+template <typename Work>
+auto RunInterruptible(CancellationToken& token, Work&& work) -> decltype(work()) {
+  using Result = decltype(work());
+  std::optional<Result> result;
+  std::exception_ptr failure;
+  std::mutex mutex;
+  std::condition_variable finished;
+  bool done = false;
+  std::thread worker;
+  {
+    py::gil_scoped_release release;
+    try {
+      worker = std::thread([&] {
+        try {
+          result.emplace(work());
+        } catch (...) {
+          failure = std::current_exception();
+        }
+        const std::lock_guard<std::mutex> lock(mutex);
+        done = true;
+        finished.notify_one();
+      });
+    } catch (const std::system_error&) {
+      return work();
+    }
+  }
+  bool interrupted = false;
+  for (;;) {
+    {
+      py::gil_scoped_release release;
+      std::unique_lock<std::mutex> lock(mutex);
+      if (finished.wait_for(lock, std::chrono::milliseconds(50), [&] { return done; })) break;
+    }
+    if (!interrupted && PyErr_CheckSignals() != 0) {
+      interrupted = true;
+      token.Cancel();
+    }
+  }
+  {
+    py::gil_scoped_release release;
+    worker.join();
+  }
+  if (interrupted) throw py::error_already_set();
+  if (failure) std::rethrow_exception(failure);
+  return std::move(*result);
+}
+
 // A count the caller gives as a Python int, checked into the library's int.
 int CountArgument(long long value, const char* name, long long least) {
   if (value < least || value > INT_MAX) {
@@ -71,12 +128,8 @@ int CountArgument(long long value, const char* name, long long least) {
   return static_cast<int>(value);
 }
 
-IntegrationMethod MethodArgument(const std::string& method) {
-  if (method == "euler") return IntegrationMethod::Euler;
-  if (method == "rk4") return IntegrationMethod::RungeKutta4;
-  if (method == "rk56") return IntegrationMethod::RungeKuttaVerner;
-  throw py::value_error("method must be \"euler\", \"rk4\" or \"rk56\", not \"" + method + "\"");
-}
+// The library's names, the command line's too (a ValueError otherwise).
+IntegrationMethod MethodArgument(const std::string& method) { return ParseIntegrationMethod(method); }
 
 // The integration step: None is the model's dt (the library's 0).
 double StepArgument(const std::optional<double>& step) {
@@ -192,8 +245,9 @@ Model Fit(py::handle X, double dt, long long points, py::handle model, std::opti
   }
   Series series = ToSeries(array);
   series.names = NamesArgument(names, series.dimension);
-  py::gil_scoped_release release;
-  return FitModel(series, settings);
+  CancellationToken token;
+  settings.cancel = &token;
+  return RunInterruptible(token, [&] { return FitModel(series, settings); });
 }
 
 // ----------------------------------------------------------------- the model
@@ -344,11 +398,10 @@ py::array_t<double> SimulateModel(const Model& model, py::handle x0, long long s
   settings.step = StepArgument(step);
   settings.t0 = t0;
   const std::vector<double> x(start.data(), start.data() + D);
-  std::vector<double> path;
-  {
-    py::gil_scoped_release release;
-    path = Simulate(model, x, CountArgument(steps, "steps", 0), settings);
-  }
+  const int count = CountArgument(steps, "steps", 0);
+  CancellationToken token;
+  settings.cancel = &token;
+  std::vector<double> path = RunInterruptible(token, [&] { return Simulate(model, x, count, settings); });
   return OwnedArray(std::move(path), {static_cast<py::ssize_t>(steps) + 1, D});
 }
 
@@ -390,11 +443,9 @@ py::dict Efficiency(const Model& model, py::handle X, long long pieces, long lon
   settings.threads = CountArgument(threads, "threads", 0);
   const Series test = ToSeries(array);
   std::ostringstream messages;
-  EfficiencyResult result;
-  {
-    py::gil_scoped_release release;
-    result = TestModel(model, test, settings, &messages);
-  }
+  CancellationToken token;
+  settings.cancel = &token;
+  EfficiencyResult result = RunInterruptible(token, [&] { return TestModel(model, test, settings, &messages); });
   const auto D = static_cast<py::ssize_t>(result.dimension);
   py::dict out;
   out["prediction_time"] = OwnedArray(std::vector<int>(result.predictionTime), {D});

@@ -301,13 +301,14 @@ Model FitModel(const Derivatives& derivatives, double dt, const std::vector<Equa
   }
   if (sparse) {
     api::RunNumerical([&] { FitSparse(model, derivatives, *sparse, cancel); });
-    return model;
+  } else {
+    api::RunNumerical([&] {
+      ModelFitter fitter(model.equations, derivatives.states, D, derivatives.rows, derivatives.slopes,
+                         FitOptions{cancel, threads});
+      for (int i = 1; i <= D; ++i) fitter.Fit(i);
+    });
   }
-  api::RunNumerical([&] {
-    ModelFitter fitter(model.equations, derivatives.states, D, derivatives.rows, derivatives.slopes,
-                       FitOptions{cancel, threads});
-    for (int i = 1; i <= D; ++i) fitter.Fit(i);
-  });
+  api::RequireFiniteFit(model);
   return model;
 }
 
@@ -330,6 +331,10 @@ void CheckFitSettings(const Series& series, const FitSettings& settings) {
   if (!(settings.dt > 0.0)) throw InvalidArgument("the sampling interval must be positive");
   if (train > INT32_MAX) throw InvalidArgument("the series has more than 2^31 - 1 vectors");
   if (!std::isfinite(settings.dt)) throw InvalidArgument("the sampling interval must be positive and finite");
+  // The model's times (its test and simulations go on from the series' end) must stay finite.
+  if (!std::isfinite(static_cast<double>(n + 1) * settings.dt)) {
+    throw InvalidArgument("the sampling interval is too large: the times of the series' vectors overflow");
+  }
   CheckEquations(D, static_cast<int>(train) - settings.points + 1, settings.dt, settings.equations, settings.sparse);
 }
 
