@@ -10,6 +10,12 @@
 // odefit_blas_threads, blas_threads.cpp) and takes the setting back out of
 // the environment in main.
 
+extern "C" {
+// Defined in odefit_blas_threads, which the loader found in the folder of the
+// program's own libraries: its address names that folder (dladdr).
+void odefit_program_libraries();
+}
+
 namespace odefit {
 
 // The environment variable that marks OPENBLAS_NUM_THREADS as set by the

@@ -21,3 +21,5 @@ namespace {
 }
 
 }  // namespace
+
+extern "C" [[gnu::visibility("default")]] void odefit_program_libraries() {}

@@ -6,7 +6,9 @@
 #include <cstdlib>
 #include <cstring>
 #include <iostream>
+#include <string>
 #include <string_view>
+#include <vector>
 
 #include "app/blas_choice.h"
 #include "app/cli/command_line.h"
@@ -58,11 +60,30 @@ bool DisplaySet() {
 // can show it or the module cannot be loaded (said as a warning), and the
 // terminal runs instead.
 bool RunDesktopModule(int& status) {
-  void* module = dlopen(ODEFIT_DESKTOP_MODULE, RTLD_NOW | RTLD_LOCAL);
+  // The module lies beside the program's own libraries (beside the program in
+  // the build, in its library folder installed), where the loader found
+  // libodefit_blas_threads.so however the program was started. A bare name
+  // would be looked up with the run path of whoever calls dlopen, and a
+  // sanitizer's runtime intercepts that call.
+  std::vector<std::string> candidates;
+  Dl_info found{};
+  if (dladdr(reinterpret_cast<void*>(&odefit_program_libraries), &found) != 0 && found.dli_fname != nullptr) {
+    const std::string library = found.dli_fname;
+    const std::size_t slash = library.rfind('/');
+    if (slash != std::string::npos) candidates.push_back(library.substr(0, slash + 1) + ODEFIT_DESKTOP_MODULE);
+  }
+  candidates.push_back(ODEFIT_DESKTOP_MODULE);
+  void* module = nullptr;
+  std::string why;
+  for (const std::string& path : candidates) {
+    if (path.find('/') != std::string::npos && access(path.c_str(), F_OK) != 0) continue;
+    module = dlopen(path.c_str(), RTLD_NOW | RTLD_LOCAL);
+    if (module != nullptr) break;
+    const char* error = dlerror();
+    why = error != nullptr ? error : path;
+  }
   if (module == nullptr) {
-    const char* why = dlerror();
-    std::cerr << "odefit: warning: the desktop cannot be loaded (" << (why != nullptr ? why : ODEFIT_DESKTOP_MODULE)
-              << "); the dialogue runs in this terminal\n";
+    std::cerr << "odefit: warning: the desktop cannot be loaded (" << why << "); the dialogue runs in this terminal\n";
     return false;
   }
   using Entry = int (*)(int*);

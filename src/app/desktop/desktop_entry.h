@@ -1,9 +1,9 @@
 #pragma once
 // The desktop as a module the program loads only when it opens a desktop, so
 // that the subcommands, the terminal and --version start without the toolkit.
-// The module (odefit-desktop.so, beside the program or in its library folder)
-// holds the desktop and its own copy of the core; the program finds it
-// through its run path, however it was started.
+// The module (libodefit-desktop.so, beside the program in the build, in its
+// library folder installed) holds the desktop and its own copy of the core;
+// the program loads it from the folder of its own libraries (main.cpp).
 
 // The module's file name, as dlopen is given it.
 #define ODEFIT_DESKTOP_MODULE "libodefit-desktop.so"
