@@ -5,6 +5,7 @@
 
 #include "odefit/cancellation.h"
 #include "odefit/differentiation.h"
+#include "odefit/doubts.h"
 #include "odefit/efficiency.h"
 #include "odefit/errors.h"
 #include "odefit/fit.h"

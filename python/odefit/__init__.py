@@ -15,13 +15,14 @@ Arrays are numpy float64, one row per vector and one column per component:
 Errors: odefit.InputError (a ValueError) for input that cannot be read, FileNotFoundError for a
 missing file, ValueError for impossible arguments, TypeError for arrays that do not hold real
 numbers, odefit.NumericalError (a RuntimeError) when a numerical routine fails, odefit.Cancelled.
+Warnings: odefit.OdefitWarning (a UserWarning) where a fit's answer is doubtful.
 """
 
 from . import _odefit
 from ._efficiency import EfficiencyResult, efficiency_test
 from ._estimator import ODEModel
 from ._functions import Derivatives, differentiate, fit, read_series
-from ._model import Model
+from ._model import Model, OdefitWarning
 from ._odefit import Cancelled, InputError, NumericalError, __version__
 from ._search import SearchResult, search
 from ._series import ReadNote, Series
@@ -34,6 +35,7 @@ __all__ = [
     "Model",
     "NumericalError",
     "ODEModel",
+    "OdefitWarning",
     "ReadNote",
     "SearchResult",
     "Series",

@@ -1,11 +1,13 @@
 """Reading series, differentiating them and fitting models: the documented front of the extension."""
 
+import warnings
 from typing import NamedTuple, Optional, Sequence, Union
 
 import numpy as np
 from numpy.typing import ArrayLike
 
 from . import _odefit
+from ._model import OdefitWarning
 from ._odefit import Model
 from ._series import pack_series
 from ._series import read_series as _read_series
@@ -150,7 +152,17 @@ def fit(X: ArrayLike, dt: Optional[float] = None, points: int = 3, model: Union[
         time stamps disagree with, names that cannot stand in a formula).
     odefit.NumericalError
         When a design matrix is singular; the message names the dependent terms.
+
+    Warns
+    -----
+    odefit.OdefitWarning
+        Once per reason to doubt the answer: an ill-conditioned equation (condition above 1e8), an
+        equation that kept no term, a rational whose denominator comes near zero on the data, an
+        even number of `points`.
     """
     data, dt, names = pack_series(X, dt, t, names)
-    return _odefit._fit(data, dt, points=points, model=model, threshold=threshold, train=train, scaled=scaled,
-                        names=names)
+    fitted, doubts = _odefit._fit(data, dt, points=points, model=model, threshold=threshold, train=train,
+                                  scaled=scaled, names=names)
+    for doubt in doubts:
+        warnings.warn(doubt, OdefitWarning, stacklevel=2)
+    return fitted

@@ -9,6 +9,12 @@ import numpy as np
 from . import _odefit
 from ._odefit import Model
 
+class OdefitWarning(UserWarning):
+    """A reason to doubt a fit's answer: an ill-conditioned equation, an equation that kept no term, a
+    rational whose denominator comes near zero on the data, differentiation windows of an even number
+    of points. The command line prints the same sentences as ``odefit: warning:`` lines."""
+
+
 Model.__doc__ = """A fitted model dx_i/dt = f_i(x, t), a value: copy, pickle and compare it freely.
 
 Models come from :func:`odefit.fit`, :func:`odefit.search`, :meth:`Model.from_json` and
@@ -39,7 +45,7 @@ errors : numpy.ndarray
     Every equation's error of approximation (a fraction; NaN when undefined).
 condition : numpy.ndarray
     Every equation's condition estimate of its least-squares problem (0: not computed); above about
-    1e8 the coefficients are poorly determined.
+    1e8 the coefficients are poorly determined (fit warns with an :class:`odefit.OdefitWarning`).
 """
 
 _rhs_signature = inspect.Signature([

@@ -293,7 +293,8 @@ py::tuple SamplingOf(py::handle X, double dt) {
 
 // ----------------------------------------------------------------- fitting
 
-Model Fit(py::handle X, std::optional<double> dt, long long points, py::handle model, std::optional<double> threshold,
+// The model and the doubts about it (FitDoubts), which the package raises as warnings.
+py::tuple Fit(py::handle X, std::optional<double> dt, long long points, py::handle model, std::optional<double> threshold,
           std::optional<long long> train, bool scaled, py::handle names) {
   Series series = SeriesArgument(X, "X");
   FitSettings settings;
@@ -314,7 +315,10 @@ Model Fit(py::handle X, std::optional<double> dt, long long points, py::handle m
   series.names = NamesArgument(names, series.dimension);
   CancellationToken token;
   settings.cancel = &token;
-  return RunInterruptible(token, [&] { return FitModel(series, settings); });
+  Derivatives training;
+  Model fitted = RunInterruptible(token, [&] { return FitModel(series, settings, &training); });
+  std::vector<std::string> doubts = FitDoubts(fitted, &training);
+  return py::make_tuple(std::move(fitted), doubts);
 }
 
 // ----------------------------------------------------------------- the model
@@ -674,7 +678,7 @@ PYBIND11_MODULE(_odefit, m) {
         arg("train") = py::none(), arg("scaled") = false, arg("names") = py::none(),
         "Fits a model to the series X (n, D): derivatives by line fits over `points` samples, then every "
         "equation of `model` (one spec for all, or a list) by least squares, sparse with a threshold. "
-        "`names` (one string per column) label the model's variables.");
+        "`names` (one string per column) label the model's variables. Returns (model, the doubts about it).");
 
   py::class_<Model>(m, "Model", "A fitted model dx_i/dt = f_i(x, t).")
       .def_property_readonly("dimension", &Model::Dimension)

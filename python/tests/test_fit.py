@@ -1,6 +1,7 @@
 """odefit.fit: the library's numbers from numpy arrays, sparse fits, and what is refused."""
 
 import threading
+import warnings
 
 import numpy as np
 import pytest
@@ -53,8 +54,14 @@ class TestLibraryNumbers:
     def test_every_family(self):
         t = 0.05 * np.arange(2000)
         X = np.column_stack([np.sin(t) + 2.0, np.cos(t) + 2.0])
-        for spec, terms in [("poly:2", 6), ("driven:1:6.25", 5), ("rational:1:1", 5), ("reduced:1:1", 4)]:
-            model = odefit.fit(X, 0.05, model=spec)
+        # On a circle x1^2 + x2^2 is constant: the quadratic columns depend on the constant one.
+        for spec, terms, ill in [("poly:2", 6, True), ("driven:1:6.25", 5, False), ("rational:1:1", 5, False),
+                                 ("reduced:1:1", 4, False)]:
+            with warnings.catch_warnings(record=True) as caught:
+                warnings.simplefilter("always")
+                model = odefit.fit(X, 0.05, model=spec)
+            assert [str(w.message)[:29] for w in caught] == ["equation 1 is ill-conditioned",
+                                                             "equation 2 is ill-conditioned"][:2 * ill]
             assert model.specs == [spec, spec] and [len(c) for c in model.coefficients] == [terms, terms]
 
 
@@ -104,9 +111,12 @@ class TestArrays:
 
     def test_integer_and_float32_arrays_are_converted(self, lorenz):
         rounded = np.round(lorenz * 100)
-        reference = odefit.fit(rounded, 0.01, train=3000)
+        # Values 100 times larger make the quadratic fit of x1 ill-conditioned, and it says so.
+        with pytest.warns(odefit.OdefitWarning, match="equation 1 is ill-conditioned"):
+            reference = odefit.fit(rounded, 0.01, train=3000)
         for X in (rounded.astype(np.int64), rounded.astype(np.int32), rounded.astype(np.float32), rounded.tolist()):
-            model = odefit.fit(X, 0.01, train=3000)
+            with pytest.warns(odefit.OdefitWarning, match="equation 1 is ill-conditioned"):
+                model = odefit.fit(X, 0.01, train=3000)
             np.testing.assert_array_equal(model.coefficients[2], reference.coefficients[2])
 
     def test_a_one_dimensional_array_is_one_component(self):

@@ -334,17 +334,18 @@ Model FitModel(const Series& series, const FitSettings& settings, Derivatives* t
   if (!api::IsPlain(series)) {
     // Every recording (and piece between gaps) differentiated on its own, the rows stacked.
     const Sampling sampling = CheckPieces(series, settings);
-    const Derivatives derivatives = api::DifferentiatePieces(series, sampling, settings.points);
+    Derivatives derivatives = api::DifferentiatePieces(series, sampling, settings.points);
     Model model =
         FitModel(derivatives, sampling.dt, settings.equations, settings.sparse, settings.cancel, settings.threads);
     model.points = settings.points;
     model.train = static_cast<int>(sampling.pieces.back().end);
     model.recordings = sampling.recordings;
     if (series.names.size() == static_cast<std::size_t>(D)) model.names = series.names;
+    if (training != nullptr) *training = std::move(derivatives);
     return model;
   }
   const long long train = settings.train ? *settings.train : static_cast<long long>(series.size());
-  const Derivatives derivatives =
+  Derivatives derivatives =
       Differentiate(std::span<const double>(series.values).first(static_cast<std::size_t>(train) * D), D,
                     settings.points, settings.dt);
   Model model =

@@ -13,6 +13,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <cstring>
 #include <functional>
 #include <chrono>
 #include <charconv>
@@ -250,6 +251,36 @@ TEST(CliFit, AThresholdDropsTheSmallTermsAndTheModelFileKeepsTheZeros) {
   const ProgramRun show = Odefit(folder.path(), "show m.json");
   EXPECT_EQ(show.out, run.out);
   EXPECT_EQ(Odefit(folder.path(), kLorenzFit + " --scaled").status, 1);  // --scaled needs a threshold
+}
+
+TEST(CliFit, ADoubtfulAnswerIsWarnedAboutOncePerDoubtAndStillWritten) {
+  ScratchFolder folder("cli-fit-doubts");
+  const std::string fit = "fit " + Quoted(kLorenz) + " --dimension 3 --dt 0.01 --train 3000 --output m.json ";
+  const struct {
+    const char* options;
+    const char* warning;  // the start of every warning line
+    int count;
+  } cases[] = {
+      {"--points 3", "", 0},
+      {"--points 4", "odefit: warning: the differentiation windows have an even number of points (4)", 1},
+      {"--points 3 --threshold 100", "odefit: warning: equation ", 3},  // every equation says 0
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.options);
+    fs::remove(folder.path() / "m.json");
+    const ProgramRun run = Odefit(folder.path(), fit + c.options);
+    EXPECT_EQ(run.status, 0) << run.err;
+    EXPECT_TRUE(fs::exists(folder.path() / "m.json"));
+    int lines = 0;
+    for (std::size_t at = run.err.find("odefit: warning: "); at != std::string::npos;
+         at = run.err.find("odefit: warning: ", at + 1)) {
+      EXPECT_EQ(run.err.compare(at, std::strlen(c.warning), c.warning), 0) << run.err;
+      ++lines;
+    }
+    EXPECT_EQ(lines, c.count) << run.err;
+  }
+  EXPECT_TRUE(Contains(Odefit(folder.path(), fit + "--threshold 100").err,
+                       "equation 2 (dx2/dt) keeps no term: it says dx2/dt = 0"));
 }
 
 TEST(CliFit, ASingularDesignIsANumericalFailure) {

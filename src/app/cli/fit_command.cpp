@@ -10,6 +10,7 @@
 #include "app/cli/inputs.h"
 #include "app/cli/output_file.h"
 #include "app/cli/progress.h"
+#include "odefit/doubts.h"
 #include "odefit/fit.h"
 #include "odefit/model_file.h"
 #include "odefit/model_text.h"
@@ -81,22 +82,15 @@ int FitCommand::Run() {
     PrintSampling(sampling, settings_.points);
   }
   Model model;
-  Derivatives training;  // kept for the pictures: the series is differentiated once
+  Derivatives training;  // for the pictures and the doubts about a rational's poles: differentiated once
   {
     const std::size_t rows = train_ ? static_cast<std::size_t>(*train_) : series.size();
     Progress progress("fitting " + std::to_string(series.dimension) + " equations to " + std::to_string(rows) +
                       " vectors");
-    model = FitModel(series, settings_, plots_.Wanted() ? &training : nullptr);
+    model = FitModel(series, settings_, &training);
   }
   std::cout << FormatModel(model);
-  for (int i = 1; i <= model.Dimension(); ++i) {
-    const ModelEquation& eq = model.Equation(i);
-    if (IsIllConditioned(eq)) {
-      std::cerr << "odefit: warning: equation " << i << " is ill-conditioned (condition " << ShortestText(eq.condition)
-                << "): its coefficients are poorly determined; try a lower order, or scale the series' variables "
-                   "to similar magnitudes\n";
-    }
-  }
+  for (const std::string& doubt : FitDoubts(model, &training)) std::cerr << "odefit: warning: " << doubt << "\n";
   if (!output_.empty()) WriteWholeFile(output_, ModelToJson(model));
   if (plots_.Wanted()) {
     plots_.Write("differentiation", DifferentiationPlot(series, model, training, plots_.Format()));
