@@ -45,7 +45,7 @@ void FitCommand::Register(CLI::App& parent) {
                  "compare with T each term's share of the derivative estimates, |c| ||column|| / ||slopes||,\n"
                  "instead of |c|")
       ->needs("--threshold");
-  app_->add_option("--output", output_, "write the model file (JSON) here");
+  app_->add_option("--output", output_, "write the model file (JSON) here; - writes it to standard output and the equations to standard error");
   app_->add_option("--threads", threads_,
                    "threads of a large fit (default 0: one per processor); the result is the same")
       ->check(CLI::Range(0, 1024));
@@ -88,11 +88,11 @@ int FitCommand::Run() {
                       " vectors");
     model = FitModel(series, settings_, plots_.Wanted() ? &training : nullptr);
   }
-  std::cout << FormatModel(model);
+  ReportStream(output_) << FormatModel(model);
   for (int i = 1; i <= model.Dimension(); ++i) {
     const ModelEquation& eq = model.Equation(i);
     if (IsIllConditioned(eq)) {
-      std::cerr << "odefit: warning: equation " << i << " is ill-conditioned (condition " << ShortestText(eq.condition)
+      std::cerr << "odefit: warning: equation " << i << " is ill-conditioned (condition " << SignificantText(eq.condition, 3)
                 << "): its coefficients are poorly determined; try a lower order, or scale the series' variables "
                    "to similar magnitudes\n";
     }
