@@ -154,6 +154,86 @@ def _hash(self):
     return hash(self.to_json())
 
 
+def equations(self, digits: int = 5) -> list:
+    """The equations as text, one string per equation, without the terms whose coefficient is 0.
+
+    Parameters
+    ----------
+    digits : int, default 5
+        Significant digits of every coefficient (1 to 17).
+
+    Returns
+    -------
+    list of str
+        ``"dx/dt = -10 x + 10 y"``: the variables' names where the model has them, x1..xD otherwise;
+        a rational equation as ``"(numerator) / (1 + denominator)"``.
+    """
+    return self._equations(digits)
+
+
+def simulate(self, x0, steps: int, method: str = "rk4", step=None, t0: float = 0.0) -> np.ndarray:
+    """Integrates the model from x0 over `steps` sampling intervals.
+
+    Parameters
+    ----------
+    x0 : array_like
+        The initial state, shape (D,).
+    steps : int
+        Sampling intervals (of the model's dt) to integrate over.
+    method : {"rk4", "euler", "rk56"}, default "rk4"
+        The integrator ("rkv" is another name of "rk56", the adaptive Runge-Kutta-Verner pair).
+    step : float, optional
+        The integration step of Euler and RK-4 (default: the model's dt).
+    t0 : float, default 0.0
+        The time of x0 (driven equations depend on it).
+
+    Returns
+    -------
+    numpy.ndarray
+        (steps + 1, D): x0 and the state after every interval; rows after the solution left its
+        bounds (the sum of |x_i| reached 1e6) are NaN.
+
+    Raises
+    ------
+    ValueError
+        For a state of the wrong shape, an unknown method, or times that a step cannot advance.
+    KeyboardInterrupt
+        On Ctrl-C, within a second.
+    """
+    return self._simulate(x0, steps, method, step, t0)
+
+
+def to_json(self) -> str:
+    """The model file's text (JSON, format ``odefit-model-1``), which :meth:`Model.from_json` and
+    ``odefit show`` read back to the bit."""
+    return self._to_json()
+
+
+def from_json(text: str) -> Model:
+    """Reads a model file's text.
+
+    Parameters
+    ----------
+    text : str
+        What :meth:`Model.to_json` or ``odefit fit --output`` wrote.
+
+    Returns
+    -------
+    Model
+
+    Raises
+    ------
+    odefit.InputError
+        When the text is not a model file (the message says where).
+    """
+    return Model._from_json(text)
+
+
+for _method in (equations, simulate, to_json):
+    _method.__qualname__ = "Model." + _method.__name__
+    setattr(Model, _method.__name__, _method)
+from_json.__qualname__ = "Model.from_json"
+Model.from_json = staticmethod(from_json)
 Model.rhs = _rhs
 from_coefficients.__qualname__ = "Model.from_coefficients"
 Model.from_coefficients = staticmethod(from_coefficients)

@@ -698,13 +698,12 @@ PYBIND11_MODULE(_odefit, m) {
                              "above about 1e8 the coefficients are poorly determined.")
       .def_property_readonly("errors", &Errors, "The error of approximation of every equation (a fraction).")
       .def_property_readonly("specs", &SpecTexts, "The spec of every equation, as fit(model=...) takes them.")
-      .def("equations", &Equations, arg("digits") = 5, "The equations as text, without zero terms.")
+      .def("_equations", &Equations, arg("digits") = 5)
       .def("_rhs", &Rhs, arg("x"), arg("t") = 0.0)
-      .def("simulate", &SimulateModel, arg("x0"), arg("steps"), arg("method") = "rk4", arg("step") = py::none(),
-           arg("t0") = 0.0,
-           "Integrates from x0 over `steps` sampling intervals; returns (steps + 1, D) states (NaN after a blow-up).")
-      .def("to_json", &ToJson, "The model file's text.")
-      .def_static("from_json", &FromJson, arg("text"), "Reads a model file's text.")
+      .def("_simulate", &SimulateModel, arg("x0"), arg("steps"), arg("method") = "rk4", arg("step") = py::none(),
+           arg("t0") = 0.0)
+      .def("_to_json", &ToJson)
+      .def_static("_from_json", &FromJson, arg("text"))
       .def("_fields", &ModelToDict)
       .def_static("_from_fields", &ModelFromDict, arg("fields"))
       .def("__repr__", &Repr)

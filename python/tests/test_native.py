@@ -122,7 +122,8 @@ class TestPackage:
 
     @pytest.mark.parametrize("function", [odefit.fit, odefit.read_series, odefit.differentiate,
                                           odefit.efficiency_test, odefit.search,
-                                          odefit.Model.from_coefficients, odefit.Model.rhs])
+                                          odefit.Model.from_coefficients, odefit.Model.rhs, odefit.Model.simulate,
+                                          odefit.Model.equations, odefit.Model.from_json])
     def test_help_shows_parameters_and_types(self, function):
         doc = inspect.getdoc(function)
         assert "Parameters\n----------" in doc

@@ -94,7 +94,7 @@ std::vector<std::string> FitDoubts(const Model& model, const Derivatives* traini
     const ModelEquation& eq = model.Equation(i);
     if (IsIllConditioned(eq)) {
       doubts.push_back("equation " + std::to_string(i) + " is ill-conditioned (condition " +
-                       ShortestText(eq.condition) +
+                       SignificantText(eq.condition, 3) +
                        "): its coefficients are poorly determined; try a lower order, or scale the series' "
                        "variables to similar magnitudes");
     }

@@ -313,6 +313,39 @@ TEST(CliFit, FilesThatCannotBeReadOrWrittenAreFileErrorsAndKeepTheOldFile) {
   EXPECT_EQ(Files(folder.path()), (std::vector<std::string>{"m.json", "plain"}));
 }
 
+TEST(CliOutput, DashIsStandardOutputFoldersAreFileErrorsAndTheParsersMessagesSayOdefit) {
+  ScratchFolder folder("cli-output-details");
+  // fit --output -: the model file alone on standard output, the equations on standard error.
+  const ProgramRun fit = Odefit(folder.path(), kLorenzFit + " --output -");
+  ASSERT_EQ(fit.status, 0) << fit.err;
+  EXPECT_EQ(Json::parse(fit.out)["dimension"], 3);
+  EXPECT_TRUE(Contains(fit.err, "dx1/dt = ")) << fit.err;
+  FitLorenz(folder.path());
+  const ProgramRun simulate = Odefit(folder.path(), "simulate m.json --from 1,1,20 --steps 3 --output -");
+  ASSERT_EQ(simulate.status, 0) << simulate.err;
+  EXPECT_EQ(std::count(simulate.out.begin(), simulate.out.end(), '\n'), 5) << simulate.out;
+  EXPECT_EQ(Files(folder.path()), (std::vector<std::string>{"m.json"}));
+
+  fs::create_directory(folder.path() / "a-folder");
+  struct Case {
+    std::string args;
+    int status;
+    std::string message;
+  };
+  const Case cases[] = {
+      {"fit a-folder --dt 0.1", 4, "odefit: cannot read a-folder: it is a folder\n"},
+      {"show a-folder", 4, "odefit: cannot read a-folder: it is a folder\n"},
+      {"test m.json a-folder", 4, "odefit: cannot read a-folder: it is a folder\n"},
+      {"fit --dt 0.1", 1, "odefit: SERIES is required\nRun with --help for more information.\n"},
+      {"show m.json --bogus", 1, "odefit: The following argument was not expected: --bogus\n"},
+  };
+  for (const Case& c : cases) {
+    const ProgramRun run = Odefit(folder.path(), c.args);
+    EXPECT_EQ(run.status, c.status) << c.args;
+    EXPECT_EQ(run.err.substr(0, c.message.size()), c.message) << c.args;
+  }
+}
+
 TEST(CliFit, PlotsShowTheDifferentiationAndTheModelAgainstTheEstimates) {
   ScratchFolder folder("cli-fit-plots");
   const ProgramRun run = Odefit(folder.path(), kLorenzFit + " --plots plots/lorenz");

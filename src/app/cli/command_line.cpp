@@ -70,6 +70,10 @@ class CommandLine {
   CommandLine() : app_("Build a global ODE model from one observed time series, for scripts.", "odefit") {
     app_.require_subcommand(1);
     app_.footer(kFooter);
+    // The parser's own messages start like every other message of the program.
+    app_.failure_message([](const CLI::App*, const CLI::Error& error) {
+      return "odefit: " + std::string(error.what()) + "\nRun with --help for more information.\n";
+    });
     commands_ = {std::make_unique<FitCommand>(), std::make_unique<SearchCommand>(), std::make_unique<ShowCommand>(),
                  std::make_unique<SimulateCommand>(), std::make_unique<TestCommand>()};
     for (const auto& command : commands_) command->Register(app_);

@@ -46,7 +46,7 @@ void FitCommand::Register(CLI::App& parent) {
                  "compare with T each term's share of the derivative estimates, |c| ||column|| / ||slopes||,\n"
                  "instead of |c|")
       ->needs("--threshold");
-  app_->add_option("--output", output_, "write the model file (JSON) here");
+  app_->add_option("--output", output_, "write the model file (JSON) here; - writes it to standard output and the equations to standard error");
   app_->add_option("--threads", threads_,
                    "threads of a large fit (default 0: one per processor); the result is the same")
       ->check(CLI::Range(0, 1024));
@@ -89,7 +89,7 @@ int FitCommand::Run() {
                       " vectors");
     model = FitModel(series, settings_, &training);
   }
-  std::cout << FormatModel(model);
+  ReportStream(output_) << FormatModel(model);
   for (const std::string& doubt : FitDoubts(model, &training)) std::cerr << "odefit: warning: " << doubt << "\n";
   if (!output_.empty()) WriteWholeFile(output_, ModelToJson(model));
   if (plots_.Wanted()) {

@@ -6,6 +6,7 @@
 #include <charconv>
 #include <cmath>
 #include <cstring>
+#include <filesystem>
 #include <fstream>
 #include <iostream>
 #include <string_view>
@@ -29,6 +30,10 @@ FileSystemInputs::~FileSystemInputs() = default;
 
 std::istream& FileSystemInputs::Open(const std::string& path, bool dashIsInput) {
   if (dashIsInput && path == "-") return std::cin;
+  // A folder opens like a file and fails only at the first read, which would
+  // read as bad input; it is a file that cannot be read.
+  std::error_code error;
+  if (std::filesystem::is_directory(path, error)) throw FileError("cannot read " + path + ": it is a folder");
   auto in = std::make_unique<std::ifstream>(path, std::ios::binary);
   if (!*in) throw FileError("cannot open " + path + ": " + std::strerror(errno));
   open_.push_back(std::move(in));

@@ -9,6 +9,7 @@
 #include <csignal>
 #include <cstdlib>
 #include <cstring>
+#include <iostream>
 #include <string>
 
 #include "app/cli/exit_status.h"
@@ -144,6 +145,11 @@ void RemoveStaleTemporaries(const fs::path& folder, const fs::path& target) {
 }  // namespace
 
 void WriteWholeFile(const std::filesystem::path& path, std::string_view bytes) {
+  if (WritesToStandardOutput(path)) {
+    std::cout.write(bytes.data(), static_cast<std::streamsize>(bytes.size())).flush();
+    if (!std::cout) throw FileError("cannot write standard output");
+    return;
+  }
   static std::atomic<unsigned> serial{0};
   const std::string given = path.string();
   const fs::path target = FollowLinks(path);
@@ -206,6 +212,12 @@ void WriteWholeFile(const std::filesystem::path& path, std::string_view bytes) {
   if (std::rename(temporary.c_str(), target.c_str()) != 0) fail(Reason());
   filesWritten = filesWritten + 1;
   EndPending();
+}
+
+bool WritesToStandardOutput(const std::filesystem::path& path) { return path == "-"; }
+
+std::ostream& ReportStream(const std::filesystem::path& output) {
+  return WritesToStandardOutput(output) ? std::cerr : std::cout;
 }
 
 }  // namespace odefit::cli

@@ -10,6 +10,7 @@
 // A replaced file's permissions (and owner, where allowed) are kept.
 
 #include <filesystem>
+#include <ostream>
 #include <string_view>
 
 #include "odefit/cancellation.h"
@@ -17,9 +18,16 @@
 namespace odefit::cli {
 
 // Replaces `path` (or the file its symbolic links lead to) by a regular file
-// holding `bytes`. Throws FileError naming the path and the reason; the
-// target is then as it was.
+// holding `bytes`; "-" writes them to standard output. Throws FileError naming
+// the path and the reason; the target is then as it was.
 void WriteWholeFile(const std::filesystem::path& path, std::string_view bytes);
+
+// Whether `path` is "-", standard output.
+bool WritesToStandardOutput(const std::filesystem::path& path);
+
+// Where a command prints its report: standard output, or standard error when
+// its --output file goes to standard output, so the two never mix.
+std::ostream& ReportStream(const std::filesystem::path& output);
 
 // Makes SIGINT and SIGTERM end the process with status 128 + the signal's
 // number, after removing a file being written and saying on standard error

@@ -29,7 +29,7 @@ void SimulateCommand::Register(CLI::App& parent) {
   app_->add_option("--t0", t0_,
                    "time of the initial state (default 0); vector n of the training series was at n * dt,\n"
                    "which matters only for the phase of the driven family");
-  app_->add_option("--output", output_, "write the CSV here (default: standard output)");
+  app_->add_option("--output", output_, "write the CSV here (default, or -: standard output)");
 }
 
 bool SimulateCommand::Given() const { return app_->parsed(); }
