@@ -53,6 +53,8 @@ ANY_SHAPE = hnp.array_shapes(min_dims=0, max_dims=3, min_side=0, max_side=9)
 
 
 class TestAnyArray:
+    # Two-point windows and arbitrary values give doubtful fits, which warn (tested in test_warnings).
+    @pytest.mark.filterwarnings("ignore::odefit.OdefitWarning")
     @PROPERTIES
     @given(hnp.arrays(dtype=ANY_DTYPE, shape=ANY_SHAPE))
     def test_fit_fits_or_refuses(self, X):
