@@ -10,6 +10,7 @@
 #include "odefit/errors.h"
 #include "odefit/fit.h"
 #include "odefit/integration.h"
+#include "odefit/intervals.h"
 #include "odefit/model.h"
 #include "odefit/model_file.h"
 #include "odefit/model_text.h"

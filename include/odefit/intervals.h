@@ -1,0 +1,45 @@
+#pragma once
+// Intervals for a fitted model's coefficients that include what the
+// derivative estimates contribute, unlike the standard errors of
+// model.h, which are conditional on the estimates.
+
+#include <cstdint>
+#include <vector>
+
+#include "odefit/fit.h"
+#include "odefit/model.h"
+#include "odefit/series.h"
+
+namespace odefit {
+
+// The level of the intervals CoefficientIntervals gives.
+inline constexpr double kIntervalLevel = 0.95;
+
+struct IntervalSettings {
+  int replicates = 30;     // refits over the series resampled by blocks, >= 2
+  std::uint64_t seed = 1;  // the same seed gives the same intervals
+};
+
+// Lower and upper ends per equation, aligned with model.Equation(i).coef;
+// NaN for a term the fit dropped.
+struct CoefficientIntervals {
+  double level = kIntervalLevel;
+  std::vector<std::vector<double>> lower;
+  std::vector<std::vector<double>> upper;
+};
+
+// Returns intervals for the coefficients of `model`, fitted by FitModel to
+// `series` with `settings`: half-width 1.96 sqrt(se^2 + sd^2) + 3 |b| with se
+// the standard error, sd the spread of the coefficient over refits on the
+// training vectors resampled in blocks of about train / 15 vectors (each block
+// differentiated on its own), and b the bias of the line slopes estimated
+// from the fit with two more points per window (the bias grows as points^2 -
+// 1). Measured on generated Lorenz series (plain poly:2, clean and 1 % noise)
+// they covered every true coefficient with about 2 to 3 times the actual
+// error as half-width. Throws InvalidArgument for a series with time stamps
+// or recordings, for too few training vectors for the blocks or for a window
+// of points + 2, and what FitModel throws.
+CoefficientIntervals FitIntervals(const Series& series, const FitSettings& settings, const Model& model,
+                                  const IntervalSettings& intervals = {});
+
+}  // namespace odefit
