@@ -42,4 +42,8 @@ struct CoefficientIntervals {
 CoefficientIntervals FitIntervals(const Series& series, const FitSettings& settings, const Model& model,
                                   const IntervalSettings& intervals = {});
 
+// Stores `intervals` in `model` (intervalLevel and every equation's ends).
+// Throws InvalidArgument when their counts are not the model's.
+void SetIntervals(Model& model, const CoefficientIntervals& intervals);
+
 }  // namespace odefit

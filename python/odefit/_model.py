@@ -43,6 +43,9 @@ standard_errors : list of numpy.ndarray
     estimates' own bias); NaN where none was computed and for dropped terms.
 errors : numpy.ndarray
     Every equation's error of approximation (a fraction; NaN when undefined).
+intervals : list of numpy.ndarray or None
+    Every equation's (terms, 2) array of interval ends at `interval_level` (0.95) that include the
+    derivative estimates' error (NaN for dropped terms); None unless ``fit(..., intervals=True)``.
 condition : numpy.ndarray
     Every equation's condition estimate of its least-squares problem (0: not computed); above about
     1e8 the coefficients are poorly determined (fit warns with an :class:`odefit.OdefitWarning`).

@@ -295,7 +295,7 @@ py::tuple SamplingOf(py::handle X, double dt) {
 
 // The model and the doubts about it (FitDoubts), which the package raises as warnings.
 py::tuple Fit(py::handle X, std::optional<double> dt, long long points, py::handle model, std::optional<double> threshold,
-          std::optional<long long> train, bool scaled, py::handle names) {
+          std::optional<long long> train, bool scaled, py::handle names, bool intervals) {
   Series series = SeriesArgument(X, "X");
   FitSettings settings;
   if (!dt && series.times.empty()) throw py::value_error("give dt, or the time of every vector (t)");
@@ -316,7 +316,11 @@ py::tuple Fit(py::handle X, std::optional<double> dt, long long points, py::hand
   CancellationToken token;
   settings.cancel = &token;
   Derivatives training;
-  Model fitted = RunInterruptible(token, [&] { return FitModel(series, settings, &training); });
+  Model fitted = RunInterruptible(token, [&] {
+    Model result = FitModel(series, settings, &training);
+    if (intervals) SetIntervals(result, FitIntervals(series, settings, result));
+    return result;
+  });
   std::vector<std::string> doubts = FitDoubts(fitted, &training);
   return py::make_tuple(std::move(fitted), doubts);
 }
@@ -349,6 +353,24 @@ py::list StandardErrors(const Model& model) {
       }
     }
     list.append(ToArray(errors));
+  }
+  return list;
+}
+
+// Every equation's (terms, 2) array of interval ends, or None when the fit computed none.
+py::object Intervals(const Model& model) {
+  if (!(model.intervalLevel > 0.0)) return py::none();
+  py::list list;
+  for (const ModelEquation& eq : model.equations) {
+    py::array_t<double> ends({static_cast<py::ssize_t>(eq.coef.size()), static_cast<py::ssize_t>(2)});
+    auto view = ends.mutable_unchecked<2>();
+    const bool known = eq.intervalLower.size() == eq.coef.size() && eq.intervalUpper.size() == eq.coef.size();
+    for (std::size_t k = 0; k < eq.coef.size(); ++k) {
+      const py::ssize_t row = static_cast<py::ssize_t>(k);
+      view(row, 0) = known ? eq.intervalLower[k] : std::numeric_limits<double>::quiet_NaN();
+      view(row, 1) = known ? eq.intervalUpper[k] : std::numeric_limits<double>::quiet_NaN();
+    }
+    list.append(ends);
   }
   return list;
 }
@@ -675,7 +697,7 @@ PYBIND11_MODULE(_odefit, m) {
         "(array, names), the header's names (an empty list without one).");
 
   m.def("_fit", &Fit, arg("X"), arg("dt") = py::none(), arg("points") = 3, arg("model") = "poly:2", arg("threshold") = py::none(),
-        arg("train") = py::none(), arg("scaled") = false, arg("names") = py::none(),
+        arg("train") = py::none(), arg("scaled") = false, arg("names") = py::none(), arg("intervals") = false,
         "Fits a model to the series X (n, D): derivatives by line fits over `points` samples, then every "
         "equation of `model` (one spec for all, or a list) by least squares, sparse with a threshold. "
         "`names` (one string per column) label the model's variables. Returns (model, the doubts about it).");
@@ -693,6 +715,11 @@ PYBIND11_MODULE(_odefit, m) {
       .def_property_readonly("standard_errors", &StandardErrors,
                              "Every equation's standard errors (NaN where the fit computed none and for dropped "
                              "terms).")
+      .def_property_readonly("intervals", &Intervals,
+                             "Every equation's (terms, 2) array of the coefficients' interval ends at interval_level "
+                             "(NaN for dropped terms), or None unless fit(..., intervals=True) computed them")
+      .def_property_readonly("interval_level", [](const Model& m) { return m.intervalLevel; },
+                             "The level of the intervals (0.95), 0 without them")
       .def_property_readonly("condition", &Conditions,
                              "Every equation's condition estimate of its least-squares problem (0: not computed); "
                              "above about 1e8 the coefficients are poorly determined.")

@@ -92,4 +92,22 @@ CoefficientIntervals FitIntervals(const Series& series, const FitSettings& setti
   return result;
 }
 
+void SetIntervals(Model& model, const CoefficientIntervals& intervals) {
+  const std::size_t D = model.equations.size();
+  if (intervals.lower.size() != D || intervals.upper.size() != D) {
+    throw InvalidArgument("the intervals are not those of the model's " + std::to_string(D) + " equations");
+  }
+  for (std::size_t i = 0; i < D; ++i) {
+    if (intervals.lower[i].size() != model.equations[i].coef.size() ||
+        intervals.upper[i].size() != model.equations[i].coef.size()) {
+      throw InvalidArgument("the intervals of equation " + std::to_string(i + 1) + " are not one per coefficient");
+    }
+  }
+  model.intervalLevel = intervals.level;
+  for (std::size_t i = 0; i < D; ++i) {
+    model.equations[i].intervalLower = intervals.lower[i];
+    model.equations[i].intervalUpper = intervals.upper[i];
+  }
+}
+
 }  // namespace odefit

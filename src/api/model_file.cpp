@@ -177,6 +177,17 @@ ModelEquation ReadEquation(const Json& object, int i, int D, double dt, const st
     eq.condition = r.Real("condition", std::numeric_limits<double>::infinity());
     if (eq.condition < 0.0) r.Fail("\"condition\" must not be negative");
   }
+  // Optional (files before them have none): both ends or neither.
+  if ((r.Find("interval_lower") != nullptr) != (r.Find("interval_upper") != nullptr)) {
+    r.Fail("has \"interval_lower\" or \"interval_upper\" without the other");
+  }
+  if (r.Find("interval_lower") != nullptr) {
+    eq.intervalLower = r.Reals("interval_lower", count, std::numeric_limits<double>::quiet_NaN());
+    eq.intervalUpper = r.Reals("interval_upper", count, std::numeric_limits<double>::quiet_NaN());
+    for (std::size_t k = 0; k < count; ++k) {
+      if (eq.intervalLower[k] > eq.intervalUpper[k]) r.Fail("has an interval whose lower end is above its upper");
+    }
+  }
   return eq;
 }
 
@@ -206,6 +217,7 @@ std::string ModelToJson(const Model& model) {
   root["points"] = model.points;
   root["train"] = model.train;
   root["recordings"] = model.recordings;
+  if (model.intervalLevel > 0.0) root["interval_level"] = model.intervalLevel;
   Json& variables = root["variables"] = Json::array();
   for (std::size_t i = 0; i < D; ++i) variables.push_back(model.names.empty() ? DefaultName(i) : model.names[i]);
   Json& equations = root["equations"] = Json::array();
@@ -226,6 +238,16 @@ std::string ModelToJson(const Model& model) {
     }
     e["error"] = Number(eq.error);
     if (eq.condition != 0.0) e["condition"] = Number(eq.condition);
+    if (model.intervalLevel > 0.0 && eq.intervalLower.size() == eq.coef.size() &&
+        eq.intervalUpper.size() == eq.coef.size()) {
+      Json lower = Json::array(), upper = Json::array();  // built apart: a new key may move e's members
+      for (std::size_t k = 0; k < eq.coef.size(); ++k) {
+        lower.push_back(Number(eq.intervalLower[k]));
+        upper.push_back(Number(eq.intervalUpper[k]));
+      }
+      e["interval_lower"] = std::move(lower);
+      e["interval_upper"] = std::move(upper);
+    }
     equations.push_back(std::move(e));
   }
   return Text(root);
@@ -289,6 +311,13 @@ Model ModelFromJson(std::string_view text, const std::string& source) {
   for (int i = 1; i <= D; ++i) {
     model.Equation(i) = ReadEquation(equations[static_cast<std::size_t>(i - 1)], i, D, model.dt, model.names, source);
   }
+  const bool intervals = std::any_of(model.equations.begin(), model.equations.end(),
+                                     [](const ModelEquation& eq) { return !eq.intervalLower.empty(); });
+  if (r.Find("interval_level") != nullptr) {
+    model.intervalLevel = r.Real("interval_level");
+    if (!(model.intervalLevel > 0.0 && model.intervalLevel < 1.0)) r.Fail("\"interval_level\" must be between 0 and 1");
+  }
+  if (intervals != (model.intervalLevel > 0.0)) r.Fail("has intervals without \"interval_level\" or the level alone");
   try {
     ValidateModel(model);
   } catch (const InvalidArgument& e) {

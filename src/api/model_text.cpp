@@ -80,7 +80,10 @@ std::string FormatModel(const Model& model) {
     std::size_t nameWidth = 4;
     for (const std::string& name : names) nameWidth = std::max(nameWidth, name.size());
     const bool errors = eq.standardErrors.size() == eq.coef.size();
-    text += "  " + PaddedText("term", nameWidth, false) + "       coefficient" + (errors ? "   standard error" : "") + "\n";
+    const bool intervals = model.intervalLevel > 0.0 && eq.intervalLower.size() == eq.coef.size() &&
+                           eq.intervalUpper.size() == eq.coef.size();
+    text += "  " + PaddedText("term", nameWidth, false) + "       coefficient" + (errors ? "   standard error" : "") +
+            (intervals ? "   " + FixedText(100.0 * model.intervalLevel, 0) + " % interval" : std::string()) + "\n";
     for (std::size_t k = 0; k < eq.coef.size(); ++k) {
       text += "  " + PaddedText(names[k], nameWidth, false) + PaddedText(SignificantText(eq.coef[k], 10), 18, true);
       if (errors) {
@@ -89,11 +92,17 @@ std::string FormatModel(const Model& model) {
         text += PaddedText(dropped ? std::string("dropped") : std::isnan(e) ? std::string("undefined") : SignificantText(e, 3),
                        17, true);
       }
+      if (intervals && !std::isnan(eq.intervalLower[k])) {
+        text += "   [" + SignificantText(eq.intervalLower[k], 5) + ", " + SignificantText(eq.intervalUpper[k], 5) + "]";
+      }
       text += "\n";
     }
     const auto undefined = [](double e) { return std::isnan(e); };
     if (errors && std::any_of(eq.standardErrors.begin(), eq.standardErrors.end(), undefined)) {
       text += "  (standard errors are undefined when there are no more rows than coefficients)\n";
+    }
+    if (intervals && i == D) {
+      text += "\n(standard errors are given the derivative estimates; the intervals include their error too)\n";
     }
   }
   return text;

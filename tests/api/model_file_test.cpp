@@ -6,6 +6,7 @@
 
 #include <bit>
 #include <cmath>
+#include <limits>
 #include <cstdint>
 #include <nlohmann/json.hpp>
 #include <string>
@@ -185,6 +186,43 @@ TEST(ModelFile, WrongTypesSizesAndNumbersAreRefusedByName) {
             "m.json: equation 1 has no \"second_order\"");
   EXPECT_EQ(FileError(Edited([](Json& r) { r["equations"][0]["order"] = 1.5; })),
             "m.json: equation 1 \"order\" is not a whole number");
+}
+
+TEST(ModelFile, IntervalsReadBackAndHalfOrInvertedOnesAreRefused) {
+  Model model = Lorenz();
+  CoefficientIntervals intervals;
+  for (const ModelEquation& eq : model.equations) {
+    std::vector<double> lower(eq.coef), upper(eq.coef);
+    for (double& v : lower) v -= 0.25;
+    for (double& v : upper) v += 0.5;
+    lower[0] = upper[0] = std::numeric_limits<double>::quiet_NaN();  // as for a dropped term
+    intervals.lower.push_back(lower);
+    intervals.upper.push_back(upper);
+  }
+  SetIntervals(model, intervals);
+  const Model back = ModelFromJson(ModelToJson(model), "m.json");
+  EXPECT_EQ(back.intervalLevel, 0.95);
+  for (int i = 1; i <= 3; ++i) {
+    EXPECT_TRUE(std::isnan(back.Equation(i).intervalLower[0]) && std::isnan(back.Equation(i).intervalUpper[0]));
+    for (std::size_t k = 1; k < 10; ++k) {
+      EXPECT_TRUE(SameBits(back.Equation(i).intervalLower[k], model.Equation(i).intervalLower[k]));
+      EXPECT_TRUE(SameBits(back.Equation(i).intervalUpper[k], model.Equation(i).intervalUpper[k]));
+    }
+  }
+  EXPECT_EQ(ModelFromJson(ModelToJson(Lorenz()), "m.json").intervalLevel, 0.0);  // files without them
+  const auto edited = [&](auto change) {
+    Json root = Json::parse(ModelToJson(model));
+    change(root);
+    return FileError(root.dump());
+  };
+  EXPECT_EQ(edited([](Json& r) { r["equations"][1].erase("interval_upper"); }),
+            "m.json: equation 2 has \"interval_lower\" or \"interval_upper\" without the other");
+  EXPECT_EQ(edited([](Json& r) { r["equations"][0]["interval_lower"][1] = 99.0; }),
+            "m.json: equation 1 has an interval whose lower end is above its upper");
+  EXPECT_EQ(edited([](Json& r) { r.erase("interval_level"); }),
+            "m.json: has intervals without \"interval_level\" or the level alone");
+  EXPECT_EQ(edited([](Json& r) { r["interval_level"] = 95; }), "m.json: \"interval_level\" must be between 0 and 1");
+  EXPECT_THROW(SetIntervals(model, CoefficientIntervals{}), InvalidArgument);
 }
 
 TEST(ModelFile, HostileSizesAreRefusedBeforeAnythingIsAllocated) {

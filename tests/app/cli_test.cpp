@@ -283,6 +283,25 @@ TEST(CliFit, ADoubtfulAnswerIsWarnedAboutOncePerDoubtAndStillWritten) {
                        "equation 2 (dx2/dt) keeps no term: it says dx2/dt = 0"));
 }
 
+TEST(CliFit, IntervalsAreAColumnOfEveryKeptTermAndTheModelFileKeepsThem) {
+  ScratchFolder folder("cli-fit-intervals");
+  const ProgramRun run = Odefit(folder.path(), kLorenzFit + " --threshold 0.5 --intervals --output m.json");
+  ASSERT_EQ(run.status, 0) << run.err;
+  EXPECT_TRUE(Contains(run.out, "  term        coefficient   standard error   95 % interval\n")) << run.out;
+  EXPECT_TRUE(Contains(run.out, "  x1^2                  0          dropped\n")) << run.out;  // no interval
+  // The seven Lorenz terms kept, each with its interval, and the true -10 inside the first.
+  std::size_t brackets = 0;
+  for (std::size_t at = run.out.find(" ["); at != std::string::npos; at = run.out.find(" [", at + 1)) ++brackets;
+  EXPECT_EQ(brackets, 7u) << run.out;
+  const std::size_t x1 = run.out.find("  x1         -10.02");
+  ASSERT_NE(x1, std::string::npos) << run.out;
+  const std::string row = run.out.substr(x1, run.out.find('\n', x1) - x1);
+  const double lower = std::stod(row.substr(row.find('[') + 1)), upper = std::stod(row.substr(row.find(", ") + 2));
+  EXPECT_LT(lower, -10.0) << row;
+  EXPECT_GT(upper, -10.0) << row;
+  EXPECT_EQ(Odefit(folder.path(), "show m.json").out, run.out);
+}
+
 TEST(CliFit, ASingularDesignIsANumericalFailure) {
   ScratchFolder folder("cli-fit-singular");
   const ProgramRun run = Odefit(folder.path(), "fit " + Quoted(kSingular) +

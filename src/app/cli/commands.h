@@ -59,6 +59,7 @@ class FitCommand : public Command {
   std::vector<std::string> models_;
   std::optional<double> threshold_;
   bool scaled_ = false;
+  bool intervals_ = false;
   std::string output_;
   PictureOptions plots_;
   int threads_ = 0;

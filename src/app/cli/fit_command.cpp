@@ -12,6 +12,7 @@
 #include "app/cli/progress.h"
 #include "odefit/doubts.h"
 #include "odefit/fit.h"
+#include "odefit/intervals.h"
 #include "odefit/model_file.h"
 #include "odefit/model_text.h"
 #include "odefit/number_text.h"
@@ -46,6 +47,10 @@ void FitCommand::Register(CLI::App& parent) {
                  "compare with T each term's share of the derivative estimates, |c| ||column|| / ||slopes||,\n"
                  "instead of |c|")
       ->needs("--threshold");
+  app_->add_flag("--intervals", intervals_,
+                 "add a 95 % interval to every kept coefficient that includes the derivative estimates' error\n"
+                 "(30 refits on blocks of the series and one with 2 more points; one recording without time\n"
+                 "stamps)");
   app_->add_option("--output", output_, "write the model file (JSON) here; - writes it to standard output and the equations to standard error");
   app_->add_option("--threads", threads_,
                    "threads of a large fit (default 0: one per processor); the result is the same")
@@ -88,6 +93,10 @@ int FitCommand::Run() {
     Progress progress("fitting " + std::to_string(series.dimension) + " equations to " + std::to_string(rows) +
                       " vectors");
     model = FitModel(series, settings_, &training);
+  }
+  if (intervals_) {
+    Progress progress("refitting for the intervals");
+    SetIntervals(model, FitIntervals(series, settings_, model));
   }
   ReportStream(output_) << FormatModel(model);
   for (const std::string& doubt : FitDoubts(model, &training)) std::cerr << "odefit: warning: " << doubt << "\n";
