@@ -36,6 +36,9 @@ struct SearchSettings {
   // Differentiation windows to try (odd, >= 3); empty: 3, 5, 7, 9, 11, 15,
   // 21, 31, 41 as far as the series allows (at most a twentieth of it).
   std::vector<int> points;
+  // Degrees of the local polynomial fits to try with every window (1 to 4;
+  // a degree is tried with windows of more points only); empty: 1 to 4.
+  std::vector<int> degrees;
   // Equation shapes to try (every equation tries every shape); empty: the
   // standard polynomials of orders 1 up to 5 (D <= 2), 4 (D = 3) or 3,
   // the rational functions of orders (1..3, 1..2) as far as they keep within
@@ -65,11 +68,13 @@ struct SearchSettings {
 // One candidate model as scored.
 struct SearchCandidate {
   int points = 0;
+  int degree = 1;                             // of the local fits that gave the slopes
   double threshold = 0.0;
   std::vector<EquationSpec> equations;        // the shape of every equation
   std::vector<std::vector<int>> supports;     // the kept term indices of every equation
   int terms = 0;                              // kept terms in all
   double score = 0.0;                         // normalised squared prediction error (0 best)
+  double noiseFloor = 0.0;                    // the part of the score the observation noise explains
   double criterion = 0.0;                     // the ranking value (lower is better)
   std::vector<double> validationErrors;       // per equation, on the held-out slopes
 };
@@ -95,7 +100,8 @@ SearchResult SearchModels(const Series& series, const SearchSettings& settings);
 
 // The pieces of SearchModels for executors that run tasks elsewhere.
 struct SearchPlan {
-  std::vector<int> points;            // one task per entry
+  std::vector<int> points;            // one task per window and degree:
+  std::vector<int> degrees;           //   task k has points[k / degrees.size()], degrees[k % degrees.size()]
   std::vector<EquationSpec> shapes;   // defaults resolved
   std::vector<double> thresholds;
   int horizon = 0;
@@ -104,10 +110,13 @@ struct SearchPlan {
 SearchPlan PlanSearch(const Series& series, const SearchSettings& settings);
 struct SearchTaskResult {
   int points = 0;
+  int degree = 1;
   std::vector<SearchCandidate> candidates;
   bool complete = true;
   int starts = 0;
 };
+// The number of tasks of a plan.
+int SearchTaskCount(const SearchPlan& plan);
 // Runs task `index` of the plan; depends only on its arguments. The plan and
 // the task results may come from elsewhere (another process), so both
 // functions check them against the series and settings and throw

@@ -83,7 +83,7 @@ def search(X, dt, *, points=None, models=None, thresholds=None, validation_fract
     X = _odefit._as_series(X)
     _odefit._names(names, X.shape[1])  # refused before any task is sent
     plan = _odefit._plan_search(X, settings)
-    total = len(plan["points"])
+    total = len(plan["points"]) * len(plan["degrees"])
     limit = settings["time_limit"]
     if limit > 0:
         # Every task stops by itself when the time left at its sending has passed.

@@ -17,13 +17,15 @@ void CheckSearchSettings(const Series& series, const SearchSettings& settings) {
   search::CheckSettingsAgainstSeries(series, settings);
 }
 
+int SearchTaskCount(const SearchPlan& plan) { return search::TaskCount(plan); }
+
 SearchPlan PlanSearch(const Series& series, const SearchSettings& settings) { return search::MakePlan(series, settings); }
 
 SearchTaskResult RunSearchTask(const Series& series, const SearchSettings& settings, const SearchPlan& plan,
                                int index) {
   search::CheckSettings(series, settings);
   search::CheckPlan(series, settings, plan);
-  if (index < 0 || index >= static_cast<int>(plan.points.size())) throw InvalidArgument("no such search task");
+  if (index < 0 || index >= search::TaskCount(plan)) throw InvalidArgument("no such search task");
   return search::RunTask(series, settings, plan, index);
 }
 
@@ -40,8 +42,8 @@ SearchResult FinishSearch(const Series& series, const SearchSettings& settings, 
     out.starts = std::max(out.starts, r.starts);
     for (SearchCandidate& c : r.candidates) out.candidates.push_back(std::move(c));
   }
-  if (results.size() < plan.points.size()) out.complete = false;
-  search::RankCandidates(out.candidates, out.starts);
+  if (static_cast<int>(results.size()) < search::TaskCount(plan)) out.complete = false;
+  search::RankCandidates(out.candidates, out.starts, series.dimension);
   if (out.candidates.empty() || !std::isfinite(out.candidates.front().score)) {
     throw NumericalError("no candidate model could be fitted and scored");
   }

@@ -17,7 +17,7 @@ namespace odefit::search {
 double DetectDrivingPeriod(const Series& series, double dt, int order) {
   const int D = series.dimension;
   const int m = 3;
-  const Derivatives d = LineFits(series.values, D, m, dt);
+  const Derivatives d = LocalFits(series.values, D, m, 1, dt);
   ModelEquation shape = EquationShape(EquationSpec{ModelFamily::StandardPolynomial, order}, D, dt);
   if (shape.nterms * 4 > d.rows) return 0.0;
   std::vector<int> targets(Size(D));

@@ -47,14 +47,16 @@ void Simplify(EquationCandidate& c) {
   }
 }
 
-const EquationCandidate* PickEquation(const std::vector<EquationCandidate>& options) {
+const EquationCandidate* PickEquation(const std::vector<EquationCandidate>& options, std::optional<ModelFamily> family) {
+  const auto eligible = [&](const EquationCandidate& c) { return !family || c.spec.family == *family; };
   const EquationCandidate* best = nullptr;
   for (const EquationCandidate& c : options) {
-    if (std::isfinite(c.error) && (!best || c.error < best->error)) best = &c;
+    if (eligible(c) && std::isfinite(c.error) && (!best || c.error < best->error)) best = &c;
   }
   if (!best) return nullptr;
   const EquationCandidate* pick = best;
   for (const EquationCandidate& c : options) {
+    if (!eligible(c)) continue;
     if (!(c.error <= best->error * (1.0 + kEquationTolerance) + 1e-300)) continue;
     if (c.support.size() != pick->support.size()) {
       if (c.support.size() < pick->support.size()) pick = &c;

@@ -1,6 +1,7 @@
 #pragma once
 // One equation's candidates within a task, and which of them a whole model takes.
 
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -24,7 +25,9 @@ void Simplify(EquationCandidate& c);
 
 // Picks an equation's candidate: the smallest held-out error, unless a
 // candidate with fewer terms (or as many, of a simpler shape) comes close to it.
-const EquationCandidate* PickEquation(const std::vector<EquationCandidate>& options);
+// With `family`, only candidates of that family are considered.
+const EquationCandidate* PickEquation(const std::vector<EquationCandidate>& options,
+                                      std::optional<ModelFamily> family = std::nullopt);
 
 // A text naming the shapes and supports of `picks`, equal for equal models.
 std::string CandidateKey(const std::vector<const EquationCandidate*>& picks);

@@ -5,6 +5,8 @@
 
 #include "integration/integrators.h"
 #include "integration/model_rhs.h"
+#include "search/local_fits.h"
+#include "search/noise_level.h"
 #include "search/search_common.h"
 
 namespace odefit::search {
@@ -16,24 +18,61 @@ constexpr double kErrorCap = 4.0;
 
 }  // namespace
 
+StartEstimate MakeStartEstimate(int points) {
+  StartEstimate start;
+  start.weights = points <= 1 ? std::vector<double>{1.0} : FitWeights(points, std::min(3, points - 1), points - 1).value;
+  start.noiseGain = 0.0;
+  for (const double w : start.weights) start.noiseGain += w * w;
+  return start;
+}
+
+namespace {
+
+// The start estimate of least estimated mean squared error over the samples
+// before `split`, all components weighed by `scale`.
+StartEstimate ChooseStartEstimate(const Series& series, int split, const std::vector<double>& scale,
+                                  const std::vector<double>& noise) {
+  const int D = series.dimension;
+  StartEstimate best = MakeStartEstimate(1);
+  double bestError = kInfinity;
+  for (const int w : {1, 5, 7, 9, 13, 17, 25, 33, 49, 65}) {
+    if (w * 4 > split) break;
+    const StartEstimate e = MakeStartEstimate(w);
+    const double last = e.weights.back();
+    // At most about 2000 evaluation points, evenly spread.
+    const int stride = std::max(1, (split - w) / 2000);
+    double error = 0.0;
+    for (int i = 0; i < D; ++i) {
+      double difference = 0.0;
+      int count = 0;
+      for (int k = w - 1; k < split; k += stride, ++count) {
+        double v = 0.0;
+        for (int j = 0; j < w; ++j) v += e.weights[Size(j)] * series.values[Size(k - w + 1 + j) * Size(D) + Size(i)];
+        const double d = v - series.values[Size(k) * Size(D) + Size(i)];
+        difference += d * d;
+      }
+      // E[(estimate - observation)^2] = bias^2 + sigma^2 (gain - 2 last + 1).
+      const double bias2 = std::max(0.0, difference / std::max(1, count) * scale[Size(i)] -
+                                             noise[Size(i)] * (e.noiseGain - 2.0 * last + 1.0));
+      error += bias2 + noise[Size(i)] * e.noiseGain;
+    }
+    if (error < bestError) {
+      bestError = error;
+      best = e;
+    }
+  }
+  return best;
+}
+
+}  // namespace
+
 Scoring MakeScoring(const Series& series, const SearchPlan& plan, double fraction) {
   Scoring scoring;
   const int D = series.dimension;
   const int n = static_cast<int>(series.size());
   const int split = SplitSample(n, fraction);
-  const int widest = *std::max_element(plan.points.begin(), plan.points.end());
   scoring.D = D;
   scoring.horizon = plan.horizon;
-  // The earliest start whose smoothed state comes from held-out samples only
-  // for every window tried.
-  const int first = split + (widest - 1) / 2;
-  const int last = n - 1 - plan.horizon - (widest - 1) / 2;
-  if (last >= first) {
-    const int count = std::min(kMaxStarts, std::max(1, (last - first) / std::max(1, plan.horizon / 2) + 1));
-    for (int k = 0; k < count; ++k) {
-      scoring.starts.push_back(count == 1 ? first : first + static_cast<int>((static_cast<long long>(last - first) * k) / (count - 1)));
-    }
-  }
   scoring.scale.assign(Size(D), 0.0);
   for (int i = 0; i < D; ++i) {
     double mean = 0.0, var = 0.0;
@@ -44,20 +83,52 @@ Scoring MakeScoring(const Series& series, const SearchPlan& plan, double fractio
     }
     scoring.scale[Size(i)] = var > 0.0 ? 1.0 / var : 0.0;
   }
+  scoring.noise = NoiseVariances(series);
+  for (int i = 0; i < D; ++i) scoring.noise[Size(i)] = std::min(1.0, scoring.noise[Size(i)] * scoring.scale[Size(i)]);
+  scoring.start = ChooseStartEstimate(series, split, scoring.scale, scoring.noise);
+  // The earliest start whose window of past samples lies in the held-out
+  // part for every window tried and for the start estimate.
+  const int widest = std::max(*std::max_element(plan.points.begin(), plan.points.end()),
+                              static_cast<int>(scoring.start.weights.size()));
+  const int first = split + widest - 1;
+  const int last = n - 1 - plan.horizon;
+  if (last >= first) {
+    const int count = std::min(kMaxStarts, std::max(1, (last - first) / std::max(1, plan.horizon / 2) + 1));
+    for (int k = 0; k < count; ++k) {
+      scoring.starts.push_back(count == 1 ? first : first + static_cast<int>((static_cast<long long>(last - first) * k) / (count - 1)));
+    }
+  }
   return scoring;
 }
 
-double PredictionScore(const Model& model, const Series& series, const Derivatives& derivatives, int points,
-                       const Scoring& scoring) {
+double NoiseFloor(const Scoring& scoring) {
+  // The noise of the targets alone: that of the start estimate grows or
+  // decays with the model's own dynamics, so it belongs to the model's error.
+  double floor = 0.0;
+  for (const double v : scoring.noise) floor += v;
+  return scoring.noise.empty() ? 0.0 : floor / static_cast<double>(scoring.noise.size());
+}
+
+double ExcessScore(double score, double floor, const Scoring& scoring) {
+  if (!std::isfinite(score)) return kInfinity;
+  const double samples = static_cast<double>(std::max<std::size_t>(1, scoring.starts.size())) * std::max(1, scoring.D);
+  return std::max(score - floor, floor * std::sqrt(2.0 / samples));
+}
+
+double PredictionScore(const Model& model, const Series& series, const Scoring& scoring, int offset) {
+  const StartEstimate& estimate = scoring.start;
   const int D = scoring.D;
-  const int p = (points - 1) / 2;
+  const int m = static_cast<int>(estimate.weights.size());
   const ModelRightHandSide rhs(model);
   std::vector<double> Y(Size(D)), work(5 * Size(D));
   double total = 0.0;
   for (const int start : scoring.starts) {
-    const int row = start - p;
-    for (int i = 0; i < D; ++i) Y[Size(i)] = derivatives.states[Size(row) * Size(D) + Size(i)];
-    double T = (row + 1) * model.dt;
+    for (int i = 0; i < D; ++i) {
+      double v = 0.0;
+      for (int k = 0; k < m; ++k) v += estimate.weights[Size(k)] * series.values[Size(start - m + 1 + k) * Size(D) + Size(i)];
+      Y[Size(i)] = v;
+    }
+    double T = (start - offset + 1) * model.dt;
     bool lost = false;
     for (int j = 1; j <= scoring.horizon; ++j) {
       if (!lost) {

@@ -14,15 +14,20 @@ constexpr double kScoreFloor = 1e-12;
 
 }  // namespace
 
-void RankCandidates(std::vector<SearchCandidate>& candidates, int starts) {
+void RankCandidates(std::vector<SearchCandidate>& candidates, int starts, int D) {
   const double count = std::max(1, starts);
+  // A difference of scores below the sampling uncertainty of the noise
+  // floor's share cannot be told from chance.
+  const double resolution = std::sqrt(2.0 / (count * std::max(1, D)));
   for (SearchCandidate& c : candidates) {
-    c.criterion = std::isfinite(c.score) ? count * std::log(std::max(c.score, kScoreFloor)) + 2.0 * c.terms : kInfinity;
+    const double excess = std::isfinite(c.score) ? std::max(c.score - c.noiseFloor, c.noiseFloor * resolution) : kInfinity;
+    c.criterion = std::isfinite(excess) ? count * std::log(std::max(excess, kScoreFloor)) + 2.0 * c.terms : kInfinity;
   }
   std::stable_sort(candidates.begin(), candidates.end(), [](const SearchCandidate& a, const SearchCandidate& b) {
     if (a.criterion != b.criterion) return a.criterion < b.criterion;
     if (a.terms != b.terms) return a.terms < b.terms;
-    return a.points < b.points;
+    if (a.points != b.points) return a.points < b.points;
+    return a.degree < b.degree;
   });
 }
 

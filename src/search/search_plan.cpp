@@ -77,6 +77,9 @@ void CheckSettings(const Series& series, const SearchSettings& settings) {
   for (const int m : settings.points) {
     if (m < 2) throw InvalidArgument("differentiation windows need at least 2 points");
   }
+  for (const int d : settings.degrees) {
+    if (d < 1 || d > 4) throw InvalidArgument("the degrees of the local fits must be from 1 to 4");
+  }
   for (const double t : settings.thresholds) {
     if (!(t >= 0.0) || !std::isfinite(t)) throw InvalidArgument("thresholds must be finite numbers >= 0");
   }
@@ -104,6 +107,10 @@ void CheckPlan(const Series& series, const SearchSettings& settings, const Searc
                             std::to_string(n) + " vectors");
     }
   }
+  if (plan.degrees.empty()) throw InvalidArgument("the search plan has no degree of the local fits");
+  for (const int d : plan.degrees) {
+    if (d < 1 || d > 4) throw InvalidArgument("the plan's degree " + std::to_string(d) + " of the local fits is not from 1 to 4");
+  }
   const int widest = *std::max_element(plan.points.begin(), plan.points.end());
   if (plan.horizon < 1 || plan.horizon > LongestHorizon(n, split, widest)) {
     throw InvalidArgument("the plan's horizon of " + std::to_string(plan.horizon) + " samples does not fit the series");
@@ -123,9 +130,12 @@ void CheckTaskResults(const SearchPlan& plan, int D, double dt, const std::vecto
     if (std::find(plan.points.begin(), plan.points.end(), r.points) == plan.points.end()) {
       fail("has a window of " + std::to_string(r.points) + " points that the plan does not try");
     }
+    if (std::find(plan.degrees.begin(), plan.degrees.end(), r.degree) == plan.degrees.end()) {
+      fail("has local fits of degree " + std::to_string(r.degree) + ", which the plan does not try");
+    }
     if (r.starts < 0 || r.starts > kMaxStarts) fail("has " + std::to_string(r.starts) + " prediction starts");
     for (const SearchCandidate& c : r.candidates) {
-      if (c.points != r.points) fail("holds a candidate of another window");
+      if (c.points != r.points || c.degree != r.degree) fail("holds a candidate of another window or degree");
       if (c.equations.size() != Size(D) || c.supports.size() != Size(D) || c.validationErrors.size() != Size(D)) {
         fail("holds a candidate without one shape, support and error for each of the " + std::to_string(D) +
              " equations");
@@ -146,9 +156,12 @@ void CheckTaskResults(const SearchPlan& plan, int D, double dt, const std::vecto
       if (c.terms != terms) fail("counts " + std::to_string(c.terms) + " terms where its supports hold " + std::to_string(terms));
       if (!(c.threshold >= 0.0) || !std::isfinite(c.threshold)) fail("holds a threshold that is not a finite number >= 0");
       if (!(c.score >= 0.0)) fail("holds a score that is not a number >= 0");
+      if (!(c.noiseFloor >= 0.0) || !std::isfinite(c.noiseFloor)) fail("holds a noise floor that is not a finite number >= 0");
     }
   }
 }
+
+int TaskCount(const SearchPlan& plan) { return static_cast<int>(plan.points.size() * plan.degrees.size()); }
 
 SearchPlan MakePlan(const Series& series, const SearchSettings& settings) {
   CheckSettingsAgainstSeries(series, settings);
@@ -158,6 +171,9 @@ SearchPlan MakePlan(const Series& series, const SearchSettings& settings) {
   plan.points = settings.points.empty() ? DefaultPoints(n) : settings.points;
   std::sort(plan.points.begin(), plan.points.end());
   plan.points.erase(std::unique(plan.points.begin(), plan.points.end()), plan.points.end());
+  plan.degrees = settings.degrees.empty() ? std::vector<int>{1, 2, 3, 4} : settings.degrees;
+  std::sort(plan.degrees.begin(), plan.degrees.end());
+  plan.degrees.erase(std::unique(plan.degrees.begin(), plan.degrees.end()), plan.degrees.end());
   const int split = SplitSample(n, settings.validationFraction);
   plan.thresholds = settings.thresholds.empty() ? DefaultThresholds() : settings.thresholds;
   if (settings.shapes.empty()) {

@@ -20,6 +20,9 @@ void CheckPlan(const Series& series, const SearchSettings& settings, const Searc
 // plan could have scored.
 void CheckTaskResults(const SearchPlan& plan, int D, double dt, const std::vector<SearchTaskResult>& results);
 
+// Tasks are the plan's windows times its degrees, the window varying slowest.
+int TaskCount(const SearchPlan& plan);
+
 SearchPlan MakePlan(const Series& series, const SearchSettings& settings);
 
 }  // namespace odefit::search

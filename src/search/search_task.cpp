@@ -13,6 +13,7 @@
 #include "model/sparse_regression.h"
 #include "search/equation_candidates.h"
 #include "search/local_fits.h"
+#include "search/noise_level.h"
 #include "search/prediction_score.h"
 #include "search/search_common.h"
 
@@ -22,14 +23,18 @@ SearchTaskResult RunTask(const Series& series, const SearchSettings& settings, c
   const Deadline deadline(settings, Clock::now());
   const int D = series.dimension;
   const int n = static_cast<int>(series.size());
-  const int m = plan.points[Size(index)];
+  const int m = plan.points[Size(index) / plan.degrees.size()];
+  const int degree = plan.degrees[Size(index) % plan.degrees.size()];
   SearchTaskResult result;
   result.points = m;
+  result.degree = degree;
   const Scoring scoring = MakeScoring(series, plan, settings.validationFraction);
   result.starts = static_cast<int>(scoring.starts.size());
-  if (scoring.starts.empty()) return result;
+  // A fit needs more points than coefficients.
+  if (scoring.starts.empty() || degree >= m) return result;
+  const double floor = NoiseFloor(scoring);
 
-  const Derivatives all = LineFits(series.values, D, m, settings.dt);
+  const Derivatives all = LocalFits(series.values, D, m, degree, settings.dt);
   const int split = SplitSample(n, settings.validationFraction);
   const int trainRows = split - m + 1;
   const int heldRow = split;  // the first row whose window lies in the held-out part
@@ -101,29 +106,22 @@ SearchTaskResult RunTask(const Series& series, const SearchSettings& settings, c
     }
   }
 
-  // One whole model per threshold: every equation's pick.
+  // The whole models of each threshold: every equation's polynomial pick,
+  // and the same with one equation's (or every equation's) pick of any
+  // shape, so that a rational, driven or reduced equation is kept only when
+  // it earns its terms on the held-out predictions, not on the slopes alone.
   std::map<std::string, bool> seen;
-  for (std::size_t l = 0; l < L; ++l) {
-    if (deadline.Passed()) {
-      result.complete = false;
-      break;
-    }
-    std::vector<const EquationCandidate*> picks;
-    for (int i = 0; i < D; ++i) {
-      const EquationCandidate* pick = PickEquation(options[l][Size(i)]);
-      if (!pick) break;
-      picks.push_back(pick);
-    }
-    if (picks.size() != Size(D)) continue;
+  const auto score = [&](const std::vector<const EquationCandidate*>& picks, double thresholdValue) {
     const std::string key = CandidateKey(picks);
-    if (!seen.emplace(key, true).second) continue;
+    if (!seen.emplace(key, true).second) return;
     Model model;
     model.dt = settings.dt;
     model.points = m;
     model.train = split;
     SearchCandidate candidate;
     candidate.points = m;
-    candidate.threshold = plan.thresholds[l];
+    candidate.degree = degree;
+    candidate.threshold = thresholdValue;
     for (const EquationCandidate* c : picks) {
       model.equations.push_back(c->equation);
       candidate.equations.push_back(c->spec);
@@ -131,8 +129,32 @@ SearchTaskResult RunTask(const Series& series, const SearchSettings& settings, c
       candidate.validationErrors.push_back(c->error);
       candidate.terms += static_cast<int>(c->support.size());
     }
-    candidate.score = PredictionScore(model, series, all, m, scoring);
+    candidate.score = PredictionScore(model, series, scoring, all.offset);
+    candidate.noiseFloor = floor;
     result.candidates.push_back(std::move(candidate));
+  };
+  for (std::size_t l = 0; l < L; ++l) {
+    if (deadline.Passed()) {
+      result.complete = false;
+      break;
+    }
+    std::vector<const EquationCandidate*> polynomial, any;
+    for (int i = 0; i < D; ++i) {
+      const EquationCandidate* pick = PickEquation(options[l][Size(i)]);
+      if (!pick) break;
+      const EquationCandidate* plain = PickEquation(options[l][Size(i)], ModelFamily::StandardPolynomial);
+      any.push_back(pick);
+      polynomial.push_back(plain ? plain : pick);
+    }
+    if (any.size() != Size(D)) continue;
+    score(polynomial, plan.thresholds[l]);
+    for (int i = 0; i < D; ++i) {
+      if (any[Size(i)] == polynomial[Size(i)]) continue;
+      std::vector<const EquationCandidate*> one = polynomial;
+      one[Size(i)] = any[Size(i)];
+      score(one, plan.thresholds[l]);
+    }
+    score(any, plan.thresholds[l]);
   }
   return result;
 }

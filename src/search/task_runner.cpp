@@ -9,12 +9,13 @@
 #include <system_error>
 #include <thread>
 
+#include "search/search_plan.h"
 #include "search/search_task.h"
 
 namespace odefit::search {
 
 TaskRun RunTasks(const Series& series, const SearchSettings& settings, const SearchPlan& plan, Clock::time_point start) {
-  const int tasks = static_cast<int>(plan.points.size());
+  const int tasks = TaskCount(plan);
   int threads = settings.threads > 0 ? settings.threads : static_cast<int>(std::max(1u, std::thread::hardware_concurrency()));
   threads = std::min({threads, tasks, kMostThreads});
   const Deadline deadline(settings, start);

@@ -15,7 +15,7 @@ namespace odefit::search {
 
 Model FitWinner(const Series& series, const SearchSettings& settings, const SearchCandidate& best) {
   const int D = series.dimension;
-  const Derivatives all = LineFits(series.values, D, best.points, settings.dt);
+  const Derivatives all = LocalFits(series.values, D, best.points, best.degree, settings.dt);
   Model model;
   model.dt = settings.dt;
   model.points = best.points;

@@ -69,7 +69,7 @@ TEST(Search, TheResultDoesNotDependOnTheThreadsOrWhereTheTasksRun) {
   // The executor's way: a plan, its tasks run anywhere in any order, then the finish.
   const SearchPlan plan = PlanSearch(lorenz, one);
   std::vector<SearchTaskResult> tasks;
-  for (int k = static_cast<int>(plan.points.size()) - 1; k >= 0; --k) tasks.push_back(RunSearchTask(lorenz, one, plan, k));
+  for (int k = SearchTaskCount(plan) - 1; k >= 0; --k) tasks.push_back(RunSearchTask(lorenz, one, plan, k));
   const SearchResult c = FinishSearch(lorenz, one, plan, tasks);
   for (const SearchResult* other : {&b, &c}) {
     ASSERT_EQ(a.candidates.size(), other->candidates.size());
