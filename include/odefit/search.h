@@ -85,7 +85,9 @@ struct SearchResult {
   bool complete = true;                     // false when the time limit cut the search short
   int horizon = 0;
   int starts = 0;
-  std::vector<double> period;               // driving periods tried (empty when none was found)
+  // The driving period of the best model, refined on the whole series;
+  // empty when the best model has no driven equation.
+  std::vector<double> period;
 };
 
 // Checks `settings` against `series` as SearchModels does before it computes

@@ -36,7 +36,6 @@ SearchResult FinishSearch(const Series& series, const SearchSettings& settings, 
   search::CheckTaskResults(plan, series.dimension, settings.dt, results);
   SearchResult out;
   out.horizon = plan.horizon;
-  out.period = plan.period;
   for (SearchTaskResult& r : results) {
     out.complete = out.complete && r.complete;
     out.starts = std::max(out.starts, r.starts);
@@ -47,7 +46,11 @@ SearchResult FinishSearch(const Series& series, const SearchSettings& settings, 
   if (out.candidates.empty() || !std::isfinite(out.candidates.front().score)) {
     throw NumericalError("no candidate model could be fitted and scored");
   }
-  out.best = search::FitWinner(series, settings, out.candidates.front());
+  search::WinnerFit winner = search::FitWinner(series, settings, out.candidates.front());
+  out.best = std::move(winner.model);
+  // A period is reported only when the best model keeps a driving.
+  out.period.clear();
+  if (winner.period > 0.0) out.period.push_back(winner.period);
   return out;
 }
 

@@ -1,5 +1,6 @@
 #include "search/driving_period.h"
 
+#include <cmath>
 #include <numeric>
 #include <span>
 #include <vector>
@@ -13,6 +14,49 @@
 #include "search/spectrum.h"
 
 namespace odefit::search {
+
+double RefinePeriod(const Series& series, double dt, int order, double period) {
+  const int D = series.dimension;
+  const Derivatives d = LocalFits(series.values, D, 5, 3, dt);
+  std::vector<int> targets(Size(D));
+  std::iota(targets.begin(), targets.end(), 0);
+  const auto rss = [&](double p) {
+    const ModelEquation shape = EquationShape(EquationSpec{ModelFamily::DrivenPolynomial, order, 0, p}, D, dt);
+    const TriangularSummary summary = SummariseDesign(shape, d.states, D, d.rows, 1, d.slopes, targets);
+    std::vector<int> all(Size(shape.nterms));
+    std::iota(all.begin(), all.end(), 0);
+    double sum = 0.0;
+    for (int t = 0; t < D; ++t) {
+      const SubsetFit fit = FitSubset(summary, t, all);
+      sum += fit.singular ? kInfinity : fit.rss;
+    }
+    return sum;
+  };
+  if (MonomialCount(order, D) * 4 > d.rows) return period;
+  // One bin of the spectrum either side: the line lies within it.
+  const double span = static_cast<double>(series.size()) * dt;
+  double a = period * (1.0 - period / span), b = period * (1.0 + period / span);
+  const double g = 0.5 * (std::sqrt(5.0) - 1.0);
+  double c = b - g * (b - a), e = a + g * (b - a);
+  double fc = rss(c), fe = rss(e);
+  for (int it = 0; it < 60 && (b - a) > 1e-12 * period; ++it) {
+    if (fc < fe) {
+      b = e;
+      e = c;
+      fe = fc;
+      c = b - g * (b - a);
+      fc = rss(c);
+    } else {
+      a = c;
+      c = e;
+      fc = fe;
+      e = a + g * (b - a);
+      fe = rss(e);
+    }
+  }
+  const double refined = 0.5 * (a + b);
+  return rss(refined) <= rss(period) ? refined : period;
+}
 
 double DetectDrivingPeriod(const Series& series, double dt, int order) {
   const int D = series.dimension;
@@ -52,6 +96,24 @@ double DetectDrivingPeriod(const Series& series, double dt, int order) {
     if (power > bestPower) {
       bestPower = power;
       best = samples * dt;
+    }
+  }
+  if (best > 0.0) return best;
+  // A driving the polynomial has absorbed (a response locked to it is a
+  // closed curve, on which the forcing is a function of the state) still
+  // shows as the series' own strongest line. Such a line is only a
+  // candidate: driven shapes at it must earn their terms on the held-out
+  // predictions, and a period is reported only when the best model keeps one.
+  for (int i = 0; i < D; ++i) {
+    std::vector<double> component(series.size());
+    for (std::size_t k = 0; k < component.size(); ++k) component[k] = series.values[k * Size(D) + Size(i)];
+    const double samples = StrongestLine(component);
+    if (samples > 0.0) {
+      const double power = Power(component, 2.0 * M_PI / samples);
+      if (power > bestPower) {
+        bestPower = power;
+        best = samples * dt;
+      }
     }
   }
   return best;

@@ -178,7 +178,10 @@ SearchPlan MakePlan(const Series& series, const SearchSettings& settings) {
   plan.thresholds = settings.thresholds.empty() ? DefaultThresholds() : settings.thresholds;
   if (settings.shapes.empty()) {
     const int order = D <= 2 ? 3 : 2;
-    const double period = api::RunNumerical([&] { return DetectDrivingPeriod(series, settings.dt, order); });
+    const double period = api::RunNumerical([&] {
+      const double found = DetectDrivingPeriod(series, settings.dt, order);
+      return found > 0.0 ? RefinePeriod(series, settings.dt, D <= 2 ? 3 : 2, found) : 0.0;
+    });
     if (period > 0.0) plan.period.push_back(period);
     plan.shapes = DefaultShapes(D, period);
   } else {

@@ -1,5 +1,6 @@
 #include "search/search_task.h"
 
+#include <algorithm>
 #include <map>
 #include <numeric>
 #include <span>
@@ -74,8 +75,22 @@ SearchTaskResult RunTask(const Series& series, const SearchSettings& settings, c
       for (int i = 0; i < D; ++i) {
         const bool own = shape.family == ModelFamily::Rational;
         const TriangularSummary& summary = summaries[own ? Size(i) : 0];
-        const SubsetFit fit = ThresholdedFit(summary, own ? 0 : i, threshold);
+        SubsetFit fit = ThresholdedFit(summary, own ? 0 : i, threshold);
         if (fit.singular || fit.columns.empty()) continue;
+        if (shape.family == ModelFamily::DrivenPolynomial) {
+          // The cos/sin pair is one driving of some phase: kept or dropped
+          // together, or the phase leaks into the other coefficients.
+          const int cosine = shape.nterms - 2, sine = shape.nterms - 1;
+          const bool hasCos = std::find(fit.columns.begin(), fit.columns.end(), cosine) != fit.columns.end();
+          const bool hasSin = std::find(fit.columns.begin(), fit.columns.end(), sine) != fit.columns.end();
+          if (hasCos != hasSin) {
+            std::vector<int> columns = fit.columns;
+            columns.push_back(hasCos ? sine : cosine);
+            std::sort(columns.begin(), columns.end());
+            fit = FitSubset(summary, own ? 0 : i, columns);
+            if (fit.singular) continue;
+          }
+        }
         EquationCandidate c;
         c.spec = spec;
         c.equation = shape;
