@@ -42,7 +42,7 @@ SearchResult FinishSearch(const Series& series, const SearchSettings& settings, 
     for (SearchCandidate& c : r.candidates) out.candidates.push_back(std::move(c));
   }
   if (static_cast<int>(results.size()) < search::TaskCount(plan)) out.complete = false;
-  search::RankCandidates(out.candidates, out.starts, series.dimension);
+  search::RankCandidates(out.candidates, out.starts, plan.horizon, series.dimension);
   if (out.candidates.empty() || !std::isfinite(out.candidates.front().score)) {
     throw NumericalError("no candidate model could be fitted and scored");
   }

@@ -140,12 +140,6 @@ double NoiseFloor(const Scoring& scoring) {
   return scoring.noise.empty() ? 0.0 : floor / static_cast<double>(scoring.noise.size());
 }
 
-double ExcessScore(double score, double floor, const Scoring& scoring) {
-  if (!std::isfinite(score)) return kInfinity;
-  const double samples = static_cast<double>(std::max<std::size_t>(1, scoring.starts.size())) * std::max(1, scoring.D);
-  return std::max(score - floor, floor * std::sqrt(2.0 / samples));
-}
-
 double PredictionScore(const Model& model, const Series& series, const Scoring& scoring, int offset) {
   const StartEstimate& estimate = scoring.start;
   const int D = scoring.D;

@@ -47,9 +47,5 @@ double PredictionScore(const Model& model, const Series& series, const Scoring& 
 // The share of the score the observation noise of the targets explains.
 double NoiseFloor(const Scoring& scoring);
 
-// What the ranking compares: the score above the noise floor, no smaller
-// than the floor's own sampling uncertainty over the starts (a difference
-// below it cannot be told from chance).
-double ExcessScore(double score, double floor, const Scoring& scoring);
 
 }  // namespace odefit::search

@@ -14,11 +14,12 @@ constexpr double kScoreFloor = 1e-12;
 
 }  // namespace
 
-void RankCandidates(std::vector<SearchCandidate>& candidates, int starts, int D) {
+void RankCandidates(std::vector<SearchCandidate>& candidates, int starts, int horizon, int D) {
   const double count = std::max(1, starts);
-  // A difference of scores below the sampling uncertainty of the noise
-  // floor's share cannot be told from chance.
-  const double resolution = std::sqrt(2.0 / (count * std::max(1, D)));
+  // A difference of scores below the sampling uncertainty of the noise's
+  // share (a mean of squares of as many independent values as the score has
+  // errors) cannot be told from chance.
+  const double resolution = std::sqrt(2.0 / (count * std::max(1, horizon) * std::max(1, D)));
   for (SearchCandidate& c : candidates) {
     const double excess = std::isfinite(c.score) ? std::max(c.score - c.noiseFloor, c.noiseFloor * resolution) : kInfinity;
     c.criterion = std::isfinite(excess) ? count * std::log(std::max(excess, kScoreFloor)) + 2.0 * c.terms : kInfinity;

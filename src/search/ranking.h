@@ -16,6 +16,6 @@ namespace odefit::search {
 // candidate's score; judged on the whole score, a term that removes half of
 // the error above it would gain next to nothing once that noise is 95 % of
 // the score, and lose to the price of the term.
-void RankCandidates(std::vector<SearchCandidate>& candidates, int starts, int D);
+void RankCandidates(std::vector<SearchCandidate>& candidates, int starts, int horizon, int D);
 
 }  // namespace odefit::search
