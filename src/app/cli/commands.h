@@ -137,6 +137,7 @@ class SearchCommand : public Command {
   double dt_ = 0.0;
   std::optional<int> dimension_;
   std::vector<int> points_;
+  std::vector<int> degrees_;
   std::vector<std::string> models_;
   std::vector<double> thresholds_;
   double validation_ = 0.2;
