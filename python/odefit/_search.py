@@ -13,12 +13,13 @@ class SearchResult:
     """What the search found.
 
     best: the winning model, fitted again on the whole series.
-    candidates: every candidate scored, best first, as dicts: points, threshold, models (one spec per
-        equation), supports (kept term indices per equation), terms, score, criterion,
-        validation_errors.
+    candidates: every candidate scored, best first, as dicts: points, degree, threshold, models (one
+        spec per equation), supports (kept term indices per equation), terms, score, noise_floor,
+        criterion, validation_errors.
     complete: False when the time limit cut the search short (or a window could not be fitted).
     horizon, starts: the prediction horizon (samples) and the number of prediction starts scored.
-    period: the driving periods tried (empty when none was found).
+    period: the driving period of the best model, refined on the whole series (empty when it has no
+        driven equation).
     """
 
     best: _odefit.Model
@@ -29,7 +30,7 @@ class SearchResult:
     period: list = field(default_factory=list)
 
 
-def _settings(dt, points, models, thresholds, validation_fraction, horizon, threads, time_limit):
+def _settings(dt, points, degrees, models, thresholds, validation_fraction, horizon, threads, time_limit):
     if time_limit is None or time_limit == math.inf:
         time_limit = 0.0
     settings = {
@@ -41,6 +42,8 @@ def _settings(dt, points, models, thresholds, validation_fraction, horizon, thre
     }
     if points is not None:
         settings["points"] = list(points)
+    if degrees is not None:
+        settings["degrees"] = list(degrees)
     if models is not None:
         settings["shapes"] = [models] if isinstance(models, str) else list(models)
     if thresholds is not None:
@@ -54,11 +57,13 @@ def _run_search_task(X, settings, plan, index):
     return _odefit._run_search_task(X, settings, plan, index)
 
 
-def search(X, dt, *, points=None, models=None, thresholds=None, validation_fraction=0.2, horizon=None,
+def search(X, dt, *, points=None, degrees=None, models=None, thresholds=None, validation_fraction=0.2, horizon=None,
            threads=1, time_limit=None, executor=None, progress=None, names=None):
     """Searches for the model of X (n, D) that predicts its last part best.
 
     points: differentiation windows to try (None: the library's list as far as the series allows).
+    degrees: degrees of the local polynomial fits to try with every window (None: 1 to 4); each window
+        and degree is one task.
     models: equation specs every equation tries ("poly:3", "rational:2:1", ...; None: the library's
         families and orders). thresholds: the sparse fits' scaled thresholds (None: the library's).
     validation_fraction: the last part of the series, used only to score. horizon: the prediction
@@ -75,7 +80,7 @@ def search(X, dt, *, points=None, models=None, thresholds=None, validation_fract
     """
     if progress is not None and not callable(progress):
         raise TypeError("progress must be callable with (done, total), or None")
-    settings = _settings(dt, points, models, thresholds, validation_fraction, horizon, threads, time_limit)
+    settings = _settings(dt, points, degrees, models, thresholds, validation_fraction, horizon, threads, time_limit)
     if executor is None:
         return SearchResult(**_odefit._search(X, settings, progress, names))
 
