@@ -1,21 +1,24 @@
 #pragma once
-// Automatic model search: which differentiation window, which family and
-// orders per equation, which terms.
+// Automatic model search: which differentiation window and degree of its
+// local fits, which family and orders per equation, which terms.
 //
 // Every candidate is fitted on the first part of the series (sparse fits on
 // a path of thresholds) and scored on the last part, which it never saw, by
-// how well it predicts the raw observations there: from many starting points
-// the model is integrated over a horizon of samples and its normalised
-// squared error against the observations is averaged. Over-smoothing does not
-// help (the observations are not smoothed) and neither do extra terms: the
-// candidates are ranked by
-//   criterion = starts * ln(score) + 2 * terms,
-// an information criterion over the independent prediction starts, so a term
-// must improve the predictions to earn its place. The winner is fitted again
-// on the whole series with its window, families and terms.
+// how well it predicts the raw observations there: from many starting
+// points, each estimated from samples at or before it only, the model is
+// integrated over a horizon of samples and its normalised squared error
+// against the observations is averaged. Over-smoothing does not help (the
+// observations are not smoothed) and neither do extra terms: the candidates
+// are ranked by
+//   criterion = starts * ln(score - noise floor) + 2 * terms,
+// an information criterion over the independent prediction starts, judged on
+// the error above what each variable's observation noise (estimated from the
+// data) explains, so a term must improve the predictions to earn its place,
+// at any noise level. The winner is fitted again on the whole series with its
+// window, degree, families and terms.
 //
-// The work is a list of independent tasks (one per differentiation window),
-// so it runs on the caller's threads, or on any executor that can ship a task
+// The work is a list of independent tasks (one per window and degree), so
+// it runs on the caller's threads, or on any executor that can ship a task
 // and its result (PlanSearch, RunSearchTask, FinishSearch); the result does
 // not depend on the thread count.
 

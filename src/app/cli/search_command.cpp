@@ -165,8 +165,8 @@ int SearchCommand::Run() {
                  "scored so far\n";
   }
   const SearchCandidate& best = result.candidates.front();
-  std::cout << "\nChosen: " << best.terms << " terms, window of " << best.points
-            << " points; fitted again on the whole series:\n\n";
+  std::cout << "\nChosen: " << best.terms << " terms, window of " << best.points << " points, local fits of degree "
+            << best.degree << "; fitted again on the whole series:\n\n";
   std::cout << FormatModel(result.best);
 
   std::vector<std::string> written;
