@@ -1,7 +1,9 @@
 // Writes the example series of odefit into a folder (the current one by
 // default): lorenz.txt, driven.txt and predator-prey.txt, one number per line
 // printed with "%.10f" (always with a decimal point, so the program reads the
-// value as written), the components of each state vector on consecutive lines.
+// value as written), the components of each state vector on consecutive lines;
+// and lorenz.csv, a table with a header of names and one vector per line, as
+// the subcommands read it.
 //
 // The numbers depend on IEEE double arithmetic alone: fixed parameters, fixed
 // initial states, classical Runge-Kutta with fixed inner steps, and a driving
@@ -49,12 +51,15 @@ State<D> RungeKuttaStep(const Rhs& f, long k, const State<D>& y, double h) {
 using File = std::unique_ptr<std::FILE, int (*)(std::FILE*)>;
 
 // Integrates from y over `skip` + `count` sampling intervals of dt and writes
-// the `count` states that follow the first `skip` intervals to `path`.
-// Returns false when the file cannot be written.
+// the `count` states that follow the first `skip` intervals to `path`: one
+// value per line, or with a `header` line of names one vector per line,
+// separated by commas. Returns false when the file cannot be written.
 template <std::size_t D, typename Rhs>
-bool WriteSeries(const std::filesystem::path& path, const Rhs& f, State<D> y, double dt, int skip, int count) {
+bool WriteSeries(const std::filesystem::path& path, const Rhs& f, State<D> y, double dt, int skip, int count,
+                 const char* header = nullptr) {
   File file(std::fopen(path.c_str(), "w"), &std::fclose);
   if (!file) return false;
+  if (header != nullptr && std::fprintf(file.get(), "%s\n", header) < 0) return false;
   const double h = dt / kInnerSteps;
   long halfSteps = 0;
   for (int n = 0; n < skip + count; ++n) {
@@ -62,21 +67,30 @@ bool WriteSeries(const std::filesystem::path& path, const Rhs& f, State<D> y, do
       for (int s = 0; s < kInnerSteps; ++s, halfSteps += 2) y = RungeKuttaStep(f, halfSteps, y, h);
     }
     if (n < skip) continue;
-    for (double v : y) {
-      if (std::fprintf(file.get(), "%.10f\n", v) < 0) return false;
+    for (std::size_t i = 0; i < D; ++i) {
+      const char* end = header == nullptr || i + 1 == D ? "\n" : ",";
+      if (std::fprintf(file.get(), "%.10f%s", y[i], end) < 0) return false;
     }
   }
   return std::fflush(file.get()) == 0;
 }
 
-// Lorenz flow, sigma 10, rho 28, beta 8/3, dt = 0.01: 4000 vectors after a
-// transient of 10 time units.
+// Lorenz flow, sigma 10, rho 28, beta 8/3.
+State<3> LorenzRhs(long, const State<3>& x) {
+  constexpr double sigma = 10.0, rho = 28.0, beta = 8.0 / 3.0;
+  return State<3>{sigma * (x[1] - x[0]), x[0] * (rho - x[2]) - x[1], x[0] * x[1] - beta * x[2]};
+}
+
+// The Lorenz flow at dt = 0.01: 4000 vectors after a transient of 10 time
+// units.
 bool WriteLorenz(const std::filesystem::path& path) {
-  const auto f = [](long, const State<3>& x) {
-    constexpr double sigma = 10.0, rho = 28.0, beta = 8.0 / 3.0;
-    return State<3>{sigma * (x[1] - x[0]), x[0] * (rho - x[2]) - x[1], x[0] * x[1] - beta * x[2]};
-  };
-  return WriteSeries(path, f, State<3>{1.0, 1.0, 1.0}, 0.01, 1000, 4000);
+  return WriteSeries(path, LorenzRhs, State<3>{1.0, 1.0, 1.0}, 0.01, 1000, 4000);
+}
+
+// The Lorenz flow at dt = 0.002 as a table with the names x, y, z: 1000
+// vectors after a transient of 10 time units (the search example).
+bool WriteLorenzTable(const std::filesystem::path& path) {
+  return WriteSeries(path, LorenzRhs, State<3>{1.0, 1.0, 1.0}, 0.002, 5000, 1000, "x,y,z");
 }
 
 // Driven double-well oscillator x'' + c x' - x + x^3 = A cos(2 pi t / T) as
@@ -130,6 +144,7 @@ int main(int argc, char** argv) {
     bool (*write)(const std::filesystem::path&);
   };
   const Example examples[] = {{"lorenz.txt", odefit::WriteLorenz},
+                              {"lorenz.csv", odefit::WriteLorenzTable},
                               {"driven.txt", odefit::WriteDriven},
                               {"predator-prey.txt", odefit::WritePredatorPrey}};
   for (const Example& example : examples) {

@@ -82,6 +82,18 @@ Model FitModel(const Derivatives& derivatives, double dt, const std::vector<Equa
                const std::optional<SparseOptions>& sparse = {}, const CancellationToken* cancel = nullptr,
                int threads = 1);
 
+// A model made from coefficients the caller gives (from a paper, another
+// fit, a hand-made test): equation i has the shape of equations[i - 1] (or of
+// the one spec given for all) and the coefficients coefficients[i - 1], in the
+// order of TermNames; names label the variables (none or one each). Its
+// points and train are 0, its errors, standard errors and condition undefined
+// (NaN, none, 0). Throws InvalidArgument when a count or a value does not fit
+// (naming the equation), when dt is not positive and finite or a coefficient
+// not finite.
+Model ModelFromCoefficients(double dt, const std::vector<EquationSpec>& equations,
+                            const std::vector<std::vector<double>>& coefficients,
+                            const std::vector<std::string>& names = {});
+
 // Returns the error of approximation of every equation of `model` on the
 // given states and slopes: sqrt(sum of squared residuals / sum of squared
 // deviations of the slopes from their mean), NaN when all slopes are equal.

@@ -2,6 +2,7 @@
 // Integrating a model.
 
 #include <span>
+#include <string_view>
 #include <vector>
 
 #include "odefit/cancellation.h"
@@ -10,6 +11,18 @@
 namespace odefit {
 
 enum class IntegrationMethod { Euler = 1, RungeKutta4 = 2, RungeKuttaVerner = 3 };
+
+// The names every front end reads and writes: "euler", "rk4", "rk56" (also
+// read as "rkv", the command line's first spelling).
+inline constexpr const char* kIntegrationMethodNames = "euler, rk4 or rk56 (also rkv)";
+
+// The method named `name` (exactly, lower case). Throws InvalidArgument
+// naming the accepted names.
+IntegrationMethod ParseIntegrationMethod(std::string_view name);
+
+// The method's name: "euler", "rk4" or "rk56". Throws InvalidArgument for a
+// value outside the enumeration.
+std::string_view IntegrationMethodName(IntegrationMethod method);
 
 // Evaluates f(t, x) of every equation of `model` into dxdt. Throws
 // InvalidArgument unless x and dxdt hold model.Dimension() values.
@@ -29,8 +42,10 @@ void CheckSimulation(const Model& model, std::span<const double> x0, int steps, 
 // Integrates the model from x0 over `steps` sampling intervals and returns
 // the (steps + 1) x D states, row after row, x0 first. A state whose L1 norm
 // reaches 1e6 stops the integration: it and every later row are NaN.
-// Throws InvalidArgument (x0 of the wrong size, steps < 0, step < 0),
-// NumericalError (the RK-5,6 solver could not keep its tolerance), Cancelled.
+// Throws InvalidArgument (x0 of the wrong size, steps < 0, step < 0, times
+// that overflow or that a step cannot advance: t + h == t), NumericalError
+// (the RK-5,6 solver could not keep its tolerance), Cancelled (polled inside
+// every interval too).
 std::vector<double> Simulate(const Model& model, std::span<const double> x0, int steps,
                              const SimulationSettings& settings = {});
 

@@ -17,70 +17,46 @@ missing file, ValueError for impossible arguments, TypeError for arrays that do 
 numbers, odefit.NumericalError (a RuntimeError) when a numerical routine fails, odefit.Cancelled.
 """
 
-from dataclasses import dataclass
-
 # Before numpy or the extension load OpenBLAS, which reads it only then.
 from . import _blas
 
 _blas.choose_kernels()
 
-import numpy as np  # noqa: E402
-
 from . import _odefit  # noqa: E402
-from ._odefit import (  # noqa: E402
-    Cancelled,
-    InputError,
-    Model,
-    NumericalError,
-    __version__,
-    fit,
-    read_series,
-)
+from ._efficiency import EfficiencyResult, efficiency_test  # noqa: E402
+from ._estimator import ODEModel  # noqa: E402
+from ._functions import Derivatives, differentiate, fit, read_series  # noqa: E402
+from ._model import Model  # noqa: E402
+from ._odefit import Cancelled, InputError, NumericalError, __version__  # noqa: E402
 from ._search import SearchResult, search  # noqa: E402
 
 __all__ = [
     "Cancelled",
+    "Derivatives",
     "EfficiencyResult",
     "InputError",
     "Model",
     "NumericalError",
+    "ODEModel",
     "SearchResult",
+    "__version__",
+    "differentiate",
     "efficiency_test",
     "fit",
     "read_series",
     "search",
 ]
 
-
-@dataclass(frozen=True)
-class EfficiencyResult:
-    """What the efficiency test measured.
-
-    prediction_time: per variable, the lead steps (sampling intervals) for which the normalised
-        prediction error stays at or below 0.05.
-    prediction_error: (length, D), the normalised prediction error at lead step j (row j - 1).
-    test_errors: per equation, the error of approximation on the differentiated test series.
-    infinite_count: predictions that ran out of bounds or that the solver could not continue.
-    messages: the solver's reports for such predictions (empty when there were none).
-    """
-
-    prediction_time: np.ndarray
-    prediction_error: np.ndarray
-    test_errors: np.ndarray
-    infinite_count: int
-    messages: str
+# The public names say they are odefit's, wherever they are defined (help, reprs, pickles).
+for _name in __all__:
+    _obj = globals()[_name]
+    if getattr(_obj, "__module__", "").startswith("odefit._") and not _obj.__module__ == "odefit._odefit":
+        _obj.__module__ = "odefit"
+del _name, _obj
 
 
-def efficiency_test(model, X_test, pieces=5, length=500, shift=100, method="rk4", step=None, threads=1):
-    """Tests how long `model` predicts the series X_test, the vectors after its training series.
-
-    Predictions start from `pieces` points of X_test, `shift` vectors apart, and run `length`
-    sampling intervals each with `method` ("euler", "rk4" or "rk56") and `step` (None: the model's
-    dt). X_test needs (pieces - 1) * shift + length + model.points vectors. `threads` > 1 (0: one per
-    core) splits the pieces; the result is the same.
-    """
-    return EfficiencyResult(
-        **_odefit.efficiency_test(model, X_test, pieces, length, shift, method, step, threads))
+def __dir__():
+    return sorted(__all__)
 
 
 def _model_from_json(text):

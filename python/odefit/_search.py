@@ -8,7 +8,7 @@ from dataclasses import dataclass, field
 from . import _odefit
 
 
-@dataclass
+@dataclass(repr=False)
 class SearchResult:
     """What the search found.
 
@@ -28,6 +28,14 @@ class SearchResult:
     horizon: int = 0
     starts: int = 0
     period: list = field(default_factory=list)
+
+    def __repr__(self):
+        best = self.candidates[0] if self.candidates else None
+        chosen = (f"best: {best['terms']} terms, window of {best['points']} points, degree {best['degree']}, "
+                  f"{' '.join(best['models'])}"
+                  if best else "no candidate")
+        return (f"SearchResult({chosen}; {len(self.candidates)} candidates, complete={self.complete}, "
+                f"horizon={self.horizon}, starts={self.starts}, period={self.period})")
 
 
 def _settings(dt, points, degrees, models, thresholds, validation_fraction, horizon, threads, time_limit):
@@ -59,24 +67,46 @@ def _run_search_task(X, settings, plan, index):
 
 def search(X, dt, *, points=None, degrees=None, models=None, thresholds=None, validation_fraction=0.2, horizon=None,
            threads=1, time_limit=None, executor=None, progress=None, names=None):
-    """Searches for the model of X (n, D) that predicts its last part best.
+    """Searches for the model of X that predicts its last part best.
 
-    points: differentiation windows to try (None: the library's list as far as the series allows).
-    degrees: degrees of the local polynomial fits to try with every window (None: 1 to 4); each window
+    Parameters
+    ----------
+    X : array_like
+        The series, shape (n, D).
+    dt : float
+        The sampling interval (> 0).
+    points : list of int, optional
+        Differentiation windows to try (default: the library's list as far as the series allows).
+    degrees : list of int, optional
+        Degrees of the local polynomial fits to try with every window (default: 1 to 4); each window
         and degree is one task.
-    models: equation specs every equation tries ("poly:3", "rational:2:1", ...; None: the library's
-        families and orders). thresholds: the sparse fits' scaled thresholds (None: the library's).
-    validation_fraction: the last part of the series, used only to score. horizon: the prediction
-        horizon in samples (None: from the series' correlation time).
-    threads: threads of a search run here (0: one per core); the result does not depend on them.
-    time_limit: seconds (None, 0 or inf: none); when it passes, the result holds the best of what
-        was scored so far and its `complete` is False.
-    executor: any concurrent.futures.Executor (a ProcessPoolExecutor, a Dask client's
-        get_executor()); each differentiation window is then one task submitted to it (run there on
-        one thread), and the result is the one a search run here gives.
-    progress: called with (tasks done, tasks) on the calling thread; an exception it raises stops
-        the search and is raised again.
-    names: the variables' names (one string per column), given to the best model.
+    models : str or list of str, optional
+        Equation specs every equation tries ("poly:3", "rational:2:1", ...; default: the library's
+        families and orders).
+    thresholds : list of float, optional
+        The sparse fits' scaled thresholds (default: the library's).
+    validation_fraction : float, default 0.2
+        The last part of the series, used only to score.
+    horizon : int, optional
+        The prediction horizon in samples (default: from the series' correlation time).
+    threads : int, default 1
+        Threads of a search run here (0: one per core); the result does not depend on them.
+    time_limit : float, optional
+        Seconds (None, 0 or inf: none); when it passes, the result holds the best of what was scored
+        so far and its `complete` is False.
+    executor : concurrent.futures.Executor, optional
+        A ProcessPoolExecutor, a Dask client's ``get_executor()``, ...; each differentiation window and
+        degree is then one task submitted to it (run there on one thread), and the result is the one a search
+        run here gives. A Dask executor gets the series once, scattered to its workers.
+    progress : callable, optional
+        Called with (tasks done, tasks) on the calling thread; an exception it raises stops the
+        search and is raised again.
+    names : list of str, optional
+        The variables' names (one string per column), given to the best model.
+
+    Returns
+    -------
+    SearchResult
     """
     if progress is not None and not callable(progress):
         raise TypeError("progress must be callable with (done, total), or None")
@@ -93,7 +123,10 @@ def search(X, dt, *, points=None, degrees=None, models=None, thresholds=None, va
     if limit > 0:
         # Every task stops by itself when the time left at its sending has passed.
         settings = dict(settings, time_limit=max(1e-3, limit - (time.monotonic() - start)))
-    futures = [executor.submit(_run_search_task, X, settings, plan, index) for index in range(total)]
+    # A Dask executor gets the series once, scattered to its workers, instead of inside every task.
+    client = getattr(executor, "_client", None)
+    shipped = client.scatter(X, broadcast=True) if hasattr(client, "scatter") else X
+    futures = [executor.submit(_run_search_task, shipped, settings, plan, index) for index in range(total)]
     index_of = {future: index for index, future in enumerate(futures)}
     results = [None] * total
     try:

@@ -26,9 +26,9 @@ DoubleArray AsDoubles(py::handle object, const char* name) {
                          py::str(array.dtype()).cast<std::string>());
   }
   // No copy when the array is already C-contiguous float64 in native byte order.
-  DoubleArray doubles = DoubleArray::ensure(array);
-  if (!doubles) throw py::error_already_set();
-  return doubles;
+  // The constructor keeps numpy's error (MemoryError for a broadcast array too
+  // large to copy); ensure() would clear it.
+  return DoubleArray(array);
 }
 
 void RequireFinite(const DoubleArray& array, const char* name) {
@@ -51,7 +51,7 @@ void RequireFinite(const DoubleArray& array, const char* name) {
 
 DoubleArray AsSeriesArray(py::handle object, const char* name) {
   DoubleArray array = AsDoubles(object, name);
-  if (array.ndim() == 1) array = DoubleArray::ensure(array.reshape({array.shape(0), py::ssize_t{1}}));
+  if (array.ndim() == 1) array = DoubleArray(array.reshape({array.shape(0), py::ssize_t{1}}));
   if (array.ndim() != 2) {
     throw py::value_error(std::string(name) + " must have shape (n, D), not " + ShapeText(array));
   }

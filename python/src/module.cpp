@@ -9,6 +9,11 @@
 #include <pybind11/stl/filesystem.h>
 
 #include <cerrno>
+#include <chrono>
+#include <condition_variable>
+#include <mutex>
+#include <system_error>
+#include <thread>
 #include <climits>
 #include <cmath>
 #include <exception>
@@ -62,6 +67,58 @@ void TranslateException(std::exception_ptr thrown) {
   }
 }
 
+// Runs `work`, which polls `token`, on a thread of its own while the calling
+// thread waits without the GIL and takes it every 50 ms to check for Ctrl-C
+// (signals reach Python's handlers on the main thread only, and only when it
+// runs Python). A signal's exception cancels the work and is raised once the
+// work has stopped. Where no thread can be started the work runs here.
+template <typename Work>
+auto RunInterruptible(CancellationToken& token, Work&& work) -> decltype(work()) {
+  using Result = decltype(work());
+  std::optional<Result> result;
+  std::exception_ptr failure;
+  std::mutex mutex;
+  std::condition_variable finished;
+  bool done = false;
+  std::thread worker;
+  {
+    py::gil_scoped_release release;
+    try {
+      worker = std::thread([&] {
+        try {
+          result.emplace(work());
+        } catch (...) {
+          failure = std::current_exception();
+        }
+        const std::lock_guard<std::mutex> lock(mutex);
+        done = true;
+        finished.notify_one();
+      });
+    } catch (const std::system_error&) {
+      return work();
+    }
+  }
+  bool interrupted = false;
+  for (;;) {
+    {
+      py::gil_scoped_release release;
+      std::unique_lock<std::mutex> lock(mutex);
+      if (finished.wait_for(lock, std::chrono::milliseconds(50), [&] { return done; })) break;
+    }
+    if (!interrupted && PyErr_CheckSignals() != 0) {
+      interrupted = true;
+      token.Cancel();
+    }
+  }
+  {
+    py::gil_scoped_release release;
+    worker.join();
+  }
+  if (interrupted) throw py::error_already_set();
+  if (failure) std::rethrow_exception(failure);
+  return std::move(*result);
+}
+
 // A count the caller gives as a Python int, checked into the library's int.
 int CountArgument(long long value, const char* name, long long least) {
   if (value < least || value > INT_MAX) {
@@ -71,12 +128,8 @@ int CountArgument(long long value, const char* name, long long least) {
   return static_cast<int>(value);
 }
 
-IntegrationMethod MethodArgument(const std::string& method) {
-  if (method == "euler") return IntegrationMethod::Euler;
-  if (method == "rk4") return IntegrationMethod::RungeKutta4;
-  if (method == "rk56") return IntegrationMethod::RungeKuttaVerner;
-  throw py::value_error("method must be \"euler\", \"rk4\" or \"rk56\", not \"" + method + "\"");
-}
+// The library's names, the command line's too (a ValueError otherwise).
+IntegrationMethod MethodArgument(const std::string& method) { return ParseIntegrationMethod(method); }
 
 // The integration step: None is the model's dt (the library's 0).
 double StepArgument(const std::optional<double>& step) {
@@ -192,8 +245,9 @@ Model Fit(py::handle X, double dt, long long points, py::handle model, std::opti
   }
   Series series = ToSeries(array);
   series.names = NamesArgument(names, series.dimension);
-  py::gil_scoped_release release;
-  return FitModel(series, settings);
+  CancellationToken token;
+  settings.cancel = &token;
+  return RunInterruptible(token, [&] { return FitModel(series, settings); });
 }
 
 // ----------------------------------------------------------------- the model
@@ -210,14 +264,58 @@ py::list Coefficients(const Model& model) {
   return list;
 }
 
+// NaN where none was computed and for the terms a sparse fit dropped, whose 0
+// would read as "known exactly".
 py::list StandardErrors(const Model& model) {
   py::list list;
+  constexpr double kNone = std::numeric_limits<double>::quiet_NaN();
   for (const ModelEquation& eq : model.equations) {
-    list.append(eq.standardErrors.empty()
-                    ? ToArray(std::vector<double>(eq.coef.size(), std::numeric_limits<double>::quiet_NaN()))
-                    : ToArray(eq.standardErrors));
+    std::vector<double> errors(eq.coef.size(), kNone);
+    if (eq.standardErrors.size() == eq.coef.size()) {
+      for (std::size_t k = 0; k < errors.size(); ++k) {
+        const bool dropped = eq.coef[k] == 0.0 && eq.standardErrors[k] == 0.0;
+        if (!dropped) errors[k] = eq.standardErrors[k];
+      }
+    }
+    list.append(ToArray(errors));
   }
   return list;
+}
+
+py::array_t<double> Conditions(const Model& model) {
+  std::vector<double> conditions;
+  for (const ModelEquation& eq : model.equations) conditions.push_back(eq.condition);
+  return ToArray(conditions);
+}
+
+Model FromCoefficients(double dt, py::handle models, py::handle coefficients, py::handle names) {
+  if (py::isinstance<py::str>(coefficients) || !py::isinstance<py::sequence>(coefficients)) {
+    throw py::type_error("coefficients must be a list with one sequence of numbers per equation");
+  }
+  std::vector<std::vector<double>> coef;
+  for (const py::handle row : coefficients.cast<py::sequence>()) {
+    const DoubleArray values = AsDoubles(row, "coefficients");
+    if (values.ndim() != 1) throw py::value_error("every equation's coefficients must be a flat sequence");
+    coef.emplace_back(values.data(), values.data() + values.shape(0));
+  }
+  return ModelFromCoefficients(dt, SpecsArgument(models), coef,
+                               NamesArgument(names, static_cast<int>(coef.size())));
+}
+
+// (states, slopes, offset) of the local polynomial fits over every window of X.
+py::tuple DifferentiateSeries(py::handle X, double dt, long long points, long long order) {
+  const DoubleArray array = AsSeriesArray(X, "X");
+  const int pointCount = CountArgument(points, "points", 2);
+  const int degree = CountArgument(order, "order", 1);
+  const auto rows = static_cast<std::size_t>(array.shape(0)), D = static_cast<std::size_t>(array.shape(1));
+  Derivatives d;
+  {
+    py::gil_scoped_release release;
+    d = Differentiate(std::span<const double>(array.data(), rows * D), static_cast<int>(D), pointCount, dt, degree);
+  }
+  const py::ssize_t n = d.rows, width = d.dimension;
+  return py::make_tuple(OwnedArray(std::move(d.states), {n, width}), OwnedArray(std::move(d.slopes), {n, width}),
+                        d.offset);
 }
 
 py::array_t<double> Errors(const Model& model) {
@@ -300,11 +398,10 @@ py::array_t<double> SimulateModel(const Model& model, py::handle x0, long long s
   settings.step = StepArgument(step);
   settings.t0 = t0;
   const std::vector<double> x(start.data(), start.data() + D);
-  std::vector<double> path;
-  {
-    py::gil_scoped_release release;
-    path = Simulate(model, x, CountArgument(steps, "steps", 0), settings);
-  }
+  const int count = CountArgument(steps, "steps", 0);
+  CancellationToken token;
+  settings.cancel = &token;
+  std::vector<double> path = RunInterruptible(token, [&] { return Simulate(model, x, count, settings); });
   return OwnedArray(std::move(path), {static_cast<py::ssize_t>(steps) + 1, D});
 }
 
@@ -346,11 +443,9 @@ py::dict Efficiency(const Model& model, py::handle X, long long pieces, long lon
   settings.threads = CountArgument(threads, "threads", 0);
   const Series test = ToSeries(array);
   std::ostringstream messages;
-  EfficiencyResult result;
-  {
-    py::gil_scoped_release release;
-    result = TestModel(model, test, settings, &messages);
-  }
+  CancellationToken token;
+  settings.cancel = &token;
+  EfficiencyResult result = RunInterruptible(token, [&] { return TestModel(model, test, settings, &messages); });
   const auto D = static_cast<py::ssize_t>(result.dimension);
   py::dict out;
   out["prediction_time"] = OwnedArray(std::vector<int>(result.predictionTime), {D});
@@ -528,11 +623,15 @@ PYBIND11_MODULE(_odefit, m) {
       .def_property_readonly("terms", &Terms, "Every equation's term names, in coefficient order.")
       .def_property_readonly("coefficients", &Coefficients, "Every equation's coefficients (arrays aligned with terms).")
       .def_property_readonly("standard_errors", &StandardErrors,
-                             "Every equation's standard errors (NaN where the fit computed none).")
+                             "Every equation's standard errors (NaN where the fit computed none and for dropped "
+                             "terms).")
+      .def_property_readonly("condition", &Conditions,
+                             "Every equation's condition estimate of its least-squares problem (0: not computed); "
+                             "above about 1e8 the coefficients are poorly determined.")
       .def_property_readonly("errors", &Errors, "The error of approximation of every equation (a fraction).")
       .def_property_readonly("specs", &SpecTexts, "The spec of every equation, as fit(model=...) takes them.")
       .def("equations", &Equations, arg("digits") = 5, "The equations as text, without zero terms.")
-      .def("rhs", &Rhs, arg("x"), arg("t") = 0.0, "f(t, x) for a state (D,) or every row of (n, D).")
+      .def("_rhs", &Rhs, arg("x"), arg("t") = 0.0)
       .def("simulate", &SimulateModel, arg("x0"), arg("steps"), arg("method") = "rk4", arg("step") = py::none(),
            arg("t0") = 0.0,
            "Integrates from x0 over `steps` sampling intervals; returns (steps + 1, D) states (NaN after a blow-up).")
@@ -552,6 +651,9 @@ PYBIND11_MODULE(_odefit, m) {
         arg("shift") = 100, arg("method") = "rk4", arg("step") = py::none(), arg("threads") = 1,
         "The efficiency test of `model` on the vectors after its training series (a dict).");
 
+  m.def("_from_coefficients", &FromCoefficients, arg("dt"), arg("models"), arg("coefficients"),
+        arg("names") = py::none());
+  m.def("_differentiate", &DifferentiateSeries, arg("X"), arg("dt"), arg("points"), arg("order"));
   m.def("_as_series", &AsSeriesArray, arg("X"), arg("name") = "X");
   m.def("_search", &Search, arg("X"), arg("settings"), arg("progress") = py::none(), arg("names") = py::none());
   m.def("_plan_search", &Plan, arg("X"), arg("settings"));

@@ -66,7 +66,7 @@ class TestAnyArray:
     def test_rhs_evaluates_or_refuses(self, x, t):
         def check(dxdt):
             assert dxdt.dtype == np.float64 and dxdt.shape[-1] == 2
-        refused_or(lambda: MODEL.rhs(x, t), check)
+        refused_or(lambda: MODEL.rhs(t=t, x=x), check)
 
     @PROPERTIES
     @given(hnp.arrays(dtype=ANY_DTYPE, shape=ANY_SHAPE), st.integers(-3, 30))

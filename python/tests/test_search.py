@@ -18,9 +18,10 @@ SMALL = dict(points=[3, 5], degrees=[1], models=["poly:1", "poly:2"], thresholds
 
 @pytest.fixture(scope="module")
 def dask_executor():
-    distributed = pytest.importorskip("distributed")
+    distributed = pytest.importorskip(
+        "distributed", reason="the Dask tests need the module 'distributed' (Debian: python3-distributed)")
     with distributed.LocalCluster(processes=True, n_workers=2, threads_per_worker=1, host="127.0.0.1",
-                                  dashboard_address=None, silence_logs=50) as cluster:
+                                  dashboard_address=":0", silence_logs=50) as cluster:
         with distributed.Client(cluster) as client:
             yield client.get_executor()
 

@@ -6,6 +6,7 @@
 #include <string>
 
 #include "api/numerical_errors.h"
+#include "api/times.h"
 #include "integration/efficiency_test.h"
 #include "integration/model_rhs.h"
 #include "model/model_fit.h"
@@ -41,6 +42,8 @@ void CheckEfficiencySettings(const Model& model, const Series& test, const Effic
   if (test.values.size() != test.size() * static_cast<std::size_t>(D)) {
     throw InvalidArgument("the test series must hold whole vectors");
   }
+  const double t0 = (model.train + 1.0) * model.dt;
+  CheckTimes(t0, t0 + static_cast<double>(needed) * model.dt, model.dt, h);
 }
 
 EfficiencyResult TestModel(const Model& model, const Series& test, const EfficiencySettings& settings,

@@ -2,6 +2,7 @@
 
 #include <charconv>
 #include <cmath>
+#include <limits>
 #include <string>
 #include <system_error>
 
@@ -241,6 +242,46 @@ void CheckEquations(int D, int rows, double dt, const std::vector<EquationSpec>&
 
 }  // namespace
 
+Model ModelFromCoefficients(double dt, const std::vector<EquationSpec>& equations,
+                            const std::vector<std::vector<double>>& coefficients,
+                            const std::vector<std::string>& names) {
+  const int D = static_cast<int>(coefficients.size());
+  if (D < 1 || D > kMaxModelDimension) {
+    throw InvalidArgument("give the coefficients of 1 to 9 equations, not " + std::to_string(D));
+  }
+  if (!(dt > 0.0) || !std::isfinite(dt)) throw InvalidArgument("the sampling interval must be positive and finite");
+  if (equations.size() != 1 && equations.size() != coefficients.size()) {
+    throw InvalidArgument("give one model for every equation or one for each of the " + std::to_string(D) +
+                          " equations, not " + std::to_string(equations.size()));
+  }
+  if (!names.empty() && names.size() != coefficients.size()) {
+    throw InvalidArgument("give a name for each of the " + std::to_string(D) + " variables or none, not " +
+                          std::to_string(names.size()));
+  }
+  Model model;
+  model.dt = dt;
+  model.names = names;
+  model.Resize(D);
+  for (int i = 1; i <= D; ++i) {
+    const EquationSpec& spec = equations.size() == 1 ? equations.front() : equations[static_cast<std::size_t>(i - 1)];
+    ModelEquation eq = EquationShape(spec, D, dt);
+    const std::vector<double>& coef = coefficients[static_cast<std::size_t>(i - 1)];
+    if (coef.size() != static_cast<std::size_t>(eq.nterms)) {
+      throw InvalidArgument("equation " + std::to_string(i) + " (" + FormatEquationSpec(spec) + ") has " +
+                            std::to_string(eq.nterms) + " terms, but " + std::to_string(coef.size()) +
+                            " coefficients were given");
+    }
+    for (double c : coef) {
+      if (!std::isfinite(c)) throw InvalidArgument("equation " + std::to_string(i) + " has a coefficient that is not finite");
+    }
+    eq.coef = coef;
+    eq.error = std::numeric_limits<double>::quiet_NaN();
+    model.Equation(i) = std::move(eq);
+  }
+  ValidateModel(model);
+  return model;
+}
+
 Model FitModel(const Derivatives& derivatives, double dt, const std::vector<EquationSpec>& equations,
                const std::optional<SparseOptions>& sparse, const CancellationToken* cancel, int threads) {
   const int D = derivatives.dimension;
@@ -260,13 +301,14 @@ Model FitModel(const Derivatives& derivatives, double dt, const std::vector<Equa
   }
   if (sparse) {
     api::RunNumerical([&] { FitSparse(model, derivatives, *sparse, cancel); });
-    return model;
+  } else {
+    api::RunNumerical([&] {
+      ModelFitter fitter(model.equations, derivatives.states, D, derivatives.rows, derivatives.slopes,
+                         FitOptions{cancel, threads});
+      for (int i = 1; i <= D; ++i) fitter.Fit(i);
+    });
   }
-  api::RunNumerical([&] {
-    ModelFitter fitter(model.equations, derivatives.states, D, derivatives.rows, derivatives.slopes,
-                       FitOptions{cancel, threads});
-    for (int i = 1; i <= D; ++i) fitter.Fit(i);
-  });
+  api::RequireFiniteFit(model);
   return model;
 }
 
@@ -289,6 +331,10 @@ void CheckFitSettings(const Series& series, const FitSettings& settings) {
   if (!(settings.dt > 0.0)) throw InvalidArgument("the sampling interval must be positive");
   if (train > INT32_MAX) throw InvalidArgument("the series has more than 2^31 - 1 vectors");
   if (!std::isfinite(settings.dt)) throw InvalidArgument("the sampling interval must be positive and finite");
+  // The model's times (its test and simulations go on from the series' end) must stay finite.
+  if (!std::isfinite(static_cast<double>(n + 1) * settings.dt)) {
+    throw InvalidArgument("the sampling interval is too large: the times of the series' vectors overflow");
+  }
   CheckEquations(D, static_cast<int>(train) - settings.points + 1, settings.dt, settings.equations, settings.sparse);
 }
 

@@ -3,12 +3,14 @@
 // becomes NumericalError carrying the routine's printed report, which goes
 // nowhere else.
 
+#include <cmath>
 #include <sstream>
 #include <string>
 #include <utility>
 
 #include "numerics/error_stack.h"
 #include "odefit/errors.h"
+#include "odefit/model.h"
 
 namespace odefit::api {
 
@@ -36,6 +38,21 @@ template <typename Work>
 auto RunNumerical(Work&& work) {
   std::ostringstream printed;
   return RunNumericalInto(printed, std::forward<Work>(work));
+}
+
+// Throws NumericalError when a fit overflowed: values or a sampling interval
+// beyond what double precision holds (about 1e200, 1e-320) leave coefficients
+// that are infinite or NaN, which no model may hold.
+inline void RequireFiniteFit(const Model& model) {
+  for (int i = 1; i <= model.Dimension(); ++i) {
+    for (const double c : model.Equation(i).coef) {
+      if (!std::isfinite(c)) {
+        throw NumericalError("the fit of equation " + std::to_string(i) +
+                             " overflowed: a coefficient is not finite (the values or the sampling interval are "
+                             "beyond what double precision can fit)");
+      }
+    }
+  }
 }
 
 }  // namespace odefit::api

@@ -16,7 +16,7 @@ namespace {
 
 void PrintUsage(std::ostream& out) {
   out << "Usage: odefit [--console] [--help] [--version]\n"
-         "       odefit fit|show|simulate|test ...\n"
+         "       odefit fit|search|show|simulate|test ...\n"
          "Build a global model of a dynamical system (a system of ordinary differential\n"
          "equations) from one observed time series, and test how long it predicts well.\n"
          "The dialogue runs in a desktop window when a display is available, otherwise\n"

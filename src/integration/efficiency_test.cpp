@@ -13,7 +13,7 @@
 
 #include "graphics/plot_frame.h"
 #include "integration/efficiency_plot.h"
-#include "integration/integrators.h"
+#include "integration/interval_stepper.h"
 #include "numerics/error_stack.h"
 #include "numerics/rk_verner.h"
 
@@ -21,9 +21,6 @@ namespace odefit {
 namespace {
 
 constexpr double kOutOfBoundsPenalty = 1e6;
-// Single-precision 0.1 as a double: the solver's tolerance in the test.
-constexpr double kSolverTolerance = 0.10000000149011612;
-constexpr long long kSolverStepLimit = 100000;
 
 std::size_t Index(int i, int n, int D) {
   return static_cast<std::size_t>(i - 1) + static_cast<std::size_t>(n - 1) * static_cast<std::size_t>(D);
@@ -57,71 +54,16 @@ struct Extremes {
   }
 };
 
-// Integrates one sampling interval at a time by the chosen method, keeping the
-// solver's run open over a test piece or the orbit run.
-class IntervalStepper {
- public:
-  IntervalStepper(const TestRunSettings& run, ModelFunction F)
-      : run_(run), F_(F), work_(5 * static_cast<std::size_t>(run.D)) {
-    options_.initialStep = run.h;
-    options_.stepLimit = kSolverStepLimit;
-  }
-  IntervalStepper(const IntervalStepper&) = delete;
-  IntervalStepper& operator=(const IntervalStepper&) = delete;
-  ~IntervalStepper() {
-    if (open_) solver_.Close();
-  }
-
-  // Advances Y from T to T + dt. Returns false when the RK-5,6 solver failed:
-  // its message is printed and its run closed.
-  bool Advance(std::span<double> Y, double& T) {
-    const double TEND = T + run_.dt;
-    switch (run_.method) {
-      case 1: EulerIntegrate(F_, run_.D, Y, T, TEND, run_.h, work_); return true;
-      case 2: Rk4Integrate(F_, run_.D, Y, T, TEND, run_.h, work_); return true;
-      case 3: return AdvanceVerner(Y, T, TEND);
-      default: return true;
-    }
-  }
-
-  // Ends the solver's run (the releasing call).
-  void Finish() {
-    if (!open_) return;
-    double T = lastT_;
-    ido_ = VernerRequest::End;
-    solver_.DIVPRK(ido_, run_.D, F_, T, T + run_.dt, kSolverTolerance, options_, lastY_);
-    open_ = false;
-  }
-
- private:
-  bool AdvanceVerner(std::span<double> Y, double& T, double TEND) {
-    if (!open_) {
-      ido_ = VernerRequest::Start;
-      open_ = true;
-    }
-    try {
-      solver_.DIVPRK(ido_, run_.D, F_, T, TEND, kSolverTolerance, options_, Y);
-    } catch (const RunStopped&) {
-      // A diverging prediction is no error: the message stands, the test goes on.
-      solver_.Close();
-      open_ = false;
-      return false;
-    }
-    lastT_ = T;
-    lastY_ = Y;
-    return true;
-  }
-
-  const TestRunSettings& run_;
-  ModelFunction F_;
-  std::vector<double> work_;
-  RungeKuttaVerner solver_;
-  VernerOptions options_;
-  VernerRequest ido_ = VernerRequest::Start;
-  bool open_ = false;
-  double lastT_ = 0.0;
-  std::span<double> lastY_;
-};
+// The stepper's settings for a test run.
+StepperSettings Stepping(const TestRunSettings& run) {
+  StepperSettings stepping;
+  stepping.D = run.D;
+  stepping.method = run.method;
+  stepping.h = run.h;
+  stepping.dt = run.dt;
+  stepping.cancel = run.cancel;
+  return stepping;
+}
 
 bool InUnitInterval(double u) { return u >= 0.0 && u <= 1.0; }
 
@@ -141,7 +83,7 @@ bool RunPiece(int k, std::span<const double> TestSeries, const TestRunSettings& 
   std::vector<double> Y(static_cast<std::size_t>(D));
   for (int i = 1; i <= D; ++i) Y[static_cast<std::size_t>(i - 1)] = TestSeries[Index(i, s + 1, D)];
   double T = run.t0 + s * run.dt;
-  IntervalStepper stepper(run, F);
+  IntervalStepper stepper(Stepping(run), F);
   bool failed = false;
   for (int j = 1; j <= run.Ltest; ++j) {
     ThrowIfCancelled(run.cancel);
@@ -352,7 +294,7 @@ void ModelOrbitRun(std::span<const double> TestSeries, std::span<const double> T
     plot(x, y);
   }
 
-  IntervalStepper stepper(run, F);
+  IntervalStepper stepper(Stepping(run), F);
   for (int j = 2; j <= Ntest; ++j) {
     ThrowIfCancelled(run.cancel);
     if (!extremes.Holds(Y)) continue;

@@ -35,7 +35,8 @@ struct TestRunSettings {
   // Threads for the test pieces: 1 the calling thread alone, 0 one per
   // hardware thread. Any count gives the same numbers and messages.
   int threads = 1;
-  // Polled between sampling intervals; cancelling throws Cancelled.
+  // Polled between sampling intervals and every 256 evaluations of F inside
+  // them (IntervalStepper); cancelling throws Cancelled.
   const CancellationToken* cancel = nullptr;
 };
 

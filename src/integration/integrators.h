@@ -9,9 +9,16 @@
 // F is called as F(N, T, Y, DY) with spans of N doubles. The work spans are
 // the caller's, so that integrating an interval allocates nothing:
 // Euler needs N doubles, RK-4 needs 5*N.
+//
+// A step that cannot advance time (T + H == T, an H that is not positive) or
+// an interval that does not end in finite time would loop forever: it is a
+// terminal error of the integrator instead (printed through the error stack,
+// then RunStopped).
 
 #include <cmath>
 #include <span>
+
+#include "odefit/cancellation.h"
 
 namespace odefit {
 
@@ -20,6 +27,18 @@ inline constexpr double BlowUpLimit = 1e6;
 inline constexpr double RemainderTolerance = 1.0000000116860974e-07;
 
 namespace detail {
+
+// Prints the integrator's terminal error about a step that cannot advance
+// time from T towards TEND and throws RunStopped.
+[[noreturn]] void StopStepThatCannotAdvance(bool rk4, double T, double H, double TEND);
+
+// Stops unless the interval from T to TEND is finite and not empty (a
+// sampling interval too short to advance T cannot be covered either).
+inline void CheckInterval(bool rk4, double T, double TEND, double H) {
+  if (!std::isfinite(T) || !std::isfinite(TEND) || !(TEND > T)) {
+    StopStepThatCannotAdvance(rk4, T, H, TEND);
+  }
+}
 
 inline double L1Norm(std::span<const double> y) {
   double sum = 0.0;
@@ -50,7 +69,8 @@ struct IntervalSteps {
 
 inline IntervalSteps PlanInterval(double T, double TEND, double H) {
   IntervalSteps plan;
-  while (T + H <= TEND) {
+  // Where a step cannot advance T the integrators stop; the plan stops there too.
+  while (T + H <= TEND && T + H > T) {
     T = T + H;
     ++plan.fullSteps;
   }
@@ -62,8 +82,10 @@ inline IntervalSteps PlanInterval(double T, double TEND, double H) {
 template <typename F>
 void EulerIntegrate(F&& f, int N, std::span<double> Y, double& T, double TEND, double H, std::span<double> work) {
   const std::span<double> K = work.first(static_cast<std::size_t>(N));
+  detail::CheckInterval(false, T, TEND, H);
   bool stopped = false;
   while (T + H <= TEND) {
+    if (!(T + H > T)) detail::StopStepThatCannotAdvance(false, T, H, TEND);
     if (detail::L1Norm(Y) >= BlowUpLimit) {
       stopped = true;
       break;
@@ -90,8 +112,10 @@ void Rk4Integrate(F&& f, int N, std::span<double> Y, double& T, double TEND, dou
     for (std::size_t i = 0; i < n; ++i) Y[i] = Z[i];
     return false;
   };
+  detail::CheckInterval(true, T, TEND, H);
   bool stopped = false;
   while (T + H <= TEND) {
+    if (!(T + H > T)) detail::StopStepThatCannotAdvance(true, T, H, TEND);
     if (detail::L1Norm(Y) >= BlowUpLimit) {
       stopped = true;
       break;
@@ -122,5 +146,24 @@ void Rk4Integrate(F&& f, int N, std::span<double> Y, double& T, double TEND, dou
   if (!stopped) detail::CloseInterval(f, N, Y, T, TEND, K1);
   T = TEND;
 }
+
+// A right-hand side that polls a cancellation token every 256 evaluations, so
+// that a long interval (up to 100000 steps, or the RK-5,6 solver's whole run)
+// ends within it when cancelled. Polling throws Cancelled; the integrators
+// hold nothing that needs undoing.
+template <typename F>
+class PollingRhs {
+ public:
+  PollingRhs(F& f, const CancellationToken* cancel) : f_(f), cancel_(cancel) {}
+  void operator()(int N, double T, std::span<const double> Y, std::span<double> DY) {
+    if ((++calls_ & 255u) == 0) ThrowIfCancelled(cancel_);
+    f_(N, T, Y, DY);
+  }
+
+ private:
+  F& f_;
+  const CancellationToken* cancel_;
+  unsigned calls_ = 0;
+};
 
 }  // namespace odefit

@@ -211,6 +211,47 @@ TEST(Library, CancelledWorkThrowsCancelled) {
 }
 
 // The bits of the README's fit; the Python package's tests (python/tests/test_fit.py) expect the same.
+TEST(Library, AModelFromGivenCoefficientsEvaluatesThemAndRefusesWhatDoesNotFit) {
+  const std::vector<std::vector<double>> lorenz = {{0, -10, 10, 0, 0, 0, 0, 0, 0, 0},
+                                                   {0, 28, -1, 0, 0, 0, -1, 0, 0, 0},
+                                                   {0, 0, 0, -8.0 / 3.0, 0, 1, 0, 0, 0, 0}};
+  const Model model = ModelFromCoefficients(0.01, {EquationSpec{}}, lorenz, {"x", "y", "z"});
+  EXPECT_EQ(EquationText(model, 1), "dx1/dt = -10 x1 + 10 x2");
+  std::vector<double> dxdt(3);
+  EvaluateModel(model, 0.0, std::vector<double>{1.0, 2.0, 3.0}, dxdt);
+  EXPECT_EQ(dxdt, (std::vector<double>{10.0, 28.0 - 2.0 - 3.0, 2.0 - 8.0}));
+  EXPECT_TRUE(std::isnan(model.Equation(1).error));
+  EXPECT_EQ(model.points, 0);
+
+  struct Bad {
+    double dt;
+    std::vector<EquationSpec> specs;
+    std::vector<std::vector<double>> coefficients;
+    std::vector<std::string> names;
+    const char* message;
+  };
+  std::vector<std::vector<double>> shortThird = lorenz;
+  shortThird[2].pop_back();
+  std::vector<std::vector<double>> infinite = lorenz;
+  infinite[1][3] = INFINITY;
+  const Bad cases[] = {
+      {0.01, {EquationSpec{}}, shortThird, {}, "equation 3 (poly:2) has 10 terms, but 9 coefficients were given"},
+      {0.01, {EquationSpec{}}, infinite, {}, "equation 2 has a coefficient that is not finite"},
+      {0.0, {EquationSpec{}}, lorenz, {}, "the sampling interval must be positive and finite"},
+      {0.01, {EquationSpec{}, EquationSpec{}}, lorenz, {}, "give one model for every equation or one for each"},
+      {0.01, {EquationSpec{}}, lorenz, {"x"}, "give a name for each of the 3 variables or none"},
+      {0.01, {EquationSpec{}}, {}, {}, "give the coefficients of 1 to 9 equations, not 0"},
+  };
+  for (const Bad& bad : cases) {
+    try {
+      ModelFromCoefficients(bad.dt, bad.specs, bad.coefficients, bad.names);
+      ADD_FAILURE() << "accepted: " << bad.message;
+    } catch (const InvalidArgument& error) {
+      EXPECT_NE(std::string(error.what()).find(bad.message), std::string::npos) << error.what();
+    }
+  }
+}
+
 TEST(Library, LorenzFitHasTheseBits) {
   const LorenzRun run = RunLorenz(ReadClassicSeries(kLorenz, 3), 1);
   EXPECT_EQ(run.model.Equation(1).coef[1], -0x1.3c3d6562cbf5cp+3);

@@ -4,13 +4,22 @@
 
 #include <gtest/gtest.h>
 
+#include <fcntl.h>
+#include <pthread.h>
+#include <sys/resource.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
 #include <signal.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <chrono>
 #include <cmath>
 #include <cstdio>
 #include <filesystem>
+#include <fstream>
+#include <functional>
+#include <iterator>
 #include <sstream>
 #include <string>
 #include <thread>
@@ -19,6 +28,7 @@
 #include "app/cli/command_line.h"
 #include "app/cli/exit_status.h"
 #include "app/cli/inputs.h"
+#include "app/cli/number_options.h"
 #include "app/cli/output_file.h"
 #include "app/cli/progress.h"
 #include "odefit/cancellation.h"
@@ -174,6 +184,145 @@ TEST(ProgressLine, ShowsTheLatestTextEverySecondAndErasesItAtTheEnd) {
   EXPECT_TRUE(Contains(text, " (1 s)\033[K")) << text;
   EXPECT_TRUE(text.ends_with("\r\033[K")) << text;
   EXPECT_EQ(Shown(std::chrono::milliseconds(50)), "");  // quick work shows nothing
+}
+
+TEST(NumberOptions, DecimalDigitsOnly) {
+  struct Case {
+    const char* text;
+    bool whole, real;
+  };
+  const Case cases[] = {
+      {"0", true, true},      {"7", true, true},       {"-12", true, true},  {"+5", true, true},
+      {"010", false, true},   {"-09", false, true},    {"0x10", false, false}, {"0X1p3", false, false},
+      {" 5", false, false},   {"5 ", false, false},    {"", false, false},   {"-", false, false},
+      {"5e0", false, true},   {"1.5", false, true},    {".5", false, true},  {"5.", false, true},
+      {"1E-3", false, true},  {"1e", false, false},    {".", false, false},  {"inf", false, false},
+      {"nan", false, false},  {"1e400", false, false}, {"-1e400", false, false}, {"1e-320", false, true},
+      {"1_000", false, false}, {"1'000", false, false}, {"0b101", false, false},
+  };
+  for (const Case& c : cases) {
+    EXPECT_EQ(WholeNumberProblem(c.text).empty(), c.whole) << c.text;
+    EXPECT_EQ(RealNumberProblem(c.text).empty(), c.real) << c.text;
+  }
+}
+
+TEST(ProgressLine, AThreadTheSystemRefusesOnlyCostsTheLine) {
+  GTEST_FLAG_SET(death_test_style, "threadsafe");
+  EXPECT_EXIT(
+      {
+        // No thread can get a stack this large: std::thread throws.
+        pthread_attr_t huge;
+        pthread_attr_init(&huge);
+        pthread_attr_setstacksize(&huge, std::size_t(1) << 60);
+        pthread_setattr_default_np(&huge);
+        std::FILE* sink = std::tmpfile();
+        { const Progress progress("working", sink); }
+        _exit(7);
+      },
+      ::testing::ExitedWithCode(7), "");
+}
+
+// ---------------------------------------------------------------- whole files
+
+namespace whole {
+
+namespace fs = std::filesystem;
+
+std::string Read(const fs::path& path) {
+  std::ifstream in(path, std::ios::binary);
+  return std::string(std::istreambuf_iterator<char>(in), {});
+}
+
+std::vector<std::string> Names(const fs::path& folder) {
+  std::vector<std::string> names;
+  for (const auto& entry : fs::directory_iterator(folder)) names.push_back(entry.path().filename().string());
+  std::sort(names.begin(), names.end());
+  return names;
+}
+
+}  // namespace whole
+
+TEST(WholeFiles, OnlyRegularFilesAreWrittenLinksFollowedModesKept) {
+  namespace fs = std::filesystem;
+  const fs::path folder = fs::temp_directory_path() / ("odefit-whole-" + std::to_string(getpid()));
+  fs::remove_all(folder);
+  fs::create_directories(folder);
+  const fs::path file = folder / "file.csv";
+  struct Case {
+    const char* what;
+    std::function<fs::path()> make;  // sets up the path written to
+    fs::path holder;                 // where the bytes must land ("" when refused)
+    mode_t mode;                     // the mode the written file must have
+  };
+  const Case cases[] = {
+      {"a 0600 file", [&] { std::ofstream(file) << "old"; fs::permissions(file, fs::perms(0600)); return file; },
+       file, 0600},
+      {"a symbolic link to a 0640 file",
+       [&] {
+         std::ofstream(file) << "old";
+         fs::permissions(file, fs::perms(0640));
+         fs::create_symlink("file.csv", folder / "link.csv");
+         return folder / "link.csv";
+       },
+       file, 0640},
+      {"a link to nothing yet", [&] { fs::create_symlink("new.csv", folder / "link.csv"); return folder / "link.csv"; },
+       folder / "new.csv", 0},
+      {"a FIFO", [&] { mkfifo((folder / "fifo").c_str(), 0600); return folder / "fifo"; }, "", 0},
+      {"a folder", [&] { fs::create_directory(folder / "sub"); return folder / "sub"; }, "", 0},
+      {"a device", [] { return fs::path("/dev/null"); }, "", 0},
+  };
+  for (const Case& c : cases) {
+    const fs::path path = c.make();
+    const auto before = whole::Names(folder);
+    if (c.holder.empty()) {
+      EXPECT_THROW(WriteWholeFile(path, "new\n"), FileError) << c.what;
+      EXPECT_EQ(whole::Names(folder), before) << c.what;
+    } else {
+      WriteWholeFile(path, "new\n");
+      EXPECT_EQ(whole::Read(c.holder), "new\n") << c.what;
+      EXPECT_EQ(fs::is_symlink(path), path != c.holder) << c.what;
+      if (c.mode != 0) {
+        EXPECT_EQ(static_cast<mode_t>(fs::status(c.holder).permissions()), c.mode) << c.what;
+      }
+    }
+    for (const auto& entry : fs::directory_iterator(folder)) fs::remove_all(entry.path());
+  }
+  fs::remove_all(folder);
+}
+
+TEST(WholeFiles, AWriterKilledMidwayLeavesNoTemporaryBehind) {
+  namespace fs = std::filesystem;
+  GTEST_FLAG_SET(death_test_style, "threadsafe");
+  const fs::path folder = fs::temp_directory_path() / ("odefit-killed-" + std::to_string(getpid()));
+  fs::remove_all(folder);
+  fs::create_directories(folder);
+  const fs::path file = folder / "out.csv";
+  std::ofstream(file) << "old\n";
+  // A stale temporary of a run that was killed where files cannot be unnamed.
+  const pid_t gone = fork();
+  if (gone == 0) _exit(0);
+  waitpid(gone, nullptr, 0);
+  std::ofstream(folder / (".out.csv.odefit-" + std::to_string(gone) + "-0.tmp")) << "half";
+  // Past the file-size limit the system kills the writer (SIGXFSZ) in the middle of its write.
+  const auto writePastTheLimit = [&] {
+    const rlimit limit{1 << 16, 1 << 16};
+    setrlimit(RLIMIT_FSIZE, &limit);
+    WriteWholeFile(file, std::string(1 << 20, 'x'));
+    _exit(0);
+  };
+  const auto before = whole::Names(folder);
+  EXPECT_EXIT(writePastTheLimit(), ::testing::KilledBySignal(SIGXFSZ), "");
+  EXPECT_EQ(whole::Read(file), "old\n");
+  // Where the file system has unnamed files, the killed writer left nothing at all.
+  const int probe = open(folder.c_str(), O_TMPFILE | O_WRONLY, 0600);
+  if (probe >= 0) {
+    close(probe);
+    EXPECT_EQ(whole::Names(folder), before);
+  }
+  WriteWholeFile(file, "new\n");
+  EXPECT_EQ(whole::Names(folder), std::vector<std::string>{"out.csv"});
+  EXPECT_EQ(whole::Read(file), "new\n");
+  fs::remove_all(folder);
 }
 
 // ---------------------------------------------------------------- interrupts

@@ -184,6 +184,52 @@ TEST(CliFit, BadOptionsAndImpossibleSettingsAreUsageErrors) {
   }
 }
 
+TEST(CliNumbers, EveryOptionTakesDecimalNumbersOnly) {
+  // A leading zero would be octal to CLI11 (--points 010 was 8, 09 refused
+  // as out of range), 0x10 hexadecimal: every option refuses both alike.
+  ScratchFolder folder("cli-numbers");
+  FitLorenz(folder.path());
+  const std::string lorenz = Quoted(kLorenz) + " --dimension 3";
+  const std::string leading = "write whole numbers without leading zeros";
+  const std::vector<std::pair<std::string, std::string>> cases = {
+      {"fit " + lorenz + " --dt 0.01 --points 010", "--points: \"010\": " + leading},
+      {"fit " + lorenz + " --dt 0.01 --points 09", "--points: \"09\": " + leading},
+      {"fit " + lorenz + " --dt 0.01 --train 0100", "--train: \"0100\": " + leading},
+      {"fit " + lorenz + " --dt 0.01 --points 0x3", "--points: \"0x3\" is not a whole number in decimal digits"},
+      {"fit " + lorenz + " --dt 0x10", "--dt: \"0x10\" is not a number in decimal notation"},
+      {"fit " + lorenz + " --dt inf", "--dt: \"inf\" is not a number in decimal notation"},
+      {"fit " + lorenz + " --dt 1e400", "--dt: \"1e400\" is beyond the range of double precision"},
+      {"fit " + lorenz + " --dt 1e308", "the sampling interval is too large"},
+      {"simulate m.json --from 1,1,20 --steps 010", "--steps: \"010\": " + leading},
+      {"simulate m.json --from 1,1,20 --steps 3 --t0 0x1p4", "--t0: \"0x1p4\" is not a number in decimal notation"},
+      {"test m.json " + lorenz + " --pieces 02", "--pieces: \"02\": " + leading},
+      {"search " + lorenz + " --dt 0.01 --threads 0x2", "--threads: \"0x2\" is not a whole number"},
+      {"search " + lorenz + " --dt 0.01 --points 3 05", "--points: \"05\": " + leading},
+  };
+  for (const auto& [args, message] : cases) {
+    const ProgramRun run = Odefit(folder.path(), args);
+    EXPECT_EQ(run.status, 1) << args;
+    EXPECT_TRUE(Contains(run.err, message)) << args << "\n" << run.err;
+  }
+}
+
+TEST(CliFit, ValuesOrAnIntervalBeyondDoublePrecisionAreANumericalFailure) {
+  ScratchFolder folder("cli-fit-overflow");
+  {
+    std::ofstream big(folder.path() / "big.txt"), small(folder.path() / "small.txt");
+    for (int k = 0; k < 200; ++k) {
+      big << 1e200 * std::sin(0.1 * k) << " " << 1e200 * std::cos(0.13 * k) << "\n";
+      small << std::sin(0.1 * k) << " " << std::cos(0.13 * k) << "\n";
+    }
+  }
+  for (const char* args : {"fit big.txt --dt 0.1", "fit small.txt --dt 1e-320"}) {
+    const ProgramRun run = Odefit(folder.path(), std::string(args) + " --model poly:2 --output m.json");
+    EXPECT_EQ(run.status, 3) << args << run.err;
+    EXPECT_TRUE(Contains(run.err, "the fit of equation 1 overflowed")) << args << run.err;
+    EXPECT_FALSE(fs::exists(folder.path() / "m.json")) << args;
+  }
+}
+
 TEST(CliFit, AThresholdDropsTheSmallTermsAndTheModelFileKeepsTheZeros) {
   ScratchFolder folder("cli-fit-sparse");
   const ProgramRun run = Odefit(folder.path(), kLorenzFit + " --threshold 0.5 --output m.json");
@@ -318,7 +364,7 @@ TEST(CliSimulate, WritesTimeAndStateOfEveryIntervalAsTheLibraryIntegrates) {
 TEST(CliSimulate, EveryMethodRunsAndAnEscapingSolutionIsMarked) {
   ScratchFolder folder("cli-simulate-methods");
   FitLorenz(folder.path());
-  for (const char* method : {"euler", "rk4", "rkv"}) {
+  for (const char* method : {"euler", "rk4", "rk56", "rkv"}) {
     const ProgramRun run = Odefit(folder.path(), std::string("simulate m.json --from 1,1,20 --steps 3 --step 0.001 --method ") +
                                               method);
     EXPECT_EQ(run.status, 0) << method << run.err;
@@ -330,6 +376,35 @@ TEST(CliSimulate, EveryMethodRunsAndAnEscapingSolutionIsMarked) {
   EXPECT_TRUE(Contains(escaping.err, "warning: the solution left the bounds")) << escaping.err;
 }
 
+TEST(CliSimulate, TimesThatAStepCannotAdvanceAreAUsageErrorNotAHang) {
+  ScratchFolder folder("cli-simulate-times");
+  FitLorenz(folder.path());
+  // The same model with a sampling interval whose times overflow.
+  std::string text = Text(folder.path() / "m.json");
+  const std::size_t at = text.find("\"dt\": 0.01");
+  ASSERT_NE(at, std::string::npos);
+  text.replace(at, 10, "\"dt\": 1e308");
+  std::ofstream(folder.path() / "huge-dt.json") << text;
+  const std::vector<std::pair<std::string, std::string>> cases = {
+      {"m.json --t0 2e14", "cannot advance the time 2e+14"},
+      {"m.json --t0 1e15", "cannot advance the time 1e+15"},
+      {"m.json --t0 1e300", "cannot advance the time 1e+300"},
+      {"m.json --t0 -1e300", "cannot advance the time -1e+300"},
+      {"huge-dt.json", "the time would overflow"},
+  };
+  for (const auto& [args, message] : cases) {
+    for (const char* method : {"euler", "rk4", "rk56"}) {
+      const ProgramRun run =
+          Odefit(folder.path(), "simulate " + args + " --from 1,1,20 --steps 3 --method " + method);
+      EXPECT_EQ(run.status, 1) << args << " " << method;
+      EXPECT_TRUE(Contains(run.err, message)) << args << "\n" << run.err;
+    }
+  }
+  const ProgramRun test = Odefit(folder.path(), "test huge-dt.json " + Quoted(kLorenz) + " --dimension 3 --pieces 2 --length 10");
+  EXPECT_EQ(test.status, 1) << test.err;
+  EXPECT_TRUE(Contains(test.err, "the time would overflow")) << test.err;
+}
+
 TEST(CliSimulate, AStateOfTheWrongSizeOrAnUnknownMethodIsAUsageError) {
   ScratchFolder folder("cli-simulate-usage");
   FitLorenz(folder.path());
@@ -338,7 +413,7 @@ TEST(CliSimulate, AStateOfTheWrongSizeOrAnUnknownMethodIsAUsageError) {
       {"--from 1,x,3 --steps 3", "--from: \"x\" is not a finite number"},
       {"--from 1,2,3 --steps -3", "--steps"},
       {"--from 1,2,3", "--steps is required"},
-      {"--from 1,2,3 --steps 3 --method heun", "--method"},
+      {"--from 1,2,3 --steps 3 --method heun", "unknown integration method \"heun\" (euler, rk4 or rk56"},
   };
   for (const auto& [args, message] : cases) {
     const ProgramRun run = Odefit(folder.path(), "simulate m.json " + args);

@@ -129,7 +129,7 @@ INSTANTIATE_TEST_SUITE_P(Examples, ExampleRun,
 TEST(ExampleSeries, AreExactlyWhatTheGeneratorWrites) {
   ScratchFolder folder("generated");
   ASSERT_EQ(RunShell(Quoted(ODEFIT_GENERATOR) + " " + Quoted(folder.path().string())), 0);
-  for (const char* name : {"lorenz.txt", "driven.txt", "predator-prey.txt"}) {
+  for (const char* name : {"lorenz.txt", "lorenz.csv", "driven.txt", "predator-prey.txt"}) {
     const std::string generated = Text(folder.path() / name);
     EXPECT_FALSE(generated.empty()) << name;
     EXPECT_TRUE(generated == Text(fs::path(ODEFIT_EXAMPLES_DIR) / name))

@@ -87,6 +87,23 @@ TEST(Faults, SeriesNearTheLargestDoubleOverflowsTheModelWithoutACrash) {
   EXPECT_NE(screen.find(infinite, first + 1), std::string::npos) << screen;
 }
 
+TEST(Faults, TimesThatOverflowStopTheDialogueInsteadOfLoopingForever) {
+  // dt = 1e307: the test pieces start at (Ntrain + 1) dt, beyond the largest
+  // double, where T + H == T. Euler and RK-4 used to loop there for ever.
+  for (const char* method : {"1", "2"}) {
+    ScratchFolder folder(std::string("time-overflow-") + method);
+    std::ofstream(folder.path() / "series.txt") << SmoothSeries(200, 1.0);
+    std::ofstream(folder.path() / "answers.txt") << "series.txt\n1\n100\n1.0e307\n3\nn\n1\n2\ny\n20\n3\n20\n"
+                                                 << method << "\n1.0e307\nn\nn\nn\nn\n";
+    EXPECT_EQ(RunScripted(ODEFIT_BINARY, folder.path(), folder.path() / "answers.txt"), 3) << method;
+    const std::string err = Text(folder.path() / "stderr.txt");
+    EXPECT_NE(err.find(std::string("TERMINAL ERROR 1 from ") + (method[0] == '1' ? "EulerIntegrate" : "Rk4Integrate")),
+              std::string::npos)
+        << err;
+    EXPECT_NE(err.find("cannot advance the time T = Infinity"), std::string::npos) << err;
+  }
+}
+
 TEST(Faults, ReportBeyondTheFileSizeLimitEndsTheRunWithItsReason) {
   ScratchFolder folder("file-size");
   std::ofstream(folder.path() / "series.txt") << SmoothSeries(40, 1.0);

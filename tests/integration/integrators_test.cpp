@@ -3,7 +3,11 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <sstream>
 #include <vector>
+
+#include "integration/interval_stepper.h"
+#include "numerics/error_stack.h"
 
 namespace odefit {
 namespace {
@@ -161,6 +165,73 @@ TEST(FixedStepIntegrators, RungeKuttaIsOfFourthOrder) {
   }
   EXPECT_NEAR(errors[0] / errors[1], 16.0, 1.5);
   EXPECT_NEAR(errors[1] / errors[2], 16.0, 1.5);
+}
+
+TEST(FixedStepIntegrators, AStepThatCannotAdvanceTimeStopsTheRun) {
+  // Each of these would loop forever (or integrate nothing while time stands):
+  // a terminal error of the integrator instead, with its message printed.
+  struct Case {
+    const char* what;
+    double T, TEND, H;
+  };
+  const double big = 9007199254740992.0;  // 2^53: from here on T + 1 == T
+  const Case cases[] = {
+      {"far from 0 (T + dt == T)", 2e14, 2e14 + 0.01, 0.01},
+      {"T + H == T within the interval", 1e15, 1e15 + 1.0, 0.01},
+      {"end beyond the largest double", 1e308, 1e308 + 1e308, 1e308},
+      {"H zero", 1.0, 2.0, 0.0},
+      {"H negative", 1.0, 2.0, -1.0},
+      {"T crossing a binade mid-interval", big - 8.0, big + 64.0, 1.0},
+      {"T not finite", -INFINITY, 0.0, 1.0},
+  };
+  for (const Case& c : cases) {
+    for (const Method method : {Method::Euler, Method::Rk4}) {
+      std::ostringstream printed;
+      ErrorReporter reporter(&printed);
+      const ErrorReporterScope bind(reporter);
+      Linear f{0.5};
+      Interval s{{1.0}, c.T};
+      EXPECT_THROW(Integrate(method, f, s, c.TEND, c.H), RunStopped) << c.what;
+      EXPECT_NE(printed.str().find("cannot advance the time"), std::string::npos) << c.what << printed.str();
+      EXPECT_NE(printed.str().find(method == Method::Euler ? "EulerIntegrate" : "Rk4Integrate"), std::string::npos);
+    }
+  }
+}
+
+TEST(IntervalStepperTest, PollsCancellationWithinALongInterval) {
+  // 100000 steps in one interval (a stiff decay for the RK-5,6 solver, which
+  // needs thousands): cancelled before it, the stepper stops after at most
+  // 256 evaluations instead of covering the interval.
+  Linear f{-1e4};
+  for (const int method : {1, 2, 3}) {
+    CancellationToken token;
+    token.Cancel();
+    StepperSettings settings;
+    settings.D = 1;
+    settings.method = method;
+    settings.h = 1e-5;
+    settings.dt = 1.0;
+    settings.cancel = &token;
+    IntervalStepper stepper(settings, f);
+    std::vector<double> Y = {1.0};
+    double T = 0.0;
+    f.calls = 0;
+    EXPECT_THROW(stepper.Advance(Y, T), Cancelled) << method;
+    EXPECT_LE(f.calls, 256) << method;
+  }
+}
+
+TEST(IntervalStepperTest, TimesAdvanceWhereEveryStepMovesTime) {
+  struct Case {
+    double first, last, dt, h;
+    bool advance;
+  };
+  const Case cases[] = {{0.0, 100.0, 0.01, 0.001, true},   {2e14, 2e14 + 3, 0.01, 0.01, false},
+                        {-1e300, 0.0, 0.01, 0.01, false},  {0.0, INFINITY, 1e308, 1e308, false},
+                        {1e15, 1e15 + 10, 1.0, 0.01, false}, {1e15, 1e15 + 10, 1.0, 0.5, true}};
+  for (const Case& c : cases) {
+    EXPECT_EQ(TimesAdvance(c.first, c.last, c.dt, c.h), c.advance) << c.first << " " << c.h;
+  }
 }
 
 }  // namespace

@@ -11,6 +11,7 @@
 #include "app/cli/commands.h"
 #include "app/cli/exit_status.h"
 #include "app/cli/inputs.h"
+#include "app/cli/number_options.h"
 #include "app/cli/output_file.h"
 #include "odefit/errors.h"
 
@@ -71,6 +72,7 @@ class CommandLine {
     commands_ = {std::make_unique<FitCommand>(), std::make_unique<SearchCommand>(), std::make_unique<ShowCommand>(),
                  std::make_unique<SimulateCommand>(), std::make_unique<TestCommand>()};
     for (const auto& command : commands_) command->Register(app_);
+    RequireDecimalNumbers(app_);
   }
 
   // Parses the arguments and prepares the subcommand named. Returns the

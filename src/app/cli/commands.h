@@ -151,8 +151,4 @@ class SearchCommand : public Command {
   SearchSettings settings_;
 };
 
-// Returns the integration method named "euler", "rk4" or "rkv" as its number
-// in odefit::IntegrationMethod.
-int MethodNumber(const std::string& name);
-
 }  // namespace odefit::cli

@@ -1,11 +1,13 @@
 #include "app/cli/output_file.h"
 
 #include <fcntl.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <atomic>
 #include <cerrno>
 #include <csignal>
+#include <cstdlib>
 #include <cstring>
 #include <string>
 
@@ -93,28 +95,91 @@ std::string SignalName(int signal) {
   return "signal " + std::to_string(signal);
 }
 
+namespace {
+
+namespace fs = std::filesystem;
+
+// The file a path names after its symbolic links (those of the last
+// component; the system follows the folders' own), which need not exist yet.
+fs::path FollowLinks(const fs::path& path) {
+  fs::path current = path;
+  for (int hops = 0; hops < 40; ++hops) {
+    struct stat status {};
+    if (lstat(current.c_str(), &status) != 0 || !S_ISLNK(status.st_mode)) return current;
+    std::error_code error;
+    const fs::path target = fs::read_symlink(current, error);
+    if (error) throw FileError("cannot write " + path.string() + ": " + error.message());
+    current = target.is_absolute() ? target : current.parent_path() / target;
+  }
+  throw FileError("cannot write " + path.string() + ": too many levels of symbolic links");
+}
+
+// The name of this process's temporary files for `target` in its folder:
+// ".<name>.odefit-<pid>-<serial>.tmp".
+std::string TemporaryPrefix(const fs::path& target) {
+  std::string prefix(1, '.');
+  prefix.append(target.filename().string()).append(".odefit-");
+  return prefix;
+}
+
+// Removes the temporary files for `target` that processes no longer running
+// left behind (killed while writing where the file system has no unnamed
+// temporary files).
+void RemoveStaleTemporaries(const fs::path& folder, const fs::path& target) {
+  const std::string prefix = TemporaryPrefix(target);
+  std::error_code error;
+  for (fs::directory_iterator entry(folder, error), end; !error && entry != end; entry.increment(error)) {
+    const std::string name = entry->path().filename().string();
+    if (name.size() <= prefix.size() + 4 || name.compare(0, prefix.size(), prefix) != 0 || !name.ends_with(".tmp")) {
+      continue;
+    }
+    const char* digits = name.c_str() + prefix.size();
+    char* stop = nullptr;
+    const long pid = std::strtol(digits, &stop, 10);
+    if (stop == digits || *stop != '-' || pid <= 0 || pid == getpid()) continue;
+    if (kill(static_cast<pid_t>(pid), 0) != 0 && errno == ESRCH) unlink(entry->path().c_str());
+  }
+}
+
+}  // namespace
+
 void WriteWholeFile(const std::filesystem::path& path, std::string_view bytes) {
   static std::atomic<unsigned> serial{0};
-  const std::filesystem::path folder = path.has_parent_path() ? path.parent_path() : std::filesystem::path(".");
-  std::string name(1, '.');
-  name.append(path.filename().string()).append(".odefit-").append(std::to_string(getpid()));
-  name.append(1, '-').append(std::to_string(serial++)).append(".tmp");
-  const std::string temporary = (folder / name).string();
-  const std::string target = path.string();
-  if (temporary.size() >= sizeof pendingFile || target.size() >= sizeof pendingTarget) {
-    throw FileError("cannot write " + target + ": name too long");
+  const std::string given = path.string();
+  const fs::path target = FollowLinks(path);
+  // Only a regular file is replaced: a device, a FIFO, a socket or a folder
+  // at the path is refused, never turned into a file.
+  struct stat old {};
+  const bool replacing = stat(target.c_str(), &old) == 0;
+  if (!replacing && errno != ENOENT) throw FileError("cannot write " + given + ": " + Reason());
+  if (replacing && !S_ISREG(old.st_mode)) {
+    throw FileError("cannot write " + given + ": not a regular file (odefit writes regular files only)");
   }
-  const int fd = open(temporary.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
-  if (fd < 0) throw FileError("cannot write " + target + ": " + Reason());
+  const fs::path folder = target.has_parent_path() ? target.parent_path() : fs::path(".");
+  std::string name = TemporaryPrefix(target);
+  name.append(std::to_string(getpid())).append(1, '-').append(std::to_string(serial++)).append(".tmp");
+  const std::string temporary = (folder / name).string();
+  if (temporary.size() >= sizeof pendingFile || given.size() >= sizeof pendingTarget) {
+    throw FileError("cannot write " + given + ": name too long");
+  }
+  // An unnamed file in the target's folder, named only once it is whole: a
+  // process killed while writing leaves nothing. Where the file system has
+  // none, a named one; what killed runs left that way is removed first.
+  RemoveStaleTemporaries(folder, target);
+  int fd = open(folder.c_str(), O_TMPFILE | O_WRONLY | O_CLOEXEC, 0666);
+  const bool unnamed = fd >= 0;
+  if (!unnamed) fd = open(temporary.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
+  if (fd < 0) throw FileError("cannot write " + given + ": " + Reason());
   std::memcpy(pendingFile, temporary.c_str(), temporary.size() + 1);
-  std::memcpy(pendingTarget, target.c_str(), target.size() + 1);
+  std::memcpy(pendingTarget, given.c_str(), given.size() + 1);
   std::atomic_signal_fence(std::memory_order_seq_cst);
   filePending = 1;
+  bool named = !unnamed;
   const auto fail = [&](const std::string& reason) {
-    close(fd);
-    unlink(temporary.c_str());
+    if (fd >= 0) close(fd);
+    if (named) unlink(temporary.c_str());
     EndPending();
-    throw FileError("cannot write " + target + ": " + reason);
+    throw FileError("cannot write " + given + ": " + reason);
   };
   for (std::size_t written = 0; written < bytes.size();) {
     const ssize_t n = write(fd, bytes.data() + written, bytes.size() - written);
@@ -122,19 +187,23 @@ void WriteWholeFile(const std::filesystem::path& path, std::string_view bytes) {
     if (n <= 0) fail(n < 0 ? Reason() : "nothing written");
     written += static_cast<std::size_t>(n);
   }
+  // The file it replaces keeps its permissions (and, where allowed, its owner).
+  if (replacing) {
+    if (fchmod(fd, old.st_mode & 0777) != 0) fail(Reason());  // no set-user or set-group bit carried over
+    if (fchown(fd, old.st_uid, old.st_gid) != 0) {
+      // Not the owner's to give: the file is the writer's, as a new one would be.
+    }
+  }
   if (fsync(fd) != 0 && errno != EINVAL) fail(Reason());
-  if (close(fd) != 0) {
-    const std::string reason = Reason();
-    unlink(temporary.c_str());
-    EndPending();
-    throw FileError("cannot write " + target + ": " + reason);
+  if (unnamed) {
+    const std::string self = "/proc/self/fd/" + std::to_string(fd);
+    if (linkat(AT_FDCWD, self.c_str(), AT_FDCWD, temporary.c_str(), AT_SYMLINK_FOLLOW) != 0) fail(Reason());
+    named = true;
   }
-  if (std::rename(temporary.c_str(), path.c_str()) != 0) {
-    const std::string reason = Reason();
-    unlink(temporary.c_str());
-    EndPending();
-    throw FileError("cannot write " + target + ": " + reason);
-  }
+  const int closed = close(fd);
+  fd = -1;
+  if (closed != 0) fail(Reason());
+  if (std::rename(temporary.c_str(), target.c_str()) != 0) fail(Reason());
   filesWritten = filesWritten + 1;
   EndPending();
 }

@@ -1,7 +1,13 @@
 #pragma once
 // Files written whole or not at all: the bytes go to a new file beside the
-// target, which is renamed over the target once everything is written. An
-// interrupted run (SIGINT, SIGTERM) removes the half-written file.
+// target, which is renamed over the target once everything is written. The
+// new file is unnamed until then (O_TMPFILE, linked into place), so a killed
+// run leaves nothing; where the file system has no unnamed files it is a
+// hidden named one, which an interrupted run (SIGINT, SIGTERM) removes and
+// the next write of the same target removes when its process was killed.
+// Only regular files are written: a symbolic link is followed to the file it
+// names, anything else at the path (a device, a FIFO, a folder) is refused.
+// A replaced file's permissions (and owner, where allowed) are kept.
 
 #include <filesystem>
 #include <string_view>
@@ -10,8 +16,9 @@
 
 namespace odefit::cli {
 
-// Replaces `path` by a file holding `bytes`. Throws FileError naming the
-// path and the reason; the target is then as it was.
+// Replaces `path` (or the file its symbolic links lead to) by a regular file
+// holding `bytes`. Throws FileError naming the path and the reason; the
+// target is then as it was.
 void WriteWholeFile(const std::filesystem::path& path, std::string_view bytes);
 
 // Makes SIGINT and SIGTERM end the process with status 128 + the signal's

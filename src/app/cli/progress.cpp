@@ -4,15 +4,22 @@
 
 #include <chrono>
 #include <cstdio>
+#include <system_error>
 
 namespace odefit::cli {
 
 Progress::Progress(std::string what) : out_(stderr), what_(std::move(what)) {
-  if (isatty(STDERR_FILENO) == 1) thread_ = std::thread([this] { Run(); });
+  if (isatty(STDERR_FILENO) == 1) Start();
 }
 
-Progress::Progress(std::string what, std::FILE* out) : out_(out), what_(std::move(what)) {
-  thread_ = std::thread([this] { Run(); });
+Progress::Progress(std::string what, std::FILE* out) : out_(out), what_(std::move(what)) { Start(); }
+
+void Progress::Start() {
+  // A thread the system refuses (a process or memory limit) only costs the line.
+  try {
+    thread_ = std::thread([this] { Run(); });
+  } catch (const std::system_error&) {
+  }
 }
 
 Progress::~Progress() {

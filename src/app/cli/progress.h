@@ -2,7 +2,7 @@
 // A progress line on standard error for long work, shown only when standard
 // error is a terminal: what is being done and the seconds it has taken,
 // from the first second on, updated every second and erased when the work
-// ends.
+// ends. When the system cannot start its thread, no line is shown.
 
 #include <condition_variable>
 #include <cstdio>
@@ -26,6 +26,7 @@ class Progress {
   Progress& operator=(const Progress&) = delete;
 
  private:
+  void Start();
   void Run();
 
   std::FILE* out_;

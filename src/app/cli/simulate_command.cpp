@@ -16,21 +16,13 @@
 
 namespace odefit::cli {
 
-int MethodNumber(const std::string& name) {
-  if (name == "euler") return static_cast<int>(IntegrationMethod::Euler);
-  if (name == "rk4") return static_cast<int>(IntegrationMethod::RungeKutta4);
-  if (name == "rkv") return static_cast<int>(IntegrationMethod::RungeKuttaVerner);
-  throw UsageError("unknown integration method \"" + name + "\" (euler, rk4 or rkv)");
-}
-
 void SimulateCommand::Register(CLI::App& parent) {
   app_ = parent.add_subcommand("simulate", "Integrate a model and write its trajectory as CSV.");
   app_->add_option("MODEL", model_, "the model file written by odefit fit --output")->required();
   app_->add_option("--from", from_, "the initial state X1,X2,... (write --from=-1,2,3 when X1 is negative)")
       ->required();
   app_->add_option("--steps", steps_, "sampling intervals to integrate")->required()->check(CLI::NonNegativeNumber);
-  app_->add_option("--method", method_, "euler, rk4 (default) or rkv (adaptive Runge-Kutta-Verner 5,6)")
-      ->check(CLI::IsMember({"euler", "rk4", "rkv"}));
+  app_->add_option("--method", method_, "euler, rk4 (default) or rk56 (adaptive Runge-Kutta-Verner 5,6; also rkv)");
   app_->add_option("--step", step_, "integration step (default: the model's dt; euler and rk4)")
       ->check(CLI::NonNegativeNumber);
   app_->add_option("--t0", t0_,
@@ -49,7 +41,7 @@ void SimulateCommand::Prepare(InputFiles& files) {
     throw UsageError("--from gives " + std::to_string(x0_.size()) + " values for a model of " + std::to_string(D) +
                      " variables");
   }
-  settings_.method = static_cast<IntegrationMethod>(MethodNumber(method_));
+  settings_.method = ParseIntegrationMethod(method_);
   settings_.step = step_;
   settings_.t0 = t0_;
   CheckSimulation(modelData_, x0_, steps_, settings_);

@@ -55,8 +55,7 @@ void TestCommand::Register(CLI::App& parent) {
   app_->add_option("--length", length_, "sampling intervals per piece (default 500)")->check(CLI::Range(1, 2147483647));
   app_->add_option("--shift", shift_, "vectors between the starts of pieces (default 100)")
       ->check(CLI::Range(1, 2147483647));
-  app_->add_option("--method", method_, "euler, rk4 (default) or rkv (adaptive Runge-Kutta-Verner 5,6)")
-      ->check(CLI::IsMember({"euler", "rk4", "rkv"}));
+  app_->add_option("--method", method_, "euler, rk4 (default) or rk56 (adaptive Runge-Kutta-Verner 5,6; also rkv)");
   app_->add_option("--step", step_, "integration step (default: the model's dt)")->check(CLI::NonNegativeNumber);
   app_->add_option("--threads", threads_, "threads for the pieces (default 0: one per processor)")
       ->check(CLI::Range(0, 1024));
@@ -89,7 +88,7 @@ void TestCommand::Prepare(InputFiles& files) {
   settings_.pieces = pieces_;
   settings_.length = length_;
   settings_.shift = shift_;
-  settings_.method = static_cast<IntegrationMethod>(MethodNumber(method_));
+  settings_.method = ParseIntegrationMethod(method_);
   settings_.step = step_;
   settings_.threads = threads_;
   CheckEfficiencySettings(model, test_, settings_);
@@ -113,7 +112,7 @@ int TestCommand::Run() {
   const double step = step_ == 0.0 ? model.dt : step_;
   std::cout << "Test on vectors " << skip + 1 << " to " << seriesSize_ << " of " << series_ << ": " << pieces_
             << (pieces_ == 1 ? " piece of " : " pieces of ") << length_ << " intervals, " << shift_
-            << " apart, " << method_ << ", step " << Shortest(step) << "\n\n";
+            << " apart, " << IntegrationMethodName(settings_.method) << ", step " << Shortest(step) << "\n\n";
   std::cout << "Error of approximation on the test series\n";
   for (int i = 1; i <= D; ++i) {
     const double e = result.testErrors[static_cast<std::size_t>(i - 1)];
