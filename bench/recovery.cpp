@@ -10,7 +10,6 @@
 
 #include <algorithm>
 #include <cmath>
-#include <complex>
 #include <cstdio>
 #include <cstdlib>
 #include <map>
@@ -21,7 +20,6 @@
 #include "odefit/model.h"
 #include "odefit/search.h"
 #include "published_systems.h"
-#include "search/spectrum.h"
 
 namespace {
 
@@ -57,25 +55,24 @@ odefit::testing::Rhs RightHandSide(const PublishedSystem& s) {
   };
 }
 
-// The dominant period of the first variable (its periodogram's peak).
+// The characteristic period: the mean time between local maxima of the
+// first variable (a periodogram's peak would pick the slow switching of a
+// Lorenz-like attractor between its lobes, not its oscillation).
 double DominantPeriod(const PublishedSystem& s) {
-  const double dt = 0.01;
-  const int n = 1 << 15;
+  const double dt = 0.005;
+  const int n = 40000;
   const odefit::Series pilot = odefit::testing::Generate(RightHandSide(s), s.start, dt, n, 0.0, 5000);
   const std::size_t D = static_cast<std::size_t>(s.dimension);
-  std::vector<std::complex<double>> a(static_cast<std::size_t>(n));
-  double mean = 0.0;
-  for (int k = 0; k < n; ++k) mean += pilot.values[static_cast<std::size_t>(k) * D] / n;
-  for (int k = 0; k < n; ++k) {
-    const double w = 0.5 - 0.5 * std::cos(2.0 * M_PI * k / n);
-    a[static_cast<std::size_t>(k)] = w * (pilot.values[static_cast<std::size_t>(k) * D] - mean);
+  const auto x = [&](int k) { return pilot.values[static_cast<std::size_t>(k) * D]; };
+  int maxima = 0, first = -1, last = -1;
+  for (int k = 1; k + 1 < n; ++k) {
+    if (x(k) > x(k - 1) && x(k) >= x(k + 1)) {
+      ++maxima;
+      if (first < 0) first = k;
+      last = k;
+    }
   }
-  odefit::search::Fft(a);
-  std::size_t peak = 2;
-  for (std::size_t k = 2; k < a.size() / 2; ++k) {
-    if (std::norm(a[k]) > std::norm(a[peak])) peak = k;
-  }
-  return n * dt / static_cast<double>(peak);
+  return maxima >= 2 ? (last - first) * dt / (maxima - 1) : n * dt;
 }
 
 struct Outcome {

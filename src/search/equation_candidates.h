@@ -2,6 +2,7 @@
 // One equation's candidates within a task, and which of them a whole model takes.
 
 #include <optional>
+#include <span>
 #include <string>
 #include <vector>
 
@@ -22,6 +23,13 @@ struct EquationCandidate {
 // kept neither driving term is a standard polynomial, a rational function
 // that kept no denominator term a polynomial of its numerator's order.
 void Simplify(EquationCandidate& c);
+
+// Whether a rational candidate's numerator is (to a relative 1e-2, with
+// each monomial weighed by its size on the data, `scale` being each
+// variable's root mean square) its denominator times a polynomial: then it is
+// that polynomial, P (1 + d.x) / (1 + d.x), whose extra terms fit nothing but
+// the derivative estimates' own bias, and the polynomial shapes stand for it.
+bool HasCommonFactor(const EquationCandidate& c, int D, std::span<const double> scale);
 
 // Picks an equation's candidate: the smallest held-out error, unless a
 // candidate with fewer terms (or as many, of a simpler shape) comes close to it.

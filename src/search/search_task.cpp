@@ -1,6 +1,7 @@
 #include "search/search_task.h"
 
 #include <algorithm>
+#include <cmath>
 #include <map>
 #include <numeric>
 #include <span>
@@ -45,6 +46,13 @@ SearchTaskResult RunTask(const Series& series, const SearchSettings& settings, c
   for (int r = 0; r < heldRows; ++r) {
     for (int i = 0; i < D; ++i) heldSlopes[Size(i)][Size(r)] = all.slopes[Size(heldRow + r) * Size(D) + Size(i)];
   }
+
+  // Each variable's size on the training rows, to weigh monomials by.
+  std::vector<double> scale(Size(D), 0.0);
+  for (int r = 0; r < trainRows; ++r) {
+    for (int i = 0; i < D; ++i) scale[Size(i)] += all.states[Size(r) * Size(D) + Size(i)] * all.states[Size(r) * Size(D) + Size(i)];
+  }
+  for (double& v : scale) v = std::sqrt(v / std::max(1, trainRows));
 
   // options[l][i]: the candidates of equation i at threshold l, one per shape.
   const std::size_t L = plan.thresholds.size();
@@ -102,6 +110,7 @@ SearchTaskResult RunTask(const Series& series, const SearchSettings& settings, c
           c.equation.standardErrors[Size(fit.columns[k])] = fit.standardErrors[k];
         }
         Simplify(c);
+        if (HasCommonFactor(c, D, scale)) continue;
         std::string key = std::to_string(i) + "/" + CandidateKey({&c});
         auto found = errors.find(key);
         if (found == errors.end()) {

@@ -9,6 +9,7 @@
 
 #include "odefit/differentiation.h"
 #include "search/local_fits.h"
+#include "search/equation_candidates.h"
 #include "search/noise_level.h"
 #include "search/prediction_score.h"
 #include "search/ranking.h"
@@ -123,6 +124,36 @@ TEST(Ranking, JudgesTheErrorAboveTheNoiseFloor) {
   std::vector<SearchCandidate> chance = {candidate(9, 0.95), candidate(4, 0.951)};
   RankCandidates(chance, 100, 20, 3);
   EXPECT_EQ(chance.front().terms, 4);
+}
+
+}  // namespace
+}  // namespace odefit::search
+
+namespace odefit::search {
+namespace {
+
+// P (1 + d.x) / (1 + d.x) is P; a true rational is not, and a small
+// misfit of the factor (the estimates' noise) does not hide it.
+TEST(CommonFactor, IsFoundWhereTheNumeratorIsTheDenominatorTimesAPolynomial) {
+  const auto rational = [](std::vector<double> coef) {
+    EquationCandidate c;
+    c.spec = EquationSpec{ModelFamily::Rational, 2, 1};
+    c.equation.family = ModelFamily::Rational;
+    c.equation.nu = 2;
+    c.equation.mu = 1;
+    c.equation.nnum = 6;  // 1, x1, x2, x1^2, x1*x2, x2^2
+    c.equation.nden = 2;  // x1, x2
+    c.equation.nterms = 8;
+    c.equation.coef = std::move(coef);
+    return c;
+  };
+  const double scale[] = {3.0, 0.5};
+  // (x1 + 2 x2) (1 + 0.5 x1)
+  EXPECT_TRUE(HasCommonFactor(rational({0, 1, 2, 0.5, 1, 0, 0.5, 0}), 2, scale));
+  EXPECT_TRUE(HasCommonFactor(rational({0, 1, 2, 0.5001, 1.0002, 0, 0.5, 0}), 2, scale));
+  // x1 x2 / (1 + x1): saturating, no factor in common.
+  EXPECT_FALSE(HasCommonFactor(rational({0, 0, 0, 0, 1, 0, 1, 0}), 2, scale));
+  EXPECT_FALSE(HasCommonFactor(rational({0, 1, 2, 0.7, 1, 0, 0.5, 0}), 2, scale));
 }
 
 }  // namespace
