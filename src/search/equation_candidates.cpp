@@ -50,8 +50,17 @@ bool HasCommonFactor(const EquationCandidate& c, int D, std::span<const double> 
   const ModelEquation& eq = c.equation;
   if (eq.family != ModelFamily::Rational || eq.nu < eq.mu) return false;
   const std::vector<std::vector<int>> numerator = MonomialExponents(eq.nu, D);
-  const std::vector<std::vector<int>> quotient = MonomialExponents(eq.nu - eq.mu, D);
   const std::vector<std::vector<int>> denominator = MonomialExponents(eq.mu, D);
+  // The denominator's degree as kept (a sparse fit may have dropped its top terms).
+  int degree = 0;
+  for (int j = 1; j <= eq.nden; ++j) {
+    if (eq.coef[Size(eq.nnum + j - 1)] == 0.0) continue;
+    int d = 0;
+    for (const int e : denominator[Size(j)]) d += e;
+    degree = std::max(degree, d);
+  }
+  if (degree == 0) return false;
+  const std::vector<std::vector<int>> quotient = MonomialExponents(eq.nu - degree, D);
   const auto index = [&](const std::vector<int>& e) {
     return static_cast<int>(std::find(numerator.begin(), numerator.end(), e) - numerator.begin());
   };
