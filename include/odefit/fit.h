@@ -71,8 +71,9 @@ void CheckFitSettings(const Series& series, const FitSettings& settings);
 // equation. The model's names are the series'. Throws InvalidArgument for
 // impossible settings (too few vectors for the points or the terms, a
 // negative threshold), NumericalError when a design matrix is singular,
-// Cancelled.
-Model FitModel(const Series& series, const FitSettings& settings);
+// Cancelled. `training`, when given, receives the derivatives the model was
+// fitted to (the pictures of plots.h take them, so a fit differentiates once).
+Model FitModel(const Series& series, const FitSettings& settings, Derivatives* training = nullptr);
 
 // Fits every equation to given states and slopes (rows x D, row after row).
 // The model's dt is `dt`; its points and train are left 0.

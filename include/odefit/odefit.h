@@ -12,6 +12,7 @@
 #include "odefit/model.h"
 #include "odefit/model_file.h"
 #include "odefit/model_text.h"
+#include "odefit/number_text.h"
 #include "odefit/plots.h"
 #include "odefit/series.h"
 #include "odefit/version.h"

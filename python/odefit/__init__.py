@@ -62,3 +62,9 @@ def __dir__():
 def _model_from_json(text):
     """Rebuilds a pickled or copied model from its model file's text (pickle finds this by name)."""
     return Model.from_json(text)
+
+
+# model.plot(X), result.plot(): matplotlib pictures, kept in their own module.
+from . import _plots  # noqa: E402
+
+_plots.attach(Model, EfficiencyResult, SearchResult)

@@ -6,82 +6,16 @@
 #include <string>
 #include <system_error>
 
-#include "api/equation_shape.h"
 #include "api/numerical_errors.h"
 #include "model/design.h"
+#include "model/equation_shape.h"
 #include "model/model_fit.h"
 #include "model/sparse_regression.h"
+#include "odefit/number_text.h"
 #include "model/monomials.h"
+#include "numerics/fold_kernels.h"
 
 namespace odefit {
-namespace {
-
-// Largest n + D whose term count the factorial can form.
-constexpr int kLargestCountArgument = 34;
-
-long long Monomials(int order, int D) {
-  if (order < 0) throw InvalidArgument("an order must not be negative, not " + std::to_string(order));
-  if (order + D > kLargestCountArgument) {
-    throw InvalidArgument("order " + std::to_string(order) + " in " + std::to_string(D) +
-                          " variables has more than 1000 terms");
-  }
-  return MonomialCount(order, D);
-}
-
-void TooMany(long long terms) {
-  if (terms > kMaxCoefficients) {
-    throw InvalidArgument("an equation may have at most 1000 coefficients, not " + std::to_string(terms));
-  }
-}
-
-}  // namespace
-
-ModelEquation EquationShape(const EquationSpec& spec, int D, double dt) {
-  ModelEquation eq;
-  eq.family = spec.family;
-  eq.nu = spec.order;
-  switch (spec.family) {
-    case ModelFamily::StandardPolynomial:
-    case ModelFamily::DrivenPolynomial: {
-      const bool driven = spec.family == ModelFamily::DrivenPolynomial;
-      const long long terms = Monomials(spec.order, D) + (driven ? 2 : 0);
-      TooMany(terms);
-      eq.nterms = static_cast<int>(terms);
-      if (driven) {
-        if (!(spec.period > 0.0) || !std::isfinite(spec.period)) {
-          throw InvalidArgument("the driving period must be positive and finite");
-        }
-        eq.period = spec.period;
-        eq.we = 4.0 * std::acos(0.0) / eq.period;
-        eq.wdt = eq.we * dt;
-      }
-      break;
-    }
-    case ModelFamily::Rational: {
-      eq.mu = spec.secondOrder;
-      const long long numerator = Monomials(spec.order, D);
-      TooMany(numerator);
-      const long long denominator = Monomials(spec.secondOrder, D) - 1;
-      TooMany(numerator + denominator);
-      eq.nnum = static_cast<int>(numerator);
-      eq.nden = static_cast<int>(denominator);
-      eq.nterms = eq.nnum + eq.nden;
-      break;
-    }
-    case ModelFamily::ReducedPolynomial:
-      if (D != 2) throw InvalidArgument("the reduced polynomial needs two variables, not " + std::to_string(D));
-      if (spec.order < 0 || spec.secondOrder < 0) throw InvalidArgument("an order must not be negative");
-      TooMany(static_cast<long long>(spec.order) + spec.secondOrder + 2);
-      eq.mu = spec.secondOrder;
-      eq.nnum = spec.order + 1;
-      eq.nden = spec.secondOrder + 1;
-      eq.nterms = eq.nnum + eq.nden;
-      break;
-    default: throw InvalidArgument("unknown model family");
-  }
-  return eq;
-}
-
 namespace {
 
 // Largest order a spec may name; a dimension allows far less.
@@ -120,31 +54,47 @@ double SpecPeriod(std::string_view field, std::string_view spec) {
 }
 
 // Fits every equation of `model` (shapes set) by thresholded least squares.
+// Equations of one design share one summary, folded with the processor's
+// fastest kernels on `threads` threads, as a full fit folds its rows.
 void FitSparse(Model& model, const Derivatives& derivatives, const SparseOptions& sparse,
-               const CancellationToken* cancel) {
+               const CancellationToken* cancel, int threads) {
   const int D = model.Dimension();
   ThresholdSettings settings;
   settings.threshold = sparse.threshold;
   settings.scaled = sparse.scaled;
+  const SummaryOptions options{threads, &fold::BestKernels(), cancel};
+  std::vector<bool> done(static_cast<std::size_t>(D), false);
   std::vector<double> y(static_cast<std::size_t>(derivatives.rows));
   for (int i = 1; i <= D; ++i) {
+    if (done[static_cast<std::size_t>(i - 1)]) continue;
     ThrowIfCancelled(cancel);
-    ModelEquation& eq = model.Equation(i);
-    const int target[] = {i - 1};
+    std::vector<int> group{i - 1};  // 0-based equations, in order
+    for (int j = i + 1; j <= D; ++j) {
+      if (SameDesign(model.Equation(i), model.Equation(j))) group.push_back(j - 1);
+    }
     const TriangularSummary summary =
-        SummariseDesign(eq, derivatives.states, D, derivatives.rows, 1, derivatives.slopes, target);
-    const SubsetFit fit = ThresholdedFit(summary, 0, settings);
-    eq.coef.assign(static_cast<std::size_t>(eq.nterms), 0.0);
-    eq.standardErrors.assign(static_cast<std::size_t>(eq.nterms), 0.0);
-    for (std::size_t k = 0; k < fit.columns.size(); ++k) {
-      eq.coef[static_cast<std::size_t>(fit.columns[k])] = fit.coefficients[k];
-      eq.standardErrors[static_cast<std::size_t>(fit.columns[k])] = fit.standardErrors[k];
+        SummariseDesign(model.Equation(i), derivatives.states, D, derivatives.rows, 1, derivatives.slopes, group, options);
+    for (std::size_t t = 0; t < group.size(); ++t) {
+      ModelEquation& eq = model.Equation(group[t] + 1);
+      done[static_cast<std::size_t>(group[t])] = true;
+      const SubsetFit fit = ThresholdedFit(summary, static_cast<int>(t), settings);
+      eq.coef.assign(static_cast<std::size_t>(eq.nterms), 0.0);
+      eq.standardErrors.assign(static_cast<std::size_t>(eq.nterms), 0.0);
+      for (std::size_t k = 0; k < fit.columns.size(); ++k) {
+        eq.coef[static_cast<std::size_t>(fit.columns[k])] = fit.coefficients[k];
+        eq.standardErrors[static_cast<std::size_t>(fit.columns[k])] = fit.standardErrors[k];
+      }
+      eq.condition = fit.condition;
+      const double* slopes = derivatives.slopes.data() + group[t];
+      if (eq.family != ModelFamily::Rational) {
+        // The residual's squares are the summary's: no second pass over the rows.
+        eq.error = ErrorOfSquares(fit.rss, slopes, static_cast<std::size_t>(D), y.size());
+        continue;
+      }
+      // The rational family reports the error of P/Q, not of its linearised problem.
+      for (std::size_t r = 0; r < y.size(); ++r) y[r] = slopes[r * static_cast<std::size_t>(D)];
+      ApproximationError(derivatives.states, D, derivatives.rows, 1, y, eq, eq.error);
     }
-    eq.condition = fit.columns.empty() ? 1.0 : fit.condition;
-    for (std::size_t r = 0; r < y.size(); ++r) {
-      y[r] = derivatives.slopes[r * static_cast<std::size_t>(D) + static_cast<std::size_t>(i - 1)];
-    }
-    ApproximationError(derivatives.states, D, derivatives.rows, 1, y, eq, eq.error);
   }
 }
 
@@ -190,11 +140,7 @@ std::string FormatEquationSpec(const EquationSpec& spec) {
   const std::string order = std::to_string(spec.order);
   switch (spec.family) {
     case ModelFamily::StandardPolynomial: return "poly:" + order;
-    case ModelFamily::DrivenPolynomial: {
-      char digits[32];
-      const auto result = std::to_chars(digits, digits + sizeof digits, spec.period);
-      return "driven:" + order + ":" + std::string(digits, result.ptr);
-    }
+    case ModelFamily::DrivenPolynomial: return "driven:" + order + ":" + ShortestText(spec.period);
     case ModelFamily::Rational: return "rational:" + order + ":" + std::to_string(spec.secondOrder);
     case ModelFamily::ReducedPolynomial: return "reduced:" + order + ":" + std::to_string(spec.secondOrder);
   }
@@ -300,7 +246,7 @@ Model FitModel(const Derivatives& derivatives, double dt, const std::vector<Equa
     model.Equation(i) = EquationShape(spec, D, dt);
   }
   if (sparse) {
-    api::RunNumerical([&] { FitSparse(model, derivatives, *sparse, cancel); });
+    api::RunNumerical([&] { FitSparse(model, derivatives, *sparse, cancel, threads); });
   } else {
     api::RunNumerical([&] {
       ModelFitter fitter(model.equations, derivatives.states, D, derivatives.rows, derivatives.slopes,
@@ -338,7 +284,7 @@ void CheckFitSettings(const Series& series, const FitSettings& settings) {
   CheckEquations(D, static_cast<int>(train) - settings.points + 1, settings.dt, settings.equations, settings.sparse);
 }
 
-Model FitModel(const Series& series, const FitSettings& settings) {
+Model FitModel(const Series& series, const FitSettings& settings, Derivatives* training) {
   CheckFitSettings(series, settings);
   const int D = series.dimension;
   const long long train = settings.train ? *settings.train : static_cast<long long>(series.size());
@@ -350,6 +296,7 @@ Model FitModel(const Series& series, const FitSettings& settings) {
   model.points = settings.points;
   model.train = static_cast<int>(train);
   if (series.names.size() == static_cast<std::size_t>(D)) model.names = series.names;
+  if (training != nullptr) *training = std::move(derivatives);
   return model;
 }
 

@@ -1,4 +1,5 @@
 #include "odefit/model.h"
+#include "odefit/number_text.h"
 
 #include <cmath>
 #include <cstdio>
@@ -84,11 +85,7 @@ void ValidateModel(const Model& model) {
 namespace odefit {
 namespace {
 
-std::string Number(double value, int digits) {
-  char text[64];
-  std::snprintf(text, sizeof text, "%.*g", digits, value);
-  return text;
-}
+std::string Number(double value, int digits) { return SignificantText(value, digits); }
 
 // Appends " + c name" (or "c name" first), skipping zero coefficients.
 std::string Sum(const std::vector<double>& coef, const std::vector<std::string>& names, std::size_t first,

@@ -8,6 +8,7 @@
 #include <utility>
 #include <vector>
 
+#include "model/equation_shape.h"
 #include "model/term_names.h"
 #include "odefit/errors.h"
 #include "odefit/fit.h"
@@ -143,35 +144,14 @@ ModelEquation ReadEquation(const Json& object, int i, int D, double dt, const st
     spec.period = r.Real("period");
     if (!(spec.period > 0.0)) r.Fail("\"period\" must be positive");
   }
-  int terms = 0;
+  // As the fit makes it, so that the model integrates with the same bits.
+  ModelEquation eq;
   try {
-    terms = CoefficientCount(spec, D);
+    eq = EquationShape(spec, D, dt);
   } catch (const InvalidArgument& e) {
     r.Fail(std::string("has impossible orders: ") + e.what());
   }
-  ModelEquation eq;
-  eq.family = spec.family;
-  eq.nu = spec.order;
-  eq.nterms = terms;
-  switch (spec.family) {
-    case ModelFamily::StandardPolynomial: break;
-    case ModelFamily::DrivenPolynomial:
-      // As the fit forms them, so that the model integrates with the same bits.
-      eq.period = spec.period;
-      eq.we = 4.0 * std::acos(0.0) / eq.period;
-      eq.wdt = eq.we * dt;
-      break;
-    case ModelFamily::Rational:
-      eq.mu = spec.secondOrder;
-      eq.nden = CoefficientCount(EquationSpec{ModelFamily::StandardPolynomial, spec.secondOrder}, D) - 1;
-      eq.nnum = terms - eq.nden;
-      break;
-    case ModelFamily::ReducedPolynomial:
-      eq.mu = spec.secondOrder;
-      eq.nnum = spec.order + 1;
-      eq.nden = spec.secondOrder + 1;
-      break;
-  }
+  const int terms = eq.nterms;
   const std::size_t count = static_cast<std::size_t>(terms);
   const std::vector<std::string> names = TermNames(eq.family, D, eq.nu, eq.mu);
   const Json& written = r.Array("terms", count);

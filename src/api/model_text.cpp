@@ -1,7 +1,6 @@
 #include "odefit/model_text.h"
 
 #include <algorithm>
-#include <charconv>
 #include <cmath>
 #include <string_view>
 
@@ -9,38 +8,12 @@
 #include "odefit/errors.h"
 #include "odefit/fit.h"
 #include "odefit/model.h"
+#include "odefit/number_text.h"
 
 namespace odefit {
 namespace {
 
-// Returns `value` with `digits` significant digits as printf's %g writes it,
-// in any locale; "nan" and "inf" for values that are not finite.
-std::string Significant(double value, int digits) {
-  if (std::isnan(value)) return "nan";
-  if (std::isinf(value)) return value < 0 ? "-inf" : "inf";
-  char text[64];
-  const auto result = std::to_chars(text, text + sizeof text, value, std::chars_format::general, digits);
-  return std::string(text, result.ptr);
-}
-
-// Returns `value` in the fewest digits that read back as the same double.
-std::string Shortest(double value) {
-  char text[64];
-  const auto result = std::to_chars(text, text + sizeof text, value);
-  return std::string(text, result.ptr);
-}
-
-std::string Padded(std::string text, std::size_t width, bool right) {
-  if (text.size() >= width) return text;
-  const std::string blanks(width - text.size(), ' ');
-  return right ? blanks + text : text + blanks;
-}
-
-std::string Percent(double fraction) {
-  char text[64];
-  const auto result = std::to_chars(text, text + sizeof text, 100.0 * fraction, std::chars_format::fixed, 5);
-  return std::string(text, result.ptr) + " %";
-}
+std::string Percent(double fraction) { return FixedText(100.0 * fraction, 5) + " %"; }
 
 // Breaks `formula` (terms joined by " + " and " - ") into lines shorter than
 // `width` columns where it can, before a "+" or "-"; continuation lines are
@@ -72,7 +45,7 @@ std::string FormatModel(const Model& model) {
   ValidateModel(model);
   const int D = model.Dimension();
   std::string text = "Model of " + std::to_string(D) + (D == 1 ? " equation" : " equations") +
-                     ": dt = " + Shortest(model.dt);
+                     ": dt = " + ShortestText(model.dt);
   if (model.train > 0) text += ", fitted to vectors 1 to " + std::to_string(model.train);
   if (model.points > 0) text += ", " + std::to_string(model.points) + " points per derivative";
   text += "\n";
@@ -89,7 +62,7 @@ std::string FormatModel(const Model& model) {
             std::to_string(eq.nterms) + (eq.nterms == 1 ? " term" : " terms") + ", error of approximation " +
             (std::isnan(eq.error) ? std::string("undefined (constant derivative estimates)") : Percent(eq.error));
     if (eq.condition != 0.0) {
-      text += ", condition " + Significant(eq.condition, 3);
+      text += ", condition " + SignificantText(eq.condition, 3);
       if (IsIllConditioned(eq)) text += " (ill-conditioned)";
     }
     const std::string formula = EquationText(model, i, 6);
@@ -99,13 +72,13 @@ std::string FormatModel(const Model& model) {
     std::size_t nameWidth = 4;
     for (const std::string& name : names) nameWidth = std::max(nameWidth, name.size());
     const bool errors = eq.standardErrors.size() == eq.coef.size();
-    text += "  " + Padded("term", nameWidth, false) + "       coefficient" + (errors ? "   standard error" : "") + "\n";
+    text += "  " + PaddedText("term", nameWidth, false) + "       coefficient" + (errors ? "   standard error" : "") + "\n";
     for (std::size_t k = 0; k < eq.coef.size(); ++k) {
-      text += "  " + Padded(names[k], nameWidth, false) + Padded(Significant(eq.coef[k], 10), 18, true);
+      text += "  " + PaddedText(names[k], nameWidth, false) + PaddedText(SignificantText(eq.coef[k], 10), 18, true);
       if (errors) {
         const double e = eq.standardErrors[k];
         const bool dropped = eq.coef[k] == 0.0 && e == 0.0;  // by a sparse fit
-        text += Padded(dropped ? std::string("dropped") : std::isnan(e) ? std::string("undefined") : Significant(e, 3),
+        text += PaddedText(dropped ? std::string("dropped") : std::isnan(e) ? std::string("undefined") : SignificantText(e, 3),
                        17, true);
       }
       text += "\n";

@@ -9,6 +9,7 @@
 #include "dialogue/warnings.h"
 #include "format/fixed_format.h"
 #include "model/dependent_columns.h"
+#include "model/equation_shape.h"
 #include "model/model_fit.h"
 #include "odefit/model.h"
 #include "model/monomials.h"
@@ -123,53 +124,45 @@ class ModelSelection {
       if ((family >= 1 && family <= 3) || (family == 4 && D_ == 2)) break;
       WriteIncorrectInput(console_);
     }
-    eq.family = static_cast<ModelFamily>(family);
-    switch (eq.family) {
+    EquationSpec spec;
+    spec.family = static_cast<ModelFamily>(family);
+    switch (spec.family) {
       case ModelFamily::StandardPolynomial:
       case ModelFamily::DrivenPolynomial: {
-        const int extra = eq.family == ModelFamily::DrivenPolynomial ? 2 : 0;
-        eq.nu = AskOrder("   Order of the polynomial: ", [&](int nu) {
+        const int extra = spec.family == ModelFamily::DrivenPolynomial ? 2 : 0;
+        spec.order = AskOrder("   Order of the polynomial: ", [&](int nu) {
           const auto count = Count(nu);
           return nu >= 0 && Fits(count ? std::optional(*count + extra) : count);
         });
-        eq.nterms = static_cast<int>(*Count(eq.nu)) + extra;
         break;
       }
-      case ModelFamily::Rational:
-        eq.nu = AskOrder("   Order of the numerator polynomial: ",
-                         [&](int nu) { return nu >= 0 && Fits(Count(nu)); });
-        eq.nnum = static_cast<int>(*Count(eq.nu));
-        eq.mu = AskOrder("   Order of the denominator polynomial: ", [&](int mu) {
+      case ModelFamily::Rational: {
+        spec.order = AskOrder("   Order of the numerator polynomial: ",
+                              [&](int nu) { return nu >= 0 && Fits(Count(nu)); });
+        const std::int64_t nnum = *Count(spec.order);
+        spec.secondOrder = AskOrder("   Order of the denominator polynomial: ", [&](int mu) {
           const auto count = Count(mu);
-          return mu >= 0 && Fits(count ? std::optional(eq.nnum + *count - 1) : count);
+          return mu >= 0 && Fits(count ? std::optional(nnum + *count - 1) : count);
         });
-        eq.nden = static_cast<int>(*Count(eq.mu)) - 1;
-        eq.nterms = eq.nnum + eq.nden;
         break;
+      }
       case ModelFamily::ReducedPolynomial:
-        eq.nu = AskOrder("   Order of the first polynomial: ", [&](int nu) { return nu >= 0 && nu + 1 < Nfit_; });
-        eq.nnum = eq.nu + 1;
-        eq.mu = AskOrder("   Order of the second polynomial: ",
-                         [&](int mu) { return mu >= 0 && eq.nnum + mu + 1 <= Nfit_; });
-        eq.nden = eq.mu + 1;
-        eq.nterms = eq.nnum + eq.nden;
+        spec.order = AskOrder("   Order of the first polynomial: ", [&](int nu) { return nu >= 0 && nu + 1 < Nfit_; });
+        spec.secondOrder = AskOrder("   Order of the second polynomial: ",
+                                    [&](int mu) { return mu >= 0 && spec.order + 1 + mu + 1 <= Nfit_; });
         break;
     }
-    if (eq.family == ModelFamily::DrivenPolynomial) {
+    if (spec.family == ModelFamily::DrivenPolynomial) {
       double periodInSamples = 0.0;
       for (;;) {
         PromptReal(console_, "(F20.10)", "   Period of driving (in dt units): ", periodInSamples);
         if (periodInSamples > 0.0) break;
         WriteIncorrectInput(console_);
       }
-      eq.period = periodInSamples * dt_;
-      eq.we = 4.0 * std::acos(0.0) / eq.period;
-      eq.wdt = eq.we * dt_;
-    } else {
-      eq.period = 0.0;
-      eq.we = 0.0;
-      if (eq.family == ModelFamily::StandardPolynomial) eq.mu = 0;
+      spec.period = periodInSamples * dt_;
     }
+    // The counts and the driving angle as every fit makes them.
+    eq = EquationShape(spec, D_, dt_);
   }
 
   void ReportEquation(int i, const ModelEquation& eq, double err) {

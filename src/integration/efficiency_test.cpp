@@ -7,8 +7,6 @@
 #include <limits>
 #include <sstream>
 #include <string>
-#include <system_error>
-#include <thread>
 #include <vector>
 
 #include "graphics/plot_frame.h"
@@ -16,6 +14,7 @@
 #include "integration/interval_stepper.h"
 #include "numerics/error_stack.h"
 #include "numerics/rk_verner.h"
+#include "numerics/worker_pool.h"
 
 namespace odefit {
 namespace {
@@ -121,14 +120,8 @@ struct PieceOutcome {
   std::exception_ptr failure;  // an error that ends the run
 };
 
-// More threads than this only cost memory (each has a batch of pieces) and
-// system resources; the result is the same with any count.
-constexpr int kMostThreads = 256;
-
-int TestThreads(const TestRunSettings& run) {
-  if (run.threads > 0) return std::min(run.threads, kMostThreads);
-  return static_cast<int>(std::max(1u, std::thread::hardware_concurrency()));
-}
+// The result is the same with any count of threads.
+int TestThreads(const TestRunSettings& run) { return WorkerCount(run.threads); }
 
 // Runs pieces first..last on `threads` workers, each piece with its own
 // reporter, a copy of `entry` (the caller's), its messages kept.
@@ -137,7 +130,7 @@ void RunBatch(int first, int last, int threads, std::span<const double> TestSeri
               std::vector<double>& errors, std::vector<PieceOutcome>& outcomes) {
   const std::size_t size = static_cast<std::size_t>(run.D) * static_cast<std::size_t>(run.Ltest);
   std::atomic<int> next{first};
-  auto work = [&] {
+  RunWorkers(threads, [&](int) {
     for (int k = next++; k <= last; k = next++) {
       PieceOutcome& outcome = outcomes[static_cast<std::size_t>(k - first)];
       std::ostringstream messages;
@@ -157,19 +150,7 @@ void RunBatch(int first, int last, int threads, std::span<const double> TestSeri
       outcome.stateChanged = !reporter.SameVisibleState(entry);
       outcome.endState = std::move(reporter);
     }
-  };
-  // Workers take pieces from one counter, so when the system refuses a thread
-  // the ones started (or the caller) do its share.
-  std::vector<std::thread> workers;
-  for (int w = 0; w < threads; ++w) {
-    try {
-      workers.emplace_back(work);
-    } catch (const std::system_error&) {
-      break;
-    }
-  }
-  if (workers.empty()) work();
-  for (std::thread& worker : workers) worker.join();
+  });  // the workers take pieces from one counter, so a thread the system refuses leaves its share to the others
 }
 
 }  // namespace

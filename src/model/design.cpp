@@ -5,15 +5,9 @@
 #include <stdexcept>
 
 #include "model/monomials.h"
+#include "model/streamed_fit.h"
 
 namespace odefit {
-namespace {
-
-// Rows per block: the block of a few hundred columns then stays within a few MB.
-constexpr int kBlockRows = 2048;
-
-}  // namespace
-
 void FillDesignBlock(const ModelEquation& eq, std::span<const double> X, int D, int rows, int firstSample,
                      std::span<const double> y, std::span<double> A, int lda) {
   const std::size_t ld = static_cast<std::size_t>(lda);
@@ -61,30 +55,27 @@ void FillDesignBlock(const ModelEquation& eq, std::span<const double> X, int D, 
 }
 
 TriangularSummary SummariseDesign(const ModelEquation& eq, std::span<const double> X, int D, int rows,
-                                  int firstSample, std::span<const double> Y, std::span<const int> targets) {
+                                  int firstSample, std::span<const double> Y, std::span<const int> targets,
+                                  const SummaryOptions& options) {
   const int K = eq.nterms;
   const int T = static_cast<int>(targets.size());
   if (T < 1 || (eq.family == ModelFamily::Rational && T != 1)) {
     throw std::invalid_argument("SummariseDesign: one target or more (exactly one for the rational family)");
   }
-  TriangularSummary summary(K, T);
   const std::size_t d = static_cast<std::size_t>(D);
-  std::vector<double> block(static_cast<std::size_t>(kBlockRows) * static_cast<std::size_t>(K + T));
-  std::vector<double> y(static_cast<std::size_t>(kBlockRows));
-  for (int r0 = 0; r0 < rows; r0 += kBlockRows) {
-    const int count = std::min(kBlockRows, rows - r0);
-    const std::span<const double> states = X.subspan(static_cast<std::size_t>(r0) * d, static_cast<std::size_t>(count) * d);
-    for (int t = 0; t < T; ++t) {
-      double* column = block.data() + static_cast<std::size_t>(K + t) * count;
-      for (int r = 0; r < count; ++r) column[r] = Y[static_cast<std::size_t>(r0 + r) * d + static_cast<std::size_t>(targets[t])];
-    }
-    if (eq.family == ModelFamily::Rational) {
-      std::copy_n(block.data() + static_cast<std::size_t>(K) * count, count, y.begin());
-    }
-    FillDesignBlock(eq, states, D, count, firstSample + r0, y, block, count);
-    summary.AddRows(block, count, count);
+  if (rows < 1) return TriangularSummary(K, T, options.kernels);
+  if (Y.size() < d * static_cast<std::size_t>(rows)) throw std::invalid_argument("SummariseDesign: Y smaller than D x rows");
+  std::vector<TargetColumn> columns;
+  for (const int t : targets) {
+    if (t < 0 || t >= D) throw std::invalid_argument("SummariseDesign: no such target");
+    columns.push_back(TargetColumn{Y.data() + t, d});
   }
-  return summary;
+  StreamSettings settings;
+  settings.threads = options.threads;
+  settings.cancel = options.cancel;
+  settings.kernels = options.kernels != nullptr ? options.kernels : fold::KernelsFor("generic");
+  settings.firstSample = firstSample;
+  return TriangularSummary(StreamedFactor(eq, X, D, rows, columns, settings), K, rows);
 }
 
 }  // namespace odefit

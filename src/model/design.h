@@ -13,6 +13,8 @@
 #include <vector>
 
 #include "model/sparse_regression.h"
+#include "numerics/fold_kernels.h"
+#include "odefit/cancellation.h"
 #include "odefit/model.h"
 
 namespace odefit {
@@ -24,12 +26,22 @@ namespace odefit {
 void FillDesignBlock(const ModelEquation& eq, std::span<const double> X, int D, int rows, int firstSample,
                      std::span<const double> y, std::span<double> A, int lda);
 
+// How a summary is folded. The result depends on neither the threads nor the
+// order in which they run; the kernels decide its last bits.
+struct SummaryOptions {
+  int threads = 1;                          // 0: one per hardware thread
+  const fold::Kernels* kernels = nullptr;   // null: the generic kernels, the same bits on every machine
+  const CancellationToken* cancel = nullptr;
+};
+
 // Summarises the design of `eq` over rows 0..rows-1 of X (D x rows, first
 // row at sample index firstSample) with the targets Y(t, :) for t in
 // `targets` (Y is D x rows; for the rational family exactly one target, whose
-// values also enter the design). Rows are folded in blocks, so memory stays
-// O(block x (K + T)) whatever the rows.
+// values also enter the design). Rows are folded in blocks by chunks on the
+// options' threads as a streamed fit folds them (streamed_fit.h), so memory
+// stays O(chunks x (K + T)^2 + block) whatever the rows.
 TriangularSummary SummariseDesign(const ModelEquation& eq, std::span<const double> X, int D, int rows,
-                                  int firstSample, std::span<const double> Y, std::span<const int> targets);
+                                  int firstSample, std::span<const double> Y, std::span<const int> targets,
+                                  const SummaryOptions& options = {});
 
 }  // namespace odefit

@@ -12,6 +12,7 @@
 #include <utility>
 #include <vector>
 
+#include "model/design.h"
 #include "model/monomials.h"
 #include "model/streamed_fit.h"
 #include "numerics/error_stack.h"
@@ -49,10 +50,11 @@ std::vector<double> FitStorage(std::size_t size, int Nrows, int K) {
   ReportFitStorage(Nrows, K);
 }
 
-// Returns sqrt(squares / sum (y - mean y)^2) for the n targets y(r) =
-// y[r * stride], or NaN when every target is the same value (0/0; the
-// rounded mean could otherwise leave a spurious tiny denominator).
-double RelativeErrorOfSquares(double squares, const double* y, std::size_t stride, std::size_t n) {
+}  // namespace
+
+// NaN when every target is the same value (0/0; the rounded mean could
+// otherwise leave a spurious tiny denominator).
+double ErrorOfSquares(double squares, const double* y, std::size_t stride, std::size_t n) {
   bool equal = true;
   for (std::size_t r = 1; r < n && equal; ++r) equal = y[r * stride] == y[(r - 1) * stride];
   if (equal) return std::numeric_limits<double>::quiet_NaN();
@@ -64,6 +66,8 @@ double RelativeErrorOfSquares(double squares, const double* y, std::size_t strid
   return std::sqrt(squares / spread);
 }
 
+namespace {
+
 double SumOfSquares(std::span<const double> residual) {
   double squares = 0.0;
   for (double e : residual) squares += e * e;
@@ -72,7 +76,7 @@ double SumOfSquares(std::span<const double> residual) {
 
 // Returns sqrt(sum e^2 / sum (y - mean y)^2), or NaN when every target is the same value.
 double RelativeError(std::span<const double> residual, std::span<const double> y) {
-  return RelativeErrorOfSquares(SumOfSquares(residual), y.data(), 1, y.size());
+  return ErrorOfSquares(SumOfSquares(residual), y.data(), 1, y.size());
 }
 
 // Computes the diagonal of (R'R)^-1 (the squared row norms of R^-1) and the
@@ -141,7 +145,7 @@ void SolveStreamed(const ModelEquation& equation, std::span<const double> X, int
   }
   std::copy(s.coefficients.begin(), s.coefficients.end(), coef.begin());
   for (std::size_t c = 0; c < targets.size(); ++c) {
-    err[c] = RelativeErrorOfSquares(s.squares[c], targets[c].base, targets[c].stride, static_cast<std::size_t>(Nrows));
+    err[c] = ErrorOfSquares(s.squares[c], targets[c].base, targets[c].stride, static_cast<std::size_t>(Nrows));
   }
   if (!statistics.empty()) SetStatistics(s.R, s.ldr, K, Nrows, s.squares, statistics);
 }
@@ -195,122 +199,58 @@ double SolveDesign(std::vector<double>& A, int Nrows, int K, std::span<const dou
   return err;
 }
 
-// Returns the Nrows x K design matrix of a standard or driven polynomial,
-// column-major: row r holds the terms of termRoutine at sample index r.
-std::vector<double> PolynomialDesign(std::span<const double> X, int D, int Nrows, int K,
-                                     const TermRoutine& termRoutine, int nu) {
+// Returns the Nrows x K design matrix of `equation` (column-major, leading
+// dimension Nrows; row r at sample index r + 1), built by the one design
+// builder (FillDesignBlock); y is read by the rational family only. Storage
+// the machine cannot grant is reported.
+std::vector<double> Design(const ModelEquation& equation, std::span<const double> X, int D, int Nrows,
+                           std::span<const double> y) {
+  const int K = equation.nterms;
   std::vector<double> A = FitStorage(static_cast<std::size_t>(Nrows) * K, Nrows, K);
-  FillMonomialColumns(X, D, Nrows, nu, A, Nrows);
-  if (termRoutine.kind == TermRoutine::Kind::Driven) {
-    const std::size_t monomials = static_cast<std::size_t>(MonomialCount(nu, D));
-    double* cosine = A.data() + monomials * Nrows;
-    double* sine = cosine + Nrows;
-    for (int r = 0; r < Nrows; ++r) {
-      const double angle = static_cast<double>(r + 1) * termRoutine.wdt;
-      cosine[r] = std::cos(angle);
-      sine[r] = std::sin(angle);
-    }
-  }
-  return A;
-}
-
-// Returns the Nrows x (nnum + nden) design matrix of the reduced polynomial:
-// x1 times the powers of x2 to nu, then the powers of x2 to mu, each power the
-// previous one times x2.
-std::vector<double> ReducedDesign(std::span<const double> X, int D, int Nrows, int nnum, int nden) {
-  const std::size_t rows = static_cast<std::size_t>(Nrows);
-  std::vector<double> A = FitStorage(rows * static_cast<std::size_t>(nnum + nden), Nrows, nnum + nden);
-  for (std::size_t r = 0; r < rows; ++r) {
-    A[r] = X[r * D];
-    A[static_cast<std::size_t>(nnum) * rows + r] = 1.0;
-  }
-  for (int part = 0; part < 2; ++part) {
-    const int first = part == 0 ? 0 : nnum;
-    const int count = part == 0 ? nnum : nden;
-    for (int k = 1; k < count; ++k) {
-      const double* previous = A.data() + static_cast<std::size_t>(first + k - 1) * rows;
-      double* column = A.data() + static_cast<std::size_t>(first + k) * rows;
-      for (std::size_t r = 0; r < rows; ++r) column[r] = previous[r] * X[r * D + 1];
-    }
-  }
-  return A;
-}
-
-// Returns the Nrows x (nnum + nden) design matrix of the linearised rational
-// fit: the numerator monomials up to nu, then -y times the denominator
-// monomials up to mu without their constant.
-std::vector<double> RationalDesign(std::span<const double> X, int D, int Nrows, std::span<const double> y, int nnum,
-                                   int nu, int nden, int mu) {
-  const std::size_t rows = static_cast<std::size_t>(Nrows);
-  std::vector<double> A = FitStorage(rows * static_cast<std::size_t>(nnum + nden), Nrows, nnum + nden);
-  FillMonomialColumns(X, D, Nrows, nu, A, Nrows);
-  // Denominator column j: -y times the monomial j + 1 of order mu.
-  std::vector<double> denominator = FitStorage(rows * static_cast<std::size_t>(nden + 1), Nrows, nnum + nden);
-  FillMonomialColumns(X, D, Nrows, mu, denominator, Nrows);
-  for (int j = 0; j < nden; ++j) {
-    const double* u = denominator.data() + static_cast<std::size_t>(j + 1) * rows;
-    double* column = A.data() + static_cast<std::size_t>(nnum + j) * rows;
-    for (std::size_t r = 0; r < rows; ++r) column[r] = -y[r] * u[r];
+  try {
+    FillDesignBlock(equation, X, D, Nrows, 1, y, A, Nrows);
+  } catch (const std::bad_alloc&) {
+    ReportFitStorage(Nrows, K);
   }
   return A;
 }
 
 }  // namespace
 
-void FitEquation(std::span<const double> X, int D, int Nrows, std::span<const double> y,
-                 std::span<double> coef, int K, const TermRoutine& termRoutine, int nu,
-                 double& err, FitStatistics* statistics, const FitOptions& options) {
-  CheckMonomialCounts(D, nu);  // once for all rows: the checks do not depend on the row
-  if (StreamedFitPays(Nrows, K)) {
-    ModelEquation equation;
-    equation.family = termRoutine.kind == TermRoutine::Kind::Driven ? ModelFamily::DrivenPolynomial
-                                                                    : ModelFamily::StandardPolynomial;
-    equation.nu = nu;
-    equation.nterms = K;
-    equation.wdt = termRoutine.wdt;
+void FitEquation(const ModelEquation& equation, std::span<const double> X, int D, int Nrows,
+                 std::span<const double> y, std::span<double> coef, double& err, FitStatistics* statistics,
+                 const FitOptions& options) {
+  CheckMonomialCounts(D, equation.nu);  // once for all rows: the checks do not depend on the row
+  if (StreamedFitPays(Nrows, equation.nterms)) {
     err = SolveStreamed(equation, X, D, Nrows, y.first(Nrows), options, coef, statistics);
     return;
   }
-  std::vector<double> A = PolynomialDesign(X, D, Nrows, K, termRoutine, nu);
-  err = SolveDesign(A, Nrows, K, y.first(Nrows), coef, statistics);
+  std::vector<double> A = Design(equation, X, D, Nrows, y);
+  err = SolveDesign(A, Nrows, equation.nterms, y.first(Nrows), coef, statistics);
 }
 
-void FitRational(std::span<const double> X, int D, int Nrows, std::span<const double> y,
-                 std::span<double> coef, int nnum, int nu, int nden, int mu, double& err,
-                 FitStatistics* statistics, const FitOptions& options) {
-  CheckMonomialCounts(D, nu);
-  CheckMonomialCounts(D, mu);
-  if (StreamedFitPays(Nrows, nnum + nden)) {
-    ModelEquation equation;
-    equation.family = ModelFamily::Rational;
-    equation.nu = nu;
-    equation.mu = mu;
-    equation.nnum = nnum;
-    equation.nden = nden;
-    equation.nterms = nnum + nden;
+void FitRational(const ModelEquation& equation, std::span<const double> X, int D, int Nrows,
+                 std::span<const double> y, std::span<double> coef, double& err, FitStatistics* statistics,
+                 const FitOptions& options) {
+  CheckMonomialCounts(D, equation.nu);
+  CheckMonomialCounts(D, equation.mu);
+  if (StreamedFitPays(Nrows, equation.nterms)) {
     err = SolveStreamed(equation, X, D, Nrows, y.first(Nrows), options, coef, statistics);
     return;
   }
-  std::vector<double> A = RationalDesign(X, D, Nrows, y, nnum, nu, nden, mu);
-  err = SolveDesign(A, Nrows, nnum + nden, y.first(Nrows), coef, statistics);
+  std::vector<double> A = Design(equation, X, D, Nrows, y);
+  err = SolveDesign(A, Nrows, equation.nterms, y.first(Nrows), coef, statistics);
 }
 
-void FitReduced(std::span<const double> X, int D, int Nrows, std::span<const double> y,
-                std::span<double> coef, int nnum, int nu, int nden, int mu, double& err,
-                FitStatistics* statistics, const FitOptions& options) {
-  if (StreamedFitPays(Nrows, nnum + nden)) {
-    ModelEquation equation;
-    equation.family = ModelFamily::ReducedPolynomial;
-    equation.nu = nu;
-    equation.mu = mu;
-    equation.nnum = nnum;
-    equation.nden = nden;
-    equation.nterms = nnum + nden;
+void FitReduced(const ModelEquation& equation, std::span<const double> X, int D, int Nrows,
+                std::span<const double> y, std::span<double> coef, double& err, FitStatistics* statistics,
+                const FitOptions& options) {
+  if (StreamedFitPays(Nrows, equation.nterms)) {
     err = SolveStreamed(equation, X, D, Nrows, y.first(Nrows), options, coef, statistics);
     return;
   }
-  std::vector<double> A = ReducedDesign(X, D, Nrows, nnum, nden);
-  err = SolveDesign(A, Nrows, nnum + nden, y.first(Nrows), coef, statistics);
+  std::vector<double> A = Design(equation, X, D, Nrows, y);
+  err = SolveDesign(A, Nrows, equation.nterms, y.first(Nrows), coef, statistics);
 }
 
 void ApproximationError(std::span<const double> X, int D, int Nrows, int nfirst,
@@ -387,21 +327,12 @@ void FitModelEquation(ModelEquation& equation, std::span<const double> X, int D,
   FitStatistics statistics;
   switch (equation.family) {
     case ModelFamily::StandardPolynomial:
-      FitEquation(X, D, Nrows, y, coef, equation.nterms, MonomialRoutine(), equation.nu, err, &statistics, options);
-      break;
-    case ModelFamily::DrivenPolynomial:
-      FitEquation(X, D, Nrows, y, coef, equation.nterms, DrivenRoutine(equation.wdt),
-                  equation.nu, err, &statistics, options);
-      break;
+    case ModelFamily::DrivenPolynomial: FitEquation(equation, X, D, Nrows, y, coef, err, &statistics, options); break;
     case ModelFamily::Rational:
-      FitRational(X, D, Nrows, y, coef, equation.nnum, equation.nu, equation.nden, equation.mu,
-                  err, &statistics, options);
+      FitRational(equation, X, D, Nrows, y, coef, err, &statistics, options);
       ApproximationError(X, D, Nrows, 1, y, equation, err);
       break;
-    case ModelFamily::ReducedPolynomial:
-      FitReduced(X, D, Nrows, y, coef, equation.nnum, equation.nu, equation.nden, equation.mu,
-                 err, &statistics, options);
-      break;
+    case ModelFamily::ReducedPolynomial: FitReduced(equation, X, D, Nrows, y, coef, err, &statistics, options); break;
   }
   equation.standardErrors = std::move(statistics.standardErrors);
   equation.condition = statistics.condition;
@@ -409,17 +340,7 @@ void FitModelEquation(ModelEquation& equation, std::span<const double> X, int D,
 
 std::vector<double> DesignMatrix(const ModelEquation& equation, std::span<const double> X, int D, int Nrows,
                                  std::span<const double> y) {
-  switch (equation.family) {
-    case ModelFamily::StandardPolynomial:
-      return PolynomialDesign(X, D, Nrows, equation.nterms, MonomialRoutine(), equation.nu);
-    case ModelFamily::DrivenPolynomial:
-      return PolynomialDesign(X, D, Nrows, equation.nterms, DrivenRoutine(equation.wdt), equation.nu);
-    case ModelFamily::Rational:
-      return RationalDesign(X, D, Nrows, y, equation.nnum, equation.nu, equation.nden, equation.mu);
-    case ModelFamily::ReducedPolynomial:
-      return ReducedDesign(X, D, Nrows, equation.nnum, equation.nden);
-  }
-  return {};
+  return Design(equation, X, D, Nrows, y);
 }
 
 std::vector<double> DependenceMatrix(const ModelEquation& equation, std::span<const double> X, int D, int Nrows,
@@ -516,14 +437,7 @@ double ModelFitter::Fit(int i) {
       const std::vector<double> y = Targets(group[static_cast<std::size_t>(c)]);
       std::copy(y.begin(), y.end(), Y.begin() + static_cast<std::ptrdiff_t>(c * rows));
     }
-    std::vector<double> A;
-    if (first.family == ModelFamily::ReducedPolynomial) {
-      A = ReducedDesign(X_, D_, Nrows_, first.nnum, first.nden);
-    } else {
-      const TermRoutine routine =
-          first.family == ModelFamily::DrivenPolynomial ? DrivenRoutine(first.wdt) : MonomialRoutine();
-      A = PolynomialDesign(X_, D_, Nrows_, K, routine, first.nu);
-    }
+    std::vector<double> A = Design(first, X_, D_, Nrows_, {});  // no rational design: it holds its own targets
     ThrowIfCancelled(options_.cancel);
     SolveDesign(A, Nrows_, K, nrhs, Y, coef, err, statistics);
   }

@@ -39,14 +39,6 @@ struct FitOptions {
 // rational equation is evaluated with.
 inline constexpr double DenominatorFloor = 9.999999717180685e-10;
 
-// The terms of one polynomial row: the monomials alone, or the monomials
-// followed by cos(n * wdt) and sin(n * wdt) at the row's sample index n.
-struct TermRoutine {
-  enum class Kind { Monomials, Driven };
-  Kind kind = Kind::Monomials;
-  double wdt = 0.0;  // driving angle per sampling interval (Driven only)
-};
-
 // What a least-squares solve tells about its coefficients besides their
 // values (see ModelEquation::standardErrors and ::condition).
 struct FitStatistics {
@@ -54,37 +46,38 @@ struct FitStatistics {
   double condition = 0.0;              // ||R||_1 * ||R^-1||_1
 };
 
-// Returns the term routine of the standard polynomial.
-inline TermRoutine MonomialRoutine() { return {TermRoutine::Kind::Monomials, 0.0}; }
-// Returns the term routine of the driven polynomial at its equation's angle.
-inline TermRoutine DrivenRoutine(double wdt) { return {TermRoutine::Kind::Driven, wdt}; }
+// The fitters take the equation as EquationShape (equation_shape.h) makes
+// it: family, orders, counts and driving angle set; its coefficients are
+// neither read nor written (coef receives them).
 
-// Fits the K coefficients of a standard or driven polynomial of order nu to y at X.
-// The terms of row r come from termRoutine at sample index r; coef(1..K)
-// receives the coefficients in term order and err the error of approximation;
-// `statistics`, when given, the coefficients' standard errors and the
-// condition of the design.
-void FitEquation(std::span<const double> X, int D, int Nrows, std::span<const double> y,
-                 std::span<double> coef, int K, const TermRoutine& termRoutine, int nu,
-                 double& err, FitStatistics* statistics = nullptr, const FitOptions& options = {});
+// Fits the K = equation.nterms coefficients of a standard or driven
+// polynomial to y at X. The terms of row r are those at sample index r;
+// coef(1..K) receives the coefficients in term order and err the error of
+// approximation; `statistics`, when given, the coefficients' standard errors
+// and the condition of the design.
+void FitEquation(const ModelEquation& equation, std::span<const double> X, int D, int Nrows,
+                 std::span<const double> y, std::span<double> coef, double& err,
+                 FitStatistics* statistics = nullptr, const FitOptions& options = {});
 
 // Fits the rational equation P/Q to y at X through the linear problem y = P - y*(Q - 1).
-// P has order nu and nnum terms, Q order mu and nden terms besides its
-// constant 1; coef(1..nnum + nden) receives the numerator then the
-// denominator coefficients, err the error of the linear problem (the one
-// reported is ApproximationError's); `statistics` as for FitEquation, of the
-// linear problem.
-void FitRational(std::span<const double> X, int D, int Nrows, std::span<const double> y,
-                 std::span<double> coef, int nnum, int nu, int nden, int mu, double& err,
+// coef(1..nnum + nden) receives the numerator then the denominator
+// coefficients, err the error of the linear problem (the one reported is
+// ApproximationError's); `statistics` as for FitEquation, of the linear problem.
+void FitRational(const ModelEquation& equation, std::span<const double> X, int D, int Nrows,
+                 std::span<const double> y, std::span<double> coef, double& err,
                  FitStatistics* statistics = nullptr, const FitOptions& options = {});
 
 // Fits the reduced polynomial x1*(powers of x2 to nu) + (powers of x2 to mu) to y at X.
-// nnum = nu + 1, nden = mu + 1; only x1 and x2 enter (D >= 2). coef(1..nnum +
-// nden) receives the coefficients and err the error of approximation;
-// `statistics` as for FitEquation.
-void FitReduced(std::span<const double> X, int D, int Nrows, std::span<const double> y,
-                std::span<double> coef, int nnum, int nu, int nden, int mu, double& err,
+// Only x1 and x2 enter (D >= 2). coef(1..nnum + nden) receives the
+// coefficients and err the error of approximation; `statistics` as for FitEquation.
+void FitReduced(const ModelEquation& equation, std::span<const double> X, int D, int Nrows,
+                std::span<const double> y, std::span<double> coef, double& err,
                 FitStatistics* statistics = nullptr, const FitOptions& options = {});
+
+// Returns the error of approximation sqrt(squares / sum (y - mean y)^2) for
+// the sum of squared residuals `squares` of the n targets y(r) = y[r *
+// stride]; NaN when every target is the same value.
+double ErrorOfSquares(double squares, const double* y, std::size_t stride, std::size_t n);
 
 // Computes into err the error of approximation of a fitted equation against y at X.
 // Row r is evaluated at sample index nfirst + r - 1. A rational denominator

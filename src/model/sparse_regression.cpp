@@ -4,28 +4,13 @@
 #include <cmath>
 #include <limits>
 #include <stdexcept>
-
+#include <utility>
 
 namespace odefit {
 namespace {
 
 constexpr double kNaN = std::numeric_limits<double>::quiet_NaN();
 
-std::size_t Size(int n) { return static_cast<std::size_t>(n); }
-
-// The sum of x(i) y(i) in eight interleaved partial sums added in a fixed
-// order: the compiler may run the lanes side by side in vector registers,
-// and the result is the same bits on every machine and thread count, which
-// the search's promise of one result wherever its tasks run depends on.
-double Dot(const double* x, const double* y, int n) {
-  double lane[8] = {};
-  int i = 0;
-  for (; i + 8 <= n; i += 8) {
-    for (int l = 0; l < 8; ++l) lane[l] += x[i + l] * y[i + l];
-  }
-  for (int l = 0; i < n; ++i, ++l) lane[l] += x[i] * y[i];
-  return ((lane[0] + lane[1]) + (lane[2] + lane[3])) + ((lane[4] + lane[5]) + (lane[6] + lane[7]));
-}
 
 // Builds the Householder reflector that maps (alpha, x) to (beta, 0) and
 // returns tau (0 when nothing is to be reflected); x becomes the tail of v,
@@ -52,60 +37,41 @@ double Reflector(double& alpha, double* x, int n) {
   return tau;
 }
 
+const fold::Kernels* Generic() { return fold::KernelsFor("generic"); }
+
 }  // namespace
 
-TriangularSummary::TriangularSummary(int K, int T) : K_(K), T_(T) {
+TriangularSummary::TriangularSummary(int K, int T, const fold::Kernels* kernels)
+    : K_(K), T_(T), fold_(std::max(K + T, 1), std::clamp(K, 1, std::max(K + T, 1)), kernels != nullptr ? kernels : Generic()) {
   if (K < 1 || T < 1) throw std::invalid_argument("TriangularSummary: K and T must be positive");
-  n_ = static_cast<std::size_t>(K + T);
-  R_.assign(n_ * n_, 0.0);
 }
 
-// The rows are reduced against R column by column: the reflector of column j
-// acts on R's row j and the block's rows only, so a block of b rows costs
-// about 2 b n^2 flops and R stays triangular.
-void TriangularSummary::Fold(double* rows, int count, int ld) {
-  const int n = static_cast<int>(n_);
-  std::vector<double> w(n_);
-  for (int j = 0; j < n; ++j) {
-    double* v = rows + static_cast<std::size_t>(j) * ld;
-    double& rjj = R_[static_cast<std::size_t>(j) * (n_ + 1)];
-    const double tau = Reflector(rjj, v, count);
-    const int rest = n - j - 1;
-    if (tau == 0.0 || rest == 0) continue;
-    // w = tau * (R(j, j+1:) + v' C(:, j+1:)); R(j, j+1:) -= w; C -= v w'.
-    double* c = rows + static_cast<std::size_t>(j + 1) * ld;
-    for (int k = 0; k < rest; ++k) w[Size(k)] = R_[static_cast<std::size_t>(j) + static_cast<std::size_t>(j + 1 + k) * n_];
-    for (int k = 0; k < rest; ++k) w[Size(k)] += Dot(v, c + static_cast<std::size_t>(k) * ld, count);
-    for (int k = 0; k < rest; ++k) {
-      w[Size(k)] *= tau;
-      R_[static_cast<std::size_t>(j) + static_cast<std::size_t>(j + 1 + k) * n_] -= w[Size(k)];
-    }
-    for (int k = 0; k < rest; ++k) {
-      double* column = c + static_cast<std::size_t>(k) * ld;
-      const double wk = w[Size(k)];
-      for (int i = 0; i < count; ++i) column[i] -= v[i] * wk;
-    }
-  }
+TriangularSummary::TriangularSummary(TriangularFold factor, int K, std::int64_t rows)
+    : K_(K), T_(factor.Columns() - K), rows_(rows), fold_(std::move(factor)) {
+  if (K < 1 || T_ < 1 || rows < 0) throw std::invalid_argument("TriangularSummary: K and T must be positive");
 }
 
 void TriangularSummary::AddRows(std::span<const double> block, int rows, int ld) {
   if (rows <= 0) return;
-  if (ld < rows || block.size() < static_cast<std::size_t>(ld) * (n_ - 1) + static_cast<std::size_t>(rows)) {
+  const std::size_t n = static_cast<std::size_t>(K_ + T_);
+  if (ld < rows || block.size() < static_cast<std::size_t>(ld) * (n - 1) + static_cast<std::size_t>(rows)) {
     throw std::invalid_argument("TriangularSummary::AddRows: the block is smaller than rows x (K + T)");
   }
-  std::vector<double> copy(static_cast<std::size_t>(rows) * n_);
-  for (std::size_t j = 0; j < n_; ++j) {
+  // The fold reads whole vectors of 8 rows: a padded copy, zero below the rows.
+  const std::size_t padded = static_cast<std::size_t>(TriangularFold::PaddedRows(rows));
+  std::vector<double> copy(padded * n, 0.0);
+  for (std::size_t j = 0; j < n; ++j) {
     std::copy_n(block.begin() + static_cast<std::ptrdiff_t>(j * static_cast<std::size_t>(ld)), rows,
-                copy.begin() + static_cast<std::ptrdiff_t>(j * static_cast<std::size_t>(rows)));
+                copy.begin() + static_cast<std::ptrdiff_t>(j * padded));
   }
-  Fold(copy.data(), rows, rows);
+  fold_.Fold(copy.data(), rows, static_cast<std::ptrdiff_t>(padded));
   rows_ += rows;
 }
 
 void TriangularSummary::Merge(const TriangularSummary& other) {
   if (other.K_ != K_ || other.T_ != T_) throw std::invalid_argument("TriangularSummary::Merge: other shape");
-  std::vector<double> copy = other.R_;
-  Fold(copy.data(), static_cast<int>(n_), static_cast<int>(n_));
+  TriangularFold copy = other.fold_;
+  fold_.Merge(copy);
   rows_ += other.rows_;
 }
 
@@ -172,7 +138,6 @@ SubsetFit FitSubset(const TriangularSummary& summary, int t, std::span<const int
     smallest = std::min(smallest, d);
   }
   const double tiny = largest * 1e-13 * std::sqrt(static_cast<double>(m));
-  fit.condition = smallest > 0.0 ? largest / smallest : std::numeric_limits<double>::infinity();
   if (!(smallest > tiny)) {
     fit.singular = true;
     fit.condition = std::numeric_limits<double>::infinity();
@@ -184,18 +149,26 @@ SubsetFit FitSubset(const TriangularSummary& summary, int t, std::span<const int
     for (int c = j + 1; c < k; ++c) s -= B[j + static_cast<std::size_t>(c) * m] * fit.coefficients[c];
     fit.coefficients[j] = s / B[j + static_cast<std::size_t>(j) * m];
   }
-  // Standard errors: the row norms of R_S^-1, formed column by column.
+  // R_S^-1 column by column: its row norms give the standard errors, its
+  // column sums with R_S's the 1-norm condition a full fit reports.
+  std::vector<double> inverse(static_cast<std::size_t>(k) * k, 0.0);  // upper triangular R_S^-1
+  double norm = 0.0, inverseNorm = 0.0;
+  for (int c = 0; c < k; ++c) {
+    double columnSum = 0.0, rColumnSum = 0.0;
+    for (int j = c; j >= 0; --j) {
+      double s = j == c ? 1.0 : 0.0;
+      for (int l = j + 1; l <= c; ++l) s -= B[j + static_cast<std::size_t>(l) * m] * inverse[l + static_cast<std::size_t>(c) * k];
+      inverse[j + static_cast<std::size_t>(c) * k] = s / B[j + static_cast<std::size_t>(j) * m];
+      columnSum += std::fabs(inverse[j + static_cast<std::size_t>(c) * k]);
+      rColumnSum += std::fabs(B[j + static_cast<std::size_t>(c) * m]);
+    }
+    norm = std::max(norm, rColumnSum);
+    inverseNorm = std::isnan(columnSum) ? std::numeric_limits<double>::infinity() : std::max(inverseNorm, columnSum);
+  }
+  fit.condition = norm * inverseNorm;
   const double dof = static_cast<double>(summary.Rows() - k);
   if (dof > 0) {
     const double sigma = std::sqrt(rss / dof);
-    std::vector<double> inverse(static_cast<std::size_t>(k) * k, 0.0);  // upper triangular R_S^-1
-    for (int c = 0; c < k; ++c) {
-      for (int j = c; j >= 0; --j) {
-        double s = j == c ? 1.0 : 0.0;
-        for (int l = j + 1; l <= c; ++l) s -= B[j + static_cast<std::size_t>(l) * m] * inverse[l + static_cast<std::size_t>(c) * k];
-        inverse[j + static_cast<std::size_t>(c) * k] = s / B[j + static_cast<std::size_t>(j) * m];
-      }
-    }
     for (int j = 0; j < k; ++j) {
       double s = 0.0;
       for (int c = j; c < k; ++c) s += inverse[j + static_cast<std::size_t>(c) * k] * inverse[j + static_cast<std::size_t>(c) * k];

@@ -11,20 +11,33 @@
 // block (memory O((K + T)^2 + block)), and summaries of disjoint row blocks
 // merged, which is what blocked cross-validation in time needs.
 //
-// Storage: R is (K + T) x (K + T), column-major, upper triangular; rows are
-// passed as column-major blocks of `rows` x (K + T) with a leading dimension.
+// Storage: R is (K + T) x (K + T), upper triangular, held by a
+// TriangularFold split after the design's K columns (so a target's column
+// does not change the design's part); rows are passed as column-major blocks
+// of `rows` x (K + T) with a leading dimension.
+//
+// Kernels: the generic fold kernels by default, so a summary has the same
+// bits on every machine (the search relies on it); a fit passes the
+// processor's fastest (StreamedFactor folds the rows on the caller's threads).
 
 #include <cstdint>
 #include <span>
 #include <vector>
+
+#include "numerics/fold_kernels.h"
+#include "numerics/triangular_fold.h"
 
 namespace odefit {
 
 class TriangularSummary {
  public:
   TriangularSummary() = default;
-  // An empty summary of K design columns and T targets (K >= 1, T >= 1).
-  TriangularSummary(int K, int T);
+  // An empty summary of K design columns and T targets (K >= 1, T >= 1),
+  // folded with `kernels` (null: the generic kernels).
+  TriangularSummary(int K, int T, const fold::Kernels* kernels = nullptr);
+  // The summary held by `factor`, the factor of `rows` rows of [A | Y] with
+  // K design columns split from the targets (Columns() > K >= 1).
+  TriangularSummary(TriangularFold factor, int K, std::int64_t rows);
 
   // Folds `rows` rows into the factor: block(r, j) at block[r + j * ld],
   // j = 0 .. K + T - 1, ld >= rows.
@@ -36,19 +49,16 @@ class TriangularSummary {
   int Targets() const { return T_; }
   std::int64_t Rows() const { return rows_; }
   // R(i, j), 0-based.
-  double R(int i, int j) const { return R_[static_cast<std::size_t>(i) + static_cast<std::size_t>(j) * n_]; }
+  double R(int i, int j) const { return fold_.R(i, j); }
   // ||A(:, j)||, from column j of R.
   double ColumnNorm(int j) const;
   // ||y_t||.
   double TargetNorm(int t) const;
 
  private:
-  void Fold(double* rows, int count, int ld);
-
   int K_ = 0, T_ = 0;
-  std::size_t n_ = 0;
   std::int64_t rows_ = 0;
-  std::vector<double> R_;
+  TriangularFold fold_{1, 1};
 };
 
 // The least-squares fit of one target on a subset of the design's columns.
@@ -57,7 +67,9 @@ struct SubsetFit {
   std::vector<double> coefficients;  // one per column
   std::vector<double> standardErrors;  // sigma * sqrt(diag((R_S' R_S)^-1)), sigma^2 = rss / (rows - k); NaN when rows <= k
   double rss = 0.0;                  // sum of squared residuals
-  double condition = 1.0;            // max |diag R_S| / min |diag R_S|; infinite when a column depends on others
+  // ||R_S||_1 ||R_S^-1||_1 (as a full fit's condition); 1 for no column;
+  // infinite when a column depends on others.
+  double condition = 1.0;
   bool singular = false;             // a column of the subset is zero or depends on earlier ones
 };
 

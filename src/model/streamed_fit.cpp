@@ -2,15 +2,13 @@
 
 #include <algorithm>
 #include <atomic>
-#include <exception>
 #include <stdexcept>
-#include <system_error>
-#include <thread>
 
 #include "model/design.h"
 #include "numerics/fold_kernels.h"
 #include "numerics/householder.h"
 #include "numerics/triangular_fold.h"
+#include "numerics/worker_pool.h"
 
 namespace odefit {
 namespace {
@@ -24,39 +22,6 @@ constexpr int kMaxChunks = 16;
 constexpr long long kChunkRowsPerTerm = 8;
 // The chunks' factors together stay within this many bytes.
 constexpr double kFactorBytes = 64.0 * (1 << 20);
-
-int Workers(int threads, int chunks) {
-  const int hardware = static_cast<int>(std::max(1u, std::thread::hardware_concurrency()));
-  return std::clamp(threads > 0 ? threads : hardware, 1, chunks);
-}
-
-// Runs work(w) for w = 0 .. workers - 1: the caller's thread is worker 0.
-// Work is handed out by the callee, so fewer threads (when one cannot be
-// started) still do all of it. The first exception is rethrown after every
-// worker has ended.
-template <class Work>
-void RunWorkers(int workers, Work&& work) {
-  std::vector<std::exception_ptr> errors(static_cast<std::size_t>(workers));
-  const auto guarded = [&](int w) {
-    try {
-      work(w);
-    } catch (...) {
-      errors[static_cast<std::size_t>(w)] = std::current_exception();
-    }
-  };
-  std::vector<std::thread> pool;
-  try {
-    pool.reserve(static_cast<std::size_t>(workers));
-    for (int w = 1; w < workers; ++w) pool.emplace_back(guarded, w);
-  } catch (const std::system_error&) {
-  } catch (const std::bad_alloc&) {
-  }
-  guarded(0);
-  for (std::thread& t : pool) t.join();
-  for (const std::exception_ptr& e : errors) {
-    if (e) std::rethrow_exception(e);
-  }
-}
 
 // The shared state of one streamed fit.
 class Stream {
@@ -74,9 +39,10 @@ class Stream {
         blockRows_(settings.blockRows > 0 ? settings.blockRows : StreamedBlockRows(K_)),
         ldb_(TriangularFold::PaddedRows(blockRows_)),
         chunks_(std::clamp(settings.chunks > 0 ? settings.chunks : StreamedChunks(Nrows, K_), 1, std::max(Nrows, 1))),
-        workers_(Workers(settings.threads, chunks_)),
+        workers_(WorkerCount(settings.threads, chunks_)),
         cancel_(settings.cancel),
-        kernels_(fold::BestKernels()) {}
+        firstSample_(settings.firstSample),
+        kernels_(settings.kernels != nullptr ? *settings.kernels : fold::BestKernels()) {}
 
   StreamedSolution Solve() {
     std::vector<std::vector<double>> blocks;
@@ -117,7 +83,7 @@ class Stream {
   TriangularFold Factor(std::vector<std::vector<double>>& blocks) {
     std::vector<TriangularFold> factors;
     factors.reserve(static_cast<std::size_t>(chunks_));
-    for (int c = 0; c < chunks_; ++c) factors.emplace_back(n_, K_);
+    for (int c = 0; c < chunks_; ++c) factors.emplace_back(n_, K_, &kernels_);
     blocks.assign(static_cast<std::size_t>(workers_), std::vector<double>(static_cast<std::size_t>(ldb_) * n_));
     ForEachChunk(blocks, [&](int c, int r0, int rows, double* B) {
       FillRows(r0, rows, B);
@@ -130,7 +96,7 @@ class Stream {
         for (int pair = next++; pair < pairs; pair = next++) {
           const std::size_t into = static_cast<std::size_t>(pair) * 2 * step;
           factors[into].Merge(factors[into + static_cast<std::size_t>(step)]);
-          factors[into + static_cast<std::size_t>(step)] = TriangularFold(1, 1);  // its storage is no longer needed
+          factors[into + static_cast<std::size_t>(step)] = TriangularFold(1, 1, &kernels_);  // its storage is no longer needed
         }
       });
     }
@@ -174,7 +140,7 @@ class Stream {
     }
     const std::size_t d = static_cast<std::size_t>(D_);
     FillDesignBlock(eq_, X_.subspan(static_cast<std::size_t>(r0) * d, static_cast<std::size_t>(rows) * d), D_, rows,
-                    r0 + 1, std::span<const double>(B + static_cast<Index>(K_) * ldb_, static_cast<std::size_t>(rows)),
+                    firstSample_ + r0, std::span<const double>(B + static_cast<Index>(K_) * ldb_, static_cast<std::size_t>(rows)),
                     std::span<double>(B, static_cast<std::size_t>(ldb_) * K_), ldb_);
     for (int j = 0; j < K_; ++j) std::fill_n(B + static_cast<Index>(j) * ldb_ + rows, tail, 0.0);
   }
@@ -187,6 +153,7 @@ class Stream {
   int blockRows_, ldb_;
   int chunks_, workers_;
   const CancellationToken* cancel_;
+  int firstSample_;
   const fold::Kernels& kernels_;
 };
 
@@ -212,6 +179,16 @@ StreamedSolution StreamedLeastSquares(const ModelEquation& equation, std::span<c
     throw std::invalid_argument("StreamedLeastSquares: a design of rows and terms, and targets (one for a rational fit)");
   }
   return Stream(equation, X, D, Nrows, targets, settings).Solve();
+}
+
+TriangularFold StreamedFactor(const ModelEquation& equation, std::span<const double> X, int D, int Nrows,
+                              std::span<const TargetColumn> targets, const StreamSettings& settings) {
+  if (targets.empty() || (equation.family == ModelFamily::Rational && targets.size() != 1) || equation.nterms < 1 ||
+      Nrows < 1 || X.size() < static_cast<std::size_t>(D) * static_cast<std::size_t>(Nrows)) {
+    throw std::invalid_argument("StreamedFactor: a design of rows and terms, and targets (one for a rational fit)");
+  }
+  std::vector<std::vector<double>> blocks;
+  return Stream(equation, X, D, Nrows, targets, settings).Factor(blocks);
 }
 
 std::vector<double> StreamedDesignFactor(const ModelEquation& equation, std::span<const double> X, int D, int Nrows,

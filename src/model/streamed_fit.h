@@ -17,6 +17,8 @@
 #include <span>
 #include <vector>
 
+#include "numerics/fold_kernels.h"
+#include "numerics/triangular_fold.h"
 #include "odefit/cancellation.h"
 #include "odefit/model.h"
 
@@ -48,6 +50,10 @@ struct StreamSettings {
   int blockRows = 0;   // rows per block; 0: StreamedBlockRows(K)
   int chunks = 0;      // row chunks; 0: StreamedChunks(Nrows, K)
   const CancellationToken* cancel = nullptr;  // polled between blocks
+  // The fold's kernels; null: the processor's fastest (fold::BestKernels).
+  // The generic kernels give the same bits on every machine.
+  const fold::Kernels* kernels = nullptr;
+  int firstSample = 1;  // sample index of row 0 (the driven family's phase)
 };
 
 // Fits the targets to the design of `equation` (family, orders, counts, wdt
@@ -57,6 +63,12 @@ struct StreamSettings {
 // error (RunStopped); storage that cannot be allocated throws std::bad_alloc.
 StreamedSolution StreamedLeastSquares(const ModelEquation& equation, std::span<const double> X, int D, int Nrows,
                                       std::span<const TargetColumn> targets, const StreamSettings& settings);
+
+// The (K + T) x (K + T) triangular factor of [A | Y] for the design of
+// `equation` and the T targets (the rational family: exactly one), folded as
+// StreamedLeastSquares folds it, split after the design's K columns.
+TriangularFold StreamedFactor(const ModelEquation& equation, std::span<const double> X, int D, int Nrows,
+                              std::span<const TargetColumn> targets, const StreamSettings& settings);
 
 // The K x K triangular factor R of the design alone (column-major, leading
 // dimension K; A = QR), for the rows and target StreamedLeastSquares takes

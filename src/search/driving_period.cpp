@@ -5,7 +5,7 @@
 #include <span>
 #include <vector>
 
-#include "api/equation_shape.h"
+#include "model/equation_shape.h"
 #include "model/design.h"
 #include "model/monomials.h"
 #include "model/sparse_regression.h"

@@ -4,7 +4,7 @@
 #include <cmath>
 #include <string>
 
-#include "api/equation_shape.h"
+#include "model/equation_shape.h"
 #include "api/numerical_errors.h"
 #include "model/monomials.h"
 #include "search/driving_period.h"

@@ -4,7 +4,7 @@
 #include <string>
 #include <vector>
 
-#include "api/equation_shape.h"
+#include "model/equation_shape.h"
 #include "api/numerical_errors.h"
 #include "model/design.h"
 #include "model/model_fit.h"

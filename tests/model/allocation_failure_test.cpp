@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "model/model_fit.h"
+#include "model/equation_shape.h"
 #include "odefit/model.h"
 #include "numerics/error_stack.h"
 #include "numerics/householder.h"
@@ -151,7 +152,7 @@ TEST_F(AllocationFailureTest, DesignMatrixOfAFitIsATerminalError) {
   std::vector<double> coef(2);
   double err = 0.0;
   FailFrom(300 << 10);
-  EXPECT_THROW(FitEquation(line.X, 1, LineFit::kRows, line.y, coef, 2, MonomialRoutine(), 1, err), RunStopped);
+  EXPECT_THROW(FitEquation(EquationShape(EquationSpec{ModelFamily::StandardPolynomial, 1}, 1, 1.0), line.X, 1, LineFit::kRows, line.y, coef, err), RunStopped);
   EXPECT_EQ(Message(), kDesignMessage);
   EXPECT_EQ(reporter_.Level(), 1);
 }

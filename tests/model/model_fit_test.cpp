@@ -13,6 +13,7 @@
 #include <vector>
 
 #include "derivatives/differentiation.h"
+#include "model/equation_shape.h"
 #include "model/monomials.h"
 #include "numerics/error_stack.h"
 #include "numerics/householder.h"
@@ -66,7 +67,7 @@ TEST_F(ModelFitTest, OrderZeroFitsTheMeanWithErrorOne) {
   const std::vector<double> y = RandomStates(1, 50, 2);
   std::vector<double> coef(1);
   double err = 0.0;
-  FitEquation(X, 2, 50, y, coef, 1, MonomialRoutine(), 0, err);
+  FitEquation(EquationShape(EquationSpec{ModelFamily::StandardPolynomial, 0}, 2, 1.0), X, 2, 50, y, coef, err);
   double mean = 0.0;
   for (double v : y) mean += v;
   mean /= 50;
@@ -82,7 +83,7 @@ TEST_F(ModelFitTest, PolynomialFitReproducesExactPolynomialCoefficients) {
   const std::vector<double> y = PolynomialTargets(X, D, nu, c);
   std::vector<double> coef(K);
   double err = 1.0;
-  FitEquation(X, D, n, y, coef, K, MonomialRoutine(), nu, err);
+  FitEquation(EquationShape(EquationSpec{ModelFamily::StandardPolynomial, nu}, D, 1.0), X, D, n, y, coef, err);
   for (int k = 0; k < K; ++k) EXPECT_NEAR(coef[k], c[k], 1e-10) << "k = " << k;
   EXPECT_LT(err, 1e-12);
 
@@ -99,8 +100,8 @@ TEST_F(ModelFitTest, RationalWithDenominatorOrderZeroEqualsTheStandardPolynomial
   const std::vector<double> y = RandomStates(1, n, 5);
   std::vector<double> standard(K), rational(K);
   double standardErr = 0.0, rationalErr = 0.0;
-  FitEquation(X, D, n, y, standard, K, MonomialRoutine(), nu, standardErr);
-  FitRational(X, D, n, y, rational, K, nu, 0, 0, rationalErr);
+  FitEquation(EquationShape(EquationSpec{ModelFamily::StandardPolynomial, nu}, D, 1.0), X, D, n, y, standard, standardErr);
+  FitRational(EquationShape(EquationSpec{ModelFamily::Rational, nu, 0}, D, 1.0), X, D, n, y, rational, rationalErr);
   EXPECT_EQ(rational, standard);
   EXPECT_EQ(rationalErr, standardErr);
 
@@ -292,7 +293,7 @@ TEST_F(ModelFitTest, OrderTwoFitOfALorenzSeriesRecoversItsParameters) {
   for (int e = 0; e < D; ++e) {
     coef[e].resize(10);
     double err = 1.0;
-    FitEquation(states, D, nfit, derivatives[e], coef[e], 10, MonomialRoutine(), 2, err);
+    FitEquation(EquationShape(EquationSpec{ModelFamily::StandardPolynomial, 2}, D, 1.0), states, D, nfit, derivatives[e], coef[e], err);
     EXPECT_LT(err, 0.005) << "equation " << e + 1;
   }
   auto expectWithin = [](double value, double expected, double fraction) {
@@ -340,7 +341,10 @@ TEST_F(ModelFitTest, DesignColumnsFromParentTermsGiveTheCoefficientsOfFromScratc
     const double wdt = 0.3;
     std::vector<double> coef(K);
     double err = 0.0;
-    FitEquation(X, D, n, y, coef, K, driven ? DrivenRoutine(wdt) : MonomialRoutine(), nu, err);
+    ModelEquation shape = EquationShape(
+        EquationSpec{driven ? ModelFamily::DrivenPolynomial : ModelFamily::StandardPolynomial, nu, 0, 1.0}, D, 1.0);
+    shape.wdt = driven ? wdt : 0.0;
+    FitEquation(shape, X, D, n, y, coef, err);
     EXPECT_EQ(coef, FitFromRows(X, D, n, y, K, driven, wdt, nu)) << driven;
   }
 }

@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "model/model_fit.h"
+#include "model/equation_shape.h"
 #include "model/monomials.h"
 
 namespace odefit {
@@ -56,7 +57,7 @@ TEST(SparseRegression, FullFitsAgreeWithTheFactorisationOfTheWholeDesignHoweverT
                           p.block.begin() + static_cast<std::ptrdiff_t>((p.K + t + 1) * p.rows));
     std::vector<double> reference(10);
     double err = 0.0;
-    FitEquation(p.X, 3, p.rows, y, reference, 10, MonomialRoutine(), 2, err);
+    FitEquation(EquationShape(EquationSpec{ModelFamily::StandardPolynomial, 2}, 3, 1.0), p.X, 3, p.rows, y, reference, err);
     double mean = 0.0, spread = 0.0;
     for (double v : y) mean += v / p.rows;
     for (double v : y) spread += (v - mean) * (v - mean);

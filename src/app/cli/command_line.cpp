@@ -30,7 +30,7 @@ const char* const kFooter =
 const char* const kSubcommandHelp =
     "Subcommands, for scripts (each has --help):\n"
     "  odefit fit SERIES --dt DT [--dimension D] [--train N] [--points M] [--model SPEC]...\n"
-    "             [--threshold T [--scaled]] [--output MODEL.json] [--plots DIR]\n"
+    "             [--threshold T [--scaled]] [--threads N] [--output MODEL.json] [--plots DIR]\n"
     "                          fit a model to a series and print its equations\n"
     "  odefit search SERIES --dt DT [--dimension D] [--time-limit S] [--threads N]\n"
     "             [--output RESULT.json] [--plots DIR]\n"

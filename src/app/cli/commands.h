@@ -9,6 +9,7 @@
 #include <string>
 #include <vector>
 
+#include "app/cli/picture_options.h"
 #include "odefit/efficiency.h"
 #include "odefit/fit.h"
 #include "odefit/integration.h"
@@ -57,7 +58,8 @@ class FitCommand : public Command {
   std::optional<double> threshold_;
   bool scaled_ = false;
   std::string output_;
-  std::string plots_;
+  PictureOptions plots_;
+  int threads_ = 0;
   Series seriesData_;
   FitSettings settings_;
 };
@@ -116,7 +118,7 @@ class TestCommand : public Command {
   std::string method_ = "rk4";
   double step_ = 0.0;
   int threads_ = 0;
-  std::string plots_;
+  PictureOptions plots_;
   Model modelData_;
   Series test_;
   long long skipped_ = 0;
@@ -146,7 +148,7 @@ class SearchCommand : public Command {
   int threads_ = 0;
   int show_ = 10;
   std::string output_;
-  std::string plots_;
+  PictureOptions plots_;
   Series seriesData_;
   SearchSettings settings_;
 };

@@ -13,6 +13,7 @@
 #include "odefit/fit.h"
 #include "odefit/model_file.h"
 #include "odefit/model_text.h"
+#include "odefit/number_text.h"
 #include "odefit/plots.h"
 
 namespace odefit::cli {
@@ -47,7 +48,10 @@ void FitCommand::Register(CLI::App& parent) {
                  "instead of |c|")
       ->needs("--threshold");
   app_->add_option("--output", output_, "write the model file (JSON) here");
-  app_->add_option("--plots", plots_, "write differentiation.png and fit.png into this folder");
+  app_->add_option("--threads", threads_,
+                   "threads of a large fit (default 0: one per processor); the result is the same")
+      ->check(CLI::Range(0, 1024));
+  plots_.Register(*app_, "differentiation.png and fit.png (or .svg)");
 }
 
 bool FitCommand::Given() const { return app_->parsed(); }
@@ -57,7 +61,7 @@ void FitCommand::Prepare(InputFiles& files) {
   settings_.dt = dt_;
   settings_.points = points_;
   settings_.train = train_;
-  settings_.threads = 0;  // a large fit on every core; the result does not depend on it
+  settings_.threads = threads_;  // the result does not depend on it
   if (threshold_) settings_.sparse = SparseOptions{*threshold_, scaled_};
   settings_.equations.clear();
   for (const std::string& text : models_) settings_.equations.push_back(ParseEquationSpec(text));
@@ -69,32 +73,26 @@ void FitCommand::Prepare(InputFiles& files) {
 int FitCommand::Run() {
   const Series& series = seriesData_;
   Model model;
+  Derivatives training;  // kept for the pictures: the series is differentiated once
   {
     const std::size_t rows = train_ ? static_cast<std::size_t>(*train_) : series.size();
     Progress progress("fitting " + std::to_string(series.dimension) + " equations to " + std::to_string(rows) +
                       " vectors");
-    model = FitModel(series, settings_);
+    model = FitModel(series, settings_, plots_.Wanted() ? &training : nullptr);
   }
   std::cout << FormatModel(model);
   for (int i = 1; i <= model.Dimension(); ++i) {
     const ModelEquation& eq = model.Equation(i);
     if (IsIllConditioned(eq)) {
-      std::cerr << "odefit: warning: equation " << i << " is ill-conditioned (condition " << Shortest(eq.condition)
+      std::cerr << "odefit: warning: equation " << i << " is ill-conditioned (condition " << ShortestText(eq.condition)
                 << "): its coefficients are poorly determined; try a lower order, or scale the series' variables "
                    "to similar magnitudes\n";
     }
   }
   if (!output_.empty()) WriteWholeFile(output_, ModelToJson(model));
-  if (!plots_.empty()) {
-    const std::filesystem::path folder(plots_);
-    std::error_code error;
-    std::filesystem::create_directories(folder, error);
-    if (error) throw FileError("cannot make the folder " + plots_ + ": " + error.message());
-    const auto write = [&](const char* name, const PngImage& png) {
-      WriteWholeFile(folder / name, std::string_view(reinterpret_cast<const char*>(png.data()), png.size()));
-    };
-    write("differentiation.png", DifferentiationPlot(series, model));
-    write("fit.png", FitPlot(series, model));
+  if (plots_.Wanted()) {
+    plots_.Write("differentiation", DifferentiationPlot(series, model, training, plots_.Format()));
+    plots_.Write("fit", FitPlot(series, model, training, plots_.Format()));
   }
   return kSuccess;
 }

@@ -69,11 +69,5 @@ std::vector<double> ParseNumberList(const std::string& text, const std::string& 
   }
 }
 
-std::string Shortest(double value) {
-  if (std::isnan(value)) return "nan";
-  char digits[32];
-  const auto result = std::to_chars(digits, digits + sizeof digits, value);
-  return std::string(digits, result.ptr);
-}
 
 }  // namespace odefit::cli

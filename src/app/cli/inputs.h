@@ -47,7 +47,5 @@ Model ReadModelInput(InputFiles& files, const std::string& path);
 // Reads "X1,X2,..." as finite numbers. Throws UsageError naming `option`.
 std::vector<double> ParseNumberList(const std::string& text, const std::string& option);
 
-// Returns `value` in the fewest digits that read back as the same double.
-std::string Shortest(double value);
 
 }  // namespace odefit::cli

@@ -18,24 +18,15 @@
 #include "odefit/fit.h"
 #include "odefit/model_file.h"
 #include "odefit/model_text.h"
+#include "odefit/number_text.h"
 #include "odefit/plots.h"
 #include "odefit/search.h"
 
 namespace odefit::cli {
 namespace {
 
-std::string Significant(double value, int digits) {
-  if (!std::isfinite(value)) return std::isnan(value) ? "-" : (value > 0 ? "inf" : "-inf");
-  char text[64];
-  const auto result = std::to_chars(text, text + sizeof text, value, std::chars_format::general, digits);
-  return std::string(text, result.ptr);
-}
-
-std::string Padded(std::string text, std::size_t width, bool right) {
-  if (text.size() >= width) return text;
-  const std::string blanks(width - text.size(), ' ');
-  return right ? blanks + text : text + blanks;
-}
+// A table cell: "-" for a value a candidate does not have.
+std::string Significant(double value, int digits) { return std::isnan(value) ? "-" : SignificantText(value, digits); }
 
 std::string Shapes(const SearchCandidate& c) {
   std::string text;
@@ -51,10 +42,10 @@ void PrintLeaderboard(const SearchResult& result, int shown) {
   const int count = std::min<int>(shown, static_cast<int>(result.candidates.size()));
   for (int k = 0; k < count; ++k) {
     const SearchCandidate& c = result.candidates[static_cast<std::size_t>(k)];
-    std::cout << Padded(std::to_string(k + 1), 4, true) << Padded(std::to_string(c.points), 8, true)
-              << Padded(std::to_string(c.degree), 8, true) << Padded(Significant(c.threshold, 3), 11, true)
-              << Padded(std::to_string(c.terms), 7, true) << Padded(Significant(c.score, 4), 13, true)
-              << Padded(Significant(c.noiseFloor, 4), 13, true) << Padded(Significant(c.criterion, 6), 13, true) << "  "
+    std::cout << PaddedText(std::to_string(k + 1), 4, true) << PaddedText(std::to_string(c.points), 8, true)
+              << PaddedText(std::to_string(c.degree), 8, true) << PaddedText(Significant(c.threshold, 3), 11, true)
+              << PaddedText(std::to_string(c.terms), 7, true) << PaddedText(Significant(c.score, 4), 13, true)
+              << PaddedText(Significant(c.noiseFloor, 4), 13, true) << PaddedText(Significant(c.criterion, 6), 13, true) << "  "
               << Shapes(c) << "\n";
   }
   if (static_cast<int>(result.candidates.size()) > count) {
@@ -104,7 +95,7 @@ void SearchCommand::Register(CLI::App& parent) {
       ->check(CLI::Range(0, 1024));
   app_->add_option("--show", show_, "candidates in the leaderboard (default 10)")->check(CLI::Range(1, 1000000));
   app_->add_option("--output", output_, "write the result (the best model and every candidate) as JSON here");
-  app_->add_option("--plots", plots_, "write search.png (score against terms) into this folder");
+  plots_.Register(*app_, "search.png (or .svg: score and criterion against terms)");
 }
 
 bool SearchCommand::Given() const { return app_->parsed(); }
@@ -174,15 +165,7 @@ int SearchCommand::Run() {
     WriteWholeFile(output_, SearchResultToJson(result));
     written.push_back(output_);
   }
-  if (!plots_.empty()) {
-    const std::filesystem::path folder(plots_);
-    std::error_code error;
-    std::filesystem::create_directories(folder, error);
-    if (error) throw FileError("cannot make the folder " + plots_ + ": " + error.message());
-    const PngImage png = SearchPlot(result);
-    WriteWholeFile(folder / "search.png", std::string_view(reinterpret_cast<const char*>(png.data()), png.size()));
-    written.push_back((folder / "search.png").string());
-  }
+  if (plots_.Wanted()) written.push_back(plots_.Write("search", SearchPlot(result, plots_.Format())).string());
   if (interruption != 0) {
     std::cout.flush();
     std::cerr << "odefit: interrupted by " << SignalName(interruption)

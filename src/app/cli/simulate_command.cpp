@@ -9,6 +9,7 @@
 #include "app/cli/commands.h"
 #include "app/cli/exit_status.h"
 #include "app/cli/inputs.h"
+#include "odefit/number_text.h"
 #include "app/cli/output_file.h"
 #include "app/cli/progress.h"
 #include "odefit/errors.h"
@@ -62,8 +63,8 @@ int SimulateCommand::Run() {
   const std::size_t d = static_cast<std::size_t>(D);
   long long firstUnbounded = -1;
   for (std::size_t j = 0; j * d < path.size(); ++j) {
-    csv << Shortest(t0_ + static_cast<double>(j) * model.dt);
-    for (std::size_t i = 0; i < d; ++i) csv << ',' << Shortest(path[j * d + i]);
+    csv << ShortestText(t0_ + static_cast<double>(j) * model.dt);
+    for (std::size_t i = 0; i < d; ++i) csv << ',' << ShortestText(path[j * d + i]);
     csv << "\n";
     if (firstUnbounded < 0 && std::isnan(path[j * d])) firstUnbounded = static_cast<long long>(j);
   }

@@ -14,6 +14,7 @@
 #include "app/cli/progress.h"
 #include "odefit/efficiency.h"
 #include "odefit/errors.h"
+#include "odefit/number_text.h"
 #include "odefit/plots.h"
 
 namespace odefit::cli {
@@ -21,19 +22,7 @@ namespace {
 
 std::string Fixed(double value, int decimals) {
   if (!std::isfinite(value)) return std::isnan(value) ? "undefined" : "inf";
-  char text[64];
-  const auto result = std::to_chars(text, text + sizeof text, value, std::chars_format::fixed, decimals);
-  return std::string(text, result.ptr);
-}
-
-std::string Significant(double value) {
-  char text[64];
-  const auto result = std::to_chars(text, text + sizeof text, value, std::chars_format::general, 6);
-  return std::string(text, result.ptr);
-}
-
-std::string RightAligned(const std::string& text, std::size_t width) {
-  return text.size() >= width ? text : std::string(width - text.size(), ' ') + text;
+  return FixedText(value, decimals);
 }
 
 }  // namespace
@@ -59,7 +48,7 @@ void TestCommand::Register(CLI::App& parent) {
   app_->add_option("--step", step_, "integration step (default: the model's dt)")->check(CLI::NonNegativeNumber);
   app_->add_option("--threads", threads_, "threads for the pieces (default 0: one per processor)")
       ->check(CLI::Range(0, 1024));
-  app_->add_option("--plots", plots_, "write model-efficiency.png into this folder");
+  plots_.Register(*app_, "model-efficiency.png (or .svg)");
 }
 
 bool TestCommand::Given() const { return app_->parsed(); }
@@ -112,30 +101,22 @@ int TestCommand::Run() {
   const double step = step_ == 0.0 ? model.dt : step_;
   std::cout << "Test on vectors " << skip + 1 << " to " << seriesSize_ << " of " << series_ << ": " << pieces_
             << (pieces_ == 1 ? " piece of " : " pieces of ") << length_ << " intervals, " << shift_
-            << " apart, " << IntegrationMethodName(settings_.method) << ", step " << Shortest(step) << "\n\n";
+            << " apart, " << IntegrationMethodName(settings_.method) << ", step " << ShortestText(step) << "\n\n";
   std::cout << "Error of approximation on the test series\n";
   for (int i = 1; i <= D; ++i) {
     const double e = result.testErrors[static_cast<std::size_t>(i - 1)];
-    std::cout << "  dx" << i << "/dt" << RightAligned(std::isnan(e) ? "undefined" : Fixed(100.0 * e, 5) + " %", 16)
+    std::cout << "  dx" << i << "/dt" << PaddedText(std::isnan(e) ? "undefined" : Fixed(100.0 * e, 5) + " %", 16, true)
               << "\n";
   }
   std::cout << "\nPrediction time (normalised error at most 0.05)\n";
   for (int i = 1; i <= D; ++i) {
     const int time = result.predictionTime[static_cast<std::size_t>(i - 1)];
-    std::cout << "  x" << i << RightAligned(std::to_string(time), 8) << " intervals"
-              << RightAligned(Significant(time * model.dt), 12) << " time units\n";
+    std::cout << "  x" << i << PaddedText(std::to_string(time), 8, true) << " intervals"
+              << PaddedText(SignificantText(time * model.dt, 6), 12, true) << " time units\n";
   }
   std::cout << "\nInfinite solutions: " << result.infiniteCount << " of " << pieces_ << " pieces\n";
 
-  if (!plots_.empty()) {
-    const std::filesystem::path folder(plots_);
-    std::error_code error;
-    std::filesystem::create_directories(folder, error);
-    if (error) throw FileError("cannot make the folder " + plots_ + ": " + error.message());
-    const PngImage png = EfficiencyPlot(model, test, settings, result);
-    WriteWholeFile(folder / "model-efficiency.png",
-                   std::string_view(reinterpret_cast<const char*>(png.data()), png.size()));
-  }
+  if (plots_.Wanted()) plots_.Write("model-efficiency", EfficiencyPlot(model, test, settings, result, plots_.Format()));
   return kSuccess;
 }
 
