@@ -14,6 +14,7 @@
 #include <lapacke.h>
 #include <sys/resource.h>
 #include <sys/wait.h>
+#include <time.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -36,6 +37,7 @@
 #include "numerics/blas_kernels.h"
 #include "numerics/fold_kernels.h"
 #include "numerics/householder.h"
+#include "numerics/triangular_fold.h"
 
 namespace {
 
@@ -109,24 +111,40 @@ double Seconds(std::chrono::steady_clock::time_point since) {
   return std::chrono::duration<double>(std::chrono::steady_clock::now() - since).count();
 }
 
+// The process's processor time, all threads.
+double ProcessSeconds() {
+  timespec t{};
+  clock_gettime(CLOCK_PROCESS_CPUTIME_ID, &t);
+  return double(t.tv_sec) + 1e-9 * double(t.tv_nsec);
+}
+
 // The DGEMM rate (flop/s) of the BLAS kernels in use on kThreads threads: the
-// median of 5 products of 3000 x 3000 matrices, measured once per run.
-double DgemmRate() {
-  static const double rate = [] {
+// median of 5 products of 3000 x 3000 matrices, measured once per run; by
+// the clock, and (second) per processor second over kThreads, which a
+// machine shared with other work changes less.
+struct Rates {
+  double wall = 0.0, processor = 0.0;
+};
+const Rates& DgemmRates() {
+  static const Rates rates = [] {
     const int n = 3000;
     openblas_set_num_threads(kThreads);
     std::vector<double> A(std::size_t(n) * n, 0.5), B(std::size_t(n) * n, 0.25), C(std::size_t(n) * n, 0.0);
-    std::vector<double> rates;
+    std::vector<double> wall, processor;
     for (int rep = 0; rep < 5; ++rep) {
       const auto start = std::chrono::steady_clock::now();
+      const double cpu = ProcessSeconds();
       cblas_dgemm(CblasColMajor, CblasNoTrans, CblasNoTrans, n, n, n, 1.0, A.data(), n, B.data(), n, 0.0, C.data(), n);
-      rates.push_back(2.0 * n * n * double(n) / Seconds(start));
+      processor.push_back(2.0 * n * n * double(n) / ((ProcessSeconds() - cpu) / kThreads));
+      wall.push_back(2.0 * n * n * double(n) / Seconds(start));
     }
-    std::nth_element(rates.begin(), rates.begin() + 2, rates.end());
-    return rates[2];
+    std::nth_element(wall.begin(), wall.begin() + 2, wall.end());
+    std::nth_element(processor.begin(), processor.begin() + 2, processor.end());
+    return Rates{wall[2], processor[2]};
   }();
-  return rate;
+  return rates;
 }
+double DgemmRate() { return DgemmRates().wall; }
 
 // The machine's DGEMM rate with the kernels the BLAS library runs (named in the label).
 void BM_Dgemm(benchmark::State& state) {
@@ -144,24 +162,29 @@ BENCHMARK(BM_Dgemm)->Unit(benchmark::kMillisecond)->UseRealTime();
 
 // The whole fit of the model as the model selection runs it: every equation
 // fitted, the D equations sharing one design and factorisation, on kThreads
-// threads. GFLOPs counts 2 rows terms^2 flops; dgemm_share is that rate over DgemmRate().
+// threads. GFLOPs counts 2 rows terms^2 flops; dgemm_share is that rate over
+// DgemmRate(), dgemm_share_cpu the same per processor second (DgemmRates()).
 void BM_WholeFit(benchmark::State& state) {
   const Problem& p = TheProblem(static_cast<int>(state.range(0)));
   const double rate = DgemmRate();
-  double err = 0.0, seconds = 0.0;
+  double err = 0.0, seconds = 0.0, cpuSeconds = 0.0;
   for (auto _ : state) {
     const auto start = std::chrono::steady_clock::now();
+    const double cpu = ProcessSeconds();
     std::vector<odefit::ModelEquation> equations = Equations(p);
     odefit::ModelFitter fitter(equations, p.states, p.shape.D, p.shape.rows, p.derivatives,
                                odefit::FitOptions{nullptr, kThreads});
     for (int i = 1; i <= p.shape.D; ++i) err = fitter.Fit(i);
     benchmark::DoNotOptimize(equations.data());
     seconds += Seconds(start);
+    cpuSeconds += ProcessSeconds() - cpu;
   }
   const double flops = 2.0 * p.shape.rows * double(p.terms) * p.terms;
   state.counters["err"] = err;
   state.counters["GFLOPs"] = benchmark::Counter(1e-9 * flops, benchmark::Counter::kIsIterationInvariantRate);
   state.counters["dgemm_share"] = flops / (seconds / double(state.iterations())) / rate;
+  state.counters["dgemm_share_cpu"] =
+      flops / (cpuSeconds / double(state.iterations()) / kThreads) / DgemmRates().processor;
   state.counters["dgemm_GFLOPs"] = 1e-9 * rate;
   Label(state, p, std::string(", ") + odefit::fold::BestKernels().name + " fold kernels");
 }
@@ -255,21 +278,89 @@ void BM_FitPartSolve(benchmark::State& state) {
 }
 BENCHMARK(BM_FitPartSolve)->DenseRange(0, 1)->Unit(benchmark::kMillisecond)->UseRealTime();
 
+// This thread's processor time: on a shared machine the rate of one thread
+// is its work over the time it ran.
+double ThreadSeconds() {
+  timespec t{};
+  clock_gettime(CLOCK_THREAD_CPUTIME_ID, &t);
+  return double(t.tv_sec) + 1e-9 * double(t.tv_nsec);
+}
+
+// The DGEMM rate (flop/s) on one thread, in processor time: the median of 3
+// products of 2000 x 2000 matrices, measured once per run.
+double OneThreadDgemmRate() {
+  static const double rate = [] {
+    const int n = 2000;
+    openblas_set_num_threads(1);
+    std::vector<double> A(std::size_t(n) * n, 0.5), B(std::size_t(n) * n, 0.25), C(std::size_t(n) * n, 0.0);
+    std::vector<double> rates;
+    for (int rep = 0; rep < 3; ++rep) {
+      const double start = ThreadSeconds();
+      cblas_dgemm(CblasColMajor, CblasNoTrans, CblasNoTrans, n, n, n, 1.0, A.data(), n, B.data(), n, 0.0, C.data(), n);
+      rates.push_back(2.0 * n * n * double(n) / (ThreadSeconds() - start));
+    }
+    std::nth_element(rates.begin(), rates.begin() + 1, rates.end());
+    return rates[1];
+  }();
+  return rate;
+}
+
+// Part: the streamed factorisation alone on one thread, with the fold kernels
+// of one instruction set (argument 1: 0 AVX-512, 1 AVX2, 2 generic), blocks of
+// 512 rows of [design | targets] (the copy into the block is included);
+// dgemm_share is its rate over the one-thread DGEMM rate of the same run,
+// both in processor time.
+void BM_FitPartFold(benchmark::State& state) {
+  const Problem& p = TheProblem(static_cast<int>(state.range(0)));
+  const char* isa[] = {"avx512", "avx2", "generic"};
+  const odefit::fold::Kernels* kernels = odefit::fold::KernelsFor(isa[state.range(1)]);
+  if (kernels == nullptr) {
+    state.SkipWithError("this processor lacks these instructions");
+    return;
+  }
+  const double rate = OneThreadDgemmRate();
+  const int n = p.terms + p.shape.D, rows = p.shape.rows, blockRows = 512;
+  std::vector<double> block(std::size_t(odefit::TriangularFold::BlockLeadingDimension(blockRows)) * n);
+  double seconds = 0.0;
+  for (auto _ : state) {
+    const double start = ThreadSeconds();
+    odefit::TriangularFold fold(n, p.terms, kernels);
+    for (int r0 = 0; r0 < rows; r0 += blockRows) {
+      const int m = std::min(blockRows, rows - r0);
+      const int ld = odefit::TriangularFold::BlockLeadingDimension(m);
+      std::fill(block.begin(), block.end(), 0.0);
+      for (int c = 0; c < n; ++c) {
+        const double* from = c < p.terms ? p.design.data() + std::size_t(c) * rows : p.targets.data() + std::size_t(c - p.terms) * rows;
+        std::copy(from + r0, from + r0 + m, block.data() + std::size_t(c) * ld);
+      }
+      fold.Fold(block.data(), m, ld);
+    }
+    benchmark::DoNotOptimize(fold.Data().data());
+    seconds += ThreadSeconds() - start;
+  }
+  const double flops = 2.0 * rows * double(p.terms) * p.terms;
+  state.counters["GFLOPs"] = 1e-9 * flops / (seconds / double(state.iterations()));
+  state.counters["dgemm_share"] = flops / (seconds / double(state.iterations())) / rate;
+  state.counters["dgemm_GFLOPs"] = 1e-9 * rate;
+  Label(state, p, std::string(", ") + kernels->name + " fold kernels, 1 thread, " + odefit::BlasKernelDescription());
+}
+BENCHMARK(BM_FitPartFold)->ArgsProduct({{0}, {0, 1}})->Unit(benchmark::kMillisecond)->UseRealTime();
+
 }  // namespace
 
 namespace {
 
-// The peak memory of a whole fit, D = 3, order 11 (364 terms), of N vectors,
-// on kThreads threads, in a process of its own whose ru_maxrss is read. A
+// The peak memory of a whole fit, D = 3, of N vectors (argument 0) and
+// order 2, 5 or 11 (argument 1: 10, 56 or 364 terms), on kThreads threads, in a process of its own whose ru_maxrss is read. A
 // forked child starts with its parent's resident size as its peak (and an
 // exec keeps it), so the children are forked by a launcher forked before
-// main, while the benchmark process is still small: it reads a row count
-// from its request pipe, forks a child that generates the states and
+// main, while the benchmark process is still small: it reads a row count and
+// an order from its request pipe, forks a child that generates the states and
 // derivatives, fits, and writes "seconds peak-kB" to the result pipe.
 
 // Generates N vectors, fits them and reports; run in a child of the launcher.
-[[noreturn]] void RunFitChild(long long rows, int fd) {
-  const int D = 3, order = 11;
+[[noreturn]] void RunFitChild(long long rows, int order, int fd) {
+  const int D = 3;
   std::vector<double> states(std::size_t(D) * rows), derivatives(std::size_t(D) * rows);
   std::mt19937 gen(3);
   std::normal_distribution<double> noise(0.0, 0.01);
@@ -298,7 +389,7 @@ namespace {
 }
 
 struct Launcher {
-  int request = -1;  // row counts to the launcher
+  int request = -1;  // row counts and orders to the launcher
   int result = -1;   // "seconds peak-kB" lines, or "failed"
 };
 
@@ -315,10 +406,10 @@ const Launcher kLauncher = [] {
   }
   close(request[1]);
   close(result[0]);
-  long long rows = 0;
-  while (read(request[0], &rows, sizeof rows) == static_cast<ssize_t>(sizeof rows)) {
+  long long job[2] = {};
+  while (read(request[0], job, sizeof job) == static_cast<ssize_t>(sizeof job)) {
     const pid_t child = fork();
-    if (child == 0) RunFitChild(rows, result[1]);
+    if (child == 0) RunFitChild(job[0], int(job[1]), result[1]);
     int status = 0;
     if (child < 0 || waitpid(child, &status, 0) != child || !WIFEXITED(status) || WEXITSTATUS(status) != 0) {
       const char failed[] = "failed\n";
@@ -329,12 +420,13 @@ const Launcher kLauncher = [] {
 }();
 
 void BM_FitPeakMemory(benchmark::State& state) {
-  const long long rows = state.range(0);
+  const long long rows = state.range(0), order = state.range(1);
+  const long long job[2] = {rows, order};
   double peakMB = 0.0, seconds = 0.0;
   for (auto _ : state) {
     char buffer[128] = {};
     std::size_t got = 0;
-    if (kLauncher.request >= 0 && write(kLauncher.request, &rows, sizeof rows) == static_cast<ssize_t>(sizeof rows)) {
+    if (kLauncher.request >= 0 && write(kLauncher.request, job, sizeof job) == static_cast<ssize_t>(sizeof job)) {
       for (ssize_t n; got + 1 < sizeof buffer && (n = read(kLauncher.result, buffer + got, 1)) > 0;) {
         if (buffer[got++] == '\n') break;
       }
@@ -349,8 +441,13 @@ void BM_FitPeakMemory(benchmark::State& state) {
   }
   state.counters["peak_MB"] = peakMB;
   state.counters["s_per_1e6_vectors"] = seconds / (rows / 1e6);
-  state.SetLabel("D=3 order=11 terms=364 rows=" + std::to_string(rows) + ", a process of its own");
+  state.SetLabel("D=3 order=" + std::to_string(order) + " terms=" + std::to_string(odefit::MonomialCount(int(order), 3)) +
+                 " rows=" + std::to_string(rows) + ", a process of its own");
 }
-BENCHMARK(BM_FitPeakMemory)->Arg(1000000)->Arg(2000000)->Iterations(1)->UseManualTime()->Unit(benchmark::kSecond);
+BENCHMARK(BM_FitPeakMemory)
+    ->ArgsProduct({{1000000, 2000000}, {2, 5, 11}})
+    ->Iterations(1)
+    ->UseManualTime()
+    ->Unit(benchmark::kSecond);
 
 }  // namespace

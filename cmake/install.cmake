@@ -5,6 +5,8 @@ include(CMakePackageConfigHelpers)
 
 if(TARGET odefit)
   install(TARGETS odefit RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
+  # The program's own libraries, found through its run path.
+  install(TARGETS odefit_blas_threads odefit_desktop_module LIBRARY DESTINATION ${CMAKE_INSTALL_LIBDIR}/odefit)
   install(FILES ${PROJECT_SOURCE_DIR}/docs/odefit.1 DESTINATION ${CMAKE_INSTALL_MANDIR}/man1)
 endif()
 

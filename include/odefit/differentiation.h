@@ -29,4 +29,14 @@ struct Derivatives {
 // order + 1 <= points <= n, 1 <= order <= 5, and dt > 0.
 Derivatives Differentiate(std::span<const double> values, int dimension, int points, double dt, int order = 1);
 
+// As Differentiate with order 1, for vectors sampled at the given `times`
+// (one per vector, strictly increasing): the straight line fitted over every
+// window of `points` vectors on the actual times gives the smoothed value at
+// the window's reference time and the slope there. On uniform times it
+// agrees with Differentiate to rounding. Throws InvalidArgument unless
+// times.size() * dimension == values.size(), 2 <= points <= n, and the
+// times are finite and increasing.
+Derivatives DifferentiateOnTimes(std::span<const double> values, std::span<const double> times, int dimension,
+                                 int points);
+
 }  // namespace odefit

@@ -65,9 +65,10 @@ struct Model {
   double dt = 0.0;   // sampling interval the model was fitted at
   int points = 0;    // points per differentiation window of the fit (0 when unknown)
   int train = 0;     // vectors of the training series (0 when unknown)
+  int recordings = 1;  // recordings the training vectors came from (0 when unknown)
   std::vector<ModelEquation> equations;  // equation i at index i - 1
-  // The variables' names from the series (one per equation), or empty. Terms
-  // are always named x1..xD; these only label them for people.
+  // The variables' names from the series (one per equation), or empty: then
+  // the variables are x1..xD. Equations, term tables and files use them.
   std::vector<std::string> names;
 
   // The number of components D.
@@ -93,7 +94,20 @@ void ValidateModel(const Model& model);
 // orders no model may have.
 std::vector<std::string> TermNames(const ModelEquation& equation, int D);
 
-// Returns equation i (1-based) as text, "dx1/dt = -9.8825 x1 + 9.922 x2",
+// Returns the term names as above with the variables called `names` (one
+// per variable; none keeps x1..xD): "prey*predator", "y^2". Throws as
+// TermNames does, and InvalidArgument for a count of names other than D or 0.
+std::vector<std::string> TermNames(const ModelEquation& equation, int D, const std::vector<std::string>& names);
+
+// Returns `term` (a name TermNames gives, " (denominator)" after it allowed)
+// with the variables x1..xD called `names` instead (unchanged when empty).
+std::string NamedTerm(const std::string& term, const std::vector<std::string>& names);
+
+// Returns the name of variable i (1-based) of `model`: its name, or "xi".
+std::string VariableName(const Model& model, int i);
+
+// Returns equation i (1-based) as text, "dx1/dt = -9.8825 x1 + 9.922 x2"
+// ("dx/dt = -10 x + 10 y" when the model names its variables),
 // with `digits` significant digits and without the terms whose coefficient
 // is 0; a rational equation as "(numerator) / (1 + denominator)".
 std::string EquationText(const Model& model, int i, int digits = 5);

@@ -17,18 +17,14 @@ missing file, ValueError for impossible arguments, TypeError for arrays that do 
 numbers, odefit.NumericalError (a RuntimeError) when a numerical routine fails, odefit.Cancelled.
 """
 
-# Before numpy or the extension load OpenBLAS, which reads it only then.
-from . import _blas
-
-_blas.choose_kernels()
-
-from . import _odefit  # noqa: E402
-from ._efficiency import EfficiencyResult, efficiency_test  # noqa: E402
-from ._estimator import ODEModel  # noqa: E402
-from ._functions import Derivatives, differentiate, fit, read_series  # noqa: E402
-from ._model import Model  # noqa: E402
-from ._odefit import Cancelled, InputError, NumericalError, __version__  # noqa: E402
-from ._search import SearchResult, search  # noqa: E402
+from . import _odefit
+from ._efficiency import EfficiencyResult, efficiency_test
+from ._estimator import ODEModel
+from ._functions import Derivatives, differentiate, fit, read_series
+from ._model import Model
+from ._odefit import Cancelled, InputError, NumericalError, __version__
+from ._search import SearchResult, search
+from ._series import ReadNote, Series
 
 __all__ = [
     "Cancelled",
@@ -38,7 +34,9 @@ __all__ = [
     "Model",
     "NumericalError",
     "ODEModel",
+    "ReadNote",
     "SearchResult",
+    "Series",
     "__version__",
     "differentiate",
     "efficiency_test",

@@ -8,6 +8,7 @@ from numpy.typing import ArrayLike
 
 from . import _odefit
 from ._odefit import Model
+from ._series import _several, pack_series
 
 __all__ = ["EfficiencyResult", "efficiency_test"]
 
@@ -45,14 +46,15 @@ class EfficiencyResult:
 
 
 def efficiency_test(model: Model, X_test: ArrayLike, pieces: int = 5, length: int = 500, shift: int = 100,
-                    method: str = "rk4", step: Optional[float] = None, threads: int = 1) -> EfficiencyResult:
+                    method: str = "rk4", step: Optional[float] = None, threads: int = 1, *, t=None):
     """Tests how long `model` predicts the series X_test, the vectors after its training series.
 
     Parameters
     ----------
     model : Model
-    X_test : array_like
-        (n, D); it needs (pieces - 1) * shift + length + model.points vectors.
+    X_test : array_like or list of array_like
+        (n, D); it needs (pieces - 1) * shift + length + model.points vectors. A list of recordings
+        is tested recording by recording.
     pieces : int, default 5
         Predictions, started `shift` vectors apart.
     length : int, default 500
@@ -64,10 +66,34 @@ def efficiency_test(model: Model, X_test: ArrayLike, pieces: int = 5, length: in
         The integration step (default: the model's dt).
     threads : int, default 1
         Threads splitting the pieces (0: one per core); the result is the same.
+    t : array_like or list of array_like, optional
+        The time of every vector (one array per recording; default: those read by read_series):
+        they must be even, at the model's dt, without gaps, since the pieces are integrated at dt.
 
     Returns
     -------
-    EfficiencyResult
+    EfficiencyResult or list of EfficiencyResult
+        One result, or one per recording for a list.
     """
-    return EfficiencyResult(
-        **_odefit.efficiency_test(model, X_test, pieces, length, shift, method, step, threads))
+    several = _several(X_test)
+    if not several and t is None and getattr(X_test, "times", None) is None:
+        return EfficiencyResult(
+            **_odefit.efficiency_test(model, X_test, pieces, length, shift, method, step, threads))
+    if not isinstance(model, Model):
+        raise TypeError("model must be an odefit.Model")
+    recordings = list(X_test) if several else [X_test]
+    times = list(t) if several and isinstance(t, (list, tuple)) else [t] * len(recordings)
+    if len(times) != len(recordings):
+        raise ValueError(f"t gives {len(times)} time arrays for {len(recordings)} recordings")
+    results = []
+    for X, stamps in zip(recordings, times):
+        data, _, _ = pack_series(X, model.dt, stamps, None)
+        if isinstance(data, tuple):
+            _, _, gaps, uniform, _ = _odefit._sampling(data, model.dt)
+            if gaps or not uniform:
+                raise ValueError("the efficiency test needs evenly sampled recordings without gaps: its pieces "
+                                 "are integrated at the model's dt")
+            data = data[0]
+        results.append(EfficiencyResult(
+            **_odefit.efficiency_test(model, data, pieces, length, shift, method, step, threads)))
+    return results if several else results[0]

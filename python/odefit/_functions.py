@@ -7,28 +7,43 @@ from numpy.typing import ArrayLike
 
 from . import _odefit
 from ._odefit import Model
+from ._series import pack_series
+from ._series import read_series as _read_series
 
 __all__ = ["Derivatives", "differentiate", "fit", "read_series"]
 
 
-def read_series(path, dimension: Optional[int] = None, *, return_names: bool = False):
+def read_series(path, dimension: Optional[int] = None, *, return_names: bool = False, time: Optional[str] = None,
+                delimiter: Optional[str] = None, decimal: str = "."):
     """Reads a series file into an (n, D) array.
 
     Parameters
     ----------
     path : str or os.PathLike
         The file. Without `dimension`, a table of one vector per line: values separated by commas
-        or blanks, an optional header line of names, ``#`` comments. With `dimension`, the classic
-        file of one value per line, D lines per vector.
+        or blanks, an optional header line of names, ``#`` comments. A first column named t or time
+        is the time of every vector; an index column 0, 1, 2, ... (pandas' unnamed one) is skipped;
+        a ``#`` line of names just before the data (``np.savetxt``'s header) is the header. Each such
+        choice comes as an :class:`odefit.ReadNote` warning. With `dimension`, the classic file of
+        one value per line, D lines per vector.
     dimension : int, optional
         D, for the classic file (1 to 9).
     return_names : bool, default False
         Also return the header's names (an empty list without a header).
+    time : str, optional
+        The time column: a header name or a 1-based column number; "none" for none (default: a
+        first column named t or time).
+    delimiter : str, optional
+        The character between values: ",", ";", "|", "\\t" or " " (default: commas, else blanks).
+    decimal : str, default "."
+        The decimal mark, "." or "," (with another delimiter, such as ";").
 
     Returns
     -------
-    numpy.ndarray or (numpy.ndarray, list of str)
-        The series, one row per vector; with `return_names`, also the names.
+    odefit.Series or numpy.ndarray or (array, list of str)
+        The series, one row per vector: for a table an :class:`odefit.Series`, whose ``.names`` and
+        ``.times`` (None without a time column) fit, search and efficiency_test use when not given;
+        for the classic file a plain array. With `return_names`, also the names.
 
     Raises
     ------
@@ -37,7 +52,8 @@ def read_series(path, dimension: Optional[int] = None, *, return_names: bool = F
     odefit.InputError
         When it cannot be read as a series; ``.file``, ``.line`` and ``.column`` say where.
     """
-    return _odefit.read_series(path, dimension, return_names=return_names)
+    return _read_series(path, dimension, return_names=return_names, time=time, delimiter=delimiter,
+                        decimal=decimal)
 
 
 class Derivatives(NamedTuple):
@@ -85,20 +101,23 @@ def differentiate(X: ArrayLike, dt: float, points: int = 3, order: int = 1) -> D
     return Derivatives(states, slopes, offset)
 
 
-def fit(X: ArrayLike, dt: float, points: int = 3, model: Union[str, Sequence[str]] = "poly:2",
+def fit(X: ArrayLike, dt: Optional[float] = None, points: int = 3, model: Union[str, Sequence[str]] = "poly:2",
         threshold: Optional[float] = None, train: Optional[int] = None, scaled: bool = False,
-        names: Optional[Sequence[str]] = None) -> Model:
-    """Fits a model dx_i/dt = f_i(x, t) to the series X.
+        names: Optional[Sequence[str]] = None, *, t=None) -> Model:
+    """Fits a model dx_i/dt = f_i(x, t) to the series X, or to several recordings of one system.
 
-    The derivatives are estimated by straight-line fits over `points` samples, then every equation's
+    The derivatives are estimated by straight-line fits over `points` samples, each recording (and
+    each piece between gaps in its time stamps) on its own, the rows stacked; then every equation's
     coefficients by least squares on them (sparse with a threshold).
 
     Parameters
     ----------
-    X : array_like
-        The series, shape (n, D), D from 1 to 9.
-    dt : float
-        The sampling interval (> 0).
+    X : array_like or list of array_like
+        The series, shape (n, D), D from 1 to 9; or a list of (n_k, D) arrays, recordings of one
+        system (runs of an experiment, simulations from several states).
+    dt : float, optional
+        The sampling interval (> 0); may be left out when `t` or the arrays (from read_series) give
+        the times.
     points : int, default 3
         Samples per differentiation window (2 <= points <= train).
     model : str or list of str, default "poly:2"
@@ -108,12 +127,17 @@ def fit(X: ArrayLike, dt: float, points: int = 3, model: Union[str, Sequence[str
         Makes the fit sparse: terms whose coefficients stay below it in magnitude are dropped and the
         rest refitted until none is dropped.
     train : int, optional
-        Fit the first `train` vectors only (default: all).
+        Fit the first `train` vectors only (default: all), counted from the first recording on.
     scaled : bool, default False
         With a threshold, compare each term's share of the derivative estimates with it instead of
         its coefficient.
     names : list of str, optional
-        The variables' names, one per column.
+        The variables' names, one per column, unique and usable in a formula (default: those of an
+        array read by read_series); the terms and equations use them.
+    t : float or array_like or list of array_like, optional
+        The sampling interval, or the time of every vector: an array, one per recording. A step
+        above 1.5 sampling intervals is a gap that splits a recording; uneven stamps are
+        differentiated by line fits on their times. Default: the times of arrays read by read_series.
 
     Returns
     -------
@@ -122,9 +146,11 @@ def fit(X: ArrayLike, dt: float, points: int = 3, model: Union[str, Sequence[str
     Raises
     ------
     ValueError
-        For impossible settings (too few vectors for the points or the terms, a bad spec).
+        For impossible settings (too few vectors for the points or the terms, a bad spec, a dt the
+        time stamps disagree with, names that cannot stand in a formula).
     odefit.NumericalError
         When a design matrix is singular; the message names the dependent terms.
     """
-    return _odefit.fit(X, dt, points=points, model=model, threshold=threshold, train=train, scaled=scaled,
-                       names=names)
+    data, dt, names = pack_series(X, dt, t, names)
+    return _odefit._fit(data, dt, points=points, model=model, threshold=threshold, train=train, scaled=scaled,
+                        names=names)

@@ -25,11 +25,11 @@ points : int
 train : int
     Vectors of the training series the fit used (0 for a model made from coefficients).
 names : list of str
-    The variables' names, or an empty list; terms are always named x1..xD.
+    The variables' names, or an empty list (then x1..xD); the terms and equations use them.
 specs : list of str
     Every equation's family and orders, as ``fit(model=...)`` takes them.
 terms : list of list of str
-    Every equation's term names, in coefficient order.
+    Every equation's term names, in coefficient order ("x*z" with names, else "x1*x3").
 coefficients : list of numpy.ndarray
     Every equation's coefficients, aligned with `terms` (0 for a term a sparse fit dropped).
 standard_errors : list of numpy.ndarray

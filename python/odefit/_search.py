@@ -6,6 +6,7 @@ import time
 from dataclasses import dataclass, field
 
 from . import _odefit
+from ._series import pack_series
 
 
 @dataclass(repr=False)
@@ -65,16 +66,16 @@ def _run_search_task(X, settings, plan, index):
     return _odefit._run_search_task(X, settings, plan, index)
 
 
-def search(X, dt, *, points=None, degrees=None, models=None, thresholds=None, validation_fraction=0.2, horizon=None,
-           threads=1, time_limit=None, executor=None, progress=None, names=None):
+def search(X, dt=None, *, points=None, degrees=None, models=None, thresholds=None, validation_fraction=0.2,
+           horizon=None, threads=1, time_limit=None, executor=None, progress=None, names=None, t=None):
     """Searches for the model of X that predicts its last part best.
 
     Parameters
     ----------
-    X : array_like
-        The series, shape (n, D).
-    dt : float
-        The sampling interval (> 0).
+    X : array_like or list of array_like
+        The series, shape (n, D), or a list of recordings of one system (as for fit).
+    dt : float, optional
+        The sampling interval (> 0); may be left out when `t` or the arrays give the times.
     points : list of int, optional
         Differentiation windows to try (default: the library's list as far as the series allows).
     degrees : list of int, optional
@@ -102,7 +103,11 @@ def search(X, dt, *, points=None, degrees=None, models=None, thresholds=None, va
         Called with (tasks done, tasks) on the calling thread; an exception it raises stops the
         search and is raised again.
     names : list of str, optional
-        The variables' names (one string per column), given to the best model.
+        The variables' names (one string per column), given to the best model (default: those of
+        an array read by read_series).
+    t : float or array_like or list of array_like, optional
+        The sampling interval or the time of every vector, as for fit: gaps split recordings, but the
+        stamps must be even.
 
     Returns
     -------
@@ -110,13 +115,22 @@ def search(X, dt, *, points=None, degrees=None, models=None, thresholds=None, va
     """
     if progress is not None and not callable(progress):
         raise TypeError("progress must be callable with (done, total), or None")
+    X, dt, names = pack_series(X, dt, t, names)
+    if isinstance(X, tuple):
+        found, _, _, uniform, _ = _odefit._sampling(X, 0.0 if dt is None else dt)
+        if not uniform:
+            raise ValueError("the search needs evenly sampled recordings (gaps are allowed): fit uneven ones")
+        dt = found
+    elif dt is None:
+        raise ValueError("give dt, or the time of every vector (t)")
     settings = _settings(dt, points, degrees, models, thresholds, validation_fraction, horizon, threads, time_limit)
     if executor is None:
         return SearchResult(**_odefit._search(X, settings, progress, names))
 
     start = time.monotonic()
-    X = _odefit._as_series(X)
-    _odefit._names(names, X.shape[1])  # refused before any task is sent
+    if not isinstance(X, tuple):
+        X = _odefit._as_series(X)
+    _odefit._names(names, (X[0] if isinstance(X, tuple) else X).shape[1])  # refused before any task is sent
     plan = _odefit._plan_search(X, settings)
     total = len(plan["points"]) * len(plan["degrees"])
     limit = settings["time_limit"]

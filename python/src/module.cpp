@@ -18,6 +18,7 @@
 #include <cmath>
 #include <exception>
 #include <filesystem>
+#include <fstream>
 #include <limits>
 #include <optional>
 #include <sstream>
@@ -178,6 +179,7 @@ std::vector<std::string> NamesArgument(py::handle names, int D) {
     throw py::value_error("names must name all " + std::to_string(D) + " components, not " +
                           std::to_string(out.size()));
   }
+  CheckVariableNames(out);  // each must stand in an equation
   return out;
 }
 
@@ -191,6 +193,32 @@ py::list NameList(const std::vector<std::string>& names) {
     list.append(py::reinterpret_steal<py::str>(text));
   }
   return list;
+}
+
+// A series argument: an (n, D) array, or the tuple (values, times or None,
+// breaks) in which the package's Python side packs several recordings and
+// time stamps.
+Series SeriesArgument(py::handle X, const char* name) {
+  if (!py::isinstance<py::tuple>(X)) return ToSeries(AsSeriesArray(X, name));
+  const py::tuple parts = X.cast<py::tuple>();
+  if (parts.size() != 3) throw py::value_error(std::string(name) + ": a packed series is (values, times, breaks)");
+  Series series = ToSeries(AsSeriesArray(parts[0], name));
+  if (!parts[1].is_none()) {
+    const DoubleArray times = AsSeriesArray(parts[1], "t");
+    if (times.shape(1) != 1 || static_cast<std::size_t>(times.shape(0)) != series.size()) {
+      throw py::value_error("t must hold one time per vector: " + std::to_string(series.size()) + ", not " +
+                            ShapeText(times));
+    }
+    series.times.assign(times.data(), times.data() + times.size());
+  }
+  for (const py::handle item : parts[2].cast<py::sequence>()) {
+    const long long b = item.cast<long long>();
+    if (b < 1 || static_cast<std::size_t>(b) >= series.size() || (!series.breaks.empty() && static_cast<std::size_t>(b) <= series.breaks.back())) {
+      throw py::value_error("the recordings' breaks must increase within the series");
+    }
+    series.breaks.push_back(static_cast<std::size_t>(b));
+  }
+  return series;
 }
 
 py::array_t<double> ToArray(const std::vector<double>& values) {
@@ -225,13 +253,53 @@ py::object ReadSeries(const std::filesystem::path& path, std::optional<int> dime
   return py::make_tuple(SeriesArray(std::move(series)), names);
 }
 
+// A table with the reader's options: (values, names, times or None, notes).
+py::tuple ReadTable(const std::filesystem::path& path, const std::string& time, const std::string& delimiter,
+                    const std::string& decimal) {
+  const std::string name = path.string();
+  std::error_code error;
+  if (!std::filesystem::exists(path, error)) {
+    errno = ENOENT;
+    PyErr_SetFromErrnoWithFilename(PyExc_FileNotFoundError, name.c_str());
+    throw py::error_already_set();
+  }
+  TableOptions options;
+  options.time = time;
+  if (delimiter.size() > 1) throw py::value_error("delimiter must be one character");
+  if (!delimiter.empty()) options.delimiter = delimiter.front();
+  if (decimal != "." && decimal != ",") throw py::value_error("decimal must be \".\" or \",\"");
+  options.decimal = decimal.front();
+  std::vector<std::string> notes;
+  Series series;
+  {
+    py::gil_scoped_release release;
+    std::ifstream in(name, std::ios::binary);
+    if (!in) throw InputError(name, 0, 0, "cannot open");
+    series = ReadSeriesTable(in, name, options, &notes);
+  }
+  py::object times = series.times.empty() ? py::object(py::none()) : py::object(ToArray(series.times));
+  py::list names = NameList(series.names);
+  return py::make_tuple(SeriesArray(std::move(series)), names, times, notes);
+}
+
+// How a (packed) series is sampled: (dt, recordings, gaps, uniform, shortest piece).
+py::tuple SamplingOf(py::handle X, double dt) {
+  const Series series = SeriesArgument(X, "X");
+  const Sampling sampling = SeriesSampling(series, dt);
+  std::size_t shortest = series.size();
+  for (const SeriesPiece& piece : sampling.pieces) shortest = std::min(shortest, piece.end - piece.begin);
+  return py::make_tuple(sampling.dt, sampling.recordings, sampling.gaps, sampling.uniform, shortest);
+}
+
 // ----------------------------------------------------------------- fitting
 
-Model Fit(py::handle X, double dt, long long points, py::handle model, std::optional<double> threshold,
+Model Fit(py::handle X, std::optional<double> dt, long long points, py::handle model, std::optional<double> threshold,
           std::optional<long long> train, bool scaled, py::handle names) {
-  const DoubleArray array = AsSeriesArray(X, "X");
+  Series series = SeriesArgument(X, "X");
   FitSettings settings;
-  settings.dt = dt;
+  if (!dt && series.times.empty()) throw py::value_error("give dt, or the time of every vector (t)");
+  settings.dt = dt.value_or(0.0);
+  if (dt && !(*dt > 0.0)) throw py::value_error("dt must be positive");
   settings.points = CountArgument(points, "points", 2);
   if (train) settings.train = CountArgument(*train, "train", 1);
   settings.equations = SpecsArgument(model);
@@ -243,7 +311,6 @@ Model Fit(py::handle X, double dt, long long points, py::handle model, std::opti
   } else if (scaled) {
     throw py::value_error("scaled=True applies to a sparse fit: give a threshold too");
   }
-  Series series = ToSeries(array);
   series.names = NamesArgument(names, series.dimension);
   CancellationToken token;
   settings.cancel = &token;
@@ -254,7 +321,7 @@ Model Fit(py::handle X, double dt, long long points, py::handle model, std::opti
 
 std::vector<std::vector<std::string>> Terms(const Model& model) {
   std::vector<std::vector<std::string>> terms;
-  for (const ModelEquation& eq : model.equations) terms.push_back(TermNames(eq, model.Dimension()));
+  for (const ModelEquation& eq : model.equations) terms.push_back(TermNames(eq, model.Dimension(), model.names));
   return terms;
 }
 
@@ -477,8 +544,9 @@ py::dict SearchResultDict(SearchResult&& result, std::vector<std::string> names)
 // there the GIL is taken to check for Ctrl-C and to call `progress`, and either
 // raising cancels the search and is raised again when it has stopped.
 py::dict Search(py::handle X, const py::dict& settingsDict, const py::object& progress, py::handle names) {
-  const DoubleArray array = AsSeriesArray(X, "X");
-  std::vector<std::string> variables = NamesArgument(names, static_cast<int>(array.shape(1)));
+  const Series series = SeriesArgument(X, "X");
+  std::vector<std::string> variables = NamesArgument(names, series.dimension);
+  CheckVariableNames(variables);
   SearchSettings settings = SettingsFromDict(settingsDict);
   CancellationToken token;
   settings.cancel = &token;
@@ -494,7 +562,6 @@ py::dict Search(py::handle X, const py::dict& settingsDict, const py::object& pr
       token.Cancel();
     }
   };
-  const Series series = ToSeries(array);
   SearchResult result;
   try {
     py::gil_scoped_release release;
@@ -508,9 +575,8 @@ py::dict Search(py::handle X, const py::dict& settingsDict, const py::object& pr
 }
 
 py::dict Plan(py::handle X, const py::dict& settingsDict) {
-  const DoubleArray array = AsSeriesArray(X, "X");
+  const Series series = SeriesArgument(X, "X");
   const SearchSettings settings = SettingsFromDict(settingsDict);
-  const Series series = ToSeries(array);
   SearchPlan plan;
   {
     py::gil_scoped_release release;
@@ -520,14 +586,13 @@ py::dict Plan(py::handle X, const py::dict& settingsDict) {
 }
 
 py::dict RunTask(py::handle X, const py::dict& settingsDict, const py::dict& planDict, long long index) {
-  const DoubleArray array = AsSeriesArray(X, "X");
+  const Series series = SeriesArgument(X, "X");
   const SearchSettings settings = SettingsFromDict(settingsDict);
   const SearchPlan plan = PlanFromDict(planDict);
   if (index < 0 || index >= static_cast<long long>(SearchTaskCount(plan))) {
     throw py::value_error("task index " + std::to_string(index) + " is not one of the plan's " +
                           std::to_string(SearchTaskCount(plan)) + " tasks");
   }
-  const Series series = ToSeries(array);
   SearchTaskResult result;
   {
     py::gil_scoped_release release;
@@ -538,8 +603,8 @@ py::dict RunTask(py::handle X, const py::dict& settingsDict, const py::dict& pla
 
 py::dict Finish(py::handle X, const py::dict& settingsDict, const py::dict& planDict, const py::list& resultDicts,
                py::handle names) {
-  const DoubleArray array = AsSeriesArray(X, "X");
-  std::vector<std::string> variables = NamesArgument(names, static_cast<int>(array.shape(1)));
+  const Series series = SeriesArgument(X, "X");
+  std::vector<std::string> variables = NamesArgument(names, series.dimension);
   const SearchSettings settings = SettingsFromDict(settingsDict);
   const SearchPlan plan = PlanFromDict(planDict);
   std::vector<SearchTaskResult> results;
@@ -547,7 +612,6 @@ py::dict Finish(py::handle X, const py::dict& settingsDict, const py::dict& plan
     if (!py::isinstance<py::dict>(item)) throw py::type_error("every task result must be a dict");
     results.push_back(TaskResultFromDict(item.cast<py::dict>()));
   }
-  const Series series = ToSeries(array);
   SearchResult result;
   {
     py::gil_scoped_release release;
@@ -600,13 +664,13 @@ PYBIND11_MODULE(_odefit, m) {
   m.attr("Cancelled") = py::handle(cancelled_type);
   py::register_exception_translator(&TranslateException);
 
-  m.def("read_series", &ReadSeries, arg("path"), arg("dimension") = py::none(), py::kw_only(),
+  m.def("_read_series", &ReadSeries, arg("path"), arg("dimension") = py::none(), py::kw_only(),
         arg("return_names") = false,
         "Reads a series file into an (n, D) array: with dimension, the classic file of one value per line; "
         "without, a table of one vector per line (with or without a header). return_names=True returns "
         "(array, names), the header's names (an empty list without one).");
 
-  m.def("fit", &Fit, arg("X"), arg("dt"), arg("points") = 3, arg("model") = "poly:2", arg("threshold") = py::none(),
+  m.def("_fit", &Fit, arg("X"), arg("dt") = py::none(), arg("points") = 3, arg("model") = "poly:2", arg("threshold") = py::none(),
         arg("train") = py::none(), arg("scaled") = false, arg("names") = py::none(),
         "Fits a model to the series X (n, D): derivatives by line fits over `points` samples, then every "
         "equation of `model` (one spec for all, or a list) by least squares, sparse with a threshold. "
@@ -655,6 +719,8 @@ PYBIND11_MODULE(_odefit, m) {
         arg("names") = py::none());
   m.def("_differentiate", &DifferentiateSeries, arg("X"), arg("dt"), arg("points"), arg("order"));
   m.def("_as_series", &AsSeriesArray, arg("X"), arg("name") = "X");
+  m.def("_read_table", &ReadTable, arg("path"), arg("time") = "", arg("delimiter") = "", arg("decimal") = ".");
+  m.def("_sampling", &SamplingOf, arg("X"), arg("dt") = 0.0);
   m.def("_search", &Search, arg("X"), arg("settings"), arg("progress") = py::none(), arg("names") = py::none());
   m.def("_plan_search", &Plan, arg("X"), arg("settings"));
   m.def("_run_search_task", &RunTask, arg("X"), arg("settings"), arg("plan"), arg("index"));

@@ -69,10 +69,13 @@ class TestNames:
         assert lorenz_model.names == []
         assert "names" not in repr(lorenz_model)
 
-    def test_names_label_the_variables_but_not_the_terms(self, lorenz, lorenz_model):
+    def test_names_name_the_variables_in_the_terms_and_equations(self, lorenz, lorenz_model):
         model = odefit.fit(lorenz, 0.01, train=3000, names=["x", "y", "z"])
         assert model.names == ["x", "y", "z"]
-        assert model.terms == lorenz_model.terms and model.equations() == lorenz_model.equations()
+        assert model.terms[0][4:7] == ["x^2", "x*y", "x*z"] and lorenz_model.terms[0][4] == "x1^2"
+        assert model.equations()[1].startswith("dy/dt = 0.20676 + 28.15 x - 1.0634 y")
+        for mine, reference in zip(model.coefficients, lorenz_model.coefficients):
+            np.testing.assert_array_equal(mine, reference)
         assert repr(model).splitlines()[0].endswith("models=['poly:2', 'poly:2', 'poly:2'], names=['x', 'y', 'z'])")
 
     def test_the_names_of_a_table_s_header(self, tmp_path):

@@ -65,7 +65,7 @@ class TestValues:
         assert true_lorenz.specs == ["poly:2"] * 3 and true_lorenz.names == ["x", "y", "z"]
         for given, held in zip(LORENZ, true_lorenz.coefficients):
             np.testing.assert_array_equal(held, given)
-        assert true_lorenz.equations()[0] == "dx1/dt = -10 x1 + 10 x2"
+        assert true_lorenz.equations()[0] == "dx/dt = -10 x + 10 y"  # its names
         assert np.all(np.isnan(true_lorenz.errors))
         assert odefit.Model.from_json(true_lorenz.to_json()) == true_lorenz
 

@@ -83,10 +83,10 @@ class TestTable:
 
     def test_returns_the_header_s_names_when_asked(self, tmp_path):
         path = tmp_path / "t.csv"
-        path.write_text('time,"prey"\n1,2\n3,4.5\n')
+        path.write_text('x,"prey"\n1,2\n3,4.5\n')
         X, names = odefit.read_series(path, return_names=True)
         np.testing.assert_array_equal(X, [[1.0, 2.0], [3.0, 4.5]])
-        assert names == ["time", "prey"]
+        assert names == ["x", "prey"] and X.names == names
         path.write_text("1 2\n3 4\n")
         assert odefit.read_series(path, return_names=True)[1] == []
 

@@ -7,6 +7,7 @@
 #include <system_error>
 
 #include "api/numerical_errors.h"
+#include "api/recordings.h"
 #include "model/design.h"
 #include "model/equation_shape.h"
 #include "model/model_fit.h"
@@ -204,6 +205,7 @@ Model ModelFromCoefficients(double dt, const std::vector<EquationSpec>& equation
     throw InvalidArgument("give a name for each of the " + std::to_string(D) + " variables or none, not " +
                           std::to_string(names.size()));
   }
+  CheckVariableNames(names);  // they stand in the equations
   Model model;
   model.dt = dt;
   model.names = names;
@@ -258,11 +260,53 @@ Model FitModel(const Derivatives& derivatives, double dt, const std::vector<Equa
   return model;
 }
 
+namespace {
+
+// The checks of a fit to several recordings or time stamps; returns how the
+// training vectors are sampled.
+Sampling CheckPieces(const Series& series, const FitSettings& settings) {
+  const int D = series.dimension;
+  const std::size_t n = series.size();
+  const long long train = settings.train ? *settings.train : static_cast<long long>(n);
+  if (train < 2 || static_cast<std::size_t>(train) > n) {
+    throw InvalidArgument("the training series must have from 2 to the " + std::to_string(n) +
+                          " vectors of the series, not " + std::to_string(train));
+  }
+  if (train > INT32_MAX) throw InvalidArgument("the series has more than 2^31 - 1 vectors");
+  if (settings.dt < 0.0 || !std::isfinite(settings.dt)) {
+    throw InvalidArgument("the sampling interval must be positive and finite");
+  }
+  const Sampling sampling = SeriesSampling(series, settings.dt, static_cast<std::size_t>(train));
+  if (settings.points < 2) throw InvalidArgument("the points per window must be at least 2, not " + std::to_string(settings.points));
+  long long rows = 0;
+  for (const SeriesPiece& piece : sampling.pieces) {
+    rows += std::max<long long>(0, static_cast<long long>(piece.end - piece.begin) - settings.points + 1);
+  }
+  if (rows == 0) {
+    throw InvalidArgument("no recording or piece between gaps has the " + std::to_string(settings.points) +
+                          " vectors of a window");
+  }
+  for (const EquationSpec& spec : settings.equations) {
+    if (spec.family == ModelFamily::DrivenPolynomial && (sampling.pieces.size() > 1 || !sampling.uniform)) {
+      throw InvalidArgument("the driven family needs one uniformly sampled recording: its phase is counted in samples");
+    }
+  }
+  CheckEquations(D, static_cast<int>(rows), sampling.dt, settings.equations, settings.sparse);
+  return sampling;
+}
+
+}  // namespace
+
 void CheckFitSettings(const Series& series, const FitSettings& settings) {
   const int D = series.dimension;
   if (D < 1 || D > kMaxModelDimension) throw InvalidArgument("the dimension must be from 1 to 9");
   if (series.values.size() % static_cast<std::size_t>(D) != 0) {
     throw InvalidArgument("the series must hold whole vectors");
+  }
+  CheckVariableNames(series.names);
+  if (!api::IsPlain(series)) {
+    CheckPieces(series, settings);
+    return;
   }
   const std::size_t n = series.size();
   const long long train = settings.train ? *settings.train : static_cast<long long>(n);
@@ -287,6 +331,18 @@ void CheckFitSettings(const Series& series, const FitSettings& settings) {
 Model FitModel(const Series& series, const FitSettings& settings, Derivatives* training) {
   CheckFitSettings(series, settings);
   const int D = series.dimension;
+  if (!api::IsPlain(series)) {
+    // Every recording (and piece between gaps) differentiated on its own, the rows stacked.
+    const Sampling sampling = CheckPieces(series, settings);
+    const Derivatives derivatives = api::DifferentiatePieces(series, sampling, settings.points);
+    Model model =
+        FitModel(derivatives, sampling.dt, settings.equations, settings.sparse, settings.cancel, settings.threads);
+    model.points = settings.points;
+    model.train = static_cast<int>(sampling.pieces.back().end);
+    model.recordings = sampling.recordings;
+    if (series.names.size() == static_cast<std::size_t>(D)) model.names = series.names;
+    return model;
+  }
   const long long train = settings.train ? *settings.train : static_cast<long long>(series.size());
   const Derivatives derivatives =
       Differentiate(std::span<const double>(series.values).first(static_cast<std::size_t>(train) * D), D,

@@ -1,6 +1,7 @@
 #include "odefit/model.h"
 #include "odefit/number_text.h"
 
+#include <charconv>
 #include <cmath>
 #include <cstdio>
 #include <string>
@@ -133,12 +134,51 @@ std::vector<std::string> TermNames(const ModelEquation& eq, int D) {
   return names;
 }
 
+std::string NamedTerm(const std::string& term, const std::vector<std::string>& names) {
+  if (names.empty()) return term;
+  std::string named;
+  std::size_t begin = 0;
+  // Factors "xK" or "xK^E" joined by '*'; anything else ("1", "cos") stays.
+  while (begin <= term.size()) {
+    std::size_t end = term.find_first_of("*^ ", begin);
+    if (end == std::string::npos) end = term.size();
+    const std::string_view factor(term.data() + begin, end - begin);
+    std::size_t k = 0;
+    const bool variable = factor.size() > 1 && factor[0] == 'x' &&
+                          std::from_chars(factor.data() + 1, factor.data() + factor.size(), k).ptr ==
+                              factor.data() + factor.size() &&
+                          k >= 1 && k <= names.size();
+    named += variable ? names[k - 1] : std::string(factor);
+    if (end == term.size()) break;
+    named += term[end];
+    begin = end + 1;
+  }
+  return named;
+}
+
+std::vector<std::string> TermNames(const ModelEquation& equation, int D, const std::vector<std::string>& names) {
+  if (!names.empty() && names.size() != static_cast<std::size_t>(D)) {
+    throw InvalidArgument("give a name for each of the " + std::to_string(D) + " variables or none");
+  }
+  std::vector<std::string> terms = TermNames(equation, D);
+  for (std::string& term : terms) term = NamedTerm(term, names);
+  return terms;
+}
+
+std::string VariableName(const Model& model, int i) {
+  if (i < 1 || i > model.Dimension()) throw InvalidArgument("no variable " + std::to_string(i));
+  return model.names.size() == static_cast<std::size_t>(model.Dimension()) ? model.names[static_cast<std::size_t>(i - 1)]
+                                                                           : std::string(1, 'x').append(std::to_string(i));
+}
+
 std::string EquationText(const Model& model, int i, int digits) {
   if (i < 1 || i > model.Dimension()) throw InvalidArgument("no equation " + std::to_string(i));
   const ModelEquation& eq = model.Equation(i);
-  const std::vector<std::string> names = TermNames(eq, model.Dimension());
+  const bool named = model.names.size() == static_cast<std::size_t>(model.Dimension());
+  const std::vector<std::string> names = TermNames(eq, model.Dimension(), named ? model.names : std::vector<std::string>());
   if (eq.coef.size() != names.size()) throw InvalidArgument("equation " + std::to_string(i) + ": coefficients and terms differ");
-  std::string text = "dx" + std::to_string(i) + "/dt = ";
+  std::string text(1, 'd');
+  text.append(VariableName(model, i)).append("/dt = ");
   if (eq.family == ModelFamily::Rational) {
     const std::size_t nnum = static_cast<std::size_t>(eq.nnum);
     text.append(1, '(').append(Sum(eq.coef, names, 0, nnum, digits, false)).append(") / (");

@@ -133,7 +133,8 @@ ModelFamily FamilyOf(const std::string& name, const Reader& reader) {
   reader.Fail("has the unknown family \"" + name + "\" (poly, driven, rational or reduced)");
 }
 
-ModelEquation ReadEquation(const Json& object, int i, int D, double dt, const std::string& source) {
+ModelEquation ReadEquation(const Json& object, int i, int D, double dt, const std::vector<std::string>& variables,
+                           const std::string& source) {
   const Reader r(object, "equation " + std::to_string(i), source);
   EquationSpec spec;
   spec.family = FamilyOf(r.String("family"), r);
@@ -156,7 +157,9 @@ ModelEquation ReadEquation(const Json& object, int i, int D, double dt, const st
   const std::vector<std::string> names = TermNames(eq.family, D, eq.nu, eq.mu);
   const Json& written = r.Array("terms", count);
   for (std::size_t k = 0; k < count; ++k) {
-    if (!written[k].is_string() || written[k].get_ref<const std::string&>() != names[k]) {
+    // Terms say the variables' names, or x1..xD as files before names did.
+    if (!written[k].is_string() || (written[k].get_ref<const std::string&>() != names[k] &&
+                                    written[k].get_ref<const std::string&>() != NamedTerm(names[k], variables))) {
       r.Fail("term " + std::to_string(k + 1) + " is " + written[k].dump() + " where " +
              FormatEquationSpec(spec) + " in " + std::to_string(D) + " variables has \"" + names[k] + "\"");
     }
@@ -202,6 +205,7 @@ std::string ModelToJson(const Model& model) {
   root["dt"] = model.dt;
   root["points"] = model.points;
   root["train"] = model.train;
+  root["recordings"] = model.recordings;
   Json& variables = root["variables"] = Json::array();
   for (std::size_t i = 0; i < D; ++i) variables.push_back(model.names.empty() ? DefaultName(i) : model.names[i]);
   Json& equations = root["equations"] = Json::array();
@@ -212,7 +216,9 @@ std::string ModelToJson(const Model& model) {
     if (eq.family == ModelFamily::Rational) e["denominator_order"] = eq.mu;
     if (eq.family == ModelFamily::ReducedPolynomial) e["second_order"] = eq.mu;
     if (eq.family == ModelFamily::DrivenPolynomial) e["period"] = eq.period;
-    e["terms"] = TermNames(eq.family, model.Dimension(), eq.nu, eq.mu);
+    std::vector<std::string> terms = TermNames(eq.family, model.Dimension(), eq.nu, eq.mu);
+    for (std::string& term : terms) term = NamedTerm(term, model.names);
+    e["terms"] = terms;
     e["coefficients"] = eq.coef;
     if (!eq.standardErrors.empty()) {
       Json& errors = e["standard_errors"] = Json::array();
@@ -267,6 +273,8 @@ Model ModelFromJson(std::string_view text, const std::string& source) {
   model.points = r.Integer("points", 0, std::numeric_limits<int>::max());
   model.train = r.Integer("train", 0, std::numeric_limits<int>::max());
   if (model.points == 1) r.Fail("\"points\" must be 0 (unknown) or at least 2");
+  // Files written before several recordings could be fitted have none.
+  model.recordings = r.Find("recordings") == nullptr ? 1 : r.Integer("recordings", 0, std::numeric_limits<int>::max());
   const Json& variables = r.Array("variables", d);
   bool defaultNames = true;
   for (std::size_t i = 0; i < d; ++i) {
@@ -279,7 +287,7 @@ Model ModelFromJson(std::string_view text, const std::string& source) {
   const Json& equations = r.Array("equations", d);
   model.Resize(D);
   for (int i = 1; i <= D; ++i) {
-    model.Equation(i) = ReadEquation(equations[static_cast<std::size_t>(i - 1)], i, D, model.dt, source);
+    model.Equation(i) = ReadEquation(equations[static_cast<std::size_t>(i - 1)], i, D, model.dt, model.names, source);
   }
   try {
     ValidateModel(model);
@@ -317,7 +325,11 @@ std::string SearchResultToJson(const SearchResult& result) {
                                                     ? 0
                                                     : spec.secondOrder);
       Json& kept = terms.emplace_back(Json::array());
-      for (const int j : c.supports[i]) kept.push_back(j >= 0 && static_cast<std::size_t>(j) < names.size() ? names[static_cast<std::size_t>(j)] : "?");
+      for (const int j : c.supports[i]) {
+        kept.push_back(j >= 0 && static_cast<std::size_t>(j) < names.size()
+                           ? NamedTerm(names[static_cast<std::size_t>(j)], result.best.names)
+                           : "?");
+      }
     }
     entry["models"] = std::move(models);
     entry["terms"] = std::move(terms);

@@ -46,7 +46,12 @@ std::string FormatModel(const Model& model) {
   const int D = model.Dimension();
   std::string text = "Model of " + std::to_string(D) + (D == 1 ? " equation" : " equations") +
                      ": dt = " + ShortestText(model.dt);
-  if (model.train > 0) text += ", fitted to vectors 1 to " + std::to_string(model.train);
+  if (model.train > 0 && model.recordings > 1) {
+    text += ", fitted to " + std::to_string(model.train) + " vectors of " + std::to_string(model.recordings) +
+            " recordings";
+  } else if (model.train > 0) {
+    text += ", fitted to vectors 1 to " + std::to_string(model.train);
+  }
   if (model.points > 0) text += ", " + std::to_string(model.points) + " points per derivative";
   text += "\n";
   if (!model.names.empty()) {
@@ -68,7 +73,10 @@ std::string FormatModel(const Model& model) {
     const std::string formula = EquationText(model, i, 6);
     text += "\n  " + Wrap(formula, 98, 2 + formula.find('=') + 2) + "\n\n";
     // The denominator's terms marked, since the table lists them by name alone.
-    const std::vector<std::string> names = TermNames(eq.family, D, eq.nu, eq.mu);
+    std::vector<std::string> names = TermNames(eq.family, D, eq.nu, eq.mu);
+    if (model.names.size() == static_cast<std::size_t>(D)) {
+      for (std::string& name : names) name = NamedTerm(name, model.names);
+    }
     std::size_t nameWidth = 4;
     for (const std::string& name : names) nameWidth = std::max(nameWidth, name.size());
     const bool errors = eq.standardErrors.size() == eq.coef.size();

@@ -9,6 +9,8 @@
 #include <string>
 #include <utility>
 
+#include "api/numerical_errors.h"
+#include "api/recordings.h"
 #include "graphics/figure.h"
 #include "graphics/palette.h"
 #include "odefit/differentiation.h"
@@ -25,15 +27,6 @@ constexpr double kCriterion = 0.05;  // the prediction error that ends the predi
 
 constexpr int kNavy = 1, kGreen = 2, kTeal = 3, kMaroon = 4, kPurple = 5, kOlive = 6, kGrey = 8, kBlue = 9,
               kMagenta = 13;
-
-// The name of variable i (1-based): the series' name when the model has one.
-std::string VariableName(const Model& model, int i) {
-  const std::size_t k = static_cast<std::size_t>(i - 1);
-  if (k < model.names.size() && !model.names[k].empty()) return model.names[k];
-  std::string name = std::to_string(i);
-  name.insert(name.begin(), 'x');
-  return name;
-}
 
 std::string Derivative(const std::string& name) { return "d" + name + "/dt"; }
 
@@ -62,6 +55,13 @@ const Derivatives& TrainingDerivatives(const Series& series, const Model& model,
   if (static_cast<std::size_t>(model.train) > series.size()) {
     throw InvalidArgument("the series has " + std::to_string(series.size()) + " vectors, fewer than the model's " +
                           std::to_string(model.train) + " training vectors");
+  }
+  if (!api::IsPlain(series)) {
+    // The rows the fit used: every recording and piece between gaps on its own.
+    const Sampling sampling =
+        SeriesSampling(series, series.times.empty() ? model.dt : 0.0, static_cast<std::size_t>(model.train));
+    own = api::DifferentiatePieces(series, sampling, model.points);
+    return own;
   }
   const std::size_t cells = static_cast<std::size_t>(model.train) * static_cast<std::size_t>(series.dimension);
   if (given != nullptr) {

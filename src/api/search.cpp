@@ -4,6 +4,7 @@
 #include <algorithm>
 #include <cmath>
 
+#include "api/recordings.h"
 #include "search/ranking.h"
 #include "search/search_common.h"
 #include "search/search_plan.h"
@@ -19,19 +20,38 @@ void CheckSearchSettings(const Series& series, const SearchSettings& settings) {
 
 int SearchTaskCount(const SearchPlan& plan) { return search::TaskCount(plan); }
 
-SearchPlan PlanSearch(const Series& series, const SearchSettings& settings) { return search::MakePlan(series, settings); }
+namespace {
 
-SearchTaskResult RunSearchTask(const Series& series, const SearchSettings& settings, const SearchPlan& plan,
+// The vectors a search holds out at the end of the series.
+std::size_t HeldVectors(const Series& series, const SearchSettings& settings) {
+  return series.size() - static_cast<std::size_t>(search::SplitSample(static_cast<int>(series.size()), settings.validationFraction));
+}
+
+}  // namespace
+
+// Several recordings: the end of each is held out (api::HeldOutLast), so the
+// search layer sees one series whose last part is held out.
+SearchPlan PlanSearch(const Series& given, const SearchSettings& settings) {
+  search::CheckSettingsAgainstSeries(given, settings);
+  const api::HeldOutLast ordered(given, HeldVectors(given, settings));
+  return search::MakePlan(ordered.series(), settings);
+}
+
+SearchTaskResult RunSearchTask(const Series& given, const SearchSettings& settings, const SearchPlan& plan,
                                int index) {
-  search::CheckSettings(series, settings);
+  search::CheckSettings(given, settings);
+  const api::HeldOutLast ordered(given, HeldVectors(given, settings));
+  const Series& series = ordered.series();
   search::CheckPlan(series, settings, plan);
   if (index < 0 || index >= search::TaskCount(plan)) throw InvalidArgument("no such search task");
   return search::RunTask(series, settings, plan, index);
 }
 
-SearchResult FinishSearch(const Series& series, const SearchSettings& settings, const SearchPlan& plan,
+SearchResult FinishSearch(const Series& given, const SearchSettings& settings, const SearchPlan& plan,
                           std::vector<SearchTaskResult> results) {
-  search::CheckSettings(series, settings);
+  search::CheckSettings(given, settings);
+  const api::HeldOutLast ordered(given, HeldVectors(given, settings));
+  const Series& series = ordered.series();
   search::CheckPlan(series, settings, plan);
   search::CheckTaskResults(plan, series.dimension, settings.dt, results);
   SearchResult out;
@@ -46,7 +66,7 @@ SearchResult FinishSearch(const Series& series, const SearchSettings& settings, 
   if (out.candidates.empty() || !std::isfinite(out.candidates.front().score)) {
     throw NumericalError("no candidate model could be fitted and scored");
   }
-  search::WinnerFit winner = search::FitWinner(series, settings, out.candidates.front());
+  search::WinnerFit winner = search::FitWinner(given, settings, out.candidates.front());
   out.best = std::move(winner.model);
   // A period is reported only when the best model keeps a driving.
   out.period.clear();
@@ -56,8 +76,10 @@ SearchResult FinishSearch(const Series& series, const SearchSettings& settings, 
 
 SearchResult SearchModels(const Series& series, const SearchSettings& settings) {
   const search::Clock::time_point start = search::Clock::now();
-  const SearchPlan plan = search::MakePlan(series, settings);
-  search::TaskRun run = search::RunTasks(series, settings, plan, start);
+  search::CheckSettingsAgainstSeries(series, settings);
+  const api::HeldOutLast ordered(series, HeldVectors(series, settings));
+  const SearchPlan plan = search::MakePlan(ordered.series(), settings);
+  search::TaskRun run = search::RunTasks(ordered.series(), settings, plan, start);
   const search::Deadline deadline(settings, start);
   if (deadline.Stopped() && std::all_of(run.finished.begin(), run.finished.end(),
                                         [](const SearchTaskResult& r) { return r.candidates.empty(); })) {

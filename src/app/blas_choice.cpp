@@ -1,40 +1,39 @@
 #include "app/blas_choice.h"
 
-#include <unistd.h>
+#include <cblas.h>
 
 #include <cstdlib>
+#include <optional>
 #include <string>
 
 #include "numerics/blas_kernels.h"
 
 namespace odefit {
 
-void ChooseBlasKernels(char** argv) {
-  if (std::getenv("OPENBLAS_CORETYPE") != nullptr || std::getenv(kBlasChoiceMarker) != nullptr) return;
-  const char* pretended = std::getenv(kPretendedCoreTypeForTests);
-  const std::string current = pretended != nullptr ? pretended : BlasCoreType();
-  if (current.empty()) return;  // another BLAS library: its kernels are its own choice
-  const std::optional<std::string> better = BetterCoreType(current, DetectProcessorFeatures());
-  if (!better) return;
-  if (setenv("OPENBLAS_CORETYPE", better->c_str(), 1) != 0 || setenv(kBlasChoiceMarker, current.c_str(), 1) != 0) {
-    return;
-  }
-  execv("/proc/self/exe", argv);
-  // The restart failed: carry on with the library's kernels, and say so in --version.
-  unsetenv("OPENBLAS_CORETYPE");
-  unsetenv(kBlasChoiceMarker);
+
+void RestoreBlasEnvironment() {
+  if (std::getenv(kBlasThreadsMarker) == nullptr) return;
+  unsetenv("OPENBLAS_NUM_THREADS");
+  unsetenv(kBlasThreadsMarker);
 }
 
 const char* BlasKernelReport() {
   static const std::string report = [] {
     std::string line = "BLAS: " + BlasKernelDescription();
-    if (const char* chosenOver = std::getenv(kBlasChoiceMarker)) {
-      line += std::string(" (chosen by odefit for this processor; the library chose ") + chosenOver + ")";
-    } else if (std::getenv("OPENBLAS_CORETYPE") != nullptr) {
+    const std::string current = BlasCoreType();
+    if (std::getenv("OPENBLAS_CORETYPE") != nullptr) {
       line += " (OPENBLAS_CORETYPE)";
+    } else if (const std::optional<std::string> better = BetterCoreType(current, DetectProcessorFeatures());
+               better && !current.empty()) {
+      line += " (the library's choice; this processor runs " + *better + " kernels: OPENBLAS_CORETYPE=" + *better +
+              " chooses them)";
     } else {
       line += " (the library's choice)";
     }
+#ifdef ODEFIT_HAVE_OPENBLAS
+    const int threads = openblas_get_num_threads();
+    line += ", " + std::to_string(threads) + (threads == 1 ? " thread" : " threads");
+#endif
     return line;
   }();
   return report.c_str();

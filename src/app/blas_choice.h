@@ -1,29 +1,34 @@
 #pragma once
-// The BLAS kernels the program runs with. OpenBLAS picks its kernels when it
-// is loaded, from the processor it recognises; on a processor model newer
-// than the library it falls back to generic kernels, several times slower.
-// OpenBLAS reads OPENBLAS_CORETYPE only when it is loaded, so the program
-// sets it and starts itself again.
+// The BLAS library's settings for the program. Nothing the program runs
+// calls the BLAS library's level-3 routines (the large fits run kernels of
+// their own), so it has no use for OpenBLAS's thread pool, and none for a
+// choice of its kernels: the program keeps the library's kernels and starts
+// once. The pool would be started when the library is initialised, before
+// main; its threads can wait forever for storage a memory limit refuses, and
+// the program's exit waits for them. So, unless the user set a thread count,
+// the program asks for one thread before OpenBLAS is initialised (the library
+// odefit_blas_threads, blas_threads.cpp) and takes the setting back out of
+// the environment in main.
+
+extern "C" {
+// Defined in odefit_blas_threads, which the loader found in the folder of the
+// program's own libraries: its address names that folder (dladdr).
+void odefit_program_libraries();
+}
 
 namespace odefit {
 
-// The environment variable that marks a program started again with kernels
-// it chose; its value is the library's own choice. It also stops a second restart.
-inline constexpr const char* kBlasChoiceMarker = "ODEFIT_BLAS_CHOSEN";
+// The environment variable that marks OPENBLAS_NUM_THREADS as set by the
+// program itself (and to be removed in main).
+inline constexpr const char* kBlasThreadsMarker = "ODEFIT_SET_BLAS_THREADS";
 
-// For tests only: the core type the program takes for the library's choice
-// instead of asking the library, so that a restart can be seen on a machine
-// whose library already chooses well.
-inline constexpr const char* kPretendedCoreTypeForTests = "ODEFIT_TEST_PRETEND_BLAS_CORETYPE";
+// Removes the thread count the program set before the libraries were
+// initialised, so that the environment is the user's again. Call first in main.
+void RestoreBlasEnvironment();
 
-// When the user has not set OPENBLAS_CORETYPE and the processor runs better
-// kernels than the library chose (BetterCoreType), sets it and replaces the
-// process by the program again with the same arguments (argv as main got
-// it). Returns when nothing is to be done or the restart fails; the program
-// then carries on with the library's kernels.
-void ChooseBlasKernels(char** argv);
-
-// One line for --version: the kernels in use and who chose them.
+// One line for --version: the BLAS library and the kernels it runs, who chose
+// them, the core type to set when the processor runs better ones, and its
+// threads.
 const char* BlasKernelReport();
 
 }  // namespace odefit

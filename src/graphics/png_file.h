@@ -20,8 +20,9 @@ enum class PngColourType {
 bool WritePng(const std::string& path, const DrawingSurface& surface, PngColourType type,
               std::string* error = nullptr);
 
-// Returns the bytes of the PNG file of `surface`; nullopt, with `error` set
-// when given, on failure.
+// Returns the bytes of the PNG file of `surface` (packed for speed: the same
+// pixels as WritePng's file, other bytes); nullopt, with `error` set when
+// given, on failure.
 std::optional<std::vector<std::uint8_t>> EncodePng(const DrawingSurface& surface, PngColourType type,
                                                    std::string* error = nullptr);
 

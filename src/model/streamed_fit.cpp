@@ -20,6 +20,10 @@ constexpr int kMaxChunks = 16;
 // A chunk has at least this many rows per term, so merging the factors (about
 // K^3 operations each) costs a few percent of folding the rows (2 rows K^2).
 constexpr long long kChunkRowsPerTerm = 8;
+// Designs of fewer terms than the blocked factorisation takes are formed whole
+// up to this many elements (16 MB; the classic dialogue's recorded fits stay
+// far below), and streamed above, so memory stays O(K^2 + block) whatever K.
+constexpr double kLargestWholeDesign = 1 << 21;
 // The chunks' factors together stay within this many bytes.
 constexpr double kFactorBytes = 64.0 * (1 << 20);
 
@@ -37,7 +41,7 @@ class Stream {
         T_(static_cast<int>(targets.size())),
         n_(K_ + T_),
         blockRows_(settings.blockRows > 0 ? settings.blockRows : StreamedBlockRows(K_)),
-        ldb_(TriangularFold::PaddedRows(blockRows_)),
+        ldb_(TriangularFold::BlockLeadingDimension(blockRows_)),
         chunks_(std::clamp(settings.chunks > 0 ? settings.chunks : StreamedChunks(Nrows, K_), 1, std::max(Nrows, 1))),
         workers_(WorkerCount(settings.threads, chunks_)),
         cancel_(settings.cancel),
@@ -159,7 +163,9 @@ class Stream {
 
 }  // namespace
 
-bool StreamedFitPays(int Nrows, int K) { return BlockedFactorisationPays(Nrows, K); }
+bool StreamedFitPays(int Nrows, int K) {
+  return BlockedFactorisationPays(Nrows, K) || double(Nrows) * double(K) >= kLargestWholeDesign;
+}
 
 int StreamedChunks(int Nrows, int K) {
   const long long byRows = Nrows / (kChunkRowsPerTerm * std::max(K, 1));

@@ -39,8 +39,9 @@ struct StreamedSolution {
 };
 
 // Whether a fit of Nrows rows and K terms is streamed: where the unblocked
-// factorisation stops (BlockedFactorisationPays), so the recorded small fits
-// keep their bits.
+// factorisation stops (BlockedFactorisationPays), and for fewer terms from a
+// design of 2^21 elements on, so the recorded small fits keep their bits and
+// no fit forms a design of more than 16 MB.
 bool StreamedFitPays(int Nrows, int K);
 
 // How a streamed fit runs; results depend on the block rows and the chunks

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <array>
+#include <cstdlib>
 #include <utility>
 
 #include "numerics/fold_kernels_isa.h"
@@ -73,10 +74,19 @@ const Kernels* KernelsFor(std::string_view isa) {
 }
 
 const Kernels& BestKernels() {
-  for (const char* isa : {"avx512", "avx2"}) {
-    if (const Kernels* k = KernelsFor(isa)) return *k;
-  }
-  return generic::kKernels;
+  // ODEFIT_FOLD_KERNELS ("avx2", "generic") picks a weaker set than the
+  // processor runs, to measure another processor's kernels on this one.
+  static const Kernels& best = [&]() -> const Kernels& {
+    const char* wanted = std::getenv("ODEFIT_FOLD_KERNELS");
+    if (wanted != nullptr) {
+      if (const Kernels* k = KernelsFor(wanted)) return *k;
+    }
+    for (const char* isa : {"avx512", "avx2"}) {
+      if (const Kernels* k = KernelsFor(isa)) return *k;
+    }
+    return generic::kKernels;
+  }();
+  return best;
 }
 
 }  // namespace odefit::fold

@@ -36,7 +36,8 @@ struct Kernels {
   const char* name;  // "AVX-512", "AVX2" or "generic"
 };
 
-// The fastest kernels this processor runs.
+// The fastest kernels this processor runs, or the set the environment
+// variable ODEFIT_FOLD_KERNELS names when the processor runs it (read once).
 const Kernels& BestKernels();
 
 // The kernels of one instruction set ("avx512", "avx2", "generic"), or null

@@ -36,6 +36,13 @@ class TriangularFold {
 
   // Rows of a block in storage: `rows` rounded up to a multiple of 8.
   static int PaddedRows(int rows) { return (rows + 7) / 8 * 8; }
+  // A good leading dimension for blocks of `rows` rows: PaddedRows(rows), one
+  // vector more when that is a multiple of 256. Columns 2 KiB apart share the
+  // first-level cache's sets, and a tile's columns would evict each other.
+  static int BlockLeadingDimension(int rows) {
+    const int padded = PaddedRows(rows);
+    return padded % 256 == 0 ? padded + 8 : padded;
+  }
 
   // Folds the rows x Columns() block B (column-major, leading dimension ldb >=
   // PaddedRows(rows)); the places from `rows` to PaddedRows(rows) - 1 of every

@@ -17,7 +17,7 @@ namespace odefit::search {
 
 double RefinePeriod(const Series& series, double dt, int order, double period) {
   const int D = series.dimension;
-  const Derivatives d = LocalFits(series.values, D, 5, 3, dt);
+  const Derivatives d = SeriesFits(series, 5, 3, dt);
   std::vector<int> targets(Size(D));
   std::iota(targets.begin(), targets.end(), 0);
   const auto rss = [&](double p) {
@@ -61,7 +61,7 @@ double RefinePeriod(const Series& series, double dt, int order, double period) {
 double DetectDrivingPeriod(const Series& series, double dt, int order) {
   const int D = series.dimension;
   const int m = 3;
-  const Derivatives d = LocalFits(series.values, D, m, 1, dt);
+  const Derivatives d = SeriesFits(series, m, 1, dt);
   ModelEquation shape = EquationShape(EquationSpec{ModelFamily::StandardPolynomial, order}, D, dt);
   if (shape.nterms * 4 > d.rows) return 0.0;
   std::vector<int> targets(Size(D));

@@ -3,6 +3,8 @@
 #include <cmath>
 #include <cstddef>
 
+#include "api/recordings.h"
+
 namespace odefit::search {
 
 LocalFitWeights FitWeights(int points, int degree, int at) {
@@ -94,6 +96,31 @@ Derivatives LocalFits(std::span<const double> values, int D, int points, int deg
     }
   }
   return result;
+}
+
+Derivatives SeriesFits(const Series& series, int points, int degree, double dt) {
+  Derivatives d = LocalFits(series.values, series.dimension, points, degree, dt);
+  if (api::IsPlain(series)) return d;
+  const Sampling sampling = SeriesSampling(series, series.times.empty() ? dt : 0.0);
+  const std::size_t D = static_cast<std::size_t>(series.dimension);
+  std::vector<char> inside(static_cast<std::size_t>(d.rows));
+  for (int r = 0; r < d.rows; ++r) {
+    inside[static_cast<std::size_t>(r)] = api::WithinOnePiece(sampling, static_cast<std::size_t>(r), static_cast<std::size_t>(points));
+  }
+  for (int r = 0; r < d.rows; ++r) {
+    if (inside[static_cast<std::size_t>(r)]) continue;
+    int from = -1;
+    for (int k = 1; k < d.rows && from < 0; ++k) {
+      if (r - k >= 0 && inside[static_cast<std::size_t>(r - k)]) from = r - k;
+      else if (r + k < d.rows && inside[static_cast<std::size_t>(r + k)]) from = r + k;
+    }
+    if (from < 0) continue;
+    for (std::size_t i = 0; i < D; ++i) {
+      d.states[static_cast<std::size_t>(r) * D + i] = d.states[static_cast<std::size_t>(from) * D + i];
+      d.slopes[static_cast<std::size_t>(r) * D + i] = d.slopes[static_cast<std::size_t>(from) * D + i];
+    }
+  }
+  return d;
 }
 
 }  // namespace odefit::search

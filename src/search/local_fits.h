@@ -16,6 +16,7 @@
 #include <vector>
 
 #include "odefit/differentiation.h"
+#include "odefit/series.h"
 
 namespace odefit::search {
 
@@ -31,5 +32,11 @@ LocalFitWeights FitWeights(int points, int degree, int at);
 // The fits of `degree` over every window of `points` samples (odd), with the
 // state and slope at the window's centre, as Differentiate arranges them.
 Derivatives LocalFits(std::span<const double> values, int D, int points, int degree, double dt);
+
+// LocalFits of a whole series laid out as for one recording (row r belongs to
+// vector r + (points - 1) / 2); with several recordings or gaps, a row whose
+// window spans two pieces is a copy of the nearest row whose window lies
+// within one, as the fits of several recordings lay them out.
+Derivatives SeriesFits(const Series& series, int points, int degree, double dt);
 
 }  // namespace odefit::search

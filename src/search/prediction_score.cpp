@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cmath>
 
+#include "api/recordings.h"
 #include "integration/integrators.h"
 #include "integration/model_rhs.h"
 #include "search/local_fits.h"
@@ -129,6 +130,20 @@ Scoring MakeScoring(const Series& series, const SearchPlan& plan, double fractio
       scoring.starts.push_back(count == 1 ? first : first + static_cast<int>((static_cast<long long>(last - first) * k) / (count - 1)));
     }
   }
+  if (!api::IsPlain(series)) {
+    // A prediction starts from a state estimated within one piece and
+    // compares with the observations of its own recording only (across
+    // gaps, by their time stamps).
+    const Sampling sampling = SeriesSampling(series, series.times.empty() ? 1.0 : 0.0);
+    const int w = static_cast<int>(scoring.start.weights.size());
+    std::erase_if(scoring.starts, [&](int start) {
+      if (!api::WithinOnePiece(sampling, Size(start - w + 1), Size(w))) return true;
+      for (const std::size_t b : series.breaks) {
+        if (b > Size(start) && b <= Size(start + plan.horizon)) return true;
+      }
+      return false;
+    });
+  }
   return scoring;
 }
 
@@ -156,7 +171,13 @@ double PredictionScore(const Model& model, const Series& series, const Scoring& 
     double T = (start - offset + 1) * model.dt;
     bool lost = false;
     for (int j = 1; j <= scoring.horizon; ++j) {
-      if (!lost) {
+      // The sampling intervals to the next observation: one, or more across a gap.
+      const int steps = series.times.empty()
+                            ? 1
+                            : std::max(1, static_cast<int>(std::lround((series.times[Size(start + j)] -
+                                                                         series.times[Size(start + j - 1)]) /
+                                                                        model.dt)));
+      for (int s = 0; s < steps && !lost; ++s) {
         Rk4Integrate(rhs, D, Y, T, T + model.dt, model.dt, work);
         double L1 = 0.0;
         for (const double v : Y) L1 += std::fabs(v);

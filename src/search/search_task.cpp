@@ -36,7 +36,7 @@ SearchTaskResult RunTask(const Series& series, const SearchSettings& settings, c
   if (scoring.starts.empty() || degree >= m) return result;
   const double floor = NoiseFloor(scoring);
 
-  const Derivatives all = LocalFits(series.values, D, m, degree, settings.dt);
+  const Derivatives all = SeriesFits(series, m, degree, settings.dt);
   const int split = SplitSample(n, settings.validationFraction);
   const int trainRows = split - m + 1;
   const int heldRow = split;  // the first row whose window lies in the held-out part

@@ -6,6 +6,7 @@
 
 #include "model/equation_shape.h"
 #include "api/numerical_errors.h"
+#include "api/recordings.h"
 #include "model/design.h"
 #include "model/model_fit.h"
 #include "model/sparse_regression.h"
@@ -31,8 +32,12 @@ SubsetFit FitOne(const Derivatives& all, int D, double dt, const SearchCandidate
 
 WinnerFit FitWinner(const Series& series, const SearchSettings& settings, const SearchCandidate& best) {
   const int D = series.dimension;
-  const Derivatives all = LocalFits(series.values, D, best.points, best.degree, settings.dt);
+  // Several recordings: each differentiated on its own by line fits, the rows stacked.
+  const Sampling sampling = SeriesSampling(series, series.times.empty() ? settings.dt : 0.0);
+  const Derivatives all = api::IsPlain(series) ? LocalFits(series.values, D, best.points, best.degree, settings.dt)
+                                               : api::DifferentiatePieces(series, sampling, best.points);
   WinnerFit out;
+  out.model.recordings = sampling.recordings;
   for (int i = 0; i < D; ++i) {
     if (best.equations[Size(i)].family == ModelFamily::DrivenPolynomial) out.period = best.equations[Size(i)].period;
   }

@@ -119,7 +119,7 @@ TEST(Library, BadCallsAreInvalidArguments) {
     EXPECT_THROW(FitModel(series, settings), InvalidArgument);
   };
   fails(fit, Series{});                                   // empty
-  fails(fit, Series{3, {1.0, 2.0}, {}});                  // not whole vectors
+  fails(fit, Series{3, {1.0, 2.0}, {}, {}, {}});                  // not whole vectors
   FitSettings s = fit;
   s.dt = 0.0;
   fails(s, lorenz);
@@ -216,7 +216,7 @@ TEST(Library, AModelFromGivenCoefficientsEvaluatesThemAndRefusesWhatDoesNotFit) 
                                                    {0, 28, -1, 0, 0, 0, -1, 0, 0, 0},
                                                    {0, 0, 0, -8.0 / 3.0, 0, 1, 0, 0, 0, 0}};
   const Model model = ModelFromCoefficients(0.01, {EquationSpec{}}, lorenz, {"x", "y", "z"});
-  EXPECT_EQ(EquationText(model, 1), "dx1/dt = -10 x1 + 10 x2");
+  EXPECT_EQ(EquationText(model, 1), "dx/dt = -10 x + 10 y");  // named
   std::vector<double> dxdt(3);
   EvaluateModel(model, 0.0, std::vector<double>{1.0, 2.0, 3.0}, dxdt);
   EXPECT_EQ(dxdt, (std::vector<double>{10.0, 28.0 - 2.0 - 3.0, 2.0 - 8.0}));

@@ -104,22 +104,29 @@ TEST(ModelFile, HoldsTheDocumentedMembersAndTermNames) {
   const Json& reduced = root["equations"][0];
   EXPECT_EQ(reduced["family"], "reduced");
   EXPECT_EQ(reduced["second_order"], 0);
-  EXPECT_EQ(reduced["terms"], Json({"x1", "x1*x2", "1"}));
+  EXPECT_EQ(reduced["terms"], Json({"prey", "prey*predator", "1"}));  // the variables' names
   const Json& rational = root["equations"][1];
   EXPECT_EQ(rational["family"], "rational");
   EXPECT_EQ(rational["denominator_order"], 1);
-  EXPECT_EQ(rational["terms"], Json({"1", "x1", "x2", "x1 (denominator)", "x2 (denominator)"}));
+  EXPECT_EQ(rational["terms"], Json({"1", "prey", "predator", "prey (denominator)", "predator (denominator)"}));
   EXPECT_EQ(rational["coefficients"].size(), 5u);
   EXPECT_EQ(rational["standard_errors"].size(), 5u);
   EXPECT_GT(rational["condition"].get<double>(), 1.0);
   EXPECT_EQ(ModelFromJson(ModelToJson(prey)).names, prey.names);
+  EXPECT_EQ(root["recordings"], 1);
+  // Files that name the terms x1..xD (before names reached them) still read.
+  Json unnamedTerms = root;
+  unnamedTerms["equations"][0]["terms"] = Json({"x1", "x1*x2", "1"});
+  EXPECT_EQ(ModelFromJson(unnamedTerms.dump()).names, prey.names);
+  unnamedTerms["equations"][0]["terms"] = Json({"x1", "predator*x1", "1"});
+  EXPECT_THROW(ModelFromJson(unnamedTerms.dump()), InputError);
   // A header saved as Latin-1 names a variable with a byte that is not UTF-8:
   // the file is still written, with U+FFFD for it, and so is a search result.
-  prey.names = {"T \xb0" "C", "predator"};
-  EXPECT_EQ(ModelFromJson(ModelToJson(prey)).names, (std::vector<std::string>{"T \xef\xbf\xbd" "C", "predator"}));
+  prey.names = {"T\xb0" "C", "predator"};
+  EXPECT_EQ(ModelFromJson(ModelToJson(prey)).names, (std::vector<std::string>{"T\xef\xbf\xbd" "C", "predator"}));
   SearchResult result;
   result.best = prey;
-  EXPECT_EQ(ModelFromJson(SearchResultToJson(result)).names[0], "T \xef\xbf\xbd" "C");
+  EXPECT_EQ(ModelFromJson(SearchResultToJson(result)).names[0], "T\xef\xbf\xbd" "C");
 }
 
 TEST(ModelFile, UndefinedNumbersAreNullAndReadBack) {

@@ -13,6 +13,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <functional>
 #include <chrono>
 #include <charconv>
 #include <cmath>
@@ -120,10 +121,15 @@ TEST(CliFit, ATableWithAHeaderAndStandardInputGiveTheSameModel) {
   EXPECT_TRUE(Contains(csv.out, "Variables: x1 = x, x2 = y, x3 = z\n")) << csv.out;
   const ProgramRun piped = Odefit(folder.path(), "fit - --dt 0.01 --train 3000 --output piped.json < lorenz.csv");
   ASSERT_EQ(piped.status, 0) << piped.err;
-  const Json classic = Json::parse(Text(folder.path() / "m.json"));
+  Json classic = Json::parse(Text(folder.path() / "m.json"));
   for (const char* file : {"csv.json", "piped.json"}) {
-    const Json table = Json::parse(Text(folder.path() / file));
-    EXPECT_EQ(table["equations"], classic["equations"]) << file;  // every coefficient to the bit
+    Json table = Json::parse(Text(folder.path() / file));
+    // The header's names name the terms; every coefficient is the classic fit's to the bit.
+    EXPECT_EQ(table["equations"][2]["terms"][5], "x*y") << file;
+    for (Json* model : {&table, &classic}) {
+      for (Json& equation : (*model)["equations"]) equation.erase("terms");
+    }
+    EXPECT_EQ(table["equations"], classic["equations"]) << file;
     EXPECT_EQ(table["variables"], Json({"x", "y", "z"})) << file;
   }
 }
@@ -151,13 +157,13 @@ TEST(CliFit, UnreadableRaggedOrEmptySeriesAreBadInputAndWriteNothing) {
 
 TEST(CliFit, AHeaderThatIsNotUtf8StillGivesAModelFile) {
   ScratchFolder folder("cli-fit-latin1");
-  std::string text = "T \xb0" "C,y\n";  // a header saved as Latin-1
+  std::string text = "T\xb0" "C,y\n";  // a header saved as Latin-1
   for (int k = 0; k < 60; ++k) text += std::to_string(std::sin(0.1 * k)) + "," + std::to_string(std::cos(0.1 * k)) + "\n";
   WriteText(folder.path() / "latin1.csv", text);
   const ProgramRun run = Odefit(folder.path(), "fit latin1.csv --dt 0.1 --model poly:1 --output m.json");
   ASSERT_EQ(run.status, 0) << run.err;
   const Json model = Json::parse(Text(folder.path() / "m.json"));
-  EXPECT_EQ(model["variables"][0], "T \xef\xbf\xbd" "C");  // U+FFFD for the byte
+  EXPECT_EQ(model["variables"][0], "T\xef\xbf\xbd" "C");  // U+FFFD for the byte
   EXPECT_EQ(Odefit(folder.path(), "show m.json").status, 0);
 }
 
@@ -470,6 +476,91 @@ TEST(CliTest, TooFewVectorsForTheSettingsAreAUsageError) {
   EXPECT_EQ(Odefit(folder.path(), lorenz + "--pieces 0").status, 1);
 }
 
+// ---------------------------------------------------------------- series as users have them
+
+// Writes `text` of every vector of `series` from `first` to `last` (exclusive) as `format` makes its line.
+void WriteLines(const fs::path& path, const std::string& header, const Series& series, std::size_t first,
+                std::size_t last, const std::function<std::string(std::size_t, const double*)>& line) {
+  std::string text = header;
+  for (std::size_t n = first; n < last; ++n) text += line(n, &series.values[3 * n]);
+  WriteText(path, text);
+}
+
+std::string Csv(double value) {
+  char text[40];
+  std::snprintf(text, sizeof text, "%.17g", value);
+  return text;
+}
+
+TEST(CliSeries, RecordingsTimeColumnsAndTheUsualFileMistakes) {
+  ScratchFolder folder("cli-series");
+  const Series lorenz = Lorenz(0.002, 3000);
+  const auto row = [](const std::string& sep) {
+    return [sep](std::size_t, const double* x) { return Csv(x[0]) + sep + Csv(x[1]) + sep + Csv(x[2]) + "\n"; };
+  };
+  for (int k = 0; k < 3; ++k) {
+    const std::string name = std::string(1, 'r').append(1, static_cast<char>('1' + k)).append(".csv");
+    WriteLines(folder.path() / name, "x,y,z\n", lorenz, 1000 * k, 1000 * k + 1000,
+               row(","));
+  }
+  // Every 25th vector missing, the others stamped with their times.
+  WriteLines(folder.path() / "holes.csv", "t,x,y,z\n", lorenz, 0, 2000, [](std::size_t n, const double* x) {
+    return n % 25 == 24 ? std::string() : Csv(0.002 * n) + "," + Csv(x[0]) + "," + Csv(x[1]) + "," + Csv(x[2]) + "\n";
+  });
+  WriteLines(folder.path() / "pandas.csv", ",x,y,z\n", lorenz, 0, 1000, [](std::size_t n, const double* x) {
+    return Csv(static_cast<double>(n)) + "," + Csv(x[0]) + "," + Csv(x[1]) + "," + Csv(x[2]) + "\n";
+  });
+  WriteLines(folder.path() / "savetxt.txt", "# x y z\n", lorenz, 0, 1000, row(" "));
+  WriteLines(folder.path() / "semicolons.csv", "x;y;z\n", lorenz, 0, 1000, [](std::size_t, const double* x) {
+    std::string line = Csv(x[0]) + ";" + Csv(x[1]) + ";" + Csv(x[2]) + "\n";
+    std::replace(line.begin(), line.end(), '.', ',');
+    return line;
+  });
+  WriteLines(folder.path() / "column.txt", "", lorenz, 0, 1000, [](std::size_t, const double* x) {
+    return Csv(x[0]) + "\n" + Csv(x[1]) + "\n" + Csv(x[2]) + "\n";
+  });
+  struct Case {
+    std::string args;
+    int status;
+    std::vector<std::string> out, err;  // parts expected
+  };
+  const std::string fit = "fit --threshold 0.5 ";
+  const std::vector<Case> cases = {
+      {fit + "r1.csv r2.csv r3.csv --dt 0.002 --output m.json", 0,
+       {"fitted to 3000 vectors of 3 recordings", "  dx/dt = -10.00", "  dz/dt = -2.6667", " z + 1.0001"},
+       {"odefit: note: 3000 vectors in 3 recordings into 3 pieces, dt 0.002\n"}},
+      {fit + "holes.csv", 0, {"  dy/dt = 28.003", " y - 1.0001", " x*z\n"},
+       {"holes.csv: took the column \"t\" as the time of every vector", "split by 79 gaps into 80 pieces, dt 0.002\n"}},
+      {fit + "holes.csv --dt 0.01", 1, {}, {"odefit: dt 0.01 disagrees with the time stamps, 0.002 apart"}},
+      {fit + "r1.csv", 1, {}, {"odefit: --dt is required when the series has no time column (--time)\n"}},
+      {fit + "pandas.csv --dt 0.002", 0, {"  dx/dt = "}, {"pandas.csv: skipped the first column, an index 0, 1, 2"}},
+      {fit + "savetxt.txt --dt 0.002", 0, {"  dx/dt = "}, {"took the comment on line 1 as the header: x, y, z"}},
+      {fit + "semicolons.csv --dt 0.002", 2, {},
+       {"semicolons.csv:1:2: the values are separated by \";\" with decimal commas: read it with the delimiter "
+        "\";\" and the decimal mark \",\" (--delimiter ';' --decimal ',')\n"}},
+      {fit + "semicolons.csv --dt 0.002 --delimiter ';' --decimal ,", 0, {"  dx/dt = "}, {}},
+      {fit + "semicolons.csv --dt 0.002 --decimal ,", 1, {}, {"--decimal ',' needs another --delimiter"}},
+      {fit + "column.txt --dt 0.002", 2, {},
+       {"column.txt: has one column of 3000 values that read as 3 interleaved variables", "give --dimension 3\n"}},
+      {fit + "r1.csv pandas.csv column.txt --dimension 3 --time t --dt 0.002", 1, {}, {"--dimension excludes --time"}},
+      {"search r1.csv r2.csv r3.csv --dt 0.002 --threads 2", 0, {"Search on 3000 vectors of r1.csv, r2.csv, r3.csv", "Chosen: 7 terms"}, {}},
+      {"simulate m.json --from 1,1,20 --steps 2", 0, {"t,x,y,z\n0,1,1,20\n"}, {}},
+      {"test m.json r2.csv r3.csv --pieces 2 --length 100", 0,
+       {"Test on vectors 1 to 1000 of r2.csv", "Test on vectors 1 to 1000 of r3.csv", "  dx/dt", "\n  z "}, {}},
+      {"test m.json holes.csv --pieces 2 --length 100", 1, {}, {"the efficiency test needs evenly sampled recordings without gaps"}},
+  };
+  for (const Case& c : cases) {
+    const ProgramRun run = Odefit(folder.path(), c.args);
+    EXPECT_EQ(run.status, c.status) << c.args << "\n" << run.err;
+    for (const std::string& part : c.out) EXPECT_TRUE(Contains(run.out, part)) << c.args << " lacks " << part << ":\n" << run.out;
+    for (const std::string& part : c.err) EXPECT_TRUE(Contains(run.err, part)) << c.args << " lacks " << part << ":\n" << run.err;
+  }
+  const Json model = Json::parse(Text(folder.path() / "m.json"));
+  EXPECT_EQ(model["recordings"], 3);
+  EXPECT_EQ(model["train"], 3000);
+  EXPECT_EQ(model["equations"][1]["terms"][6], "x*z");
+}
+
 // ---------------------------------------------------------------- search
 
 TEST(CliSearch, FindsTheLorenzEquationsWithDefaultsAndWritesAResultTheOtherCommandsRead) {
@@ -479,17 +570,17 @@ TEST(CliSearch, FindsTheLorenzEquationsWithDefaultsAndWritesAResultTheOtherComma
   ASSERT_EQ(run.status, 0) << run.err;
   EXPECT_TRUE(Contains(run.out, "rank  points  degree  threshold  terms")) << run.out;
   EXPECT_TRUE(Contains(run.out, "Chosen: 7 terms")) << run.out;
-  EXPECT_TRUE(Contains(run.out, "  dx1/dt = -10 x1 + 10 x2\n")) << run.out;
-  EXPECT_TRUE(Contains(run.out, "  dx3/dt = -2.66667 x3 + 1 x1*x2\n")) << run.out;
+  EXPECT_TRUE(Contains(run.out, "  dx/dt = -10 x + 10 y\n")) << run.out;  // the header's names
+  EXPECT_TRUE(Contains(run.out, "  dz/dt = -2.66667 z + 1 x*y\n")) << run.out;
   const Json result = Json::parse(Text(folder.path() / "r.json"));
   EXPECT_EQ(result["format"], "odefit-search-1");
-  EXPECT_EQ(result["candidates"][0]["terms"][1], Json({"x1", "x2", "x1*x3"}));
+  EXPECT_EQ(result["candidates"][0]["terms"][1], Json({"x", "y", "x*z"}));
   EXPECT_TRUE(result["complete"].get<bool>());
   EXPECT_TRUE(fs::exists(folder.path() / "p" / "search.png"));
   // The result is a model file to show, simulate and test.
   const ProgramRun show = Odefit(folder.path(), "show r.json");
   ASSERT_EQ(show.status, 0) << show.err;
-  EXPECT_TRUE(Contains(show.out, "dx2/dt = 28 x1 - 1 x2 - 1 x1*x3")) << show.out;
+  EXPECT_TRUE(Contains(show.out, "dy/dt = 28 x - 1 y - 1 x*z")) << show.out;
   EXPECT_EQ(Odefit(folder.path(), "simulate r.json --from 1,1,20 --steps 10").status, 0);
 }
 
@@ -647,7 +738,7 @@ TEST(CliHelp, TheProgramAndEverySubcommandExplainThemselves) {
   ScratchFolder folder("cli-help");
   const ProgramRun help = Odefit(folder.path(), "--help");
   EXPECT_EQ(help.status, 0);
-  for (const char* part : {"odefit fit SERIES --dt DT", "odefit search SERIES --dt DT", "odefit show MODEL.json", "odefit simulate MODEL.json",
+  for (const char* part : {"odefit fit SERIES... [--dt DT]", "odefit search SERIES... [--dt DT]", "odefit show MODEL.json", "odefit simulate MODEL.json",
                            "odefit test MODEL.json SERIES", "Files written:", "Exit status: 0 success; 1 usage error"}) {
     EXPECT_TRUE(Contains(help.out, part)) << part;
   }

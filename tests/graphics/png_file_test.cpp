@@ -4,6 +4,7 @@
 
 #include <filesystem>
 #include <fstream>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -65,6 +66,21 @@ TEST_F(PngTest, AnRgbPictureHoldsThePaletteColoursAndReadsBackToTheirIndices) {
   const auto back = ReadPng(path.string());
   ASSERT_TRUE(back);
   EXPECT_TRUE(std::equal(s.Pixels().begin(), s.Pixels().end(), back->Pixels().begin()));
+}
+
+TEST_F(PngTest, EncodedPicturesHoldTheFilesPixelsInEitherColourType) {
+  const DrawingSurface s = AllColours();
+  for (const PngColourType type : {PngColourType::Indexed, PngColourType::Rgb}) {
+    const std::optional<std::vector<std::uint8_t>> bytes = EncodePng(s, type);
+    ASSERT_TRUE(bytes);
+    const fs::path path = dir_ / "encoded.png";
+    std::ofstream(path, std::ios::binary).write(reinterpret_cast<const char*>(bytes->data()),
+                                                static_cast<std::streamsize>(bytes->size()));
+    EXPECT_EQ(ColourTypeOf(path), type == PngColourType::Indexed ? 3 : 2);
+    const auto back = ReadPng(path.string());
+    ASSERT_TRUE(back);
+    EXPECT_TRUE(std::equal(s.Pixels().begin(), s.Pixels().end(), back->Pixels().begin()));
+  }
 }
 
 TEST_F(PngTest, FailuresAreReportedNotThrown) {

@@ -133,6 +133,47 @@ TEST(TriangularFold, EveryVectorUnitGivesTheSameBits) {
   EXPECT_EQ(fold::KernelsFor("sse9"), nullptr);
 }
 
+// Each kernel of every shape the tiles leave edges in (rows not a multiple of
+// a tile's 12 or 32, columns not of 3, 4 or 16), with leading dimensions
+// beyond the rows: the AVX2 kernels give the AVX-512 kernels' bits.
+TEST(FoldKernels, AVX2AndAVX512GiveTheSameBitsForEveryTileEdge) {
+  const fold::Kernels* avx2 = fold::KernelsFor("avx2");
+  const fold::Kernels* avx512 = fold::KernelsFor("avx512");
+  if (avx2 == nullptr || avx512 == nullptr) GTEST_SKIP() << "this processor lacks AVX-512 or AVX2";
+  struct Shape {
+    int m, p, q;
+  };
+  for (const Shape& shape : {Shape{8, 1, 1}, Shape{16, 3, 4}, Shape{24, 5, 7}, Shape{136, 32, 16},
+                             Shape{264, 13, 17}, Shape{520, 8, 3}, Shape{40, 2, 1}}) {
+    const int m = shape.m, p = shape.p, q = shape.q, ld = m + 8;
+    const std::vector<double> Y = TallMatrix(ld, p, 7), C = TallMatrix(ld, q, 8), Wq = TallMatrix(p, q, 9);
+    std::vector<double> Tt = TallMatrix(32, 32, 10);
+    for (int a = 0; a < 32; ++a)
+      for (int i = 0; i < std::min(a, 32); ++i) Tt[static_cast<std::size_t>(a) * 32 + i] = 0.0;
+    const int k = std::min(p, 32), rows = (k + 7) / 8 * 8;
+    std::vector<double> results[2];
+    int which = 0;
+    for (const fold::Kernels* kernels : {avx2, avx512}) {
+      std::vector<double> W(static_cast<std::size_t>(p) * q), Cu = C;
+      std::vector<double> Out(static_cast<std::size_t>(rows) * q);
+      kernels->cross(m, p, q, Y.data(), ld, C.data(), ld, W.data(), p);
+      kernels->update(m, p, q, Y.data(), ld, Wq.data(), p, Cu.data(), ld);
+      kernels->triangular(k, q, Tt.data(), 32, Wq.data(), p, Out.data(), rows);
+      std::vector<double> x(C.begin(), C.begin() + m);
+      kernels->scale(m, 0.3, x.data());
+      results[which] = W;
+      results[which].insert(results[which].end(), Cu.begin(), Cu.end());
+      results[which].insert(results[which].end(), Out.begin(), Out.end());
+      results[which].insert(results[which].end(), x.begin(), x.end());
+      ++which;
+    }
+    ASSERT_EQ(results[0].size(), results[1].size());
+    for (std::size_t i = 0; i < results[0].size(); ++i) {
+      ASSERT_EQ(results[0][i], results[1][i]) << m << " x " << p << " x " << q << " at " << i;
+    }
+  }
+}
+
 TEST(TriangularFold, TheGenericKernelsAgreeToRoundOff) {
   const int N = 1200, n = 40;
   const std::vector<double> M = TallMatrix(N, n, 5);

@@ -15,6 +15,11 @@ for file in bin/odefit "$libdir/libodefit.a" "$libdir/cmake/odefit/odefitConfig.
             include/odefit/odefit.h include/odefit/version.h; do
   [ -e "$prefix/$file" ] || { echo "not installed: $file"; exit 1; }
 done
+# The installed program finds its own libraries (the BLAS thread setting, the desktop module) by its run path.
+for file in libodefit_blas_threads.so libodefit-desktop.so; do
+  [ -e "$prefix/$libdir/odefit/$file" ] || { echo "not installed: $libdir/odefit/$file"; exit 1; }
+done
+env -u OPENBLAS_NUM_THREADS -u GOTO_NUM_THREADS -u OMP_NUM_THREADS "$prefix/bin/odefit" --version | grep -q ', 1 thread$' || { echo "the installed program does not start"; exit 1; }
 
 # The toolchain links with --as-needed and the consumer may not call the library yet; without it the
 # shared variants would not show whether the installed libodefit.so is found at run time.

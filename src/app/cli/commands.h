@@ -16,6 +16,7 @@
 #include "odefit/model.h"
 #include "odefit/search.h"
 #include "odefit/series.h"
+#include "app/cli/inputs.h"
 
 namespace CLI {
 class App;
@@ -49,9 +50,10 @@ class FitCommand : public Command {
 
  private:
   CLI::App* app_ = nullptr;
-  std::string series_;
+  std::vector<std::string> series_;
   double dt_ = 0.0;
-  std::optional<int> dimension_;
+  SeriesOptions seriesOptions_;
+  std::vector<std::string> notes_;
   std::optional<int> train_;
   int points_ = 3;
   std::vector<std::string> models_;
@@ -109,8 +111,9 @@ class TestCommand : public Command {
  private:
   CLI::App* app_ = nullptr;
   std::string model_;
-  std::string series_;
-  std::optional<int> dimension_;
+  std::vector<std::string> series_;
+  SeriesOptions seriesOptions_;
+  std::vector<std::string> notes_;
   std::optional<long long> skip_;
   int pieces_ = 5;
   int length_ = 500;
@@ -120,9 +123,10 @@ class TestCommand : public Command {
   int threads_ = 0;
   PictureOptions plots_;
   Model modelData_;
-  Series test_;
-  long long skipped_ = 0;
-  long long seriesSize_ = 0;
+  std::vector<Series> tests_;  // one per recording tested
+  std::vector<std::string> testNames_;
+  std::vector<long long> skipped_, sizes_;
+  void TestOne(std::size_t index);
   EfficiencySettings settings_;
 };
 
@@ -135,9 +139,10 @@ class SearchCommand : public Command {
 
  private:
   CLI::App* app_ = nullptr;
-  std::string series_;
+  std::vector<std::string> series_;
   double dt_ = 0.0;
-  std::optional<int> dimension_;
+  SeriesOptions seriesOptions_;
+  std::vector<std::string> notes_;
   std::vector<int> points_;
   std::vector<int> degrees_;
   std::vector<std::string> models_;

@@ -23,13 +23,11 @@ void FitCommand::Register(CLI::App& parent) {
   app_->add_option("SERIES", series_,
                    "the series: a table with one vector per line (values separated by commas, blanks or\n"
                    "tabs, an optional header line of names), or with --dimension the classic file of one\n"
-                   "value per line; - reads standard input")
+                   "value per line; - reads standard input. Several files are recordings of one system,\n"
+                   "fitted together, each differentiated on its own")
       ->required();
-  app_->add_option("--dt", dt_, "sampling interval, in time units")->required();
-  app_->add_option("--dimension", dimension_,
-                   "read SERIES as the classic file of one value per line (a value without a\n"
-                   "decimal point has 10 implied decimals), D consecutive lines per vector")
-      ->check(CLI::Range(1, 9));
+  app_->add_option("--dt", dt_, "sampling interval, in time units (default: from the time column)");
+  AddSeriesOptions(*app_, seriesOptions_);
   app_->add_option("--train", train_, "fit to the first N vectors (default: all)")->check(CLI::Range(2, 2147483647));
   app_->add_option("--points", points_, "points per differentiation window (default 3)")
       ->check(CLI::Range(2, 2147483647));
@@ -57,7 +55,9 @@ void FitCommand::Register(CLI::App& parent) {
 bool FitCommand::Given() const { return app_->parsed(); }
 
 void FitCommand::Prepare(InputFiles& files) {
-  if (!(dt_ > 0.0) || !std::isfinite(dt_)) throw UsageError("--dt must be a positive number");
+  if (app_->count("--dt") > 0 && (!(dt_ > 0.0) || !std::isfinite(dt_))) {
+    throw UsageError("--dt must be a positive number");
+  }
   settings_.dt = dt_;
   settings_.points = points_;
   settings_.train = train_;
@@ -66,12 +66,20 @@ void FitCommand::Prepare(InputFiles& files) {
   settings_.equations.clear();
   for (const std::string& text : models_) settings_.equations.push_back(ParseEquationSpec(text));
   if (settings_.equations.empty()) settings_.equations.push_back(EquationSpec{});
-  seriesData_ = ReadSeriesInput(files, series_, dimension_);
+  seriesData_ = ReadSeriesInputs(files, series_, seriesOptions_, notes_);
+  if (seriesData_.times.empty() && settings_.dt == 0.0) {
+    throw UsageError("--dt is required when the series has no time column (--time)");
+  }
   CheckFitSettings(seriesData_, settings_);
 }
 
 int FitCommand::Run() {
   const Series& series = seriesData_;
+  PrintNotes(notes_);
+  if (!series.times.empty() || !series.breaks.empty()) {
+    const Sampling sampling = SeriesSampling(series, settings_.dt, train_ ? static_cast<std::size_t>(*train_) : 0);
+    PrintSampling(sampling, settings_.points);
+  }
   Model model;
   Derivatives training;  // kept for the pictures: the series is differentiated once
   {

@@ -61,10 +61,12 @@ void SearchCommand::Register(CLI::App& parent) {
       "search",
       "Find the differentiation window, the family and orders of every equation and its terms that predict\n"
       "held-out data best; print a leaderboard and the chosen equations.");
-  app_->add_option("SERIES", series_, "the series, read as odefit fit reads it (- for standard input)")->required();
-  app_->add_option("--dt", dt_, "sampling interval, in time units")->required();
-  app_->add_option("--dimension", dimension_, "read SERIES as the classic file of one value per line")
-      ->check(CLI::Range(1, 9));
+  app_->add_option("SERIES", series_,
+                   "the series, read as odefit fit reads it (- for standard input); several files are\n"
+                   "recordings of one system")
+      ->required();
+  app_->add_option("--dt", dt_, "sampling interval, in time units (default: from the time column)");
+  AddSeriesOptions(*app_, seriesOptions_);
   app_->add_option("--points", points_,
                    "differentiation windows to try (default: 3 5 7 9 11 15 21 31 41 as far as the series\n"
                    "allows); odd windows avoid the half-sample bias of even ones")
@@ -101,7 +103,9 @@ void SearchCommand::Register(CLI::App& parent) {
 bool SearchCommand::Given() const { return app_->parsed(); }
 
 void SearchCommand::Prepare(InputFiles& files) {
-  if (!(dt_ > 0.0) || !std::isfinite(dt_)) throw UsageError("--dt must be a positive number");
+  if (app_->count("--dt") > 0 && (!(dt_ > 0.0) || !std::isfinite(dt_))) {
+    throw UsageError("--dt must be a positive number");
+  }
   settings_.dt = dt_;
   for (const int m : points_) {
     if (m < 3) throw UsageError("--points: windows need at least 3 points to be centred");
@@ -114,12 +118,26 @@ void SearchCommand::Prepare(InputFiles& files) {
   settings_.horizon = horizon_;
   settings_.timeLimit = timeLimit_;
   settings_.threads = threads_;
-  seriesData_ = ReadSeriesInput(files, series_, dimension_);
+  seriesData_ = ReadSeriesInputs(files, series_, seriesOptions_, notes_);
+  if (seriesData_.times.empty() && settings_.dt == 0.0) {
+    throw UsageError("--dt is required when the series has no time column (--time)");
+  }
+  if (!seriesData_.times.empty() || !seriesData_.breaks.empty()) {
+    // The time stamps give dt; the search works on uniform pieces.
+    const Sampling sampling = SeriesSampling(seriesData_, settings_.dt);
+    if (!sampling.uniform) {
+      throw UsageError("the search needs evenly sampled recordings (gaps are allowed): fit uneven ones with odefit fit");
+    }
+    settings_.dt = sampling.dt;
+  }
+  CheckVariableNames(seriesData_.names);
   CheckSearchSettings(seriesData_, settings_);
 }
 
 int SearchCommand::Run() {
   const Series& series = seriesData_;
+  PrintNotes(notes_);
+  if (!series.times.empty() || !series.breaks.empty()) PrintSampling(SeriesSampling(series, settings_.dt), 3);
   SearchSettings settings = settings_;
   // SIGINT and SIGTERM stop the search with the best candidate so far, which
   // is then printed and written as for a complete one.
@@ -145,8 +163,11 @@ int SearchCommand::Run() {
   }
   result.best.names = series.names;
 
-  std::cout << "Search on " << series.size() << " vectors of " << series_ << ": " << result.candidates.size()
-            << " candidates scored on the last " << Significant(100.0 * validation_, 3) << " % of the series, "
+  std::string sources;
+  for (const std::string& path : series_) sources += (sources.empty() ? "" : ", ") + path;
+  std::cout << "Search on " << series.size() << " vectors of " << sources << ": " << result.candidates.size()
+            << " candidates scored on the last " << Significant(100.0 * validation_, 3)
+            << (series.breaks.empty() ? " % of the series, " : " % of each recording, ")
             << result.starts << " predictions of " << result.horizon << " samples each";
   if (!result.period.empty()) std::cout << "; driving period: " << Significant(result.period.front(), 9);
   std::cout << "\n\n";

@@ -58,7 +58,7 @@ int SimulateCommand::Run() {
   }
   std::ostringstream csv;
   csv << "t";
-  for (int i = 1; i <= D; ++i) csv << ",x" << i;
+  for (int i = 1; i <= D; ++i) csv << ',' << VariableName(model, i);
   csv << "\n";
   const std::size_t d = static_cast<std::size_t>(D);
   long long firstUnbounded = -1;

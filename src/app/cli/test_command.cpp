@@ -32,10 +32,9 @@ void TestCommand::Register(CLI::App& parent) {
   app_->add_option("MODEL", model_, "the model file written by odefit fit --output")->required();
   app_->add_option("SERIES", series_,
                    "the series, read as odefit fit reads it (- for standard input); the test uses the\n"
-                   "vectors after the first --skip")
+                   "vectors after the first --skip. Several files are tested one by one")
       ->required();
-  app_->add_option("--dimension", dimension_, "read SERIES as the classic file of one value per line")
-      ->check(CLI::Range(1, 9));
+  AddSeriesOptions(*app_, seriesOptions_);
   app_->add_option("--skip", skip_,
                    "vectors of SERIES before the test series (default: the model's training vectors,\n"
                    "for the series the model was fitted to; 0 when SERIES holds only held-out vectors)")
@@ -56,38 +55,68 @@ bool TestCommand::Given() const { return app_->parsed(); }
 void TestCommand::Prepare(InputFiles& files) {
   modelData_ = ReadModelInput(files, model_);
   const Model& model = modelData_;
-  Series series = ReadSeriesInput(files, series_, dimension_);
-  if (series.dimension != model.Dimension()) {
-    throw UsageError("the test series has " + std::to_string(series.dimension) + " components, the model " +
+  const Series joined = ReadSeriesInputs(files, series_, seriesOptions_, notes_);
+  if (joined.dimension != model.Dimension()) {
+    throw UsageError("the test series has " + std::to_string(joined.dimension) + " components, the model " +
                      std::to_string(model.Dimension()));
   }
-  const long long skip = skip_ ? *skip_ : model.train;
-  if (skip >= static_cast<long long>(series.size())) {
-    throw UsageError(series_ + " has " + std::to_string(series.size()) + " vectors, none after the " +
-                     std::to_string(skip) + " skipped" +
-                     (skip_ ? std::string() : " (the model's training vectors; give --skip 0 when " + series_ +
-                                                  " holds only held-out vectors)"));
+  // The training vectors are skipped by default only in the one series a model of one recording was fitted to.
+  const bool oneSeries = series_.size() == 1 && joined.breaks.empty() && model.recordings <= 1;
+  const long long skip = skip_ ? *skip_ : oneSeries ? model.train : 0;
+  const Sampling sampling = SeriesSampling(joined, joined.times.empty() ? model.dt : 0.0);
+  if (!joined.times.empty() && std::fabs(sampling.dt - model.dt) > 1e-6 * model.dt) {
+    throw UsageError("the test series is sampled every " + ShortestText(sampling.dt) + ", the model at dt " +
+                     ShortestText(model.dt));
   }
-  skipped_ = skip;
-  seriesSize_ = static_cast<long long>(series.size());
-  test_.dimension = series.dimension;
-  test_.names = std::move(series.names);
-  test_.values.assign(series.values.begin() + static_cast<std::ptrdiff_t>(skip * series.dimension),
-                      series.values.end());
+  if (!sampling.uniform || sampling.gaps > 0) {
+    throw UsageError("the efficiency test needs evenly sampled recordings without gaps: its pieces are integrated "
+                     "at the model's dt");
+  }
   settings_.pieces = pieces_;
   settings_.length = length_;
   settings_.shift = shift_;
   settings_.method = ParseIntegrationMethod(method_);
   settings_.step = step_;
   settings_.threads = threads_;
-  CheckEfficiencySettings(model, test_, settings_);
+  for (std::size_t k = 0; k < sampling.pieces.size(); ++k) {
+    const SeriesPiece& piece = sampling.pieces[k];
+    const std::string name = series_.size() == sampling.pieces.size() ? series_[k] : series_.front();
+    const long long size = static_cast<long long>(piece.end - piece.begin);
+    if (skip >= size) {
+      throw UsageError(name + " has " + std::to_string(size) + " vectors, none after the " + std::to_string(skip) +
+                       " skipped" +
+                       (skip_ ? std::string()
+                              : " (the model's training vectors; give --skip 0 when " + name +
+                                    " holds only held-out vectors)"));
+    }
+    Series test;
+    test.dimension = joined.dimension;
+    test.names = joined.names;
+    const std::size_t d = static_cast<std::size_t>(joined.dimension);
+    test.values.assign(joined.values.begin() + static_cast<std::ptrdiff_t>((piece.begin + static_cast<std::size_t>(skip)) * d),
+                       joined.values.begin() + static_cast<std::ptrdiff_t>(piece.end * d));
+    CheckEfficiencySettings(model, test, settings_);
+    tests_.push_back(std::move(test));
+    testNames_.push_back(name);
+    skipped_.push_back(skip);
+    sizes_.push_back(size);
+  }
 }
 
 int TestCommand::Run() {
+  PrintNotes(notes_);
+  for (std::size_t k = 0; k < tests_.size(); ++k) {
+    if (k > 0) std::cout << "\n";
+    TestOne(k);
+  }
+  return kSuccess;
+}
+
+void TestCommand::TestOne(std::size_t index) {
   const Model& model = modelData_;
-  const Series& test = test_;
+  const Series& test = tests_[index];
   const EfficiencySettings& settings = settings_;
-  const long long skip = skipped_;
+  const long long skip = skipped_[index];
   std::ostringstream messages;
   EfficiencyResult result;
   {
@@ -99,25 +128,28 @@ int TestCommand::Run() {
 
   const int D = model.Dimension();
   const double step = step_ == 0.0 ? model.dt : step_;
-  std::cout << "Test on vectors " << skip + 1 << " to " << seriesSize_ << " of " << series_ << ": " << pieces_
+  std::cout << "Test on vectors " << skip + 1 << " to " << sizes_[index] << " of " << testNames_[index] << ": " << pieces_
             << (pieces_ == 1 ? " piece of " : " pieces of ") << length_ << " intervals, " << shift_
             << " apart, " << IntegrationMethodName(settings_.method) << ", step " << ShortestText(step) << "\n\n";
   std::cout << "Error of approximation on the test series\n";
   for (int i = 1; i <= D; ++i) {
     const double e = result.testErrors[static_cast<std::size_t>(i - 1)];
-    std::cout << "  dx" << i << "/dt" << PaddedText(std::isnan(e) ? "undefined" : Fixed(100.0 * e, 5) + " %", 16, true)
+    std::cout << "  d" << VariableName(model, i) << "/dt" << PaddedText(std::isnan(e) ? "undefined" : Fixed(100.0 * e, 5) + " %", 16, true)
               << "\n";
   }
   std::cout << "\nPrediction time (normalised error at most 0.05)\n";
   for (int i = 1; i <= D; ++i) {
     const int time = result.predictionTime[static_cast<std::size_t>(i - 1)];
-    std::cout << "  x" << i << PaddedText(std::to_string(time), 8, true) << " intervals"
+    std::cout << "  " << VariableName(model, i) << PaddedText(std::to_string(time), 8, true) << " intervals"
               << PaddedText(SignificantText(time * model.dt, 6), 12, true) << " time units\n";
   }
   std::cout << "\nInfinite solutions: " << result.infiniteCount << " of " << pieces_ << " pieces\n";
 
-  if (plots_.Wanted()) plots_.Write("model-efficiency", EfficiencyPlot(model, test, settings, result, plots_.Format()));
-  return kSuccess;
+  // One picture per recording tested: model-efficiency, model-efficiency-2, ...
+  if (plots_.Wanted()) {
+    plots_.Write(index == 0 ? std::string("model-efficiency") : "model-efficiency-" + std::to_string(index + 1),
+                 EfficiencyPlot(model, test, settings, result, plots_.Format()));
+  }
 }
 
 }  // namespace odefit::cli
