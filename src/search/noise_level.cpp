@@ -4,6 +4,7 @@
 #include <cmath>
 #include <complex>
 
+#include "api/recordings.h"
 #include "search/search_common.h"
 #include "search/spectrum.h"
 
@@ -23,11 +24,18 @@ std::vector<double> NoiseVariances(const Series& series) {
     taper[Size(k)] = 0.5 - 0.5 * std::cos(2.0 * M_PI * (k + 0.5) / count);
     energy += taper[Size(k)] * taper[Size(k)];
   }
+  // Several recordings or gaps: differences across a join are no noise.
+  std::vector<char> inside(Size(count), 1);
+  if (!api::IsPlain(series)) {
+    const Sampling sampling = SeriesSampling(series, series.times.empty() ? 1.0 : 0.0);
+    for (int k = 0; k < count; ++k) inside[Size(k)] = api::WithinOnePiece(sampling, Size(k), 3);
+  }
   std::vector<std::complex<double>> a(size);
   std::vector<double> band;
   for (int i = 0; i < D; ++i) {
     std::fill(a.begin(), a.end(), std::complex<double>(0.0));
     for (int k = 0; k < count; ++k) {
+      if (!inside[Size(k)]) continue;
       const double x0 = series.values[Size(k) * Size(D) + Size(i)];
       const double x1 = series.values[Size(k + 1) * Size(D) + Size(i)];
       const double x2 = series.values[Size(k + 2) * Size(D) + Size(i)];
