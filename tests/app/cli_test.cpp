@@ -293,6 +293,11 @@ TEST(CliOutput, DashIsStandardOutputFoldersAreFileErrorsAndTheParsersMessagesSay
   const ProgramRun simulate = Odefit(folder.path(), "simulate m.json --from 1,1,20 --steps 3 --output -");
   ASSERT_EQ(simulate.status, 0) << simulate.err;
   EXPECT_EQ(std::count(simulate.out.begin(), simulate.out.end(), '\n'), 5) << simulate.out;
+  const ProgramRun search =
+      Odefit(folder.path(), "search " + Quoted(std::string(ODEFIT_EXAMPLES_DIR) + "/lorenz.csv") + " --dt 0.002 --output -");
+  ASSERT_EQ(search.status, 0) << search.err;
+  EXPECT_EQ(Json::parse(search.out)["format"], "odefit-search-1");
+  EXPECT_TRUE(Contains(search.err, "Chosen: ")) << search.err;
   EXPECT_EQ(Files(folder.path()), (std::vector<std::string>{"m.json"}));
 
   fs::create_directory(folder.path() / "a-folder");

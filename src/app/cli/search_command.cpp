@@ -37,19 +37,19 @@ std::string Shapes(const SearchCandidate& c) {
   return text;
 }
 
-void PrintLeaderboard(const SearchResult& result, int shown) {
-  std::cout << "rank  points  degree  threshold  terms        score  noise floor    criterion  models\n";
+void PrintLeaderboard(std::ostream& out, const SearchResult& result, int shown) {
+  out << "rank  points  degree  threshold  terms        score  noise floor    criterion  models\n";
   const int count = std::min<int>(shown, static_cast<int>(result.candidates.size()));
   for (int k = 0; k < count; ++k) {
     const SearchCandidate& c = result.candidates[static_cast<std::size_t>(k)];
-    std::cout << PaddedText(std::to_string(k + 1), 4, true) << PaddedText(std::to_string(c.points), 8, true)
+    out << PaddedText(std::to_string(k + 1), 4, true) << PaddedText(std::to_string(c.points), 8, true)
               << PaddedText(std::to_string(c.degree), 8, true) << PaddedText(Significant(c.threshold, 3), 11, true)
               << PaddedText(std::to_string(c.terms), 7, true) << PaddedText(Significant(c.score, 4), 13, true)
               << PaddedText(Significant(c.noiseFloor, 4), 13, true) << PaddedText(Significant(c.criterion, 6), 13, true) << "  "
               << Shapes(c) << "\n";
   }
   if (static_cast<int>(result.candidates.size()) > count) {
-    std::cout << "(" << result.candidates.size() - static_cast<std::size_t>(count)
+    out << "(" << result.candidates.size() - static_cast<std::size_t>(count)
               << " more candidates in the result file)\n";
   }
 }
@@ -96,7 +96,7 @@ void SearchCommand::Register(CLI::App& parent) {
   app_->add_option("--threads", threads_, "threads (default 0: one per processor); the result is the same")
       ->check(CLI::Range(0, 1024));
   app_->add_option("--show", show_, "candidates in the leaderboard (default 10)")->check(CLI::Range(1, 1000000));
-  app_->add_option("--output", output_, "write the result (the best model and every candidate) as JSON here");
+  app_->add_option("--output", output_, "write the result (the best model and every candidate) as JSON here; - writes it to standard output and the\nleaderboard and equations to standard error");
   plots_.Register(*app_, "search.png (or .svg: score and criterion against terms)");
 }
 
@@ -165,21 +165,22 @@ int SearchCommand::Run() {
 
   std::string sources;
   for (const std::string& path : series_) sources += (sources.empty() ? "" : ", ") + path;
-  std::cout << "Search on " << series.size() << " vectors of " << sources << ": " << result.candidates.size()
+  std::ostream& out = ReportStream(output_);
+  out << "Search on " << series.size() << " vectors of " << sources << ": " << result.candidates.size()
             << " candidates scored on the last " << Significant(100.0 * validation_, 3)
             << (series.breaks.empty() ? " % of the series, " : " % of each recording, ")
             << result.starts << " predictions of " << result.horizon << " samples each";
-  if (!result.period.empty()) std::cout << "; driving period: " << Significant(result.period.front(), 9);
-  std::cout << "\n\n";
-  PrintLeaderboard(result, show_);
+  if (!result.period.empty()) out << "; driving period: " << Significant(result.period.front(), 9);
+  out << "\n\n";
+  PrintLeaderboard(out, result, show_);
   if (!result.complete && interruption == 0) {
     std::cerr << "odefit: warning: the time limit cut the search short: the result is the best of the candidates "
                  "scored so far\n";
   }
   const SearchCandidate& best = result.candidates.front();
-  std::cout << "\nChosen: " << best.terms << " terms, window of " << best.points << " points, local fits of degree "
+  out << "\nChosen: " << best.terms << " terms, window of " << best.points << " points, local fits of degree "
             << best.degree << "; fitted again on the whole series:\n\n";
-  std::cout << FormatModel(result.best);
+  out << FormatModel(result.best);
 
   std::vector<std::string> written;
   if (!output_.empty()) {
@@ -188,7 +189,7 @@ int SearchCommand::Run() {
   }
   if (plots_.Wanted()) written.push_back(plots_.Write("search", SearchPlot(result, plots_.Format())).string());
   if (interruption != 0) {
-    std::cout.flush();
+    out.flush();
     std::cerr << "odefit: interrupted by " << SignalName(interruption)
               << ": the search stopped early; the result (the best of the " << result.candidates.size()
               << " candidates scored so far) was printed";
