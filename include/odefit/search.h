@@ -1,21 +1,24 @@
 #pragma once
-// Automatic model search: which differentiation window, which family and
-// orders per equation, which terms.
+// Automatic model search: which differentiation window and degree of its
+// local fits, which family and orders per equation, which terms.
 //
 // Every candidate is fitted on the first part of the series (sparse fits on
 // a path of thresholds) and scored on the last part, which it never saw, by
-// how well it predicts the raw observations there: from many starting points
-// the model is integrated over a horizon of samples and its normalised
-// squared error against the observations is averaged. Over-smoothing does not
-// help (the observations are not smoothed) and neither do extra terms: the
-// candidates are ranked by
-//   criterion = starts * ln(score) + 2 * terms,
-// an information criterion over the independent prediction starts, so a term
-// must improve the predictions to earn its place. The winner is fitted again
-// on the whole series with its window, families and terms.
+// how well it predicts the raw observations there: from many starting
+// points, each estimated from samples at or before it only, the model is
+// integrated over a horizon of samples and its normalised squared error
+// against the observations is averaged. Over-smoothing does not help (the
+// observations are not smoothed) and neither do extra terms: the candidates
+// are ranked by
+//   criterion = starts * ln(score - noise floor) + 2 * terms,
+// an information criterion over the independent prediction starts, judged on
+// the error above what each variable's observation noise (estimated from the
+// data) explains, so a term must improve the predictions to earn its place,
+// at any noise level. The winner is fitted again on the whole series with its
+// window, degree, families and terms.
 //
-// The work is a list of independent tasks (one per differentiation window),
-// so it runs on the caller's threads, or on any executor that can ship a task
+// The work is a list of independent tasks (one per window and degree), so
+// it runs on the caller's threads, or on any executor that can ship a task
 // and its result (PlanSearch, RunSearchTask, FinishSearch); the result does
 // not depend on the thread count.
 
@@ -36,6 +39,9 @@ struct SearchSettings {
   // Differentiation windows to try (odd, >= 3); empty: 3, 5, 7, 9, 11, 15,
   // 21, 31, 41 as far as the series allows (at most a twentieth of it).
   std::vector<int> points;
+  // Degrees of the local polynomial fits to try with every window (1 to 4;
+  // a degree is tried with windows of more points only); empty: 1 to 4.
+  std::vector<int> degrees;
   // Equation shapes to try (every equation tries every shape); empty: the
   // standard polynomials of orders 1 up to 5 (D <= 2), 4 (D = 3) or 3,
   // the rational functions of orders (1..3, 1..2) as far as they keep within
@@ -65,11 +71,13 @@ struct SearchSettings {
 // One candidate model as scored.
 struct SearchCandidate {
   int points = 0;
+  int degree = 1;                             // of the local fits that gave the slopes
   double threshold = 0.0;
   std::vector<EquationSpec> equations;        // the shape of every equation
   std::vector<std::vector<int>> supports;     // the kept term indices of every equation
   int terms = 0;                              // kept terms in all
   double score = 0.0;                         // normalised squared prediction error (0 best)
+  double noiseFloor = 0.0;                    // the part of the score the observation noise explains
   double criterion = 0.0;                     // the ranking value (lower is better)
   std::vector<double> validationErrors;       // per equation, on the held-out slopes
 };
@@ -80,7 +88,9 @@ struct SearchResult {
   bool complete = true;                     // false when the time limit cut the search short
   int horizon = 0;
   int starts = 0;
-  std::vector<double> period;               // driving periods tried (empty when none was found)
+  // The driving period of the best model, refined on the whole series;
+  // empty when the best model has no driven equation.
+  std::vector<double> period;
 };
 
 // Checks `settings` against `series` as SearchModels does before it computes
@@ -95,7 +105,8 @@ SearchResult SearchModels(const Series& series, const SearchSettings& settings);
 
 // The pieces of SearchModels for executors that run tasks elsewhere.
 struct SearchPlan {
-  std::vector<int> points;            // one task per entry
+  std::vector<int> points;            // one task per window and degree:
+  std::vector<int> degrees;           //   task k has points[k / degrees.size()], degrees[k % degrees.size()]
   std::vector<EquationSpec> shapes;   // defaults resolved
   std::vector<double> thresholds;
   int horizon = 0;
@@ -104,10 +115,13 @@ struct SearchPlan {
 SearchPlan PlanSearch(const Series& series, const SearchSettings& settings);
 struct SearchTaskResult {
   int points = 0;
+  int degree = 1;
   std::vector<SearchCandidate> candidates;
   bool complete = true;
   int starts = 0;
 };
+// The number of tasks of a plan.
+int SearchTaskCount(const SearchPlan& plan);
 // Runs task `index` of the plan; depends only on its arguments. The plan and
 // the task results may come from elsewhere (another process), so both
 // functions check them against the series and settings and throw

@@ -14,12 +14,13 @@ class SearchResult:
     """What the search found.
 
     best: the winning model, fitted again on the whole series.
-    candidates: every candidate scored, best first, as dicts: points, threshold, models (one spec per
-        equation), supports (kept term indices per equation), terms, score, criterion,
-        validation_errors.
+    candidates: every candidate scored, best first, as dicts: points, degree, threshold, models (one
+        spec per equation), supports (kept term indices per equation), terms, score, noise_floor,
+        criterion, validation_errors.
     complete: False when the time limit cut the search short (or a window could not be fitted).
     horizon, starts: the prediction horizon (samples) and the number of prediction starts scored.
-    period: the driving periods tried (empty when none was found).
+    period: the driving period of the best model, refined on the whole series (empty when it has no
+        driven equation).
     """
 
     best: _odefit.Model
@@ -31,13 +32,14 @@ class SearchResult:
 
     def __repr__(self):
         best = self.candidates[0] if self.candidates else None
-        chosen = (f"best: {best['terms']} terms, window of {best['points']} points, {' '.join(best['models'])}"
+        chosen = (f"best: {best['terms']} terms, window of {best['points']} points, degree {best['degree']}, "
+                  f"{' '.join(best['models'])}"
                   if best else "no candidate")
         return (f"SearchResult({chosen}; {len(self.candidates)} candidates, complete={self.complete}, "
                 f"horizon={self.horizon}, starts={self.starts}, period={self.period})")
 
 
-def _settings(dt, points, models, thresholds, validation_fraction, horizon, threads, time_limit):
+def _settings(dt, points, degrees, models, thresholds, validation_fraction, horizon, threads, time_limit):
     if time_limit is None or time_limit == math.inf:
         time_limit = 0.0
     settings = {
@@ -49,6 +51,8 @@ def _settings(dt, points, models, thresholds, validation_fraction, horizon, thre
     }
     if points is not None:
         settings["points"] = list(points)
+    if degrees is not None:
+        settings["degrees"] = list(degrees)
     if models is not None:
         settings["shapes"] = [models] if isinstance(models, str) else list(models)
     if thresholds is not None:
@@ -62,8 +66,8 @@ def _run_search_task(X, settings, plan, index):
     return _odefit._run_search_task(X, settings, plan, index)
 
 
-def search(X, dt=None, *, points=None, models=None, thresholds=None, validation_fraction=0.2, horizon=None,
-           threads=1, time_limit=None, executor=None, progress=None, names=None, t=None):
+def search(X, dt=None, *, points=None, degrees=None, models=None, thresholds=None, validation_fraction=0.2,
+           horizon=None, threads=1, time_limit=None, executor=None, progress=None, names=None, t=None):
     """Searches for the model of X that predicts its last part best.
 
     Parameters
@@ -74,6 +78,9 @@ def search(X, dt=None, *, points=None, models=None, thresholds=None, validation_
         The sampling interval (> 0); may be left out when `t` or the arrays give the times.
     points : list of int, optional
         Differentiation windows to try (default: the library's list as far as the series allows).
+    degrees : list of int, optional
+        Degrees of the local polynomial fits to try with every window (default: 1 to 4); each window
+        and degree is one task.
     models : str or list of str, optional
         Equation specs every equation tries ("poly:3", "rational:2:1", ...; default: the library's
         families and orders).
@@ -89,8 +96,8 @@ def search(X, dt=None, *, points=None, models=None, thresholds=None, validation_
         Seconds (None, 0 or inf: none); when it passes, the result holds the best of what was scored
         so far and its `complete` is False.
     executor : concurrent.futures.Executor, optional
-        A ProcessPoolExecutor, a Dask client's ``get_executor()``, ...; each differentiation window is
-        then one task submitted to it (run there on one thread), and the result is the one a search
+        A ProcessPoolExecutor, a Dask client's ``get_executor()``, ...; each differentiation window and
+        degree is then one task submitted to it (run there on one thread), and the result is the one a search
         run here gives. A Dask executor gets the series once, scattered to its workers.
     progress : callable, optional
         Called with (tasks done, tasks) on the calling thread; an exception it raises stops the
@@ -116,7 +123,7 @@ def search(X, dt=None, *, points=None, models=None, thresholds=None, validation_
         dt = found
     elif dt is None:
         raise ValueError("give dt, or the time of every vector (t)")
-    settings = _settings(dt, points, models, thresholds, validation_fraction, horizon, threads, time_limit)
+    settings = _settings(dt, points, degrees, models, thresholds, validation_fraction, horizon, threads, time_limit)
     if executor is None:
         return SearchResult(**_odefit._search(X, settings, progress, names))
 
@@ -125,7 +132,7 @@ def search(X, dt=None, *, points=None, models=None, thresholds=None, validation_
         X = _odefit._as_series(X)
     _odefit._names(names, (X[0] if isinstance(X, tuple) else X).shape[1])  # refused before any task is sent
     plan = _odefit._plan_search(X, settings)
-    total = len(plan["points"])
+    total = len(plan["points"]) * len(plan["degrees"])
     limit = settings["time_limit"]
     if limit > 0:
         # Every task stops by itself when the time left at its sending has passed.

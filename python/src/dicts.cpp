@@ -88,6 +88,7 @@ SearchSettings SettingsFromDict(const py::dict& dict) {
   SearchSettings settings;
   in.Read("dt", settings.dt);
   in.Read("points", settings.points);
+  in.Read("degrees", settings.degrees);
   std::vector<std::string> shapes;
   if (in.Read("shapes", shapes)) settings.shapes = Specs(shapes);
   in.Read("thresholds", settings.thresholds);
@@ -109,6 +110,7 @@ py::dict SettingsToDict(const SearchSettings& settings) {
   py::dict dict;
   dict["dt"] = settings.dt;
   dict["points"] = settings.points;
+  dict["degrees"] = settings.degrees;
   dict["shapes"] = SpecTexts(settings.shapes);
   dict["thresholds"] = settings.thresholds;
   dict["validation_fraction"] = settings.validationFraction;
@@ -122,6 +124,7 @@ SearchPlan PlanFromDict(const py::dict& dict) {
   DictReader in(dict, "search plan");
   SearchPlan plan;
   plan.points = in.Require<std::vector<int>>("points");
+  plan.degrees = in.Require<std::vector<int>>("degrees");
   plan.shapes = Specs(in.Require<std::vector<std::string>>("shapes"));
   plan.thresholds = in.Require<std::vector<double>>("thresholds");
   plan.horizon = in.Require<int>("horizon");
@@ -133,6 +136,7 @@ SearchPlan PlanFromDict(const py::dict& dict) {
 py::dict PlanToDict(const SearchPlan& plan) {
   py::dict dict;
   dict["points"] = plan.points;
+  dict["degrees"] = plan.degrees;
   dict["shapes"] = SpecTexts(plan.shapes);
   dict["thresholds"] = plan.thresholds;
   dict["horizon"] = plan.horizon;
@@ -144,11 +148,13 @@ SearchCandidate CandidateFromDict(const py::dict& dict) {
   DictReader in(dict, "search candidate");
   SearchCandidate candidate;
   candidate.points = in.Require<int>("points");
+  candidate.degree = in.Require<int>("degree");
   candidate.threshold = in.Require<double>("threshold");
   candidate.equations = Specs(in.Require<std::vector<std::string>>("models"));
   candidate.supports = in.Require<std::vector<std::vector<int>>>("supports");
   candidate.terms = in.Require<int>("terms");
   candidate.score = in.Require<double>("score");
+  candidate.noiseFloor = in.Require<double>("noise_floor");
   candidate.criterion = in.Require<double>("criterion");
   candidate.validationErrors = in.Require<std::vector<double>>("validation_errors");
   in.Finish();
@@ -158,11 +164,13 @@ SearchCandidate CandidateFromDict(const py::dict& dict) {
 py::dict CandidateToDict(const SearchCandidate& candidate) {
   py::dict dict;
   dict["points"] = candidate.points;
+  dict["degree"] = candidate.degree;
   dict["threshold"] = candidate.threshold;
   dict["models"] = SpecTexts(candidate.equations);
   dict["supports"] = candidate.supports;
   dict["terms"] = candidate.terms;
   dict["score"] = candidate.score;
+  dict["noise_floor"] = candidate.noiseFloor;
   dict["criterion"] = candidate.criterion;
   dict["validation_errors"] = candidate.validationErrors;
   return dict;
@@ -172,6 +180,7 @@ SearchTaskResult TaskResultFromDict(const py::dict& dict) {
   DictReader in(dict, "search task result");
   SearchTaskResult result;
   result.points = in.Require<int>("points");
+  result.degree = in.Require<int>("degree");
   for (const py::handle item : in.Require<py::list>("candidates")) {
     result.candidates.push_back(CandidateFromDict(AsDict(item, "a search candidate")));
   }
@@ -184,6 +193,7 @@ SearchTaskResult TaskResultFromDict(const py::dict& dict) {
 py::dict TaskResultToDict(const SearchTaskResult& result) {
   py::dict dict;
   dict["points"] = result.points;
+  dict["degree"] = result.degree;
   py::list candidates;
   for (const SearchCandidate& candidate : result.candidates) candidates.append(CandidateToDict(candidate));
   dict["candidates"] = candidates;

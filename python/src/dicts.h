@@ -14,21 +14,21 @@ namespace odefit::python {
 
 namespace py = pybind11;
 
-// dt, points, shapes (spec strings), thresholds, validation_fraction,
+// dt, points, degrees, shapes (spec strings), thresholds, validation_fraction,
 // horizon, threads, time_limit; missing keys keep the library's defaults.
 SearchSettings SettingsFromDict(const py::dict& dict);
 py::dict SettingsToDict(const SearchSettings& settings);
 
-// points, shapes, thresholds, horizon, period.
+// points, degrees, shapes, thresholds, horizon, period.
 SearchPlan PlanFromDict(const py::dict& dict);
 py::dict PlanToDict(const SearchPlan& plan);
 
-// points, threshold, models (spec strings), supports, terms, score,
+// points, degree, threshold, models (spec strings), supports, terms, score, noise_floor,
 // criterion, validation_errors.
 SearchCandidate CandidateFromDict(const py::dict& dict);
 py::dict CandidateToDict(const SearchCandidate& candidate);
 
-// points, candidates, complete, starts.
+// points, degree, candidates, complete, starts.
 SearchTaskResult TaskResultFromDict(const py::dict& dict);
 py::dict TaskResultToDict(const SearchTaskResult& result);
 

@@ -615,9 +615,9 @@ py::dict RunTask(py::handle X, const py::dict& settingsDict, const py::dict& pla
   const Series series = SeriesArgument(X, "X");
   const SearchSettings settings = SettingsFromDict(settingsDict);
   const SearchPlan plan = PlanFromDict(planDict);
-  if (index < 0 || index >= static_cast<long long>(plan.points.size())) {
+  if (index < 0 || index >= static_cast<long long>(SearchTaskCount(plan))) {
     throw py::value_error("task index " + std::to_string(index) + " is not one of the plan's " +
-                          std::to_string(plan.points.size()) + " tasks");
+                          std::to_string(SearchTaskCount(plan)) + " tasks");
   }
   SearchTaskResult result;
   {

@@ -13,7 +13,7 @@ from odefit import _odefit
 
 from conftest import EXAMPLES
 
-SMALL = dict(points=[3, 5], models=["poly:1", "poly:2"], thresholds=[0.01, 0.1])
+SMALL = dict(points=[3, 5], degrees=[1], models=["poly:1", "poly:2"], thresholds=[0.01, 0.1])
 
 
 @pytest.fixture(scope="module")
@@ -32,23 +32,24 @@ def simulate_elsewhere(model, x0, steps):
 
 class TestDictsAcrossProcesses:
     def test_settings_come_back_unchanged(self):
-        settings = {"dt": 0.01, "points": [3, 7], "shapes": ["poly:2", "driven:1:" + repr(0.1 + 0.2), "rational:2:1"],
+        settings = {"dt": 0.01, "points": [3, 7], "degrees": [1, 3], "shapes": ["poly:2", "driven:1:" + repr(0.1 + 0.2), "rational:2:1"],
                     "thresholds": [0.001, 0.5], "validation_fraction": 0.25, "horizon": 40, "threads": 2,
                     "time_limit": 1.5}
         assert _odefit._round_trip("settings", settings) == settings
 
     def test_missing_settings_are_the_library_defaults(self):
         defaults = _odefit._round_trip("settings", {})
-        assert defaults == {"dt": 0.0, "points": [], "shapes": [], "thresholds": [], "validation_fraction": 0.2,
+        assert defaults == {"dt": 0.0, "points": [], "degrees": [], "shapes": [], "thresholds": [], "validation_fraction": 0.2,
                             "horizon": 0, "threads": 1, "time_limit": 0.0}
 
     def test_plans_and_task_results_come_back_unchanged(self):
-        plan = {"points": [3, 5, 9], "shapes": ["poly:3", "reduced:1:2", "driven:2:" + repr(2 * math.pi / 3)],
+        plan = {"points": [3, 5, 9], "degrees": [2, 4], "shapes": ["poly:3", "reduced:1:2", "driven:2:" + repr(2 * math.pi / 3)],
                 "thresholds": [0.01, 0.02], "horizon": 17, "period": [2 * math.pi / 3]}
         assert _odefit._round_trip("plan", plan) == plan
-        candidate = {"points": 5, "threshold": 0.02, "models": ["poly:2", "poly:3"], "supports": [[1, 2], [0, 4, 7]],
-                     "terms": 5, "score": 0.125, "criterion": -3.5, "validation_errors": [0.001, 0.25]}
-        task = {"points": 5, "candidates": [candidate, dict(candidate, score=1e-300)], "complete": False, "starts": 12}
+        candidate = {"points": 5, "degree": 2, "threshold": 0.02, "models": ["poly:2", "poly:3"],
+                     "supports": [[1, 2], [0, 4, 7]], "terms": 5, "score": 0.125, "noise_floor": 0.0625,
+                     "criterion": -3.5, "validation_errors": [0.001, 0.25]}
+        task = {"points": 5, "degree": 2, "candidates": [candidate, dict(candidate, score=1e-300)], "complete": False, "starts": 12}
         assert _odefit._round_trip("task", task) == task
         odd = dict(candidate, validation_errors=[math.nan, math.inf])
         back = _odefit._round_trip("candidate", odd)["validation_errors"]
@@ -68,10 +69,11 @@ class TestDictsAcrossProcesses:
         ("settings", {"time_limit": math.nan}, ValueError, "time_limit"),
         ("settings", {"time_limit": 1e10}, ValueError, "time_limit"),
         ("settings", {"shapes": ["poly:x"]}, ValueError, "poly:x"),
-        ("plan", {"points": [3]}, ValueError, "shapes"),
-        ("task", {"points": 3, "candidates": 7, "complete": True, "starts": 1}, TypeError, "candidates"),
-        ("task", {"points": 3, "candidates": [7], "complete": True, "starts": 1}, TypeError, "candidate"),
-        ("candidate", {"points": 3}, ValueError, "threshold"),
+        ("plan", {"points": [3], "degrees": [1]}, ValueError, "shapes"),
+        ("plan", {"points": [3]}, ValueError, "degrees"),
+        ("task", {"points": 3, "degree": 1, "candidates": 7, "complete": True, "starts": 1}, TypeError, "candidates"),
+        ("task", {"points": 3, "degree": 1, "candidates": [7], "complete": True, "starts": 1}, TypeError, "candidate"),
+        ("candidate", {"points": 3, "degree": 1}, ValueError, "threshold"),
         ("model", {"dt": 0.01, "points": 3, "train": 10, "equations": []}, ValueError, "1 to 9"),
     ])
     def test_bad_dicts_are_refused(self, kind, dictionary, error, text):

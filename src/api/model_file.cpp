@@ -339,9 +339,12 @@ std::string SearchResultToJson(const SearchResult& result) {
   for (const SearchCandidate& c : result.candidates) {
     Json entry;
     entry["points"] = c.points;
+    entry["degree"] = c.degree;
     entry["threshold"] = c.threshold;
-    Json& models = entry["models"] = Json::array();
-    Json& terms = entry["terms"] = Json::array();
+    // Filled apart and moved in: a reference into `entry` would not survive
+    // the next key added to it (its members live in one growing vector).
+    Json models = Json::array();
+    Json terms = Json::array();
     for (std::size_t i = 0; i < c.equations.size(); ++i) {
       models.push_back(FormatEquationSpec(c.equations[i]));
       const EquationSpec& spec = c.equations[i];
@@ -357,11 +360,15 @@ std::string SearchResultToJson(const SearchResult& result) {
                            : "?");
       }
     }
+    entry["models"] = std::move(models);
+    entry["terms"] = std::move(terms);
     entry["term_count"] = c.terms;
     entry["score"] = Number(c.score);
+    entry["noise_floor"] = Number(c.noiseFloor);
     entry["criterion"] = Number(c.criterion);
-    Json& errors = entry["validation_errors"] = Json::array();
+    Json errors = Json::array();
     for (const double e : c.validationErrors) errors.push_back(Number(e));
+    entry["validation_errors"] = std::move(errors);
     candidates.push_back(std::move(entry));
   }
   return Text(root);

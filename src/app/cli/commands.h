@@ -145,6 +145,7 @@ class SearchCommand : public Command {
   SeriesOptions seriesOptions_;
   std::vector<std::string> notes_;
   std::vector<int> points_;
+  std::vector<int> degrees_;
   std::vector<std::string> models_;
   std::vector<double> thresholds_;
   double validation_ = 0.2;

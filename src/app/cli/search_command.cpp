@@ -37,18 +37,19 @@ std::string Shapes(const SearchCandidate& c) {
   return text;
 }
 
-void PrintLeaderboard(const SearchResult& result, int shown) {
-  std::cout << "rank  points  threshold  terms        score    criterion  models\n";
+void PrintLeaderboard(std::ostream& out, const SearchResult& result, int shown) {
+  out << "rank  points  degree  threshold  terms        score  noise floor    criterion  models\n";
   const int count = std::min<int>(shown, static_cast<int>(result.candidates.size()));
   for (int k = 0; k < count; ++k) {
     const SearchCandidate& c = result.candidates[static_cast<std::size_t>(k)];
-    std::cout << PaddedText(std::to_string(k + 1), 4, true) << PaddedText(std::to_string(c.points), 8, true)
-              << PaddedText(Significant(c.threshold, 3), 11, true) << PaddedText(std::to_string(c.terms), 7, true)
-              << PaddedText(Significant(c.score, 4), 13, true) << PaddedText(Significant(c.criterion, 6), 13, true) << "  "
+    out << PaddedText(std::to_string(k + 1), 4, true) << PaddedText(std::to_string(c.points), 8, true)
+              << PaddedText(std::to_string(c.degree), 8, true) << PaddedText(Significant(c.threshold, 3), 11, true)
+              << PaddedText(std::to_string(c.terms), 7, true) << PaddedText(Significant(c.score, 4), 13, true)
+              << PaddedText(Significant(c.noiseFloor, 4), 13, true) << PaddedText(Significant(c.criterion, 6), 13, true) << "  "
               << Shapes(c) << "\n";
   }
   if (static_cast<int>(result.candidates.size()) > count) {
-    std::cout << "(" << result.candidates.size() - static_cast<std::size_t>(count)
+    out << "(" << result.candidates.size() - static_cast<std::size_t>(count)
               << " more candidates in the result file)\n";
   }
 }
@@ -70,6 +71,10 @@ void SearchCommand::Register(CLI::App& parent) {
                    "differentiation windows to try (default: 3 5 7 9 11 15 21 31 41 as far as the series\n"
                    "allows); odd windows avoid the half-sample bias of even ones")
       ->check(CLI::Range(2, 100000));
+  app_->add_option("--degrees", degrees_,
+                   "degrees of the local polynomial fits to try with every window (default 1 2 3 4);\n"
+                   "higher degrees follow coarse sampling, lower ones smooth noise more")
+      ->check(CLI::Range(1, 4));
   app_->add_option("--model", models_,
                    "equation shapes to try, as odefit fit takes them (default: polynomials, rational\n"
                    "functions, reduced polynomials for two variables, and driven polynomials when the\n"
@@ -91,7 +96,7 @@ void SearchCommand::Register(CLI::App& parent) {
   app_->add_option("--threads", threads_, "threads (default 0: one per processor); the result is the same")
       ->check(CLI::Range(0, 1024));
   app_->add_option("--show", show_, "candidates in the leaderboard (default 10)")->check(CLI::Range(1, 1000000));
-  app_->add_option("--output", output_, "write the result (the best model and every candidate) as JSON here");
+  app_->add_option("--output", output_, "write the result (the best model and every candidate) as JSON here; - writes it to standard output and the\nleaderboard and equations to standard error");
   plots_.Register(*app_, "search.png (or .svg: score and criterion against terms)");
 }
 
@@ -106,6 +111,7 @@ void SearchCommand::Prepare(InputFiles& files) {
     if (m < 3) throw UsageError("--points: windows need at least 3 points to be centred");
   }
   settings_.points = points_;
+  settings_.degrees = degrees_;
   for (const std::string& text : models_) settings_.shapes.push_back(ParseEquationSpec(text));
   settings_.thresholds = thresholds_;
   settings_.validationFraction = validation_;
@@ -144,7 +150,7 @@ int SearchCommand::Run() {
     try {
       Progress progress("searching");
       settings.progress = [&progress](int done, int total) {
-        progress.Update("searching: " + std::to_string(done) + " of " + std::to_string(total) + " windows done");
+        progress.Update("searching: " + std::to_string(done) + " of " + std::to_string(total) + " tasks done");
       };
       result = SearchModels(series, settings);
     } catch (const Cancelled&) {
@@ -159,21 +165,22 @@ int SearchCommand::Run() {
 
   std::string sources;
   for (const std::string& path : series_) sources += (sources.empty() ? "" : ", ") + path;
-  std::cout << "Search on " << series.size() << " vectors of " << sources << ": " << result.candidates.size()
+  std::ostream& out = ReportStream(output_);
+  out << "Search on " << series.size() << " vectors of " << sources << ": " << result.candidates.size()
             << " candidates scored on the last " << Significant(100.0 * validation_, 3)
             << (series.breaks.empty() ? " % of the series, " : " % of each recording, ")
             << result.starts << " predictions of " << result.horizon << " samples each";
-  if (!result.period.empty()) std::cout << "; driving period found: " << Significant(result.period.front(), 6);
-  std::cout << "\n\n";
-  PrintLeaderboard(result, show_);
+  if (!result.period.empty()) out << "; driving period: " << Significant(result.period.front(), 9);
+  out << "\n\n";
+  PrintLeaderboard(out, result, show_);
   if (!result.complete && interruption == 0) {
     std::cerr << "odefit: warning: the time limit cut the search short: the result is the best of the candidates "
                  "scored so far\n";
   }
   const SearchCandidate& best = result.candidates.front();
-  std::cout << "\nChosen: " << best.terms << " terms, window of " << best.points
-            << " points; fitted again on the whole series:\n\n";
-  std::cout << FormatModel(result.best);
+  out << "\nChosen: " << best.terms << " terms, window of " << best.points << " points, local fits of degree "
+            << best.degree << "; fitted again on the whole series:\n\n";
+  out << FormatModel(result.best);
 
   std::vector<std::string> written;
   if (!output_.empty()) {
@@ -182,7 +189,7 @@ int SearchCommand::Run() {
   }
   if (plots_.Wanted()) written.push_back(plots_.Write("search", SearchPlot(result, plots_.Format())).string());
   if (interruption != 0) {
-    std::cout.flush();
+    out.flush();
     std::cerr << "odefit: interrupted by " << SignalName(interruption)
               << ": the search stopped early; the result (the best of the " << result.candidates.size()
               << " candidates scored so far) was printed";

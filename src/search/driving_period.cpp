@@ -1,0 +1,122 @@
+#include "search/driving_period.h"
+
+#include <cmath>
+#include <numeric>
+#include <span>
+#include <vector>
+
+#include "model/equation_shape.h"
+#include "model/design.h"
+#include "model/monomials.h"
+#include "model/sparse_regression.h"
+#include "search/local_fits.h"
+#include "search/search_common.h"
+#include "search/spectrum.h"
+
+namespace odefit::search {
+
+double RefinePeriod(const Series& series, double dt, int order, double period) {
+  const int D = series.dimension;
+  const Derivatives d = SeriesFits(series, 5, 3, dt);
+  std::vector<int> targets(Size(D));
+  std::iota(targets.begin(), targets.end(), 0);
+  const auto rss = [&](double p) {
+    const ModelEquation shape = EquationShape(EquationSpec{ModelFamily::DrivenPolynomial, order, 0, p}, D, dt);
+    const TriangularSummary summary = SummariseDesign(shape, d.states, D, d.rows, 1, d.slopes, targets);
+    std::vector<int> all(Size(shape.nterms));
+    std::iota(all.begin(), all.end(), 0);
+    double sum = 0.0;
+    for (int t = 0; t < D; ++t) {
+      const SubsetFit fit = FitSubset(summary, t, all);
+      sum += fit.singular ? kInfinity : fit.rss;
+    }
+    return sum;
+  };
+  if (MonomialCount(order, D) * 4 > d.rows) return period;
+  // One bin of the spectrum either side: the line lies within it.
+  const double span = static_cast<double>(series.size()) * dt;
+  double a = period * (1.0 - period / span), b = period * (1.0 + period / span);
+  const double g = 0.5 * (std::sqrt(5.0) - 1.0);
+  double c = b - g * (b - a), e = a + g * (b - a);
+  double fc = rss(c), fe = rss(e);
+  for (int it = 0; it < 60 && (b - a) > 1e-12 * period; ++it) {
+    if (fc < fe) {
+      b = e;
+      e = c;
+      fe = fc;
+      c = b - g * (b - a);
+      fc = rss(c);
+    } else {
+      a = c;
+      c = e;
+      fc = fe;
+      e = a + g * (b - a);
+      fe = rss(e);
+    }
+  }
+  const double refined = 0.5 * (a + b);
+  return rss(refined) <= rss(period) ? refined : period;
+}
+
+double DetectDrivingPeriod(const Series& series, double dt, int order) {
+  const int D = series.dimension;
+  const int m = 3;
+  const Derivatives d = SeriesFits(series, m, 1, dt);
+  ModelEquation shape = EquationShape(EquationSpec{ModelFamily::StandardPolynomial, order}, D, dt);
+  if (shape.nterms * 4 > d.rows) return 0.0;
+  std::vector<int> targets(Size(D));
+  std::iota(targets.begin(), targets.end(), 0);
+  const TriangularSummary summary = SummariseDesign(shape, d.states, D, d.rows, 1, d.slopes, targets);
+  std::vector<int> all(Size(shape.nterms));
+  std::iota(all.begin(), all.end(), 0);
+  std::vector<double> terms(Size(shape.nterms));
+  double best = 0.0, bestPower = 0.0;
+  for (int t = 0; t < D; ++t) {
+    const SubsetFit fit = FitSubset(summary, t, all);
+    if (fit.singular) continue;
+    std::vector<double> residual(Size(d.rows));
+    for (int r = 0; r < d.rows; ++r) {
+      FillMonomialTerms(std::span<const double>(d.states).subspan(Size(r) * Size(D), Size(D)), D, order, terms);
+      double v = 0.0;
+      for (int k = 0; k < shape.nterms; ++k) v += fit.coefficients[Size(k)] * terms[Size(k)];
+      residual[Size(r)] = d.slopes[Size(r) * Size(D) + Size(t)] - v;
+    }
+    const double samples = StrongestLine(residual);
+    if (samples <= 0.0) continue;
+    double mean = 0.0, energy = 0.0;
+    for (const double v : residual) mean += v / static_cast<double>(residual.size());
+    for (double& v : residual) {
+      v -= mean;
+      energy += v * v;
+    }
+    // The share of the residual's variance one sinusoid at that period
+    // carries: a driving carries most of it, a chance line little.
+    const double power = Power(residual, 2.0 * M_PI / samples);
+    if (!(2.0 * power > 0.25 * static_cast<double>(residual.size()) * energy)) continue;
+    if (power > bestPower) {
+      bestPower = power;
+      best = samples * dt;
+    }
+  }
+  if (best > 0.0) return best;
+  // A driving the polynomial has absorbed (a response locked to it is a
+  // closed curve, on which the forcing is a function of the state) still
+  // shows as the series' own strongest line. Such a line is only a
+  // candidate: driven shapes at it must earn their terms on the held-out
+  // predictions, and a period is reported only when the best model keeps one.
+  for (int i = 0; i < D; ++i) {
+    std::vector<double> component(series.size());
+    for (std::size_t k = 0; k < component.size(); ++k) component[k] = series.values[k * Size(D) + Size(i)];
+    const double samples = StrongestLine(component);
+    if (samples > 0.0) {
+      const double power = Power(component, 2.0 * M_PI / samples);
+      if (power > bestPower) {
+        bestPower = power;
+        best = samples * dt;
+      }
+    }
+  }
+  return best;
+}
+
+}  // namespace odefit::search

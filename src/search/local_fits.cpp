@@ -1,0 +1,126 @@
+#include "search/local_fits.h"
+
+#include <cmath>
+#include <cstddef>
+
+#include "api/recordings.h"
+
+namespace odefit::search {
+
+LocalFitWeights FitWeights(int points, int degree, int at) {
+  const int m = points, q = degree + 1;
+  // Abscissae centred and scaled to [-1, 1], so the normal matrix stays well
+  // conditioned; long double for the small solve.
+  const long double centre = 0.5L * (m - 1), half = m > 1 ? 0.5L * (m - 1) : 1.0L;
+  std::vector<long double> V(static_cast<std::size_t>(m * q));
+  for (int r = 0; r < m; ++r) {
+    const long double t = (r - centre) / half;
+    long double p = 1.0L;
+    for (int j = 0; j < q; ++j, p *= t) V[static_cast<std::size_t>(r * q + j)] = p;
+  }
+  // The normal matrix with the identity beside it, inverted by Gauss-Jordan
+  // with partial pivoting.
+  std::vector<long double> A(static_cast<std::size_t>(q * 2 * q), 0.0L);
+  const auto a = [&](int i, int j) -> long double& { return A[static_cast<std::size_t>(i * 2 * q + j)]; };
+  for (int i = 0; i < q; ++i) {
+    for (int j = 0; j < q; ++j) {
+      long double s = 0.0L;
+      for (int r = 0; r < m; ++r) s += V[static_cast<std::size_t>(r * q + i)] * V[static_cast<std::size_t>(r * q + j)];
+      a(i, j) = s;
+    }
+    a(i, q + i) = 1.0L;
+  }
+  for (int c = 0; c < q; ++c) {
+    int pivot = c;
+    for (int i = c + 1; i < q; ++i) {
+      if (std::fabs(a(i, c)) > std::fabs(a(pivot, c))) pivot = i;
+    }
+    for (int j = 0; j < 2 * q; ++j) std::swap(a(c, j), a(pivot, j));
+    const long double d = a(c, c);
+    for (int j = 0; j < 2 * q; ++j) a(c, j) /= d;
+    for (int i = 0; i < q; ++i) {
+      if (i == c) continue;
+      const long double f = a(i, c);
+      for (int j = 0; j < 2 * q; ++j) a(i, j) -= f * a(c, j);
+    }
+  }
+  // Value and slope at `at`: rows of (V'V)^-1 V' combined with the powers of
+  // the scaled abscissa there and their derivatives.
+  const long double s = (at - centre) / half;
+  std::vector<long double> powers(static_cast<std::size_t>(q)), slopes(static_cast<std::size_t>(q), 0.0L);
+  long double p = 1.0L;
+  for (int j = 0; j < q; ++j) {
+    powers[static_cast<std::size_t>(j)] = p;
+    if (j + 1 < q) slopes[static_cast<std::size_t>(j + 1)] = (j + 1) * p / half;
+    p *= s;
+  }
+  LocalFitWeights w;
+  w.value.resize(static_cast<std::size_t>(m));
+  w.slope.resize(static_cast<std::size_t>(m));
+  for (int r = 0; r < m; ++r) {
+    long double v = 0.0L, g = 0.0L;
+    for (int j = 0; j < q; ++j) {
+      long double c = 0.0L;  // coefficient j's weight on sample r
+      for (int k = 0; k < q; ++k) c += a(j, q + k) * V[static_cast<std::size_t>(r * q + k)];
+      v += powers[static_cast<std::size_t>(j)] * c;
+      g += slopes[static_cast<std::size_t>(j)] * c;
+    }
+    w.value[static_cast<std::size_t>(r)] = static_cast<double>(v);
+    w.slope[static_cast<std::size_t>(r)] = static_cast<double>(g);
+  }
+  return w;
+}
+
+Derivatives LocalFits(std::span<const double> values, int D, int points, int degree, double dt) {
+  const std::size_t d = static_cast<std::size_t>(D), m = static_cast<std::size_t>(points);
+  const std::size_t n = values.size() / d;
+  Derivatives result;
+  result.dimension = D;
+  result.rows = static_cast<int>(n) - points + 1;
+  result.offset = (points - 1) / 2;
+  const std::size_t rows = static_cast<std::size_t>(result.rows);
+  result.states.resize(rows * d);
+  result.slopes.resize(rows * d);
+  const LocalFitWeights w = FitWeights(points, degree, result.offset);
+  const double perTime = 1.0 / dt;
+  for (std::size_t r = 0; r < rows; ++r) {
+    for (std::size_t i = 0; i < d; ++i) {
+      double v = 0.0, g = 0.0;
+      for (std::size_t k = 0; k < m; ++k) {
+        const double x = values[(r + k) * d + i];
+        v += w.value[k] * x;
+        g += w.slope[k] * x;
+      }
+      result.states[r * d + i] = v;
+      result.slopes[r * d + i] = g * perTime;
+    }
+  }
+  return result;
+}
+
+Derivatives SeriesFits(const Series& series, int points, int degree, double dt) {
+  Derivatives d = LocalFits(series.values, series.dimension, points, degree, dt);
+  if (api::IsPlain(series)) return d;
+  const Sampling sampling = SeriesSampling(series, series.times.empty() ? dt : 0.0);
+  const std::size_t D = static_cast<std::size_t>(series.dimension);
+  std::vector<char> inside(static_cast<std::size_t>(d.rows));
+  for (int r = 0; r < d.rows; ++r) {
+    inside[static_cast<std::size_t>(r)] = api::WithinOnePiece(sampling, static_cast<std::size_t>(r), static_cast<std::size_t>(points));
+  }
+  for (int r = 0; r < d.rows; ++r) {
+    if (inside[static_cast<std::size_t>(r)]) continue;
+    int from = -1;
+    for (int k = 1; k < d.rows && from < 0; ++k) {
+      if (r - k >= 0 && inside[static_cast<std::size_t>(r - k)]) from = r - k;
+      else if (r + k < d.rows && inside[static_cast<std::size_t>(r + k)]) from = r + k;
+    }
+    if (from < 0) continue;
+    for (std::size_t i = 0; i < D; ++i) {
+      d.states[static_cast<std::size_t>(r) * D + i] = d.states[static_cast<std::size_t>(from) * D + i];
+      d.slopes[static_cast<std::size_t>(r) * D + i] = d.slopes[static_cast<std::size_t>(from) * D + i];
+    }
+  }
+  return d;
+}
+
+}  // namespace odefit::search

@@ -1,0 +1,42 @@
+#pragma once
+// Smoothed states and slopes of every component by local polynomial fits of
+// degree 1 to 4, as the search uses them.
+//
+// A least-squares polynomial over a fixed window is a linear filter: its value
+// and slope at a reference sample are fixed weighted sums of the window's
+// samples. The weights are computed once per window and degree, and every
+// window of the series is one weighted sum in a fixed order, so the result
+// has the same bits on every machine. On smooth data the error of the slope
+// falls from O(h^2) (degree 1 or 2) to O(h^4) (degree 3 or 4), which coarse
+// sampling needs; the price is more noise for the same window, which is why
+// the search tries degree and window together. The classic dialogue keeps
+// its own line fits (src/derivatives).
+
+#include <span>
+#include <vector>
+
+#include "odefit/differentiation.h"
+#include "odefit/series.h"
+
+namespace odefit::search {
+
+// The weights of a degree-`degree` least-squares polynomial over `points`
+// samples at abscissae 0..points-1, for its value and its slope (per sample)
+// at abscissa `at`. Requires 1 <= degree < points.
+struct LocalFitWeights {
+  std::vector<double> value;
+  std::vector<double> slope;
+};
+LocalFitWeights FitWeights(int points, int degree, int at);
+
+// The fits of `degree` over every window of `points` samples (odd), with the
+// state and slope at the window's centre, as Differentiate arranges them.
+Derivatives LocalFits(std::span<const double> values, int D, int points, int degree, double dt);
+
+// LocalFits of a whole series laid out as for one recording (row r belongs to
+// vector r + (points - 1) / 2); with several recordings or gaps, a row whose
+// window spans two pieces is a copy of the nearest row whose window lies
+// within one, as the fits of several recordings lay them out.
+Derivatives SeriesFits(const Series& series, int points, int degree, double dt);
+
+}  // namespace odefit::search

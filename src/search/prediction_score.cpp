@@ -1,0 +1,201 @@
+#include "search/prediction_score.h"
+
+#include <algorithm>
+#include <cmath>
+
+#include "api/recordings.h"
+#include "integration/integrators.h"
+#include "integration/model_rhs.h"
+#include "search/local_fits.h"
+#include "search/noise_level.h"
+#include "search/search_common.h"
+
+namespace odefit::search {
+namespace {
+
+// A squared normalised prediction error counts at most this much: a diverged
+// prediction is as wrong as one four standard deviations off, no worse.
+constexpr double kErrorCap = 4.0;
+
+// The model's right-hand side with its driving a continuous function of
+// time. (The classic right-hand side holds the driving at its value at the
+// nearest sample, which costs a prediction between samples half a sample of
+// phase and would let an undriven model predict a driven series better.)
+class ContinuousDriving {
+ public:
+  explicit ContinuousDriving(const Model& model) : model_(&model), undriven_(model) {
+    for (ModelEquation& eq : undriven_.equations) {
+      if (eq.family != ModelFamily::DrivenPolynomial) continue;
+      eq.family = ModelFamily::StandardPolynomial;
+      eq.nterms -= 2;
+      eq.coef.resize(Size(eq.nterms));
+      eq.standardErrors.clear();
+      eq.period = eq.we = eq.wdt = 0.0;
+    }
+  }
+  void operator()(int N, double T, std::span<const double> Y, std::span<double> DY) const {
+    ModelRhs(undriven_, N, T, Y, DY);
+    for (int i = 0; i < N; ++i) {
+      const ModelEquation& eq = model_->equations[Size(i)];
+      if (eq.family != ModelFamily::DrivenPolynomial) continue;
+      const double angle = T / model_->dt * eq.wdt;
+      DY[Size(i)] += eq.coef[Size(eq.nterms - 2)] * std::cos(angle) + eq.coef[Size(eq.nterms - 1)] * std::sin(angle);
+    }
+  }
+
+ private:
+  const Model* model_;
+  Model undriven_;
+};
+
+}  // namespace
+
+StartEstimate MakeStartEstimate(int points) {
+  StartEstimate start;
+  start.weights = points <= 1 ? std::vector<double>{1.0} : FitWeights(points, std::min(3, points - 1), points - 1).value;
+  start.noiseGain = 0.0;
+  for (const double w : start.weights) start.noiseGain += w * w;
+  return start;
+}
+
+namespace {
+
+// The start estimate of least estimated mean squared error over the samples
+// before `split`, all components weighed by `scale`.
+StartEstimate ChooseStartEstimate(const Series& series, int split, const std::vector<double>& scale,
+                                  const std::vector<double>& noise) {
+  const int D = series.dimension;
+  StartEstimate best = MakeStartEstimate(1);
+  double bestError = kInfinity;
+  for (const int w : {1, 5, 7, 9, 13, 17, 25, 33, 49, 65}) {
+    if (w * 4 > split) break;
+    const StartEstimate e = MakeStartEstimate(w);
+    const double last = e.weights.back();
+    // At most about 2000 evaluation points, evenly spread.
+    const int stride = std::max(1, (split - w) / 2000);
+    double error = 0.0;
+    for (int i = 0; i < D; ++i) {
+      double difference = 0.0;
+      int count = 0;
+      for (int k = w - 1; k < split; k += stride, ++count) {
+        double v = 0.0;
+        for (int j = 0; j < w; ++j) v += e.weights[Size(j)] * series.values[Size(k - w + 1 + j) * Size(D) + Size(i)];
+        const double d = v - series.values[Size(k) * Size(D) + Size(i)];
+        difference += d * d;
+      }
+      // E[(estimate - observation)^2] = bias^2 + sigma^2 (gain - 2 last + 1).
+      const double bias2 = std::max(0.0, difference / std::max(1, count) * scale[Size(i)] -
+                                             noise[Size(i)] * (e.noiseGain - 2.0 * last + 1.0));
+      error += bias2 + noise[Size(i)] * e.noiseGain;
+    }
+    if (error < bestError) {
+      bestError = error;
+      best = e;
+    }
+  }
+  return best;
+}
+
+}  // namespace
+
+Scoring MakeScoring(const Series& series, const SearchPlan& plan, double fraction) {
+  Scoring scoring;
+  const int D = series.dimension;
+  const int n = static_cast<int>(series.size());
+  const int split = SplitSample(n, fraction);
+  scoring.D = D;
+  scoring.horizon = plan.horizon;
+  scoring.scale.assign(Size(D), 0.0);
+  for (int i = 0; i < D; ++i) {
+    double mean = 0.0, var = 0.0;
+    for (int k = split; k < n; ++k) mean += series.values[Size(k) * Size(D) + Size(i)] / (n - split);
+    for (int k = split; k < n; ++k) {
+      const double v = series.values[Size(k) * Size(D) + Size(i)] - mean;
+      var += v * v / (n - split);
+    }
+    scoring.scale[Size(i)] = var > 0.0 ? 1.0 / var : 0.0;
+  }
+  scoring.noise = NoiseVariances(series);
+  for (int i = 0; i < D; ++i) scoring.noise[Size(i)] = std::min(1.0, scoring.noise[Size(i)] * scoring.scale[Size(i)]);
+  scoring.start = ChooseStartEstimate(series, split, scoring.scale, scoring.noise);
+  // The earliest start whose window of past samples lies in the held-out
+  // part for every window tried and for the start estimate.
+  const int widest = std::max(*std::max_element(plan.points.begin(), plan.points.end()),
+                              static_cast<int>(scoring.start.weights.size()));
+  const int first = split + widest - 1;
+  const int last = n - 1 - plan.horizon;
+  if (last >= first) {
+    const int count = std::min(kMaxStarts, std::max(1, (last - first) / std::max(1, plan.horizon / 2) + 1));
+    for (int k = 0; k < count; ++k) {
+      scoring.starts.push_back(count == 1 ? first : first + static_cast<int>((static_cast<long long>(last - first) * k) / (count - 1)));
+    }
+  }
+  if (!api::IsPlain(series)) {
+    // A prediction starts from a state estimated within one piece and
+    // compares with the observations of its own recording only (across
+    // gaps, by their time stamps).
+    const Sampling sampling = SeriesSampling(series, series.times.empty() ? 1.0 : 0.0);
+    const int w = static_cast<int>(scoring.start.weights.size());
+    std::erase_if(scoring.starts, [&](int start) {
+      if (!api::WithinOnePiece(sampling, Size(start - w + 1), Size(w))) return true;
+      for (const std::size_t b : series.breaks) {
+        if (b > Size(start) && b <= Size(start + plan.horizon)) return true;
+      }
+      return false;
+    });
+  }
+  return scoring;
+}
+
+double NoiseFloor(const Scoring& scoring) {
+  // The noise of the targets alone: that of the start estimate grows or
+  // decays with the model's own dynamics, so it belongs to the model's error.
+  double floor = 0.0;
+  for (const double v : scoring.noise) floor += v;
+  return scoring.noise.empty() ? 0.0 : floor / static_cast<double>(scoring.noise.size());
+}
+
+double PredictionScore(const Model& model, const Series& series, const Scoring& scoring, int offset) {
+  const StartEstimate& estimate = scoring.start;
+  const int D = scoring.D;
+  const int m = static_cast<int>(estimate.weights.size());
+  const ContinuousDriving rhs(model);
+  std::vector<double> Y(Size(D)), work(5 * Size(D));
+  double total = 0.0;
+  for (const int start : scoring.starts) {
+    for (int i = 0; i < D; ++i) {
+      double v = 0.0;
+      for (int k = 0; k < m; ++k) v += estimate.weights[Size(k)] * series.values[Size(start - m + 1 + k) * Size(D) + Size(i)];
+      Y[Size(i)] = v;
+    }
+    double T = (start - offset + 1) * model.dt;
+    bool lost = false;
+    for (int j = 1; j <= scoring.horizon; ++j) {
+      // The sampling intervals to the next observation: one, or more across a gap.
+      const int steps = series.times.empty()
+                            ? 1
+                            : std::max(1, static_cast<int>(std::lround((series.times[Size(start + j)] -
+                                                                         series.times[Size(start + j - 1)]) /
+                                                                        model.dt)));
+      for (int s = 0; s < steps && !lost; ++s) {
+        Rk4Integrate(rhs, D, Y, T, T + model.dt, model.dt, work);
+        double L1 = 0.0;
+        for (const double v : Y) L1 += std::fabs(v);
+        lost = !(L1 < BlowUpLimit);
+      }
+      for (int i = 0; i < D; ++i) {
+        double e = kErrorCap;
+        if (!lost) {
+          const double diff = Y[Size(i)] - series.values[Size(start + j) * Size(D) + Size(i)];
+          e = std::min(kErrorCap, diff * diff * scoring.scale[Size(i)]);
+          if (!(e >= 0.0)) e = kErrorCap;
+        }
+        total += e;
+      }
+    }
+  }
+  const double count = static_cast<double>(scoring.starts.size()) * scoring.horizon * D;
+  return count > 0 ? total / count : kInfinity;
+}
+
+}  // namespace odefit::search

@@ -1,0 +1,51 @@
+#pragma once
+// Scoring a whole model by how well it predicts the held-out observations.
+
+#include <vector>
+
+#include "odefit/differentiation.h"
+#include "odefit/model.h"
+#include "odefit/search.h"
+
+namespace odefit::search {
+
+// The state a prediction starts from: a local polynomial (degree up to 3)
+// over the samples ending at the start, at its last sample. It sees no sample
+// after the start, so no prediction is helped by its own targets.
+struct StartEstimate {
+  std::vector<double> weights;  // on samples start - size + 1 .. start
+  double noiseGain = 1.0;       // the estimate's noise variance over the samples'
+};
+// The weights of such a fit over `points` samples (1: the observation itself).
+StartEstimate MakeStartEstimate(int points);
+
+struct Scoring {
+  int D = 0;
+  int horizon = 0;
+  std::vector<int> starts;     // samples at which a prediction starts
+  std::vector<double> scale;   // 1 / variance of each component over the held-out part
+  std::vector<double> noise;   // each component's observation-noise variance times its scale
+  StartEstimate start;         // one for every candidate, so scores compare models alone
+};
+
+// The prediction starts, scales, noise levels and start estimate of a plan
+// on the held-out part of `series`: every start has a whole window of
+// held-out samples at or before it (the widest of the plan's windows and the
+// start estimate's), and its horizon after it. The start estimate's window
+// is the one of least mean squared error on the training part: against the
+// observation at its end, a fit's squared difference is its bias squared
+// plus a known multiple of the noise variance, so the bias can be taken out
+// and weighed against the noise the window removes.
+Scoring MakeScoring(const Series& series, const SearchPlan& plan, double fraction);
+
+// The mean capped squared normalised error of the model's predictions from
+// every start over the horizon against the raw observations. The model's
+// time (its driving's phase) counts 1 at sample `offset` of the series, as in
+// the fits on derivative rows whose first belongs to that sample.
+double PredictionScore(const Model& model, const Series& series, const Scoring& scoring, int offset);
+
+// The share of the score the observation noise of the targets explains.
+double NoiseFloor(const Scoring& scoring);
+
+
+}  // namespace odefit::search

@@ -1,0 +1,35 @@
+#include "search/ranking.h"
+
+#include <algorithm>
+#include <cmath>
+
+#include "search/search_common.h"
+
+namespace odefit::search {
+namespace {
+
+// Scores below this are rounding, not prediction error: candidates that
+// predict this well are told apart by their terms alone.
+constexpr double kScoreFloor = 1e-12;
+
+}  // namespace
+
+void RankCandidates(std::vector<SearchCandidate>& candidates, int starts, int horizon, int D) {
+  const double count = std::max(1, starts);
+  // A difference of scores below the sampling uncertainty of the noise's
+  // share (a mean of squares of as many independent values as the score has
+  // errors) cannot be told from chance.
+  const double resolution = std::sqrt(2.0 / (count * std::max(1, horizon) * std::max(1, D)));
+  for (SearchCandidate& c : candidates) {
+    const double excess = std::isfinite(c.score) ? std::max(c.score - c.noiseFloor, c.noiseFloor * resolution) : kInfinity;
+    c.criterion = std::isfinite(excess) ? count * std::log(std::max(excess, kScoreFloor)) + 2.0 * c.terms : kInfinity;
+  }
+  std::stable_sort(candidates.begin(), candidates.end(), [](const SearchCandidate& a, const SearchCandidate& b) {
+    if (a.criterion != b.criterion) return a.criterion < b.criterion;
+    if (a.terms != b.terms) return a.terms < b.terms;
+    if (a.points != b.points) return a.points < b.points;
+    return a.degree < b.degree;
+  });
+}
+
+}  // namespace odefit::search

@@ -1,0 +1,102 @@
+#include "search/winner_fit.h"
+
+#include <cmath>
+#include <string>
+#include <vector>
+
+#include "model/equation_shape.h"
+#include "api/numerical_errors.h"
+#include "api/recordings.h"
+#include "model/design.h"
+#include "model/model_fit.h"
+#include "model/sparse_regression.h"
+#include "search/local_fits.h"
+#include "search/search_common.h"
+
+namespace odefit::search {
+namespace {
+
+// Equation i of `best` at driving period `period` (for driven shapes), fitted
+// on all rows of `all`.
+SubsetFit FitOne(const Derivatives& all, int D, double dt, const SearchCandidate& best, int i, double period,
+                 ModelEquation& eq) {
+  EquationSpec spec = best.equations[Size(i)];
+  if (spec.family == ModelFamily::DrivenPolynomial) spec.period = period;
+  eq = EquationShape(spec, D, dt);
+  const int one[] = {i};
+  const TriangularSummary summary = SummariseDesign(eq, all.states, D, all.rows, 1, all.slopes, one);
+  return FitSubset(summary, 0, best.supports[Size(i)]);
+}
+
+}  // namespace
+
+WinnerFit FitWinner(const Series& series, const SearchSettings& settings, const SearchCandidate& best) {
+  const int D = series.dimension;
+  // Several recordings: each differentiated on its own by line fits, the rows stacked.
+  const Sampling sampling = SeriesSampling(series, series.times.empty() ? settings.dt : 0.0);
+  const Derivatives all = api::IsPlain(series) ? LocalFits(series.values, D, best.points, best.degree, settings.dt)
+                                               : api::DifferentiatePieces(series, sampling, best.points);
+  WinnerFit out;
+  out.model.recordings = sampling.recordings;
+  for (int i = 0; i < D; ++i) {
+    if (best.equations[Size(i)].family == ModelFamily::DrivenPolynomial) out.period = best.equations[Size(i)].period;
+  }
+  if (out.period > 0.0) {
+    const auto rss = [&](double period) {
+      double sum = 0.0;
+      ModelEquation eq;
+      for (int i = 0; i < D; ++i) {
+        if (best.equations[Size(i)].family != ModelFamily::DrivenPolynomial) continue;
+        const SubsetFit fit = FitOne(all, D, settings.dt, best, i, period, eq);
+        sum += fit.singular ? kInfinity : fit.rss;
+      }
+      return sum;
+    };
+    // One bin of the spectrum the period came from, either side.
+    const double span = series.size() * settings.dt;
+    double a = out.period * (1.0 - out.period / span), b = out.period * (1.0 + out.period / span);
+    const double g = 0.5 * (std::sqrt(5.0) - 1.0);
+    double c = b - g * (b - a), d = a + g * (b - a);
+    double fc = rss(c), fd = rss(d);
+    for (int it = 0; it < 60 && (b - a) > 1e-12 * out.period; ++it) {
+      if (fc < fd) {
+        b = d;
+        d = c;
+        fd = fc;
+        c = b - g * (b - a);
+        fc = rss(c);
+      } else {
+        a = c;
+        c = d;
+        fc = fd;
+        d = a + g * (b - a);
+        fd = rss(d);
+      }
+    }
+    const double refined = 0.5 * (a + b);
+    if (rss(refined) <= rss(out.period)) out.period = refined;
+  }
+  Model& model = out.model;
+  model.dt = settings.dt;
+  model.points = best.points;
+  model.train = static_cast<int>(series.size());
+  std::vector<double> y(Size(all.rows));
+  for (int i = 0; i < D; ++i) {
+    ModelEquation eq;
+    const SubsetFit fit = FitOne(all, D, settings.dt, best, i, out.period, eq);
+    if (fit.singular) throw NumericalError("the chosen terms of equation " + std::to_string(i + 1) + " are dependent on the whole series");
+    eq.coef.assign(Size(eq.nterms), 0.0);
+    eq.standardErrors.assign(Size(eq.nterms), 0.0);
+    for (std::size_t k = 0; k < fit.columns.size(); ++k) {
+      eq.coef[Size(fit.columns[k])] = fit.coefficients[k];
+      eq.standardErrors[Size(fit.columns[k])] = fit.standardErrors[k];
+    }
+    eq.condition = fit.condition;
+    for (int r = 0; r < all.rows; ++r) y[Size(r)] = all.slopes[Size(r) * Size(D) + Size(i)];
+    api::RunNumerical([&] { ApproximationError(all.states, D, all.rows, 1, y, eq, eq.error); });
+    model.equations.push_back(std::move(eq));
+  }
+  return out;
+}
+
+}  // namespace odefit::search

@@ -1,0 +1,22 @@
+#pragma once
+// The winner's window, shapes and terms, fitted again on the whole series.
+
+#include "odefit/search.h"
+
+namespace odefit::search {
+
+struct WinnerFit {
+  Model model;
+  // The driving period of its driven equations, refined by least squares on
+  // the whole series; 0 when it has none.
+  double period = 0.0;
+};
+
+// With driven equations, the period is refined first: the sum of their
+// squared residuals is minimised over the period (golden section within a
+// spectral bin of the plan's period), since the spectrum places a line only
+// to a fraction of a bin and a period off by 1e-4 costs a prediction over
+// many periods most of its accuracy.
+WinnerFit FitWinner(const Series& series, const SearchSettings& settings, const SearchCandidate& best);
+
+}  // namespace odefit::search

@@ -1,0 +1,160 @@
+// The pieces of the model search: local fits, the noise level, the start of a
+// prediction, the ranking.
+
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <random>
+#include <vector>
+
+#include "odefit/differentiation.h"
+#include "search/local_fits.h"
+#include "search/equation_candidates.h"
+#include "search/noise_level.h"
+#include "search/prediction_score.h"
+#include "search/ranking.h"
+
+namespace odefit::search {
+namespace {
+
+// A fit of degree d reproduces every polynomial of degree d: its value and
+// slope at any abscissa of the window, centred or at the end.
+TEST(LocalFits, WeightsReproducePolynomialsOfTheirDegree) {
+  struct Case {
+    int points, degree, at;
+  };
+  for (const Case c : {Case{3, 1, 1}, Case{3, 2, 1}, Case{5, 4, 2}, Case{9, 3, 4}, Case{41, 4, 20}, Case{17, 3, 16},
+                       Case{2, 1, 1}}) {
+    const LocalFitWeights w = FitWeights(c.points, c.degree, c.at);
+    double value = 0.0, slope = 0.0;
+    // p(t) = sum_k (k + 1) (t / 7)^k up to the degree.
+    const auto p = [&](double t) {
+      double s = 0.0;
+      for (int k = 0; k <= c.degree; ++k) s += (k + 1) * std::pow(t / 7.0, k);
+      return s;
+    };
+    double dp = 0.0;
+    for (int k = 1; k <= c.degree; ++k) dp += (k + 1) * k * std::pow(c.at / 7.0, k - 1) / 7.0;
+    for (int r = 0; r < c.points; ++r) {
+      value += w.value[static_cast<std::size_t>(r)] * p(r);
+      slope += w.slope[static_cast<std::size_t>(r)] * p(r);
+    }
+    EXPECT_NEAR(value, p(c.at), 1e-10 * std::fabs(p(c.at))) << c.points << " " << c.degree;
+    EXPECT_NEAR(slope, dp, 1e-9 * std::fabs(dp)) << c.points << " " << c.degree;
+  }
+}
+
+// Degree 1 is the classic line fit (to rounding); degree 3 over the same
+// window has a far smaller slope error on smooth data, which coarse sampling needs.
+TEST(LocalFits, DegreeOneIsTheClassicEstimateAndDegreeThreeIsMoreAccurate) {
+  const double dt = 0.1;
+  std::vector<double> x(200);
+  for (std::size_t k = 0; k < x.size(); ++k) x[k] = std::sin(0.7 * dt * static_cast<double>(k));
+  const Derivatives classic = Differentiate(x, 1, 7, dt);
+  const Derivatives line = LocalFits(x, 1, 7, 1, dt), cubic = LocalFits(x, 1, 7, 3, dt);
+  ASSERT_EQ(line.rows, classic.rows);
+  double lineError = 0.0, cubicError = 0.0;
+  for (int r = 0; r < line.rows; ++r) {
+    EXPECT_NEAR(line.slopes[static_cast<std::size_t>(r)], classic.slopes[static_cast<std::size_t>(r)], 1e-12);
+    EXPECT_NEAR(line.states[static_cast<std::size_t>(r)], classic.states[static_cast<std::size_t>(r)], 1e-12);
+    const double truth = 0.7 * std::cos(0.7 * dt * (r + line.offset));
+    lineError = std::max(lineError, std::fabs(line.slopes[static_cast<std::size_t>(r)] - truth));
+    cubicError = std::max(cubicError, std::fabs(cubic.slopes[static_cast<std::size_t>(r)] - truth));
+  }
+  EXPECT_LT(cubicError, lineError / 50.0);
+}
+
+// The noise level of a smooth signal plus white noise of known size, and of
+// the clean signal (next to nothing).
+TEST(NoiseLevel, FindsTheWhiteNoiseAddedToASmoothSignal) {
+  for (const double sigma : {0.0, 0.01, 0.1, 0.5}) {
+    Series series;
+    series.dimension = 2;
+    std::mt19937_64 random(5);
+    std::normal_distribution<double> normal;
+    for (int k = 0; k < 20000; ++k) {
+      const double t = 0.01 * k;
+      series.values.push_back(3.0 * std::sin(t) + std::cos(2.3 * t) + sigma * normal(random));
+      series.values.push_back(std::exp(std::sin(0.5 * t)) + 2.0 * sigma * normal(random));
+    }
+    const std::vector<double> v = NoiseVariances(series);
+    ASSERT_EQ(v.size(), 2u);
+    if (sigma == 0.0) {
+      EXPECT_LT(v[0], 1e-12);
+      EXPECT_LT(v[1], 1e-12);
+    } else {
+      EXPECT_NEAR(std::sqrt(v[0]), sigma, 0.05 * sigma);
+      EXPECT_NEAR(std::sqrt(v[1]), 2.0 * sigma, 0.1 * sigma);
+    }
+  }
+}
+
+// A prediction's start sees no sample after it: its weights end at the start.
+TEST(PredictionStart, UsesNoSampleAfterTheStart) {
+  for (const int points : {1, 5, 9, 33}) {
+    const StartEstimate e = MakeStartEstimate(points);
+    ASSERT_EQ(e.weights.size(), static_cast<std::size_t>(points));
+    double sum = 0.0, gain = 0.0;
+    for (const double w : e.weights) {
+      sum += w;
+      gain += w * w;
+    }
+    EXPECT_NEAR(sum, 1.0, 1e-12);  // a constant is kept
+    EXPECT_NEAR(e.noiseGain, gain, 1e-15);
+  }
+}
+
+// Ranked on the error above the noise floor: with a floor of 95 % of the
+// score, a term that halves the rest wins; one that removes a little does not.
+TEST(Ranking, JudgesTheErrorAboveTheNoiseFloor) {
+  const auto candidate = [](int terms, double score) {
+    SearchCandidate c;
+    c.terms = terms;
+    c.score = score;
+    c.noiseFloor = 0.95;
+    return c;
+  };
+  std::vector<SearchCandidate> halved = {candidate(6, 1.0), candidate(7, 0.977)};
+  RankCandidates(halved, 100, 20, 3);
+  EXPECT_EQ(halved.front().terms, 7);
+  std::vector<SearchCandidate> slight = {candidate(6, 1.0), candidate(7, 0.9995)};
+  RankCandidates(slight, 100, 20, 3);
+  EXPECT_EQ(slight.front().terms, 6);
+  // Below the floor's own uncertainty, differences are chance: fewer terms win.
+  std::vector<SearchCandidate> chance = {candidate(9, 0.95), candidate(4, 0.951)};
+  RankCandidates(chance, 100, 20, 3);
+  EXPECT_EQ(chance.front().terms, 4);
+}
+
+}  // namespace
+}  // namespace odefit::search
+
+namespace odefit::search {
+namespace {
+
+// P (1 + d.x) / (1 + d.x) is P; a true rational is not, and a small
+// misfit of the factor (the estimates' noise) does not hide it.
+TEST(CommonFactor, IsFoundWhereTheNumeratorIsTheDenominatorTimesAPolynomial) {
+  const auto rational = [](std::vector<double> coef) {
+    EquationCandidate c;
+    c.spec = EquationSpec{ModelFamily::Rational, 2, 1};
+    c.equation.family = ModelFamily::Rational;
+    c.equation.nu = 2;
+    c.equation.mu = 1;
+    c.equation.nnum = 6;  // 1, x1, x2, x1^2, x1*x2, x2^2
+    c.equation.nden = 2;  // x1, x2
+    c.equation.nterms = 8;
+    c.equation.coef = std::move(coef);
+    return c;
+  };
+  const double scale[] = {3.0, 0.5};
+  // (x1 + 2 x2) (1 + 0.5 x1)
+  EXPECT_TRUE(HasCommonFactor(rational({0, 1, 2, 0.5, 1, 0, 0.5, 0}), 2, scale));
+  EXPECT_TRUE(HasCommonFactor(rational({0, 1, 2, 0.5001, 1.0002, 0, 0.5, 0}), 2, scale));
+  // x1 x2 / (1 + x1): saturating, no factor in common.
+  EXPECT_FALSE(HasCommonFactor(rational({0, 0, 0, 0, 1, 0, 1, 0}), 2, scale));
+  EXPECT_FALSE(HasCommonFactor(rational({0, 1, 2, 0.7, 1, 0, 0.5, 0}), 2, scale));
+}
+
+}  // namespace
+}  // namespace odefit::search
