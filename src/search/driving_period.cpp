@@ -35,27 +35,7 @@ double RefinePeriod(const Series& series, double dt, int order, double period) {
   if (MonomialCount(order, D) * 4 > d.rows) return period;
   // One bin of the spectrum either side: the line lies within it.
   const double span = static_cast<double>(series.size()) * dt;
-  double a = period * (1.0 - period / span), b = period * (1.0 + period / span);
-  const double g = 0.5 * (std::sqrt(5.0) - 1.0);
-  double c = b - g * (b - a), e = a + g * (b - a);
-  double fc = rss(c), fe = rss(e);
-  for (int it = 0; it < 60 && (b - a) > 1e-12 * period; ++it) {
-    if (fc < fe) {
-      b = e;
-      e = c;
-      fe = fc;
-      c = b - g * (b - a);
-      fc = rss(c);
-    } else {
-      a = c;
-      c = e;
-      fc = fe;
-      e = a + g * (b - a);
-      fe = rss(e);
-    }
-  }
-  const double refined = 0.5 * (a + b);
-  return rss(refined) <= rss(period) ? refined : period;
+  return RefineWithinOneBin(rss, period, span);
 }
 
 double DetectDrivingPeriod(const Series& series, double dt, int order) {

@@ -10,6 +10,7 @@
 #include "model/design.h"
 #include "model/model_fit.h"
 #include "model/sparse_regression.h"
+#include "search/driving_period.h"
 #include "search/local_fits.h"
 #include "search/search_common.h"
 
@@ -54,27 +55,7 @@ WinnerFit FitWinner(const Series& series, const SearchSettings& settings, const 
     };
     // One bin of the spectrum the period came from, either side.
     const double span = series.size() * settings.dt;
-    double a = out.period * (1.0 - out.period / span), b = out.period * (1.0 + out.period / span);
-    const double g = 0.5 * (std::sqrt(5.0) - 1.0);
-    double c = b - g * (b - a), d = a + g * (b - a);
-    double fc = rss(c), fd = rss(d);
-    for (int it = 0; it < 60 && (b - a) > 1e-12 * out.period; ++it) {
-      if (fc < fd) {
-        b = d;
-        d = c;
-        fd = fc;
-        c = b - g * (b - a);
-        fc = rss(c);
-      } else {
-        a = c;
-        c = d;
-        fc = fd;
-        d = a + g * (b - a);
-        fd = rss(d);
-      }
-    }
-    const double refined = 0.5 * (a + b);
-    if (rss(refined) <= rss(out.period)) out.period = refined;
+    out.period = RefineWithinOneBin(rss, out.period, span);
   }
   Model& model = out.model;
   model.dt = settings.dt;
