@@ -232,14 +232,19 @@ py::array_t<double> SeriesArray(Series&& series) {
   return OwnedArray(std::move(series.values), {rows, static_cast<py::ssize_t>(series.dimension)});
 }
 
-py::object ReadSeries(const std::filesystem::path& path, std::optional<int> dimension, bool returnNames) {
-  const std::string name = path.string();
+// FileNotFoundError for a missing file, as open() raises it.
+void RequireExisting(const std::filesystem::path& path) {
   std::error_code error;
   if (!std::filesystem::exists(path, error)) {
     errno = ENOENT;
-    PyErr_SetFromErrnoWithFilename(PyExc_FileNotFoundError, name.c_str());
+    PyErr_SetFromErrnoWithFilename(PyExc_FileNotFoundError, path.string().c_str());
     throw py::error_already_set();
   }
+}
+
+py::object ReadSeries(const std::filesystem::path& path, std::optional<int> dimension, bool returnNames) {
+  const std::string name = path.string();
+  RequireExisting(path);
   Series series;
   if (dimension) {
     py::gil_scoped_release release;
@@ -257,12 +262,7 @@ py::object ReadSeries(const std::filesystem::path& path, std::optional<int> dime
 py::tuple ReadTable(const std::filesystem::path& path, const std::string& time, const std::string& delimiter,
                     const std::string& decimal) {
   const std::string name = path.string();
-  std::error_code error;
-  if (!std::filesystem::exists(path, error)) {
-    errno = ENOENT;
-    PyErr_SetFromErrnoWithFilename(PyExc_FileNotFoundError, name.c_str());
-    throw py::error_already_set();
-  }
+  RequireExisting(path);
   TableOptions options;
   options.time = time;
   if (delimiter.size() > 1) throw py::value_error("delimiter must be one character");

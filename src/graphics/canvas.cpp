@@ -125,22 +125,26 @@ void RasterCanvas::FillRect(double left, double top, double right, double bottom
   }
 }
 
+void Canvas::StrokedMarker(CanvasPoint at, MarkerShape shape, double size, int colour) {
+  const double r = size / 2.0;
+  const bool plus = shape == MarkerShape::Plus;
+  const double s = plus ? r : r * 0.75;
+  const std::array<CanvasPoint, 2> one = {CanvasPoint{at.x - s, at.y - (plus ? 0 : s)},
+                                          CanvasPoint{at.x + s, at.y + (plus ? 0 : s)}};
+  const std::array<CanvasPoint, 2> two = {CanvasPoint{at.x - (plus ? 0 : s), at.y + s},
+                                          CanvasPoint{at.x + (plus ? 0 : s), at.y - s}};
+  Polyline(one, {colour, size >= 8 ? 2.0 : 1.0});
+  Polyline(two, {colour, size >= 8 ? 2.0 : 1.0});
+}
+
 void RasterCanvas::Marker(CanvasPoint at, MarkerShape shape, double size, int colour) {
   const double r = size / 2.0;
   const int cx = Rounded(at.x), cy = Rounded(at.y), reach = static_cast<int>(std::ceil(r));
   switch (shape) {
     case MarkerShape::Cross:
-    case MarkerShape::Plus: {
-      const double s = shape == MarkerShape::Plus ? r : r * 0.75;
-      const bool plus = shape == MarkerShape::Plus;
-      const std::array<CanvasPoint, 2> one = {CanvasPoint{at.x - s, at.y - (plus ? 0 : s)},
-                                              CanvasPoint{at.x + s, at.y + (plus ? 0 : s)}};
-      const std::array<CanvasPoint, 2> two = {CanvasPoint{at.x - (plus ? 0 : s), at.y + s},
-                                              CanvasPoint{at.x + (plus ? 0 : s), at.y - s}};
-      Polyline(one, {colour, size >= 8 ? 2.0 : 1.0});
-      Polyline(two, {colour, size >= 8 ? 2.0 : 1.0});
+    case MarkerShape::Plus:
+      StrokedMarker(at, shape, size, colour);
       return;
-    }
     case MarkerShape::Disk:
     case MarkerShape::Ring:
       for (int y = -reach; y <= reach; ++y) {
@@ -259,17 +263,9 @@ void SvgCanvas::Marker(CanvasPoint at, MarkerShape shape, double size, int colou
                "\" fill=\"none\" stroke=\"" + c + "\" stroke-width=\"2\"/>\n";
       return;
     case MarkerShape::Cross:
-    case MarkerShape::Plus: {
-      const bool plus = shape == MarkerShape::Plus;
-      const double s = plus ? r : r * 0.75;
-      const std::array<CanvasPoint, 2> one = {CanvasPoint{at.x - s, at.y - (plus ? 0 : s)},
-                                              CanvasPoint{at.x + s, at.y + (plus ? 0 : s)}};
-      const std::array<CanvasPoint, 2> two = {CanvasPoint{at.x - (plus ? 0 : s), at.y + s},
-                                              CanvasPoint{at.x + (plus ? 0 : s), at.y - s}};
-      Polyline(one, {colour, size >= 8 ? 2.0 : 1.0});
-      Polyline(two, {colour, size >= 8 ? 2.0 : 1.0});
+    case MarkerShape::Plus:
+      StrokedMarker(at, shape, size, colour);
       return;
-    }
     default: {
       body_ += "<polygon fill=\"" + c + "\" points=\"";
       for (const CanvasPoint& p : Outline(shape, r)) body_ += Number(at.x + p.x) + ',' + Number(at.y + p.y) + ' ';

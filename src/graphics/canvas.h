@@ -67,6 +67,10 @@ class Canvas {
   // A marker of `size` pixels across, centred on `at`.
   virtual void Marker(CanvasPoint at, MarkerShape shape, double size, int colour) = 0;
   virtual void Text(CanvasPoint at, std::string_view text, const TextStyle& style) = 0;
+
+ protected:
+  // A cross or plus marker as two strokes, the same on every canvas.
+  void StrokedMarker(CanvasPoint at, MarkerShape shape, double size, int colour);
 };
 
 // Draws on an indexed surface: lines without smoothing, text as the fonts
