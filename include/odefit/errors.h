@@ -50,4 +50,11 @@ class NumericalError : public std::runtime_error {
   using std::runtime_error::runtime_error;
 };
 
+// A time limit that passed before there was any result to return (a search
+// that scored no candidate in it); the message says so and how to give more.
+class TimeLimitError : public std::runtime_error {
+ public:
+  using std::runtime_error::runtime_error;
+};
+
 }  // namespace odefit

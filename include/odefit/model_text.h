@@ -23,8 +23,11 @@ bool IsIllConditioned(const ModelEquation& equation);
 // approximation and condition, the formula (EquationText with 6 significant
 // digits, wrapped before 100 columns), and a table of the terms (TermNames,
 // a rational equation's denominator terms marked "(denominator)") with their
-// coefficients (10 significant digits) and standard errors (3). Throws
-// InvalidArgument when ValidateModel does.
-std::string FormatModel(const Model& model);
+// coefficients (10 significant digits) and standard errors (3), then, when
+// `inclusion` has one share per coefficient of every equation (a search's
+// SearchResult::inclusion), a "kept" column (2 decimals, blank for NaN, "?"
+// below kDoubtfulInclusion), then the intervals when the model has them.
+// Throws InvalidArgument when ValidateModel does.
+std::string FormatModel(const Model& model, const std::vector<std::vector<double>>& inclusion = {});
 
 }  // namespace odefit

@@ -91,7 +91,23 @@ struct SearchResult {
   // The driving period of the best model, refined on the whole series;
   // empty when the best model has no driven equation.
   std::vector<double> period;
+  // Reasons to doubt the answer, one sentence each without a "warning:"
+  // prefix: no candidate predicts the held-out part clearly better than a
+  // model without dynamics (then the one doubt of that kind); else the
+  // variables whose held-out error stays well above their noise; then the
+  // best model's FitDoubts (doubts.h) on the slopes it was fitted to.
+  std::vector<std::string> doubts;
+  // Per equation and coefficient of `best`: the share of 30 refits of its
+  // shapes, with its thresholded selection, on the derivative rows resampled
+  // in blocks (a fixed seed) that keep the term; NaN for a dropped term, an
+  // equation with a driving, or a series too short for two blocks. Below 0.5
+  // a term is doubtful. The same refits give best's intervals (intervals.h:
+  // spread, standard error and slope bias), so a search's best model has them.
+  std::vector<std::vector<double>> inclusion;
 };
+
+// The inclusion below which a search result's term is flagged as doubtful.
+inline constexpr double kDoubtfulInclusion = 0.5;
 
 // Checks `settings` against `series` as SearchModels does before it computes
 // anything, with the same messages. Throws InvalidArgument.
@@ -99,7 +115,8 @@ void CheckSearchSettings(const Series& series, const SearchSettings& settings);
 
 // Runs the whole search. Throws InvalidArgument for impossible settings (too
 // few vectors), Cancelled (`cancel`, or `stop` before any candidate was
-// scored). Numerical failures of single candidates only remove them;
+// scored), TimeLimitError (errors.h) when the time limit passed before any
+// candidate was scored. Numerical failures of single candidates only remove them;
 // NumericalError when no candidate could be fitted.
 SearchResult SearchModels(const Series& series, const SearchSettings& settings);
 

@@ -10,9 +10,11 @@ from . import _odefit
 from ._odefit import Model
 
 class OdefitWarning(UserWarning):
-    """A reason to doubt a fit's answer: an ill-conditioned equation, an equation that kept no term, a
-    rational whose denominator comes near zero on the data, differentiation windows of an even number
-    of points. The command line prints the same sentences as ``odefit: warning:`` lines."""
+    """A reason to doubt a fit's or a search's answer: an ill-conditioned equation, an equation that kept
+    no term, a rational whose denominator comes near zero on the data, differentiation windows of an
+    even number of points; for a search also a winner that predicts no better than a model without
+    dynamics, or variables whose held-out error stays well above their noise. The command line prints
+    the same sentences as ``odefit: warning:`` lines."""
 
 
 Model.__doc__ = """A fitted model dx_i/dt = f_i(x, t), a value: copy, pickle and compare it freely.
@@ -45,7 +47,8 @@ errors : numpy.ndarray
     Every equation's error of approximation (a fraction; NaN when undefined).
 intervals : list of numpy.ndarray or None
     Every equation's (terms, 2) array of interval ends at `interval_level` (0.95) that include the
-    derivative estimates' error (NaN for dropped terms); None unless ``fit(..., intervals=True)``.
+    derivative estimates' error (NaN for dropped terms); None unless ``fit(..., intervals=True)``; a
+    search's best model always has them.
 condition : numpy.ndarray
     Every equation's condition estimate of its least-squares problem (0: not computed); above about
     1e8 the coefficients are poorly determined (fit warns with an :class:`odefit.OdefitWarning`).

@@ -3,9 +3,11 @@
 import concurrent.futures
 import math
 import time
+import warnings
 from dataclasses import dataclass, field
 
 from . import _odefit
+from ._model import OdefitWarning
 from ._series import pack_series
 
 
@@ -21,6 +23,14 @@ class SearchResult:
     horizon, starts: the prediction horizon (samples) and the number of prediction starts scored.
     period: the driving period of the best model, refined on the whole series (empty when it has no
         driven equation).
+    doubts: the reasons to doubt the answer, one sentence each (search raises each as an
+        :class:`odefit.OdefitWarning`): no candidate predicts the held-out part clearly better than a
+        model without dynamics; variables whose held-out error stays well above their noise; the best
+        model's own doubts as fit gives them.
+    inclusion: per equation of `best`, an array aligned with its coefficients: the share of 30 refits
+        of its shapes (with its thresholded selection) on block-resampled derivative rows that keep
+        the term; NaN for dropped terms and driven equations. Below 0.5 a term is doubtful. The same
+        refits give ``best.intervals``.
     """
 
     best: _odefit.Model
@@ -29,6 +39,8 @@ class SearchResult:
     horizon: int = 0
     starts: int = 0
     period: list = field(default_factory=list)
+    doubts: list = field(default_factory=list)
+    inclusion: list = field(default_factory=list)
 
     def __repr__(self):
         best = self.candidates[0] if self.candidates else None
@@ -112,6 +124,16 @@ def search(X, dt=None, *, points=None, degrees=None, models=None, thresholds=Non
     Returns
     -------
     SearchResult
+
+    Warns
+    -----
+    odefit.OdefitWarning
+        Once for each of the result's `doubts`.
+
+    Raises
+    ------
+    TimeoutError
+        When the time limit passed before any candidate was scored.
     """
     if progress is not None and not callable(progress):
         raise TypeError("progress must be callable with (done, total), or None")
@@ -125,7 +147,7 @@ def search(X, dt=None, *, points=None, degrees=None, models=None, thresholds=Non
         raise ValueError("give dt, or the time of every vector (t)")
     settings = _settings(dt, points, degrees, models, thresholds, validation_fraction, horizon, threads, time_limit)
     if executor is None:
-        return SearchResult(**_odefit._search(X, settings, progress, names))
+        return _warned(SearchResult(**_odefit._search(X, settings, progress, names)))
 
     start = time.monotonic()
     if not isinstance(X, tuple):
@@ -168,4 +190,12 @@ def search(X, dt=None, *, points=None, degrees=None, models=None, thresholds=Non
     finally:
         for future in futures:
             future.cancel()
-    return SearchResult(**_odefit._finish_search(X, settings, plan, [r for r in results if r is not None], names))
+    return _warned(SearchResult(**_odefit._finish_search(X, settings, plan, [r for r in results if r is not None],
+                                                         names)))
+
+
+def _warned(result):
+    # stacklevel 3: the caller of search.
+    for doubt in result.doubts:
+        warnings.warn(doubt, OdefitWarning, stacklevel=3)
+    return result

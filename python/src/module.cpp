@@ -63,6 +63,8 @@ void TranslateException(std::exception_ptr thrown) {
     Raise(PyExc_ValueError, e.what());
   } catch (const NumericalError& e) {
     Raise(numerical_error_type, e.what());
+  } catch (const TimeLimitError& e) {
+    Raise(PyExc_TimeoutError, e.what());
   } catch (const Cancelled& e) {
     Raise(cancelled_type, e.what());
   }
@@ -563,6 +565,10 @@ py::dict SearchResultDict(SearchResult&& result, std::vector<std::string> names)
   out["horizon"] = result.horizon;
   out["starts"] = result.starts;
   out["period"] = result.period;
+  out["doubts"] = result.doubts;
+  py::list inclusion;
+  for (const std::vector<double>& shares : result.inclusion) inclusion.append(ToArray(shares));
+  out["inclusion"] = inclusion;
   return out;
 }
 

@@ -1,6 +1,8 @@
 """Model.intervals: 95 % intervals that include the derivative estimates' error, their coverage of the
 true coefficients on small generated Lorenz series, and their way through the model file."""
 
+import warnings
+
 import numpy as np
 import pytest
 
@@ -46,3 +48,18 @@ def test_none_unless_asked_and_kept_by_the_model_file(lorenz):
 def test_recordings_are_refused(lorenz):
     with pytest.raises(ValueError, match="one uniformly sampled recording"):
         odefit.fit([lorenz[:2000], lorenz[2000:]], DT, intervals=True)
+
+
+def test_the_search_measures_its_terms_inclusion_and_intervals():
+    X = lorenz_series(0, 0.01, n=2000)
+    with warnings.catch_warnings():
+        warnings.simplefilter("error", odefit.OdefitWarning)  # the true terms at 1 % noise: no doubt
+        result = odefit.search(X, DT, points=[5, 9], degrees=[2], models=["poly:2", "poly:3"])
+    best = result.best
+    assert best.interval_level == 0.95
+    for coefficients, shares, ends, truth in zip(best.coefficients, result.inclusion, best.intervals, TRUE):
+        kept = coefficients != 0
+        assert np.array_equal(kept, ~np.isnan(shares)) and np.array_equal(kept, ~np.isnan(ends[:, 0]))
+        true_terms = np.flatnonzero(truth)  # their indices agree in poly:2 and poly:3
+        assert kept[true_terms].all() and (shares[true_terms] > 0.9).all()
+        assert ((ends[true_terms, 0] <= truth[true_terms]) & (truth[true_terms] <= ends[true_terms, 1])).all()

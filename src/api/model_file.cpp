@@ -334,6 +334,16 @@ std::string SearchResultToJson(const SearchResult& result) {
   root["starts"] = result.starts;
   root["periods"] = result.period;
   root["best"] = Json::parse(ModelToJson(result.best));
+  // Per equation and coefficient of the best model; null where not computed.
+  Json inclusion = Json::array();
+  for (const std::vector<double>& shares : result.inclusion) {
+    Json& row = inclusion.emplace_back(Json::array());
+    for (const double share : shares) row.push_back(Number(share));
+  }
+  root["inclusion"] = std::move(inclusion);
+  Json doubts = Json::array();
+  for (const std::string& doubt : result.doubts) doubts.push_back(doubt);
+  root["doubts"] = std::move(doubts);
   Json& candidates = root["candidates"] = Json::array();
   const int D = result.best.Dimension();
   for (const SearchCandidate& c : result.candidates) {

@@ -7,6 +7,7 @@
 #include "model/term_names.h"
 #include "odefit/errors.h"
 #include "odefit/fit.h"
+#include "odefit/search.h"
 #include "odefit/model.h"
 #include "odefit/number_text.h"
 
@@ -41,7 +42,7 @@ std::string Wrap(const std::string& formula, std::size_t width, std::size_t inde
 
 bool IsIllConditioned(const ModelEquation& equation) { return !(equation.condition <= kIllConditioned); }
 
-std::string FormatModel(const Model& model) {
+std::string FormatModel(const Model& model, const std::vector<std::vector<double>>& inclusion) {
   ValidateModel(model);
   const int D = model.Dimension();
   std::string text = "Model of " + std::to_string(D) + (D == 1 ? " equation" : " equations") +
@@ -82,7 +83,10 @@ std::string FormatModel(const Model& model) {
     const bool errors = eq.standardErrors.size() == eq.coef.size();
     const bool intervals = model.intervalLevel > 0.0 && eq.intervalLower.size() == eq.coef.size() &&
                            eq.intervalUpper.size() == eq.coef.size();
+    const bool kept = inclusion.size() == static_cast<std::size_t>(D) &&
+                      inclusion[static_cast<std::size_t>(i - 1)].size() == eq.coef.size();
     text += "  " + PaddedText("term", nameWidth, false) + "       coefficient" + (errors ? "   standard error" : "") +
+            (kept ? "   kept" : "") +
             (intervals ? "   " + FixedText(100.0 * model.intervalLevel, 0) + " % interval" : std::string()) + "\n";
     for (std::size_t k = 0; k < eq.coef.size(); ++k) {
       text += "  " + PaddedText(names[k], nameWidth, false) + PaddedText(SignificantText(eq.coef[k], 10), 18, true);
@@ -91,6 +95,11 @@ std::string FormatModel(const Model& model) {
         const bool dropped = eq.coef[k] == 0.0 && e == 0.0;  // by a sparse fit
         text += PaddedText(dropped ? std::string("dropped") : std::isnan(e) ? std::string("undefined") : SignificantText(e, 3),
                        17, true);
+      }
+      if (kept) {
+        const double share = inclusion[static_cast<std::size_t>(i - 1)][k];
+        text += std::isnan(share) ? std::string(7, ' ') : PaddedText(FixedText(share, 2), 7, true);
+        text += share < kDoubtfulInclusion ? "?" : (intervals && !std::isnan(eq.intervalLower[k]) ? " " : "");
       }
       if (intervals && !std::isnan(eq.intervalLower[k])) {
         text += "   [" + SignificantText(eq.intervalLower[k], 5) + ", " + SignificantText(eq.intervalUpper[k], 5) + "]";
@@ -103,6 +112,10 @@ std::string FormatModel(const Model& model) {
     }
     if (intervals && i == D) {
       text += "\n(standard errors are given the derivative estimates; the intervals include their error too)\n";
+    }
+    if (kept && i == D) {
+      text += (intervals ? "" : "\n") + std::string("(kept: the share of refits on resampled series that keep the term; "
+              "? marks one below ") + FixedText(kDoubtfulInclusion, 1) + ")\n";
     }
   }
   return text;

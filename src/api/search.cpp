@@ -5,6 +5,11 @@
 #include <cmath>
 
 #include "api/recordings.h"
+#include "odefit/doubts.h"
+#include "odefit/errors.h"
+#include "odefit/intervals.h"
+#include "odefit/number_text.h"
+#include "search/answer_doubts.h"
 #include "search/ranking.h"
 #include "search/search_common.h"
 #include "search/search_plan.h"
@@ -25,6 +30,20 @@ namespace {
 // The vectors a search holds out at the end of the series.
 std::size_t HeldVectors(const Series& series, const SearchSettings& settings) {
   return series.size() - static_cast<std::size_t>(search::SplitSample(static_cast<int>(series.size()), settings.validationFraction));
+}
+
+// The doubts about the answer, its terms' inclusion and its intervals.
+void AssessAnswer(const Series& given, const Series& ordered, const SearchSettings& settings, const SearchPlan& plan,
+                  const Derivatives& rows, SearchResult& out) {
+  Model named = out.best;
+  if (given.names.size() == static_cast<std::size_t>(given.dimension)) named.names = given.names;
+  const search::PredictionCheck check =
+      search::CheckPredictions(ordered, settings, plan, out.candidates.front(), out.best, rows.offset);
+  out.doubts = search::PredictionDoubts(check, named);
+  for (std::string& doubt : FitDoubts(named, &rows)) out.doubts.push_back(std::move(doubt));
+  search::TermEnsemble ensemble = search::ResampleWinner(given, settings, out.candidates.front(), out.best, rows);
+  out.inclusion = std::move(ensemble.inclusion);
+  if (ensemble.replicates > 0) SetIntervals(out.best, ensemble.intervals);
 }
 
 }  // namespace
@@ -68,6 +87,7 @@ SearchResult FinishSearch(const Series& given, const SearchSettings& settings, c
   }
   search::WinnerFit winner = search::FitWinner(given, settings, out.candidates.front());
   out.best = std::move(winner.model);
+  AssessAnswer(given, series, settings, plan, winner.rows, out);
   // A period is reported only when the best model keeps a driving.
   out.period.clear();
   if (winner.period > 0.0) out.period.push_back(winner.period);
@@ -81,9 +101,13 @@ SearchResult SearchModels(const Series& series, const SearchSettings& settings) 
   const SearchPlan plan = search::MakePlan(ordered.series(), settings);
   search::TaskRun run = search::RunTasks(ordered.series(), settings, plan, start);
   const search::Deadline deadline(settings, start);
-  if (deadline.Stopped() && std::all_of(run.finished.begin(), run.finished.end(),
-                                        [](const SearchTaskResult& r) { return r.candidates.empty(); })) {
-    throw Cancelled();  // stopped before anything was scored: there is no best
+  const bool none = std::all_of(run.finished.begin(), run.finished.end(),
+                                [](const SearchTaskResult& r) { return r.candidates.empty(); });
+  if (deadline.Stopped() && none) throw Cancelled();  // stopped before anything was scored: there is no best
+  if (none && run.cut && deadline.Passed()) {
+    throw TimeLimitError("the time limit of " + SignificantText(settings.timeLimit, 3) +
+                         " s passed before any candidate was scored: give the search more time, or fewer "
+                         "windows, degrees or shapes to try");
   }
   SearchResult result = FinishSearch(series, settings, plan, std::move(run.finished));
   if (run.cut && deadline.Passed()) result.complete = false;

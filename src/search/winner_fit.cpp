@@ -35,7 +35,7 @@ WinnerFit FitWinner(const Series& series, const SearchSettings& settings, const 
   const int D = series.dimension;
   // Several recordings: each differentiated on its own by line fits, the rows stacked.
   const Sampling sampling = SeriesSampling(series, series.times.empty() ? settings.dt : 0.0);
-  const Derivatives all = api::IsPlain(series) ? LocalFits(series.values, D, best.points, best.degree, settings.dt)
+  Derivatives all = api::IsPlain(series) ? LocalFits(series.values, D, best.points, best.degree, settings.dt)
                                                : api::DifferentiatePieces(series, sampling, best.points);
   WinnerFit out;
   out.model.recordings = sampling.recordings;
@@ -77,6 +77,7 @@ WinnerFit FitWinner(const Series& series, const SearchSettings& settings, const 
     api::RunNumerical([&] { ApproximationError(all.states, D, all.rows, 1, y, eq, eq.error); });
     model.equations.push_back(std::move(eq));
   }
+  out.rows = std::move(all);
   return out;
 }
 

@@ -1,6 +1,7 @@
 #pragma once
 // The winner's window, shapes and terms, fitted again on the whole series.
 
+#include "odefit/differentiation.h"
 #include "odefit/search.h"
 
 namespace odefit::search {
@@ -10,6 +11,8 @@ struct WinnerFit {
   // The driving period of its driven equations, refined by least squares on
   // the whole series; 0 when it has none.
   double period = 0.0;
+  // The derivative rows it was fitted to (row 0 at sample index 1).
+  Derivatives rows;
 };
 
 // With driven equations, the period is refined first: the sum of their

@@ -185,6 +185,71 @@ TEST(Search, DrivingIsFoundWhereThereIsOneAndOnlyThere) {
   EXPECT_TRUE(SearchModels(testing::Lorenz(0.002, 5000), Defaults(0.002)).period.empty());
 }
 
+// The warnings a search gives, decided in the library for every front end,
+// and its terms' inclusion: small restricted searches of a few seconds.
+TEST(Search, WarnsWhereTheAnswerIsDoubtfulAndMeasuresItsTerms) {
+  std::mt19937_64 random(7);
+  std::normal_distribution<double> normal;
+  Series noise, walk;
+  noise.dimension = walk.dimension = 3;
+  std::vector<double> x(3, 0.0);
+  for (int k = 0; k < 2000; ++k) {
+    for (double& v : x) v += normal(random);
+    walk.values.insert(walk.values.end(), x.begin(), x.end());
+    for (int i = 0; i < 3; ++i) noise.values.push_back(normal(random));
+  }
+  const Series sine = testing::Generate([](double, const std::vector<double>& y, std::vector<double>& dy) {
+    dy[0] = 10.0 * (y[1] - y[0]);
+    dy[1] = y[0] * (28.0 - y[2]) - y[1] + 8.0 * std::sin(y[0]);
+    dy[2] = y[0] * y[1] - 8.0 / 3.0 * y[2];
+  }, {-8.0, 7.0, 27.0}, 0.01, 2000, 0.0);
+  const struct {
+    const char* name;
+    Series series;
+    std::string doubt;  // a part of the one doubt expected; empty: none
+  } cases[] = {
+      {"white noise", noise, "no candidate predicts the held-out data clearly better than a model without dynamics"},
+      {"random walk", walk, "no candidate predicts the held-out data clearly better than a model without dynamics"},
+      {"sin(x1) in dx2/dt", sine, "held-out error of x2 stays well above the noise"},
+      {"Lorenz at 1 % noise", testing::Lorenz(0.01, 2000, 0.01), ""},
+  };
+  SearchSettings settings = Defaults(0.01);
+  settings.points = {5, 9};
+  settings.degrees = {2};
+  settings.shapes = {ParseEquationSpec("poly:2"), ParseEquationSpec("poly:3")};
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    const SearchResult result = SearchModels(c.series, settings);
+    std::string doubts;
+    for (const std::string& d : result.doubts) doubts += d + "\n";
+    if (c.doubt.empty()) {
+      EXPECT_TRUE(result.doubts.empty()) << doubts;
+    } else {
+      ASSERT_FALSE(result.doubts.empty());
+      EXPECT_NE(result.doubts.front().find(c.doubt), std::string::npos) << doubts;
+    }
+    // Kept terms have an inclusion and an interval around their coefficient; dropped ones neither.
+    ASSERT_EQ(result.inclusion.size(), 3u);
+    EXPECT_EQ(result.best.intervalLevel, 0.95);
+    for (int i = 1; i <= 3; ++i) {
+      const ModelEquation& eq = result.best.Equation(i);
+      ASSERT_EQ(result.inclusion[static_cast<std::size_t>(i - 1)].size(), eq.coef.size());
+      for (std::size_t k = 0; k < eq.coef.size(); ++k) {
+        const double share = result.inclusion[static_cast<std::size_t>(i - 1)][k];
+        EXPECT_EQ(std::isnan(share), eq.coef[k] == 0.0);
+        if (eq.coef[k] == 0.0) continue;
+        EXPECT_GE(share, 0.0);
+        EXPECT_LE(share, 1.0);
+        EXPECT_LE(eq.intervalLower[k], eq.coef[k]);
+        EXPECT_GE(eq.intervalUpper[k], eq.coef[k]);
+        if (c.doubt.empty()) {
+          EXPECT_GT(share, 0.9) << EquationText(result.best, i);
+        }
+      }
+    }
+  }
+}
+
 TEST(Search, ImpossibleSettingsAndCancellation) {
   const Series lorenz = testing::Lorenz(0.002, 1000);
   EXPECT_THROW(SearchModels(testing::Lorenz(0.002, 40), Defaults(0.002)), InvalidArgument);
@@ -200,6 +265,10 @@ TEST(Search, ImpossibleSettingsAndCancellation) {
   SearchSettings cancelled = Defaults(0.002);
   cancelled.cancel = &token;
   EXPECT_THROW(SearchModels(lorenz, cancelled), Cancelled);
+  // A time limit too short to score anything is its own failure.
+  SearchSettings hurried = Defaults(0.002);
+  hurried.timeLimit = 1e-9;
+  EXPECT_THROW(SearchModels(lorenz, hurried), TimeLimitError);
 }
 
 TEST(Search, AStopKeepsTheWindowsDoneAndBeforeAnyIsDoneCancels) {

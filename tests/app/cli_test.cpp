@@ -660,7 +660,13 @@ TEST(CliSearch, FindsTheLorenzEquationsWithDefaultsAndWritesAResultTheOtherComma
   EXPECT_TRUE(Contains(run.out, "Chosen: 7 terms")) << run.out;
   EXPECT_TRUE(Contains(run.out, "  dx/dt = -10 x + 10 y\n")) << run.out;  // the header's names
   EXPECT_TRUE(Contains(run.out, "  dz/dt = -2.66667 z + 1 x*y\n")) << run.out;
+  // Every kept term says how often resampled series keep it, and its interval.
+  EXPECT_TRUE(Contains(run.out, "standard error   kept   95 % interval\n")) << run.out;
+  EXPECT_FALSE(Contains(run.err, "warning")) << run.err;
   const Json result = Json::parse(Text(folder.path() / "r.json"));
+  EXPECT_EQ(result["inclusion"][2][3], 1.0);
+  EXPECT_TRUE(result["inclusion"][2][0].is_null());
+  EXPECT_EQ(result["doubts"], Json::array());
   EXPECT_EQ(result["format"], "odefit-search-1");
   EXPECT_EQ(result["candidates"][0]["terms"][1], Json({"x", "y", "x*z"}));
   EXPECT_TRUE(result["complete"].get<bool>());
@@ -680,7 +686,27 @@ TEST(CliSearch, TooShortASeriesOrBadOptionsAreUsageErrorsAndWriteNothing) {
   EXPECT_EQ(Odefit(folder.path(), "search short.csv --dt -1").status, 1);
   EXPECT_EQ(Odefit(folder.path(), "search short.csv --dt 0.1 --model poly:x").status, 1);
   EXPECT_EQ(Odefit(folder.path(), "search missing.csv --dt 0.1").status, 4);
-  EXPECT_EQ(Files(folder.path()), std::vector<std::string>{"short.csv"});
+  WriteCsv(folder.path() / "lorenz.csv", Lorenz(0.002, 1000));
+  const ProgramRun hurried = Odefit(folder.path(), "search lorenz.csv --dt 0.002 --time-limit 0.000000001 --output r.json");
+  EXPECT_EQ(hurried.status, 5);
+  EXPECT_TRUE(Contains(hurried.err, "passed before any candidate was scored")) << hurried.err;
+  EXPECT_EQ(Files(folder.path()), (std::vector<std::string>{"lorenz.csv", "short.csv"}));
+}
+
+// Doubts about the answer are warnings, one line each; the answer is still printed and written.
+TEST(CliSearch, NoiseIsWarnedAboutAndStillAnswered) {
+  ScratchFolder folder("cli-search-noise");
+  Series noise;
+  noise.dimension = 3;
+  std::mt19937_64 random(5);
+  std::normal_distribution<double> normal;
+  for (int k = 0; k < 3000; ++k) noise.values.push_back(normal(random));
+  WriteCsv(folder.path() / "noise.csv", noise);
+  const ProgramRun run = Odefit(folder.path(), "search noise.csv --dt 0.01 --points 5 9 --degrees 2 --output r.json");
+  ASSERT_EQ(run.status, 0) << run.err;
+  EXPECT_TRUE(Contains(run.err, "odefit: warning: no candidate predicts the held-out data clearly better")) << run.err;
+  EXPECT_TRUE(Contains(run.out, "Chosen: ")) << run.out;
+  EXPECT_EQ(Json::parse(Text(folder.path() / "r.json"))["doubts"].size(), std::count(run.err.begin(), run.err.end(), '\n'));
 }
 
 // ---------------------------------------------------------------- faults

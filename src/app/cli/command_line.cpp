@@ -23,7 +23,8 @@ constexpr std::array<std::string_view, 5> kSubcommands = {"fit", "search", "show
 const char* const kFooter =
     "Exit status: 0 success, 1 usage error (bad options or impossible settings), 2 bad input\n"
     "(a series or model file that cannot be read as one), 3 numerical failure, 4 file error,\n"
-    "130/143 SIGINT/SIGTERM (a search first writes the best so far).\n";
+    "5 a search's time limit passed before any candidate was scored, 130/143 SIGINT/SIGTERM\n"
+    "(a search first writes the best so far).\n";
 
 }  // namespace
 
@@ -52,6 +53,7 @@ const char* const kSubcommandHelp =
     "\n"
     "Exit status: 0 success; 1 usage error (an unknown option, impossible settings); 2 bad\n"
     "input (a series or model file that cannot be read); 3 numerical failure; 4 file error;\n"
+    "5 a search's time limit passed before any candidate was scored;\n"
     "130 and 143 for SIGINT and SIGTERM (a search first writes the best candidate so far).\n"
     "The dialogue: 0 normal end, 1 input ended, 3 a numerical error, 4 a file error.\n";
 
@@ -132,6 +134,9 @@ class CommandLine {
     } catch (const NumericalError& e) {
       report(std::string("numerical failure:\n") + e.what());
       return kNumericalFailure;
+    } catch (const TimeLimitError& e) {
+      report(e.what());
+      return kTimeLimit;
     } catch (const std::bad_alloc&) {
       report("not enough memory for this work");
       return kNumericalFailure;

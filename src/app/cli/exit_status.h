@@ -12,6 +12,7 @@ enum ExitStatus : int {
   kBadInput = 2,          // a series or model file that cannot be read as one
   kNumericalFailure = 3,  // a singular fit, a solver that gave up, memory
   kFileError = 4,         // a file that cannot be opened, read or written
+  kTimeLimit = 5,         // a time limit that passed before there was any result (a search)
 };
 
 // Options that are wrong in themselves or together.

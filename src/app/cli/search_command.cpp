@@ -180,7 +180,9 @@ int SearchCommand::Run() {
   const SearchCandidate& best = result.candidates.front();
   out << "\nChosen: " << best.terms << " terms, window of " << best.points << " points, local fits of degree "
             << best.degree << "; fitted again on the whole series:\n\n";
-  out << FormatModel(result.best);
+  out << FormatModel(result.best, result.inclusion);
+  out.flush();
+  for (const std::string& doubt : result.doubts) std::cerr << "odefit: warning: " << doubt << "\n";
 
   std::vector<std::string> written;
   if (!output_.empty()) {

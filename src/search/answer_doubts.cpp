@@ -1,0 +1,247 @@
+#include "search/answer_doubts.h"
+
+#include <algorithm>
+#include <cmath>
+#include <cstdint>
+#include <limits>
+
+#include "api/numerical_errors.h"
+#include "api/recordings.h"
+#include "model/design.h"
+#include "model/equation_shape.h"
+#include "model/sparse_regression.h"
+#include "odefit/number_text.h"
+#include "search/local_fits.h"
+#include "search/prediction_score.h"
+#include "search/search_common.h"
+
+namespace odefit::search {
+namespace {
+
+constexpr double kNaN = std::numeric_limits<double>::quiet_NaN();
+// As the prediction scores cap an error.
+constexpr double kErrorCap = 4.0;
+
+// splitmix64: the same numbers on every platform.
+std::uint64_t NextRandom(std::uint64_t& state) {
+  std::uint64_t z = (state += 0x9e3779b97f4a7c15ULL);
+  z = (z ^ (z >> 30)) * 0xbf58476d1ce4e5b9ULL;
+  z = (z ^ (z >> 27)) * 0x94d049bb133111ebULL;
+  return z ^ (z >> 31);
+}
+
+// The score of predicting every held-out sample by the mean of the training
+// part, per variable, as PredictionScore weighs and caps it.
+std::vector<double> MeanScores(const Series& series, const Scoring& scoring, int split) {
+  const int D = scoring.D;
+  std::vector<double> out(Size(D), kInfinity);
+  if (scoring.starts.empty()) return out;
+  for (int i = 0; i < D; ++i) {
+    double mean = 0.0;
+    for (int k = 0; k < split; ++k) mean += series.values[Size(k) * Size(D) + Size(i)] / split;
+    double total = 0.0;
+    for (const int start : scoring.starts) {
+      for (int j = 1; j <= scoring.horizon; ++j) {
+        const double d = mean - series.values[Size(start + j) * Size(D) + Size(i)];
+        total += std::min(kErrorCap, d * d * scoring.scale[Size(i)]);
+      }
+    }
+    out[Size(i)] = total / (static_cast<double>(scoring.starts.size()) * scoring.horizon);
+  }
+  return out;
+}
+
+// PredictionScore of one variable alone.
+double VariableScore(const Model& model, const Series& series, Scoring scoring, int offset, int i) {
+  for (int k = 0; k < scoring.D; ++k) {
+    if (k != i) scoring.scale[Size(k)] = 0.0;
+  }
+  return scoring.D * PredictionScore(model, series, scoring, offset);
+}
+
+std::string VariableList(const Model& model, const std::vector<int>& variables) {
+  std::string text;
+  for (std::size_t k = 0; k < variables.size(); ++k) {
+    if (k > 0) text += k + 1 == variables.size() ? " and " : ", ";
+    text += VariableName(model, variables[k] + 1);
+  }
+  return text;
+}
+
+// The equation of `model` (fitted) as a shape with its terms, for refits.
+ModelEquation RefitShape(const Model& model, int i, double dt) {
+  return EquationShape(EquationSpecOf(model.Equation(i + 1)), model.Dimension(), dt);
+}
+
+}  // namespace
+
+PredictionCheck CheckPredictions(const Series& series, const SearchSettings& settings, const SearchPlan& plan,
+                                 const SearchCandidate& best, const Model& model, int offset) {
+  const int D = series.dimension;
+  const Scoring scoring = MakeScoring(series, plan, settings.validationFraction);
+  const int split = SplitSample(static_cast<int>(series.size()), settings.validationFraction);
+  PredictionCheck check;
+  check.score = best.score;
+  check.floor = best.noiseFloor;
+  // Holding the start state: a model whose every coefficient is 0.
+  Model still;
+  still.dt = settings.dt;
+  for (int i = 0; i < D; ++i) {
+    ModelEquation eq = EquationShape(EquationSpec{ModelFamily::StandardPolynomial, 0}, D, settings.dt);
+    eq.coef.assign(Size(eq.nterms), 0.0);
+    still.equations.push_back(std::move(eq));
+  }
+  const std::vector<double> mean = MeanScores(series, scoring, split);
+  double stillTotal = 0.0, meanTotal = 0.0;
+  for (int i = 0; i < D; ++i) {
+    const double hold = VariableScore(still, series, scoring, offset, i);
+    stillTotal += hold / D;
+    meanTotal += mean[Size(i)] / D;
+    check.variableTrivial.push_back(std::min(hold, mean[Size(i)]));
+    check.variableScore.push_back(VariableScore(model, series, scoring, offset, i));
+    check.variableFloor.push_back(scoring.noise[Size(i)]);
+  }
+  check.trivial = std::min(stillTotal, meanTotal);
+  return check;
+}
+
+std::vector<std::string> PredictionDoubts(const PredictionCheck& check, const Model& model) {
+  std::vector<std::string> doubts;
+  const double explainable = check.trivial - check.floor;
+  if (!(check.trivial - check.score >= kTrivialGain * std::max(explainable, 0.05 * check.trivial))) {
+    doubts.push_back("no candidate predicts the held-out data clearly better than a model without dynamics "
+                     "(normalised error " + SignificantText(check.score, 3) + " against " +
+                     SignificantText(check.trivial, 3) + " for holding the last state or the mean, " +
+                     SignificantText(check.floor, 3) +
+                     " from the noise): the data look like noise, or the sampling is too coarse for the "
+                     "dynamics; the model means little");
+    return doubts;
+  }
+  std::vector<int> unexplained;
+  for (std::size_t i = 0; i < check.variableScore.size(); ++i) {
+    if (check.variableScore[i] > (1.0 + kNoiseMargin) * check.variableFloor[i] + kUnexplainedError) {
+      unexplained.push_back(static_cast<int>(i));
+    }
+  }
+  if (!unexplained.empty()) {
+    doubts.push_back("the best model's held-out error of " + VariableList(model, unexplained) +
+                     " stays well above the noise: their dynamics are probably outside the families tried "
+                     "(a term of another kind, a driving, a hidden variable)");
+  }
+  return doubts;
+}
+
+TermEnsemble ResampleWinner(const Series& series, const SearchSettings& settings, const SearchCandidate& best,
+                            const Model& model, const Derivatives& rows, int replicates) {
+  const int D = rows.dimension;
+  TermEnsemble out;
+  out.inclusion.resize(Size(D));
+  out.intervals.lower.resize(Size(D));
+  out.intervals.upper.resize(Size(D));
+  for (int i = 0; i < D; ++i) {
+    const std::size_t terms = model.Equation(i + 1).coef.size();
+    out.inclusion[Size(i)].assign(terms, kNaN);
+    out.intervals.lower[Size(i)].assign(terms, kNaN);
+    out.intervals.upper[Size(i)].assign(terms, kNaN);
+  }
+  const int length = std::max(rows.rows / 15, 4 * best.points);
+  const int blocks = length > 0 ? rows.rows / length : 0;
+  if (blocks < 2) return out;
+
+  // The slope bias, from the winner's terms fitted to slopes of a window of
+  // points + 2 (it grows as points^2 - 1 for local fits of degree 1 and 2,
+  // about as points^4 for degree 3 and 4).
+  std::vector<std::vector<double>> bias(Size(D));
+  const int wider = best.points + 2;
+  if (wider * 4 <= static_cast<int>(series.size())) {
+    const Sampling sampling = SeriesSampling(series, series.times.empty() ? settings.dt : 0.0);
+    const Derivatives wide = api::IsPlain(series) ? LocalFits(series.values, D, wider, best.degree, settings.dt)
+                                                  : api::DifferentiatePieces(series, sampling, wider);
+    const double p = best.points, q = wider;
+    const double share = best.degree <= 2 ? (p * p - 1.0) / (q * q - p * p) : (p * p * p * p) / (q * q * q * q - p * p * p * p);
+    for (int i = 0; i < D; ++i) {
+      const ModelEquation& eq = model.Equation(i + 1);
+      bias[Size(i)].assign(eq.coef.size(), 0.0);
+      std::vector<int> support;
+      for (std::size_t k = 0; k < eq.coef.size(); ++k) {
+        if (eq.coef[k] != 0.0) support.push_back(static_cast<int>(k));
+      }
+      const ModelEquation shape = RefitShape(model, i, settings.dt);
+      const int one[] = {i};
+      const SubsetFit fit = FitSubset(SummariseDesign(shape, wide.states, D, wide.rows, 1, wide.slopes, one), 0, support);
+      if (fit.singular) continue;
+      for (std::size_t k = 0; k < fit.columns.size(); ++k) {
+        const std::size_t c = Size(fit.columns[k]);
+        bias[Size(i)][c] = (fit.coefficients[k] - eq.coef[c]) * share;
+      }
+    }
+  }
+
+  const std::size_t stride = Size(D);
+  std::vector<std::vector<double>> sum(Size(D)), squares(Size(D)), kept(Size(D));
+  for (int i = 0; i < D; ++i) {
+    const std::size_t terms = model.Equation(i + 1).coef.size();
+    sum[Size(i)].assign(terms, 0.0);
+    squares[Size(i)].assign(terms, 0.0);
+    kept[Size(i)].assign(terms, 0.0);
+  }
+  std::uint64_t state = 1;
+  std::vector<double> states(Size(blocks) * Size(length) * stride), slopes(states.size());
+  int done = 0;
+  for (int r = 0; r < replicates; ++r) {
+    for (int b = 0; b < blocks; ++b) {
+      const std::size_t start = NextRandom(state) % Size(rows.rows - length + 1);
+      std::copy_n(rows.states.begin() + static_cast<std::ptrdiff_t>(start * stride), Size(length) * stride,
+                  states.begin() + static_cast<std::ptrdiff_t>(Size(b) * Size(length) * stride));
+      std::copy_n(rows.slopes.begin() + static_cast<std::ptrdiff_t>(start * stride), Size(length) * stride,
+                  slopes.begin() + static_cast<std::ptrdiff_t>(Size(b) * Size(length) * stride));
+    }
+    for (int i = 0; i < D; ++i) {
+      const ModelEquation shape = RefitShape(model, i, settings.dt);
+      if (shape.family == ModelFamily::DrivenPolynomial) continue;
+      ThresholdSettings threshold;
+      threshold.threshold = best.threshold;
+      threshold.scaled = true;
+      const int one[] = {i};
+      SubsetFit fit;
+      try {
+        api::RunNumerical([&] {
+          fit = ThresholdedFit(SummariseDesign(shape, states, D, blocks * length, 1, slopes, one), 0, threshold);
+        });
+      } catch (const NumericalError&) {
+        fit.singular = true;
+      }
+      if (fit.singular) continue;  // counts as keeping nothing
+      for (std::size_t k = 0; k < fit.columns.size(); ++k) {
+        const std::size_t c = Size(fit.columns[k]);
+        if (c >= kept[Size(i)].size()) continue;
+        kept[Size(i)][c] += 1.0;
+        sum[Size(i)][c] += fit.coefficients[k];
+        squares[Size(i)][c] += fit.coefficients[k] * fit.coefficients[k];
+      }
+    }
+    ++done;
+  }
+  out.replicates = done;
+  if (done < 2) return out;
+  const double R = done;
+  const double z = 1.959963984540054;  // the normal quantile of kIntervalLevel
+  for (int i = 0; i < D; ++i) {
+    const ModelEquation& eq = model.Equation(i + 1);
+    if (eq.family == ModelFamily::DrivenPolynomial) continue;
+    for (std::size_t k = 0; k < eq.coef.size(); ++k) {
+      if (eq.coef[k] == 0.0) continue;
+      out.inclusion[Size(i)][k] = kept[Size(i)][k] / R;
+      const double mean = sum[Size(i)][k] / R;
+      const double variance = std::max(0.0, (squares[Size(i)][k] - R * mean * mean) / (R - 1));
+      const double se = k < eq.standardErrors.size() && std::isfinite(eq.standardErrors[k]) ? eq.standardErrors[k] : 0.0;
+      const double b = bias[Size(i)].empty() ? 0.0 : bias[Size(i)][k];
+      const double half = z * std::sqrt(se * se + variance) + 3.0 * std::fabs(b);
+      out.intervals.lower[Size(i)][k] = eq.coef[k] - half;
+      out.intervals.upper[Size(i)][k] = eq.coef[k] + half;
+    }
+  }
+  return out;
+}
+
+}  // namespace odefit::search

@@ -1,0 +1,70 @@
+#pragma once
+// How sure a search's answer is: whether the winner predicts the held-out
+// observations better than a model that knows no dynamics, how far each
+// variable's error stays above its noise, and how often each kept term
+// survives the winner's own selection on resampled series.
+
+#include <string>
+#include <vector>
+
+#include "odefit/differentiation.h"
+#include "odefit/intervals.h"
+#include "odefit/search.h"
+
+namespace odefit::search {
+
+// Normalised squared prediction errors on the held-out part (as ranked):
+// the whole model's and per variable.
+struct PredictionCheck {
+  double score = 0.0;    // the winner's, on the held-out part it never saw
+  double floor = 0.0;    // what the observation noise explains
+  double trivial = 0.0;  // the better of: holding the start state, predicting the training mean
+  std::vector<double> variableScore;  // the model fitted on the whole series
+  std::vector<double> variableFloor;
+  std::vector<double> variableTrivial;
+};
+
+// `series` is laid out with its held-out part last (api::HeldOutLast);
+// `model` is the winner fitted on the whole series and `offset` the sample of
+// its first derivative row.
+PredictionCheck CheckPredictions(const Series& series, const SearchSettings& settings, const SearchPlan& plan,
+                                 const SearchCandidate& best, const Model& model, int offset);
+
+// A winner whose held-out error is not clearly below a trivial model's
+// (above the noise) predicts nothing: its explainable error must shrink by at
+// least this share.
+inline constexpr double kTrivialGain = 0.5;
+// A variable whose held-out error exceeds kNoiseMargin times its noise
+// floor by more than kUnexplainedError (about a 1 % root mean square
+// error, relative to the variable's spread) is not explained by the
+// families tried: its noise, amplified by the dynamics from the noisy start
+// states, stays within the margin (measured: at most about the floor at 1 %
+// and 5 % noise on Lorenz, Van der Pol and Rossler).
+inline constexpr double kNoiseMargin = 3.0;
+inline constexpr double kUnexplainedError = 1e-4;
+
+// One sentence per doubt (no "warning:" prefix): the winner predicts no
+// better than a trivial model; else the variables whose error stays well
+// above their noise. `model` names the variables.
+std::vector<std::string> PredictionDoubts(const PredictionCheck& check, const Model& model);
+
+// The winner's terms over series resampled in blocks of derivative rows.
+struct TermEnsemble {
+  // Per equation and coefficient: the share of the resampled fits that keep
+  // the term; NaN for a term the winner dropped or an equation with a
+  // driving (whose phase a block moved in time would change).
+  std::vector<std::vector<double>> inclusion;
+  CoefficientIntervals intervals;  // as FitIntervals gives them, NaN where inclusion is
+  int replicates = 0;              // 0: too few rows for two blocks, nothing was resampled
+};
+
+// Resamples the rows of `rows` (the winner's derivative rows on the whole
+// series) in blocks of about rows / 15, `replicates` times with a fixed seed,
+// and repeats the winner's thresholded fit of every equation of its shape on
+// each; the intervals combine each coefficient's standard error, its spread
+// over the refits (0 where dropped) and the slope bias estimated from a
+// window of points + 2 on `series` (the whole series in its given order).
+TermEnsemble ResampleWinner(const Series& series, const SearchSettings& settings, const SearchCandidate& best,
+                            const Model& model, const Derivatives& rows, int replicates = 30);
+
+}  // namespace odefit::search
