@@ -14,6 +14,7 @@
 // Runs on one thread; the coverage table takes some minutes on two cores.
 
 #include <algorithm>
+#include <array>
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
@@ -70,6 +71,8 @@ std::vector<System> Systems() {
 struct Tally {
   int covered = 0, count = 0;
   std::vector<double> ratios;  // half-width / |error|
+  // Per true term: the sums of half-widths and of squared errors over the series, and their count.
+  std::map<std::pair<std::size_t, int>, std::array<double, 3>> terms;
   int structures = 0, series = 0;
   void Add(const odefit::Model& m, const System& s) {
     for (std::size_t i = 0; i < s.truth.size(); ++i) {
@@ -81,6 +84,10 @@ struct Tally {
         if (eq.intervalLower[c] <= value && value <= eq.intervalUpper[c]) ++covered;
         const double half = 0.5 * (eq.intervalUpper[c] - eq.intervalLower[c]);
         ratios.push_back(half / std::max(std::fabs(eq.coef[c] - value), 1e-300));
+        std::array<double, 3>& t = terms[{i, k}];
+        t[0] += half;
+        t[1] += (eq.coef[c] - value) * (eq.coef[c] - value);
+        t[2] += 1.0;
       }
     }
   }
@@ -88,9 +95,18 @@ struct Tally {
     if (count == 0) return "- | - | -";
     std::vector<double> r = ratios;
     std::sort(r.begin(), r.end());
-    char text[128];
-    std::snprintf(text, sizeof text, "%.0f %% of %d | %.2g | %.2g", 100.0 * covered / count, count,
-                  r[r.size() / 2], r[std::min(r.size() - 1, r.size() * 9 / 10)]);
+    // A term's mean half-width over its root mean square error: about 2 for
+    // an interval of exactly the right width (1.96 standard deviations).
+    double worst = 0.0;
+    std::vector<double> perTerm;
+    for (const auto& [key, t] : terms) {
+      perTerm.push_back(t[0] / t[2] / std::sqrt(std::max(t[1] / t[2], 1e-300)));
+      worst = std::max(worst, perTerm.back());
+    }
+    std::sort(perTerm.begin(), perTerm.end());
+    char text[160];
+    std::snprintf(text, sizeof text, "%.0f %% of %d | %.2g | %.2g, %.2g", 100.0 * covered / count, count,
+                  r[r.size() / 2], perTerm[perTerm.size() / 2], worst);
     return text;
   }
 };
@@ -111,7 +127,7 @@ bool RightStructure(const odefit::Model& m, const System& s) {
 int PointsFor(double noise) { return noise == 0.0 ? 3 : noise <= 0.01 ? 5 : 7; }
 
 void Coverage(int perRow) {
-  std::printf("| system | noise | method | interval covers | half-width / error, median | 90th pct | right structure |\n");
+  std::printf("| system | noise | method | interval covers | half-width / error, median | half-width / rms error per term, median, largest | right structure |\n");
   std::printf("|---|---|---|---|---|---|---|\n");
   for (const System& s : Systems()) {
     for (const double noise : {0.0, 0.01, 0.05}) {

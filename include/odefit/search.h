@@ -94,15 +94,17 @@ struct SearchResult {
   // Reasons to doubt the answer, one sentence each without a "warning:"
   // prefix: no candidate predicts the held-out part clearly better than a
   // model without dynamics (then the one doubt of that kind); else the
-  // variables whose held-out error stays well above their noise; then the
+  // variables whose held-out error stays well above their noise, then the
   // best model's FitDoubts (doubts.h) on the slopes it was fitted to.
   std::vector<std::string> doubts;
   // Per equation and coefficient of `best`: the share of 30 refits of its
   // shapes, with its thresholded selection, on the derivative rows resampled
   // in blocks (a fixed seed) that keep the term; NaN for a dropped term, an
   // equation with a driving, or a series too short for two blocks. Below 0.5
-  // a term is doubtful. The same refits give best's intervals (intervals.h:
-  // spread, standard error and slope bias), so a search's best model has them.
+  // a term is doubtful. The same refits give best's intervals (level
+  // kIntervalLevel of intervals.h: 1.96 times the spread over the refits
+  // plus 3 times the slope bias, extrapolated from the fit on every other
+  // vector as FitIntervals does), so a search's best model has them.
   std::vector<std::vector<double>> inclusion;
 };
 

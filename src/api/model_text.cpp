@@ -96,13 +96,22 @@ std::string FormatModel(const Model& model, const std::vector<std::vector<double
         text += PaddedText(dropped ? std::string("dropped") : std::isnan(e) ? std::string("undefined") : SignificantText(e, 3),
                        17, true);
       }
+      const bool interval = intervals && !std::isnan(eq.intervalLower[k]);
       if (kept) {
         const double share = inclusion[static_cast<std::size_t>(i - 1)][k];
-        text += std::isnan(share) ? std::string(7, ' ') : PaddedText(FixedText(share, 2), 7, true);
-        text += share < kDoubtfulInclusion ? "?" : (intervals && !std::isnan(eq.intervalLower[k]) ? " " : "");
+        if (!std::isnan(share) || interval) {
+          text += std::isnan(share) ? std::string(7, ' ') : PaddedText(FixedText(share, 2), 7, true);
+          text += share < kDoubtfulInclusion ? "?" : interval ? " " : "";
+        }
       }
-      if (intervals && !std::isnan(eq.intervalLower[k])) {
-        text += "   [" + SignificantText(eq.intervalLower[k], 5) + ", " + SignificantText(eq.intervalUpper[k], 5) + "]";
+      if (interval) {
+        // Enough digits to tell the ends apart (a clean series' interval can be 1e-8 wide).
+        int digits = 5;
+        while (digits < 12 && SignificantText(eq.intervalLower[k], digits) == SignificantText(eq.intervalUpper[k], digits)) {
+          ++digits;
+        }
+        text += "   [" + SignificantText(eq.intervalLower[k], digits) + ", " +
+                SignificantText(eq.intervalUpper[k], digits) + "]";
       }
       text += "\n";
     }

@@ -40,7 +40,10 @@ void AssessAnswer(const Series& given, const Series& ordered, const SearchSettin
   const search::PredictionCheck check =
       search::CheckPredictions(ordered, settings, plan, out.candidates.front(), out.best, rows.offset);
   out.doubts = search::PredictionDoubts(check, named);
-  for (std::string& doubt : FitDoubts(named, &rows)) out.doubts.push_back(std::move(doubt));
+  // A model of noise keeps no term for good reason: its fit doubts would only add advice that misleads.
+  if (!search::PredictsNothing(check)) {
+    for (std::string& doubt : FitDoubts(named, &rows)) out.doubts.push_back(std::move(doubt));
+  }
   search::TermEnsemble ensemble = search::ResampleWinner(given, settings, out.candidates.front(), out.best, rows);
   out.inclusion = std::move(ensemble.inclusion);
   if (ensemble.replicates > 0) SetIntervals(out.best, ensemble.intervals);

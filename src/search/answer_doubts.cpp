@@ -105,10 +105,14 @@ PredictionCheck CheckPredictions(const Series& series, const SearchSettings& set
   return check;
 }
 
+bool PredictsNothing(const PredictionCheck& check) {
+  const double explainable = check.trivial - check.floor;
+  return !(check.trivial - check.score >= kTrivialGain * std::max(explainable, 0.05 * check.trivial));
+}
+
 std::vector<std::string> PredictionDoubts(const PredictionCheck& check, const Model& model) {
   std::vector<std::string> doubts;
-  const double explainable = check.trivial - check.floor;
-  if (!(check.trivial - check.score >= kTrivialGain * std::max(explainable, 0.05 * check.trivial))) {
+  if (PredictsNothing(check)) {
     doubts.push_back("no candidate predicts the held-out data clearly better than a model without dynamics "
                      "(normalised error " + SignificantText(check.score, 3) + " against " +
                      SignificantText(check.trivial, 3) + " for holding the last state or the mean, " +
@@ -125,8 +129,9 @@ std::vector<std::string> PredictionDoubts(const PredictionCheck& check, const Mo
   }
   if (!unexplained.empty()) {
     doubts.push_back("the best model's held-out error of " + VariableList(model, unexplained) +
-                     " stays well above the noise: their dynamics are probably outside the families tried "
-                     "(a term of another kind, a driving, a hidden variable)");
+                     " stays well above the noise: " + (unexplained.size() == 1 ? "its" : "their") +
+                     " dynamics are probably outside the families tried (a term of another kind, a driving, a "
+                     "hidden variable)");
   }
   return doubts;
 }
@@ -144,21 +149,24 @@ TermEnsemble ResampleWinner(const Series& series, const SearchSettings& settings
     out.intervals.lower[Size(i)].assign(terms, kNaN);
     out.intervals.upper[Size(i)].assign(terms, kNaN);
   }
+  const std::size_t stride = Size(D);
   const int length = std::max(rows.rows / 15, 4 * best.points);
   const int blocks = length > 0 ? rows.rows / length : 0;
   if (blocks < 2) return out;
 
-  // The slope bias, from the winner's terms fitted to slopes of a window of
-  // points + 2 (it grows as points^2 - 1 for local fits of degree 1 and 2,
-  // about as points^4 for degree 3 and 4).
+  // The slopes' bias by extrapolation over the sampling interval: the
+  // winner's terms fitted to the slopes of the same window and degree on
+  // every other vector, whose bias is 2^2 (degree 1, 2) or 2^4 (3, 4) times
+  // as large, whatever the window's mix of slope and state errors.
   std::vector<std::vector<double>> bias(Size(D));
-  const int wider = best.points + 2;
-  if (wider * 4 <= static_cast<int>(series.size())) {
-    const Sampling sampling = SeriesSampling(series, series.times.empty() ? settings.dt : 0.0);
-    const Derivatives wide = api::IsPlain(series) ? LocalFits(series.values, D, wider, best.degree, settings.dt)
-                                                  : api::DifferentiatePieces(series, sampling, wider);
-    const double p = best.points, q = wider;
-    const double share = best.degree <= 2 ? (p * p - 1.0) / (q * q - p * p) : (p * p * p * p) / (q * q * q * q - p * p * p * p);
+  if (api::IsPlain(series) && static_cast<int>(series.size()) >= 8 * best.points) {
+    std::vector<double> coarse;
+    for (std::size_t k = 0; k < series.size(); k += 2) {
+      coarse.insert(coarse.end(), series.values.begin() + static_cast<std::ptrdiff_t>(k * stride),
+                    series.values.begin() + static_cast<std::ptrdiff_t>((k + 1) * stride));
+    }
+    const Derivatives wide = LocalFits(coarse, D, best.points, best.degree, 2.0 * settings.dt);
+    const double share = best.degree <= 2 ? 1.0 / 3.0 : 1.0 / 15.0;
     for (int i = 0; i < D; ++i) {
       const ModelEquation& eq = model.Equation(i + 1);
       bias[Size(i)].assign(eq.coef.size(), 0.0);
@@ -166,9 +174,16 @@ TermEnsemble ResampleWinner(const Series& series, const SearchSettings& settings
       for (std::size_t k = 0; k < eq.coef.size(); ++k) {
         if (eq.coef[k] != 0.0) support.push_back(static_cast<int>(k));
       }
-      const ModelEquation shape = RefitShape(model, i, settings.dt);
+      const ModelEquation shape = RefitShape(model, i, 2.0 * settings.dt);
       const int one[] = {i};
-      const SubsetFit fit = FitSubset(SummariseDesign(shape, wide.states, D, wide.rows, 1, wide.slopes, one), 0, support);
+      SubsetFit fit;
+      try {
+        api::RunNumerical([&] {
+          fit = FitSubset(SummariseDesign(shape, wide.states, D, wide.rows, 1, wide.slopes, one), 0, support);
+        });
+      } catch (const NumericalError&) {
+        fit.singular = true;
+      }
       if (fit.singular) continue;
       for (std::size_t k = 0; k < fit.columns.size(); ++k) {
         const std::size_t c = Size(fit.columns[k]);
@@ -177,7 +192,6 @@ TermEnsemble ResampleWinner(const Series& series, const SearchSettings& settings
     }
   }
 
-  const std::size_t stride = Size(D);
   std::vector<std::vector<double>> sum(Size(D)), squares(Size(D)), kept(Size(D));
   for (int i = 0; i < D; ++i) {
     const std::size_t terms = model.Equation(i + 1).coef.size();
@@ -234,9 +248,12 @@ TermEnsemble ResampleWinner(const Series& series, const SearchSettings& settings
       out.inclusion[Size(i)][k] = kept[Size(i)][k] / R;
       const double mean = sum[Size(i)][k] / R;
       const double variance = std::max(0.0, (squares[Size(i)][k] - R * mean * mean) / (R - 1));
-      const double se = k < eq.standardErrors.size() && std::isfinite(eq.standardErrors[k]) ? eq.standardErrors[k] : 0.0;
+      // No standard error: the refits measure the spread itself, while the
+      // standard error takes the slopes' errors as independent, which local
+      // fits make anticorrelated from row to row (at degree 3 or 4 on noisy
+      // data it overstated the spread up to 20 times).
       const double b = bias[Size(i)].empty() ? 0.0 : bias[Size(i)][k];
-      const double half = z * std::sqrt(se * se + variance) + 3.0 * std::fabs(b);
+      const double half = z * std::sqrt(variance) + 3.0 * std::fabs(b);
       out.intervals.lower[Size(i)][k] = eq.coef[k] - half;
       out.intervals.upper[Size(i)][k] = eq.coef[k] + half;
     }

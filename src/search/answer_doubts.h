@@ -43,9 +43,14 @@ inline constexpr double kTrivialGain = 0.5;
 inline constexpr double kNoiseMargin = 3.0;
 inline constexpr double kUnexplainedError = 1e-4;
 
+// Whether the winner's held-out error is not clearly below the trivial
+// model's: its error above the noise must shrink by kTrivialGain of what the
+// trivial model leaves above the noise (at least 5 % of the trivial error).
+bool PredictsNothing(const PredictionCheck& check);
+
 // One sentence per doubt (no "warning:" prefix): the winner predicts no
-// better than a trivial model; else the variables whose error stays well
-// above their noise. `model` names the variables.
+// better than a trivial model (PredictsNothing); else the variables whose
+// error stays well above their noise. `model` names the variables.
 std::vector<std::string> PredictionDoubts(const PredictionCheck& check, const Model& model);
 
 // The winner's terms over series resampled in blocks of derivative rows.
@@ -61,9 +66,11 @@ struct TermEnsemble {
 // Resamples the rows of `rows` (the winner's derivative rows on the whole
 // series) in blocks of about rows / 15, `replicates` times with a fixed seed,
 // and repeats the winner's thresholded fit of every equation of its shape on
-// each; the intervals combine each coefficient's standard error, its spread
-// over the refits (0 where dropped) and the slope bias estimated from a
-// window of points + 2 on `series` (the whole series in its given order).
+// each; the intervals have the half-width 1.96 sd + 3 |b|, sd the
+// coefficient's spread over the refits (0 where dropped), b the slope bias
+// extrapolated from the same fit on every other vector of `series` (the
+// whole series in its given order; one recording without time stamps, else
+// no bias is added). The standard error is left out (see the code).
 TermEnsemble ResampleWinner(const Series& series, const SearchSettings& settings, const SearchCandidate& best,
                             const Model& model, const Derivatives& rows, int replicates = 30);
 
