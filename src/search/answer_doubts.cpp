@@ -4,6 +4,9 @@
 #include <cmath>
 #include <cstdint>
 #include <limits>
+#include <map>
+#include <numeric>
+#include <string>
 
 #include "api/numerical_errors.h"
 #include "api/recordings.h"
@@ -201,6 +204,8 @@ TermEnsemble ResampleWinner(const Series& series, const SearchSettings& settings
   }
   std::uint64_t state = 1;
   std::vector<double> states(Size(blocks) * Size(length) * stride), slopes(states.size());
+  std::vector<int> targets(Size(D));
+  std::iota(targets.begin(), targets.end(), 0);
   int done = 0;
   for (int r = 0; r < replicates; ++r) {
     for (int b = 0; b < blocks; ++b) {
@@ -210,17 +215,29 @@ TermEnsemble ResampleWinner(const Series& series, const SearchSettings& settings
       std::copy_n(rows.slopes.begin() + static_cast<std::ptrdiff_t>(start * stride), Size(length) * stride,
                   slopes.begin() + static_cast<std::ptrdiff_t>(Size(b) * Size(length) * stride));
     }
+    // Equations of one polynomial shape share its summary, as in the search's tasks.
+    std::map<std::string, TriangularSummary> shared;
     for (int i = 0; i < D; ++i) {
       const ModelEquation shape = RefitShape(model, i, settings.dt);
       if (shape.family == ModelFamily::DrivenPolynomial) continue;
       ThresholdSettings threshold;
       threshold.threshold = best.threshold;
       threshold.scaled = true;
-      const int one[] = {i};
+      const bool own = shape.family == ModelFamily::Rational;
       SubsetFit fit;
       try {
         api::RunNumerical([&] {
-          fit = ThresholdedFit(SummariseDesign(shape, states, D, blocks * length, 1, slopes, one), 0, threshold);
+          if (own) {
+            const int one[] = {i};
+            fit = ThresholdedFit(SummariseDesign(shape, states, D, blocks * length, 1, slopes, one), 0, threshold);
+            return;
+          }
+          const std::string key = FormatEquationSpec(EquationSpecOf(model.Equation(i + 1)));
+          auto found = shared.find(key);
+          if (found == shared.end()) {
+            found = shared.emplace(key, SummariseDesign(shape, states, D, blocks * length, 1, slopes, targets)).first;
+          }
+          fit = ThresholdedFit(found->second, i, threshold);
         });
       } catch (const NumericalError&) {
         fit.singular = true;
