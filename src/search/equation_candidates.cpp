@@ -4,6 +4,8 @@
 #include <cmath>
 #include <vector>
 
+#include "model/model_family.h"
+
 namespace odefit::search {
 namespace {
 
@@ -14,13 +16,7 @@ constexpr double kEquationTolerance = 0.02;
 // The simpler of two shapes with as many terms: polynomials before the
 // special families, lower orders first.
 int Simplicity(const EquationSpec& s) {
-  int rank = 0;
-  switch (s.family) {
-    case ModelFamily::StandardPolynomial: rank = 0; break;
-    case ModelFamily::ReducedPolynomial: rank = 1; break;
-    case ModelFamily::DrivenPolynomial: rank = 2; break;
-    case ModelFamily::Rational: rank = 3; break;
-  }
+  const int rank = FamilyOf(s.family).simplicity;
   return (rank * 64 + s.order) * 64 + s.secondOrder;
 }
 
