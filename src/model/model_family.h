@@ -9,6 +9,8 @@
 // The fold and the integrators call a family once per block of rows or per
 // equation (a group of equations for the right-hand side), never per term.
 
+#include <array>
+#include <atomic>
 #include <span>
 #include <string>
 #include <vector>
@@ -103,9 +105,23 @@ class ModelFamilyDescription {
                    std::span<double> values) const = 0;
 };
 
+namespace family_registry {
+inline constexpr std::size_t kMostFamilies = 64;
+// The registry's table by tag; filled on first use and by RegisterModelFamily.
+extern std::array<std::atomic<const ModelFamilyDescription*>, kMostFamilies> table;
+const ModelFamilyDescription& Lookup(ModelFamily family);
+}  // namespace family_registry
+
 // Returns the description of `family`. Throws InvalidArgument for a tag no
-// family has.
-const ModelFamilyDescription& FamilyOf(ModelFamily family);
+// family has. Once the registry is filled, one load: the right-hand side
+// looks its families up per call.
+inline const ModelFamilyDescription& FamilyOf(ModelFamily family) {
+  const auto at = static_cast<std::size_t>(static_cast<int>(family));
+  if (at < family_registry::kMostFamilies) {
+    if (const ModelFamilyDescription* found = family_registry::table[at].load(std::memory_order_acquire)) return *found;
+  }
+  return family_registry::Lookup(family);
+}
 // As above, the message "<where>: unknown model family".
 const ModelFamilyDescription& FamilyOf(ModelFamily family, const std::string& where);
 

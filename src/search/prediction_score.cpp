@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <optional>
 
 #include "api/recordings.h"
 #include "integration/integrators.h"
@@ -32,9 +33,12 @@ class ContinuousDriving {
       eq.standardErrors.clear();
       eq.period = eq.we = eq.wdt = 0.0;
     }
+    undrivenRhs_.emplace(undriven_);  // planned once the families are final
   }
+  ContinuousDriving(const ContinuousDriving&) = delete;
+  ContinuousDriving& operator=(const ContinuousDriving&) = delete;
   void operator()(int N, double T, std::span<const double> Y, std::span<double> DY) const {
-    ModelRhs(undriven_, N, T, Y, DY);
+    (*undrivenRhs_)(N, T, Y, DY);
     for (int i = 0; i < N; ++i) {
       const ModelEquation& eq = model_->equations[Size(i)];
       if (eq.family != ModelFamily::DrivenPolynomial) continue;
@@ -46,6 +50,7 @@ class ContinuousDriving {
  private:
   const Model* model_;
   Model undriven_;
+  std::optional<ModelRightHandSide> undrivenRhs_;
 };
 
 }  // namespace
