@@ -329,6 +329,23 @@ Model ModelFromJson(std::string_view text, const std::string& source) {
   return model;
 }
 
+std::vector<std::vector<std::string>> KeptTermNames(const SearchCandidate& candidate,
+                                                    const std::vector<std::string>& names) {
+  const int D = static_cast<int>(candidate.equations.size());
+  std::vector<std::vector<std::string>> kept;
+  for (std::size_t i = 0; i < candidate.equations.size(); ++i) {
+    const EquationSpec& spec = candidate.equations[i];
+    const std::vector<std::string> all = FamilyOf(spec.family).TermNames(EquationShape(spec, D, 1.0), D);
+    std::vector<std::string>& named = kept.emplace_back();
+    if (i >= candidate.supports.size()) continue;
+    for (const int j : candidate.supports[i]) {
+      named.push_back(j >= 0 && static_cast<std::size_t>(j) < all.size() ? NamedTerm(all[static_cast<std::size_t>(j)], names)
+                                                                          : "?");
+    }
+  }
+  return kept;
+}
+
 std::string SearchResultToJson(const SearchResult& result) {
   Json root;
   root["format"] = kSearchFileFormat;
@@ -338,7 +355,6 @@ std::string SearchResultToJson(const SearchResult& result) {
   root["periods"] = result.period;
   root["best"] = Json::parse(ModelToJson(result.best));
   Json& candidates = root["candidates"] = Json::array();
-  const int D = result.best.Dimension();
   for (const SearchCandidate& c : result.candidates) {
     Json entry;
     entry["points"] = c.points;
@@ -347,18 +363,8 @@ std::string SearchResultToJson(const SearchResult& result) {
     // Filled apart and moved in: a reference into `entry` would not survive
     // the next key added to it (its members live in one growing vector).
     Json models = Json::array();
-    Json terms = Json::array();
-    for (std::size_t i = 0; i < c.equations.size(); ++i) {
-      models.push_back(FormatEquationSpec(c.equations[i]));
-      const EquationSpec& spec = c.equations[i];
-      const std::vector<std::string> names = FamilyOf(spec.family).TermNames(EquationShape(spec, D, result.best.dt), D);
-      Json& kept = terms.emplace_back(Json::array());
-      for (const int j : c.supports[i]) {
-        kept.push_back(j >= 0 && static_cast<std::size_t>(j) < names.size()
-                           ? NamedTerm(names[static_cast<std::size_t>(j)], result.best.names)
-                           : "?");
-      }
-    }
+    for (const EquationSpec& spec : c.equations) models.push_back(FormatEquationSpec(spec));
+    Json terms = KeptTermNames(c, result.best.names);
     entry["models"] = std::move(models);
     entry["terms"] = std::move(terms);
     entry["term_count"] = c.terms;
