@@ -80,13 +80,7 @@ void FitSparse(Model& model, const Derivatives& derivatives, const SparseOptions
       ModelEquation& eq = model.Equation(group[t] + 1);
       done[static_cast<std::size_t>(group[t])] = true;
       const SubsetFit fit = ThresholdedFit(summary, static_cast<int>(t), settings);
-      eq.coef.assign(static_cast<std::size_t>(eq.nterms), 0.0);
-      eq.standardErrors.assign(static_cast<std::size_t>(eq.nterms), 0.0);
-      for (std::size_t k = 0; k < fit.columns.size(); ++k) {
-        eq.coef[static_cast<std::size_t>(fit.columns[k])] = fit.coefficients[k];
-        eq.standardErrors[static_cast<std::size_t>(fit.columns[k])] = fit.standardErrors[k];
-      }
-      eq.condition = fit.condition;
+      ScatterSubsetFit(fit, eq);
       const double* slopes = derivatives.slopes.data() + group[t];
       if (!FamilyOf(eq.family).quotient) {
         // The residual's squares are the summary's: no second pass over the rows.

@@ -11,6 +11,7 @@
 
 #include <array>
 #include <atomic>
+#include <optional>
 #include <span>
 #include <string>
 #include <vector>
@@ -94,6 +95,14 @@ class ModelFamilyDescription {
   // firstSample + r, as the fit's error of approximation forms it.
   virtual void Values(const ModelEquation& eq, std::span<const double> X, int D, int rows, int firstSample,
                       std::span<double> values) const = 0;
+
+  // The simpler shape eq has when a sparse fit keeps only the terms `support`
+  // (a driven polynomial without its driving, a rational function without
+  // its denominator), or nullopt when it keeps its own. The simpler shape's
+  // terms are the first ones of eq's.
+  virtual std::optional<EquationSpec> SimplerShape(const ModelEquation&, std::span<const int>) const {
+    return std::nullopt;
+  }
 
   // Highest order of the state's monomials the right-hand side reads from the
   // shared list (RhsPoint), or -1 for none.

@@ -78,6 +78,13 @@ class DrivenPolynomial final : public ModelFamilyDescription {
     }
   }
 
+  std::optional<EquationSpec> SimplerShape(const ModelEquation& eq, std::span<const int> support) const override {
+    for (const int j : support) {
+      if (j >= eq.nterms - 2) return std::nullopt;
+    }
+    return EquationSpec{ModelFamily::StandardPolynomial, eq.nu};
+  }
+
   int SharedMonomialOrder(const ModelEquation& eq) const override { return eq.nu; }
   // The sum runs on over the cosine and sine after the monomials.
   void Rhs(std::span<const ModelEquation* const> group, const RhsPoint& point,

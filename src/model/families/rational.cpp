@@ -97,6 +97,13 @@ class Rational final : public ModelFamilyDescription {
     }
   }
 
+  std::optional<EquationSpec> SimplerShape(const ModelEquation& eq, std::span<const int> support) const override {
+    for (const int j : support) {
+      if (j >= eq.nnum) return std::nullopt;
+    }
+    return EquationSpec{ModelFamily::StandardPolynomial, eq.nu};
+  }
+
   int SharedMonomialOrder(const ModelEquation& eq) const override { return std::max(eq.nu, eq.mu); }
   // The denominator kept at least DenominatorFloor away from zero.
   void Rhs(std::span<const ModelEquation* const> group, const RhsPoint& point,
