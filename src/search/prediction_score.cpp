@@ -7,6 +7,7 @@
 #include "api/recordings.h"
 #include "integration/integrators.h"
 #include "integration/model_rhs.h"
+#include "model/equation_shape.h"
 #include "search/local_fits.h"
 #include "search/noise_level.h"
 #include "search/search_common.h"
@@ -27,11 +28,10 @@ class ContinuousDriving {
   explicit ContinuousDriving(const Model& model) : model_(&model), undriven_(model) {
     for (ModelEquation& eq : undriven_.equations) {
       if (eq.family != ModelFamily::DrivenPolynomial) continue;
-      eq.family = ModelFamily::StandardPolynomial;
-      eq.nterms -= 2;
-      eq.coef.resize(Size(eq.nterms));
-      eq.standardErrors.clear();
-      eq.period = eq.we = eq.wdt = 0.0;
+      // The polynomial's terms come first: its coefficients keep their places.
+      ModelEquation plain = EquationShape(EquationSpec{ModelFamily::StandardPolynomial, eq.nu}, model.Dimension(), model.dt);
+      plain.coef.assign(eq.coef.begin(), eq.coef.begin() + plain.nterms);
+      eq = std::move(plain);
     }
     undrivenRhs_.emplace(undriven_);  // planned once the families are final
   }
