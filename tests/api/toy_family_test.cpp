@@ -5,7 +5,8 @@
 
 #include <gtest/gtest.h>
 
-#include <cmath>
+#include <algorithm>
+#include <string>
 #include <vector>
 
 #include "model/model_family.h"
