@@ -1,5 +1,6 @@
 #include "search/winner_fit.h"
 
+#include <algorithm>
 #include <cmath>
 #include <string>
 #include <vector>
@@ -11,6 +12,8 @@
 #include "model/model_fit.h"
 #include "model/sparse_regression.h"
 #include "search/driving_period.h"
+#include "search/horizon.h"
+#include "search/integral_refit.h"
 #include "search/local_fits.h"
 #include "search/search_common.h"
 
@@ -27,6 +30,14 @@ SubsetFit FitOne(const Derivatives& all, int D, double dt, const SearchCandidate
   const int one[] = {i};
   const TriangularSummary summary = SummariseDesign(eq, all.states, D, all.rows, 1, all.slopes, one);
   return FitSubset(summary, 0, best.supports[Size(i)]);
+}
+
+// The smoothed states of the integral form: the winner's window, at least
+// quadratic (its value at the centre is then exact to third order; a line
+// fit's value is a moving average, biased at every bend).
+Derivatives IntegralStates(const Series& series, const SearchCandidate& best, const Derivatives& all, double dt) {
+  if (best.degree >= 2 || best.points < 3) return all;
+  return LocalFits(series.values, series.dimension, best.points, 2, dt);
 }
 
 }  // namespace
@@ -62,10 +73,24 @@ WinnerFit FitWinner(const Series& series, const SearchSettings& settings, const 
   model.points = best.points;
   model.train = static_cast<int>(series.size());
   std::vector<double> y(Size(all.rows));
+  // The coefficients from the integral form over the series' correlation
+  // time (integral_refit.h); the standard errors and condition stay those of
+  // the slope fit, which the overlapping spans would understate.
+  const bool integral = api::IsPlain(series);
+  Derivatives smooth;
+  int span = 0;
+  if (integral) {
+    smooth = IntegralStates(series, best, all, settings.dt);
+    span = std::min(CorrelationHorizon(series, 0), smooth.rows - 4);
+  }
   for (int i = 0; i < D; ++i) {
     ModelEquation eq;
-    const SubsetFit fit = FitOne(all, D, settings.dt, best, i, out.period, eq);
+    SubsetFit fit = FitOne(all, D, settings.dt, best, i, out.period, eq);
     if (fit.singular) throw NumericalError("the chosen terms of equation " + std::to_string(i + 1) + " are dependent on the whole series");
+    if (integral && span >= 1 && HasIntegralForm(eq.family) && !fit.columns.empty()) {
+      const SubsetFit weak = IntegralFit(smooth, eq, i, fit.columns, span, settings.dt);
+      if (!weak.singular) fit.coefficients = weak.coefficients;
+    }
     eq.coef.assign(Size(eq.nterms), 0.0);
     eq.standardErrors.assign(Size(eq.nterms), 0.0);
     for (std::size_t k = 0; k < fit.columns.size(); ++k) {
