@@ -1,6 +1,7 @@
 #include "search/integral_refit.h"
 
 #include <algorithm>
+#include <cmath>
 #include <stdexcept>
 #include <vector>
 
@@ -12,7 +13,7 @@ namespace odefit::search {
 bool HasIntegralForm(ModelFamily family) { return family != ModelFamily::Rational; }
 
 SubsetFit IntegralFit(const Derivatives& smooth, const ModelEquation& eq, int target, std::span<const int> columns,
-                      int span, double dt) {
+                      int span, double dt, std::span<const double> smoothing) {
   const int D = smooth.dimension, rows = smooth.rows, q = static_cast<int>(columns.size());
   if (!HasIntegralForm(eq.family) || span < 1 || span >= rows - 3 || q < 1 || target < 0 || target >= D) {
     throw std::invalid_argument("IntegralFit: no integral form for these rows, span or columns");
@@ -29,6 +30,15 @@ SubsetFit IntegralFit(const Derivatives& smooth, const ModelEquation& eq, int ta
     FillDesignBlock(eq, X, D, b, 1 + start, {}, A, b);
     for (int r = 0; r < b; ++r) {
       for (int k = 0; k < q; ++k) f[Size(start + r) * Size(q) + Size(k)] = A[Size(columns[Size(k)]) * Size(b) + Size(r)];
+    }
+  }
+  if (eq.family == ModelFamily::DrivenPolynomial && !smoothing.empty()) {
+    double gain = 0.0;
+    const double centre = 0.5 * static_cast<double>(smoothing.size() - 1);
+    for (std::size_t k = 0; k < smoothing.size(); ++k) gain += smoothing[k] * std::cos(eq.wdt * (static_cast<double>(k) - centre));
+    for (int k = 0; k < q; ++k) {
+      if (columns[Size(k)] < eq.nterms - 2) continue;
+      for (int r = 0; r < rows; ++r) f[Size(r) * Size(q) + Size(k)] *= gain;
     }
   }
   const auto at = [&](int r, int k) { return f[Size(r) * Size(q) + Size(k)]; };

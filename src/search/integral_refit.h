@@ -33,9 +33,13 @@ bool HasIntegralForm(ModelFamily family);
 // design from `smooth`'s states (its rows a plain series' consecutive
 // samples dt apart; row 0 at the design's sample index 1, as the slope fits
 // lay them out), over every span of `span` rows (1 <= span < smooth.rows - 3).
+// `smoothing` holds the weights that smoothed the states (one per window
+// sample, the window centred on its row; empty: none): a driving enters the
+// smoothed states through the same filter, which scales its cosine and sine
+// by the filter's gain at its frequency, so their columns are scaled alike.
 // The result's standard errors are those of overlapping spans and understate
 // the spread; callers take them from the slope fit.
 SubsetFit IntegralFit(const Derivatives& smooth, const ModelEquation& eq, int target, std::span<const int> columns,
-                      int span, double dt);
+                      int span, double dt, std::span<const double> smoothing = {});
 
 }  // namespace odefit::search

@@ -32,13 +32,10 @@ SubsetFit FitOne(const Derivatives& all, int D, double dt, const SearchCandidate
   return FitSubset(summary, 0, best.supports[Size(i)]);
 }
 
-// The smoothed states of the integral form: the winner's window, at least
-// quadratic (its value at the centre is then exact to third order; a line
-// fit's value is a moving average, biased at every bend).
-Derivatives IntegralStates(const Series& series, const SearchCandidate& best, const Derivatives& all, double dt) {
-  if (best.degree >= 2 || best.points < 3) return all;
-  return LocalFits(series.values, series.dimension, best.points, 2, dt);
-}
+// The degree of the integral form's smoothed states: the winner's window, at
+// least quadratic (its value at the centre is then exact to third order; a
+// line fit's value is a moving average, biased at every bend).
+int IntegralDegree(const SearchCandidate& best) { return best.points >= 3 ? std::max(best.degree, 2) : best.degree; }
 
 }  // namespace
 
@@ -48,6 +45,22 @@ WinnerFit FitWinner(const Series& series, const SearchSettings& settings, const 
   const Sampling sampling = SeriesSampling(series, series.times.empty() ? settings.dt : 0.0);
   const Derivatives all = api::IsPlain(series) ? LocalFits(series.values, D, best.points, best.degree, settings.dt)
                                                : api::DifferentiatePieces(series, sampling, best.points);
+  // The coefficients, and the driving period, from the integral form over
+  // the series' correlation time (integral_refit.h); the standard errors and
+  // condition stay those of the slope fit, which the overlapping spans would
+  // understate.
+  Derivatives smooth;
+  int span = 0;
+  std::vector<double> smoothing;
+  if (api::IsPlain(series)) {
+    const int degree = IntegralDegree(best);
+    smooth = degree == best.degree ? all : LocalFits(series.values, D, best.points, degree, settings.dt);
+    smoothing = FitWeights(best.points, degree, (best.points - 1) / 2).value;
+    span = std::min(CorrelationHorizon(series, 0), smooth.rows - 4);
+  }
+  const auto integral = [&](const ModelEquation& eq, const SubsetFit& fit) {
+    return span >= 1 && HasIntegralForm(eq.family) && !fit.columns.empty() && !fit.singular;
+  };
   WinnerFit out;
   out.model.recordings = sampling.recordings;
   for (int i = 0; i < D; ++i) {
@@ -59,36 +72,27 @@ WinnerFit FitWinner(const Series& series, const SearchSettings& settings, const 
       ModelEquation eq;
       for (int i = 0; i < D; ++i) {
         if (best.equations[Size(i)].family != ModelFamily::DrivenPolynomial) continue;
-        const SubsetFit fit = FitOne(all, D, settings.dt, best, i, period, eq);
+        SubsetFit fit = FitOne(all, D, settings.dt, best, i, period, eq);
+        if (integral(eq, fit)) fit = IntegralFit(smooth, eq, i, fit.columns, span, settings.dt, smoothing);
         sum += fit.singular ? kInfinity : fit.rss;
       }
       return sum;
     };
     // One bin of the spectrum the period came from, either side.
-    const double span = series.size() * settings.dt;
-    out.period = RefineWithinOneBin(rss, out.period, span);
+    const double length = series.size() * settings.dt;
+    out.period = RefineWithinOneBin(rss, out.period, length);
   }
   Model& model = out.model;
   model.dt = settings.dt;
   model.points = best.points;
   model.train = static_cast<int>(series.size());
   std::vector<double> y(Size(all.rows));
-  // The coefficients from the integral form over the series' correlation
-  // time (integral_refit.h); the standard errors and condition stay those of
-  // the slope fit, which the overlapping spans would understate.
-  const bool integral = api::IsPlain(series);
-  Derivatives smooth;
-  int span = 0;
-  if (integral) {
-    smooth = IntegralStates(series, best, all, settings.dt);
-    span = std::min(CorrelationHorizon(series, 0), smooth.rows - 4);
-  }
   for (int i = 0; i < D; ++i) {
     ModelEquation eq;
     SubsetFit fit = FitOne(all, D, settings.dt, best, i, out.period, eq);
     if (fit.singular) throw NumericalError("the chosen terms of equation " + std::to_string(i + 1) + " are dependent on the whole series");
-    if (integral && span >= 1 && HasIntegralForm(eq.family) && !fit.columns.empty()) {
-      const SubsetFit weak = IntegralFit(smooth, eq, i, fit.columns, span, settings.dt);
+    if (integral(eq, fit)) {
+      const SubsetFit weak = IntegralFit(smooth, eq, i, fit.columns, span, settings.dt, smoothing);
       if (!weak.singular) fit.coefficients = weak.coefficients;
     }
     eq.coef.assign(Size(eq.nterms), 0.0);
