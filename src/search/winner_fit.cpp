@@ -15,6 +15,7 @@
 #include "search/horizon.h"
 #include "search/integral_refit.h"
 #include "search/local_fits.h"
+#include "search/noise_level.h"
 #include "search/search_common.h"
 
 namespace odefit::search {
@@ -37,6 +38,25 @@ SubsetFit FitOne(const Derivatives& all, int D, double dt, const SearchCandidate
 // line fit's value is a moving average, biased at every bend).
 int IntegralDegree(const SearchCandidate& best) { return best.points >= 3 ? std::max(best.degree, 2) : best.degree; }
 
+// Whether some variable's noise level is above 1e-4 of its standard deviation.
+bool Noisy(const Series& series) {
+  const int D = series.dimension;
+  const std::size_t n = series.size();
+  const std::vector<double> noise = NoiseVariances(series);
+  for (int i = 0; i < D; ++i) {
+    double mean = 0.0, spread = 0.0;
+    for (std::size_t k = 0; k < n; ++k) mean += series.values[k * Size(D) + Size(i)];
+    mean /= static_cast<double>(n);
+    for (std::size_t k = 0; k < n; ++k) {
+      const double v = series.values[k * Size(D) + Size(i)] - mean;
+      spread += v * v;
+    }
+    spread /= static_cast<double>(n);
+    if (noise[Size(i)] > 1e-8 * spread) return true;
+  }
+  return false;
+}
+
 }  // namespace
 
 WinnerFit FitWinner(const Series& series, const SearchSettings& settings, const SearchCandidate& best) {
@@ -49,10 +69,13 @@ WinnerFit FitWinner(const Series& series, const SearchSettings& settings, const 
   // the series' correlation time (integral_refit.h); the standard errors and
   // condition stay those of the slope fit, which the overlapping spans would
   // understate.
+  // On clean data (noise below 0.01 % of every variable's spread) the slope
+  // fit is the more accurate: its bias is far below the integral form's
+  // smoothing of nonlinear terms (1e-6 on clean Lorenz at dt 0.002).
   Derivatives smooth;
   int span = 0;
   std::vector<double> smoothing;
-  if (api::IsPlain(series)) {
+  if (api::IsPlain(series) && Noisy(series)) {
     const int degree = IntegralDegree(best);
     smooth = degree == best.degree ? all : LocalFits(series.values, D, best.points, degree, settings.dt);
     smoothing = FitWeights(best.points, degree, (best.points - 1) / 2).value;
