@@ -34,7 +34,8 @@ std::size_t HeldVectors(const Series& series, const SearchSettings& settings) {
 
 // The doubts about the answer, its terms' inclusion and its intervals.
 void AssessAnswer(const Series& given, const Series& ordered, const SearchSettings& settings, const SearchPlan& plan,
-                  const Derivatives& rows, SearchResult& out) {
+                  const search::WinnerFit& winner, SearchResult& out) {
+  const Derivatives& rows = winner.rows;
   Model named = out.best;
   if (given.names.size() == static_cast<std::size_t>(given.dimension)) named.names = given.names;
   const search::PredictionCheck check =
@@ -44,7 +45,8 @@ void AssessAnswer(const Series& given, const Series& ordered, const SearchSettin
   if (!search::PredictsNothing(check)) {
     for (std::string& doubt : FitDoubts(named, &rows)) out.doubts.push_back(std::move(doubt));
   }
-  search::TermEnsemble ensemble = search::ResampleWinner(given, settings, out.candidates.front(), out.best, rows);
+  search::TermEnsemble ensemble =
+      search::ResampleWinner(given, settings, out.candidates.front(), out.best, rows, winner.integral);
   out.inclusion = std::move(ensemble.inclusion);
   if (ensemble.replicates > 0) SetIntervals(out.best, ensemble.intervals);
 }
@@ -90,7 +92,7 @@ SearchResult FinishSearch(const Series& given, const SearchSettings& settings, c
   }
   search::WinnerFit winner = search::FitWinner(given, settings, out.candidates.front());
   out.best = std::move(winner.model);
-  AssessAnswer(given, series, settings, plan, winner.rows, out);
+  AssessAnswer(given, series, settings, plan, winner, out);
   // A period is reported only when the best model keeps a driving.
   out.period.clear();
   if (winner.period > 0.0) out.period.push_back(winner.period);

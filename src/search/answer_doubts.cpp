@@ -17,6 +17,7 @@
 #include "search/local_fits.h"
 #include "search/prediction_score.h"
 #include "search/search_common.h"
+#include "search/winner_fit.h"
 
 namespace odefit::search {
 namespace {
@@ -140,7 +141,7 @@ std::vector<std::string> PredictionDoubts(const PredictionCheck& check, const Mo
 }
 
 TermEnsemble ResampleWinner(const Series& series, const SearchSettings& settings, const SearchCandidate& best,
-                            const Model& model, const Derivatives& rows, int replicates) {
+                            const Model& model, const Derivatives& rows, bool integral, int replicates) {
   const int D = rows.dimension;
   TermEnsemble out;
   out.inclusion.resize(Size(D));
@@ -157,41 +158,34 @@ TermEnsemble ResampleWinner(const Series& series, const SearchSettings& settings
   const int blocks = length > 0 ? rows.rows / length : 0;
   if (blocks < 2) return out;
 
-  // The slopes' bias by extrapolation over the sampling interval: the
-  // winner's terms fitted to the slopes of the same window and degree on
-  // every other vector, whose bias is 2^2 (degree 1, 2) or 2^4 (3, 4) times
-  // as large, whatever the window's mix of slope and state errors.
+  // The bias by extrapolation over the sampling interval: the winner fitted
+  // as it was (slopes or integral form) on every other vector, whose bias is
+  // 2^2 times as large (slopes of local fits of degree 1 and 2, the integral
+  // form's quadrature) or 2^4 (slopes of degree 3 and 4), whatever the
+  // window's mix of slope and state errors.
   std::vector<std::vector<double>> bias(Size(D));
   if (api::IsPlain(series) && static_cast<int>(series.size()) >= 8 * best.points) {
-    std::vector<double> coarse;
+    Series coarse;
+    coarse.dimension = D;
     for (std::size_t k = 0; k < series.size(); k += 2) {
-      coarse.insert(coarse.end(), series.values.begin() + static_cast<std::ptrdiff_t>(k * stride),
-                    series.values.begin() + static_cast<std::ptrdiff_t>((k + 1) * stride));
+      coarse.values.insert(coarse.values.end(), series.values.begin() + static_cast<std::ptrdiff_t>(k * Size(D)),
+                           series.values.begin() + static_cast<std::ptrdiff_t>((k + 1) * Size(D)));
     }
-    const Derivatives wide = LocalFits(coarse, D, best.points, best.degree, 2.0 * settings.dt);
-    const double share = best.degree <= 2 ? 1.0 / 3.0 : 1.0 / 15.0;
-    for (int i = 0; i < D; ++i) {
-      const ModelEquation& eq = model.Equation(i + 1);
-      bias[Size(i)].assign(eq.coef.size(), 0.0);
-      std::vector<int> support;
-      for (std::size_t k = 0; k < eq.coef.size(); ++k) {
-        if (eq.coef[k] != 0.0) support.push_back(static_cast<int>(k));
+    SearchSettings coarser = settings;
+    coarser.dt = 2.0 * settings.dt;
+    try {
+      const WinnerFit refit = FitWinner(coarse, coarser, best);
+      const double share = integral || best.degree <= 2 ? 1.0 / 3.0 : 1.0 / 15.0;
+      for (int i = 0; i < D; ++i) {
+        const ModelEquation& eq = model.Equation(i + 1);
+        const ModelEquation& other = refit.model.Equation(i + 1);
+        bias[Size(i)].assign(eq.coef.size(), 0.0);
+        for (std::size_t k = 0; k < eq.coef.size() && k < other.coef.size(); ++k) {
+          if (eq.coef[k] != 0.0) bias[Size(i)][k] = (other.coef[k] - eq.coef[k]) * share;
+        }
       }
-      const ModelEquation shape = RefitShape(model, i, 2.0 * settings.dt);
-      const int one[] = {i};
-      SubsetFit fit;
-      try {
-        api::RunNumerical([&] {
-          fit = FitSubset(SummariseDesign(shape, wide.states, D, wide.rows, 1, wide.slopes, one), 0, support);
-        });
-      } catch (const NumericalError&) {
-        fit.singular = true;
-      }
-      if (fit.singular) continue;
-      for (std::size_t k = 0; k < fit.columns.size(); ++k) {
-        const std::size_t c = Size(fit.columns[k]);
-        bias[Size(i)][c] = (fit.coefficients[k] - eq.coef[c]) * share;
-      }
+    } catch (const NumericalError&) {
+      // Dependent terms on every other vector: no bias term.
     }
   }
 

@@ -67,11 +67,12 @@ struct TermEnsemble {
 // series) in blocks of about rows / 15, `replicates` times with a fixed seed,
 // and repeats the winner's thresholded fit of every equation of its shape on
 // each; the intervals have the half-width 1.96 sd + 3 |b|, sd the
-// coefficient's spread over the refits (0 where dropped), b the slope bias
-// extrapolated from the same fit on every other vector of `series` (the
-// whole series in its given order; one recording without time stamps, else
-// no bias is added). The standard error is left out (see the code).
+// coefficient's spread over the refits (0 where dropped), b the bias
+// extrapolated from FitWinner on every other vector of `series` (the whole
+// series in its given order; one recording without time stamps, else no bias
+// is added); `integral` says whether the winner's coefficients came from the
+// integral form. The standard error is left out (see the code).
 TermEnsemble ResampleWinner(const Series& series, const SearchSettings& settings, const SearchCandidate& best,
-                            const Model& model, const Derivatives& rows, int replicates = 30);
+                            const Model& model, const Derivatives& rows, bool integral, int replicates = 30);
 
 }  // namespace odefit::search

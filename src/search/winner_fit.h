@@ -13,6 +13,8 @@ struct WinnerFit {
   double period = 0.0;
   // The derivative rows it was fitted to (row 0 at sample index 1).
   Derivatives rows;
+  // Whether some equation's coefficients come from the integral form.
+  bool integral = false;
 };
 
 // With driven equations, the period is refined first: the sum of their
