@@ -112,8 +112,8 @@ struct SearchResult {
   // equation with a driving, or a series too short for two blocks. Below 0.5
   // a term is doubtful. The same refits give best's intervals (level
   // kIntervalLevel of intervals.h: 1.96 times the spread over the refits
-  // plus 3 times the slope bias, extrapolated from the fit on every other
-  // vector as FitIntervals does), so a search's best model has them.
+  // plus 3 times the bias, extrapolated from the winner fitted as it was on
+  // every other vector), so a search's best model has them.
   std::vector<std::vector<double>> inclusion;
 };
 

@@ -46,7 +46,7 @@ void AssessAnswer(const Series& given, const Series& ordered, const SearchSettin
     for (std::string& doubt : FitDoubts(named, &rows)) out.doubts.push_back(std::move(doubt));
   }
   search::TermEnsemble ensemble =
-      search::ResampleWinner(given, settings, out.candidates.front(), out.best, rows, winner.integral);
+      search::ResampleWinner(given, settings, out.candidates.front(), out.best, winner);
   out.inclusion = std::move(ensemble.inclusion);
   if (ensemble.replicates > 0) SetIntervals(out.best, ensemble.intervals);
 }

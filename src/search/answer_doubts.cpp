@@ -14,7 +14,7 @@
 #include "model/equation_shape.h"
 #include "model/sparse_regression.h"
 #include "odefit/number_text.h"
-#include "search/local_fits.h"
+#include "search/integral_refit.h"
 #include "search/prediction_score.h"
 #include "search/search_common.h"
 #include "search/winner_fit.h"
@@ -141,7 +141,9 @@ std::vector<std::string> PredictionDoubts(const PredictionCheck& check, const Mo
 }
 
 TermEnsemble ResampleWinner(const Series& series, const SearchSettings& settings, const SearchCandidate& best,
-                            const Model& model, const Derivatives& rows, bool integral, int replicates) {
+                            const Model& model, const WinnerFit& winner, int replicates) {
+  const Derivatives& rows = winner.rows;
+  const bool integral = winner.integral;
   const int D = rows.dimension;
   TermEnsemble out;
   out.inclusion.resize(Size(D));
@@ -200,10 +202,13 @@ TermEnsemble ResampleWinner(const Series& series, const SearchSettings& settings
   std::vector<double> states(Size(blocks) * Size(length) * stride), slopes(states.size());
   std::vector<int> targets(Size(D));
   std::iota(targets.begin(), targets.end(), 0);
+  std::vector<int> blockStarts;
   int done = 0;
   for (int r = 0; r < replicates; ++r) {
+    blockStarts.clear();
     for (int b = 0; b < blocks; ++b) {
       const std::size_t start = NextRandom(state) % Size(rows.rows - length + 1);
+      blockStarts.push_back(static_cast<int>(start));
       std::copy_n(rows.states.begin() + static_cast<std::ptrdiff_t>(start * stride), Size(length) * stride,
                   states.begin() + static_cast<std::ptrdiff_t>(Size(b) * Size(length) * stride));
       std::copy_n(rows.slopes.begin() + static_cast<std::ptrdiff_t>(start * stride), Size(length) * stride,
@@ -237,6 +242,30 @@ TermEnsemble ResampleWinner(const Series& series, const SearchSettings& settings
         fit.singular = true;
       }
       if (fit.singular) continue;  // counts as keeping nothing
+      if (winner.integralEquations.size() == Size(D) && winner.integralEquations[Size(i)] && !fit.columns.empty()) {
+        // The coefficients as the winner's: the integral form over the
+        // spans that start in the same blocks.
+        try {
+          api::RunNumerical([&] {
+            const std::vector<double> all =
+                IntegralRows(winner.smooth, shape, i, fit.columns, winner.span, settings.dt, winner.smoothing);
+            const std::size_t width = fit.columns.size() + 1;
+            const int starts = static_cast<int>(all.size() / width);
+            std::vector<double> chosen;
+            for (const int start : blockStarts) {
+              const int end = std::min(start + length, starts);
+              if (end > start) {
+                chosen.insert(chosen.end(), all.begin() + static_cast<std::ptrdiff_t>(Size(start) * width),
+                              all.begin() + static_cast<std::ptrdiff_t>(Size(end) * width));
+              }
+            }
+            const SubsetFit weak = FitIntegralRows(chosen, fit.columns);
+            if (!weak.singular) fit.coefficients = weak.coefficients;
+          });
+        } catch (const NumericalError&) {
+          // The slope fit's coefficients stand.
+        }
+      }
       for (std::size_t k = 0; k < fit.columns.size(); ++k) {
         const std::size_t c = Size(fit.columns[k]);
         if (c >= kept[Size(i)].size()) continue;

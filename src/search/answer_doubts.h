@@ -10,6 +10,7 @@
 #include "odefit/differentiation.h"
 #include "odefit/intervals.h"
 #include "odefit/search.h"
+#include "search/winner_fit.h"
 
 namespace odefit::search {
 
@@ -63,16 +64,17 @@ struct TermEnsemble {
   int replicates = 0;              // 0: too few rows for two blocks, nothing was resampled
 };
 
-// Resamples the rows of `rows` (the winner's derivative rows on the whole
-// series) in blocks of about rows / 15, `replicates` times with a fixed seed,
+// Resamples the rows of winner.rows (the winner's derivative rows on the
+// whole series) in blocks of about rows / 15, `replicates` times with a fixed seed,
 // and repeats the winner's thresholded fit of every equation of its shape on
 // each; the intervals have the half-width 1.96 sd + 3 |b|, sd the
 // coefficient's spread over the refits (0 where dropped), b the bias
 // extrapolated from FitWinner on every other vector of `series` (the whole
 // series in its given order; one recording without time stamps, else no bias
-// is added); `integral` says whether the winner's coefficients came from the
-// integral form. The standard error is left out (see the code).
+// is added). Where the winner's coefficients came from the integral form,
+// each refit takes them from it too, over the spans that start in its blocks.
+// The standard error is left out (see the code).
 TermEnsemble ResampleWinner(const Series& series, const SearchSettings& settings, const SearchCandidate& best,
-                            const Model& model, const Derivatives& rows, bool integral, int replicates = 30);
+                            const Model& model, const WinnerFit& winner, int replicates = 30);
 
 }  // namespace odefit::search

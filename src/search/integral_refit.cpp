@@ -12,8 +12,8 @@ namespace odefit::search {
 
 bool HasIntegralForm(ModelFamily family) { return family != ModelFamily::Rational; }
 
-SubsetFit IntegralFit(const Derivatives& smooth, const ModelEquation& eq, int target, std::span<const int> columns,
-                      int span, double dt, std::span<const double> smoothing) {
+std::vector<double> IntegralRows(const Derivatives& smooth, const ModelEquation& eq, int target,
+                                 std::span<const int> columns, int span, double dt, std::span<const double> smoothing) {
   const int D = smooth.dimension, rows = smooth.rows, q = static_cast<int>(columns.size());
   if (!HasIntegralForm(eq.family) || span < 1 || span >= rows - 3 || q < 1 || target < 0 || target >= D) {
     throw std::invalid_argument("IntegralFit: no integral form for these rows, span or columns");
@@ -52,19 +52,31 @@ SubsetFit IntegralFit(const Derivatives& smooth, const ModelEquation& eq, int ta
       running[Size(r + 1) * Size(q) + Size(k)] = static_cast<double>(sum);
     }
   }
-  // One row per span start, folded a block at a time: [integrals | change].
+  // One row per span start: [integrals | change].
+  const int last = rows - 1 - span;
+  std::vector<double> out(Size(last + 1) * Size(q + 1));
+  for (int s = 0; s <= last; ++s) {
+    const int e = s + span;
+    for (int k = 0; k < q; ++k) {
+      out[Size(s) * Size(q + 1) + Size(k)] = running[Size(e) * Size(q) + Size(k)] - running[Size(s) * Size(q) + Size(k)];
+    }
+    out[Size(s) * Size(q + 1) + Size(q)] =
+        smooth.states[Size(e) * Size(D) + Size(target)] - smooth.states[Size(s) * Size(D) + Size(target)];
+  }
+  return out;
+}
+
+SubsetFit FitIntegralRows(std::span<const double> rows, std::span<const int> columns) {
+  const int q = static_cast<int>(columns.size());
+  const int count = static_cast<int>(rows.size() / Size(q + 1));
+  // Folded a block at a time.
+  constexpr int kBlock = 512;
   TriangularSummary summary(q, 1);
   std::vector<double> block(Size(kBlock) * Size(q + 1));
-  const int last = rows - 1 - span;
-  for (int start = 0; start <= last; start += kBlock) {
-    const int b = std::min(kBlock, last + 1 - start);
+  for (int start = 0; start < count; start += kBlock) {
+    const int b = std::min(kBlock, count - start);
     for (int r = 0; r < b; ++r) {
-      const int s = start + r, e = s + span;
-      for (int k = 0; k < q; ++k) {
-        block[Size(k) * Size(b) + Size(r)] = running[Size(e) * Size(q) + Size(k)] - running[Size(s) * Size(q) + Size(k)];
-      }
-      block[Size(q) * Size(b) + Size(r)] =
-          smooth.states[Size(e) * Size(D) + Size(target)] - smooth.states[Size(s) * Size(D) + Size(target)];
+      for (int k = 0; k <= q; ++k) block[Size(k) * Size(b) + Size(r)] = rows[Size(start + r) * Size(q + 1) + Size(k)];
     }
     summary.AddRows(block, b, b);
   }
@@ -73,6 +85,11 @@ SubsetFit IntegralFit(const Derivatives& smooth, const ModelEquation& eq, int ta
   SubsetFit fit = FitSubset(summary, 0, all);
   fit.columns.assign(columns.begin(), columns.end());
   return fit;
+}
+
+SubsetFit IntegralFit(const Derivatives& smooth, const ModelEquation& eq, int target, std::span<const int> columns,
+                      int span, double dt, std::span<const double> smoothing) {
+  return FitIntegralRows(IntegralRows(smooth, eq, target, columns, span, dt, smoothing), columns);
 }
 
 }  // namespace odefit::search

@@ -19,6 +19,7 @@
 // linearised design holds the slope itself.
 
 #include <span>
+#include <vector>
 
 #include "model/sparse_regression.h"
 #include "odefit/differentiation.h"
@@ -41,5 +42,14 @@ bool HasIntegralForm(ModelFamily family);
 // the spread; callers take them from the slope fit.
 SubsetFit IntegralFit(const Derivatives& smooth, const ModelEquation& eq, int target, std::span<const int> columns,
                       int span, double dt, std::span<const double> smoothing = {});
+
+// IntegralFit in two steps, for fits on resampled rows: the regression rows,
+// one per span start s (row s of smooth), each the integrals of the columns
+// over the span and the change of the target (columns.size() + 1 values,
+// row after row); then the fit of any set of them.
+std::vector<double> IntegralRows(const Derivatives& smooth, const ModelEquation& eq, int target,
+                                 std::span<const int> columns, int span, double dt,
+                                 std::span<const double> smoothing = {});
+SubsetFit FitIntegralRows(std::span<const double> rows, std::span<const int> columns);
 
 }  // namespace odefit::search

@@ -110,6 +110,7 @@ WinnerFit FitWinner(const Series& series, const SearchSettings& settings, const 
   model.points = best.points;
   model.train = static_cast<int>(series.size());
   std::vector<double> y(Size(all.rows));
+  out.integralEquations.assign(Size(D), false);
   for (int i = 0; i < D; ++i) {
     ModelEquation eq;
     SubsetFit fit = FitOne(all, D, settings.dt, best, i, out.period, eq);
@@ -118,6 +119,7 @@ WinnerFit FitWinner(const Series& series, const SearchSettings& settings, const 
       const SubsetFit weak = IntegralFit(smooth, eq, i, fit.columns, span, settings.dt, smoothing);
       if (!weak.singular) fit.coefficients = weak.coefficients;
       out.integral = out.integral || !weak.singular;
+      out.integralEquations[Size(i)] = !weak.singular;
     }
     ScatterSubsetFit(fit, eq);
     for (int r = 0; r < all.rows; ++r) y[Size(r)] = all.slopes[Size(r) * Size(D) + Size(i)];
@@ -125,6 +127,11 @@ WinnerFit FitWinner(const Series& series, const SearchSettings& settings, const 
     model.equations.push_back(std::move(eq));
   }
   out.rows = std::move(all);
+  if (out.integral) {
+    out.smooth = std::move(smooth);
+    out.span = span;
+    out.smoothing = std::move(smoothing);
+  }
   return out;
 }
 

@@ -1,6 +1,8 @@
 #pragma once
 // The winner's window, shapes and terms, fitted again on the whole series.
 
+#include <vector>
+
 #include "odefit/differentiation.h"
 #include "odefit/search.h"
 
@@ -13,8 +15,13 @@ struct WinnerFit {
   double period = 0.0;
   // The derivative rows it was fitted to (row 0 at sample index 1).
   Derivatives rows;
-  // Whether some equation's coefficients come from the integral form.
+  // Whether some equation's coefficients come from the integral form, which
+  // ones, and the smoothed states, span and smoothing weights it used.
   bool integral = false;
+  std::vector<bool> integralEquations;
+  Derivatives smooth;
+  int span = 0;
+  std::vector<double> smoothing;
 };
 
 // With driven equations, the period is refined first: the sum of their
