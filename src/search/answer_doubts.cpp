@@ -292,8 +292,12 @@ TermEnsemble ResampleWinner(const Series& series, const SearchSettings& settings
       // standard error takes the slopes' errors as independent, which local
       // fits make anticorrelated from row to row (at degree 3 or 4 on noisy
       // data it overstated the spread up to 20 times).
+      // The change on every other vector is bias plus noise: that fit has
+      // half the rows (spread about sqrt(2) sd), so a third of the change
+      // carries a spread of about sqrt(3) / 3 sd, which is not bias.
       const double b = bias[Size(i)].empty() ? 0.0 : bias[Size(i)][k];
-      const double half = z * std::sqrt(variance) + 3.0 * std::fabs(b);
+      const double sd = std::sqrt(variance);
+      const double half = z * sd + 3.0 * std::max(0.0, std::fabs(b) - z * std::sqrt(3.0) / 3.0 * sd);
       out.intervals.lower[Size(i)][k] = eq.coef[k] - half;
       out.intervals.upper[Size(i)][k] = eq.coef[k] + half;
     }
