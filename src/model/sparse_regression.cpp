@@ -179,19 +179,27 @@ SubsetFit FitSubset(const TriangularSummary& summary, int t, std::span<const int
 }
 
 SubsetFit ThresholdedFit(const TriangularSummary& summary, int t, const ThresholdSettings& settings) {
+  std::vector<int> all(static_cast<std::size_t>(summary.DesignColumns()));
+  for (std::size_t j = 0; j < all.size(); ++j) all[j] = static_cast<int>(j);
+  return ThresholdedFit(summary, t, settings, all);
+}
+
+SubsetFit ThresholdedFit(const TriangularSummary& summary, int t, const ThresholdSettings& settings,
+                         std::span<const int> columns) {
   const int K = summary.DesignColumns();
   if (!(settings.threshold >= 0.0)) throw std::invalid_argument("ThresholdedFit: the threshold must not be negative");
   std::vector<double> weight(static_cast<std::size_t>(K), 1.0);
   if (settings.scaled) {
     const double target = summary.TargetNorm(t);
-    for (int j = 0; j < K; ++j) weight[j] = target > 0.0 ? summary.ColumnNorm(j) / target : 0.0;
+    for (const int j : columns) {
+      if (j >= 0 && j < K) weight[j] = target > 0.0 ? summary.ColumnNorm(j) / target : 0.0;
+    }
   }
   std::vector<bool> keep(static_cast<std::size_t>(K), false);
   for (const int j : settings.keep) {
     if (j >= 0 && j < K) keep[j] = true;
   }
-  std::vector<int> support(static_cast<std::size_t>(K));
-  for (int j = 0; j < K; ++j) support[j] = j;
+  std::vector<int> support(columns.begin(), columns.end());
   SubsetFit fit = FitSubset(summary, t, support);
   for (int iteration = 0; iteration < settings.maxIterations; ++iteration) {
     std::vector<int> next;

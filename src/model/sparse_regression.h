@@ -91,5 +91,10 @@ struct ThresholdSettings {
 // coefficient is below the threshold, refits on the rest, until the support
 // stops changing. Returns the last fit (an empty support when nothing stays).
 SubsetFit ThresholdedFit(const TriangularSummary& summary, int t, const ThresholdSettings& settings);
+// The same over `columns` (increasing, within 0..K-1) only: the sparse fit of
+// a narrower design whose columns are among the summary's, so that one
+// summary serves every shape it contains.
+SubsetFit ThresholdedFit(const TriangularSummary& summary, int t, const ThresholdSettings& settings,
+                         std::span<const int> columns);
 
 }  // namespace odefit
