@@ -17,8 +17,9 @@
 // of `rows` x (K + T) with a leading dimension.
 //
 // Kernels: the generic fold kernels by default, so a summary has the same
-// bits on every machine (the search relies on it); a fit passes the
-// processor's fastest (StreamedFactor folds the rows on the caller's threads).
+// bits on every machine; the search passes fold::FusedKernels (the same bits
+// everywhere too, at the vector unit's speed), a fit the processor's fastest
+// (StreamedFactor folds the rows on the caller's threads).
 
 #include <cstdint>
 #include <span>

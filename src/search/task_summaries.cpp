@@ -24,6 +24,13 @@ namespace {
 
 bool Polynomial(ModelFamily f) { return f == ModelFamily::StandardPolynomial || f == ModelFamily::DrivenPolynomial; }
 
+// The vector unit's kernels with the bits every machine gives.
+SummaryOptions Fused() {
+  SummaryOptions options;
+  options.kernels = &fold::FusedKernels();
+  return options;
+}
+
 }  // namespace
 
 TaskSummaries::TaskSummaries(const std::vector<EquationSpec>& shapes, int D, double dt, const Derivatives& all,
@@ -121,7 +128,7 @@ const TriangularSummary& TaskSummaries::Train(Source& source, int i) {
     std::iota(targets.begin(), targets.end(), 0);
     const int one[] = {i};
     summary = SummariseDesign(source.design, all_->states, D_, trainRows_, 1, all_->slopes,
-                              source.perEquation ? std::span<const int>(one) : std::span<const int>(targets));
+                              source.perEquation ? std::span<const int>(one) : std::span<const int>(targets), Fused());
   }
   return *summary;
 }
@@ -157,7 +164,7 @@ double TaskSummaries::HeldOutError(const ModelEquation& equation, int i) {
     std::iota(targets.begin(), targets.end(), 0);
     const std::span<const double> states = std::span<const double>(all_->states).subspan(Size(heldRow_) * Size(D_));
     const std::span<const double> slopes = std::span<const double>(all_->slopes).subspan(Size(heldRow_) * Size(D_));
-    source.held = SummariseDesign(source.design, states, D_, heldRows_, heldRow_ + 1, slopes, targets);
+    source.held = SummariseDesign(source.design, states, D_, heldRows_, heldRow_ + 1, slopes, targets, Fused());
   }
   const TriangularSummary& held = *source.held;
   const int target = held.DesignColumns() + i;
