@@ -192,7 +192,10 @@ double TaskSummaries::RationalHeldOutError(const ModelEquation& equation, int i)
   }
   const auto term = [&](int k) { return heldTerms_.data() + Size(k) * Size(heldRows_); };
   // Terms in the order ApproximationError adds them; a dropped term adds nothing.
-  std::vector<double> p(Size(heldRows_), 0.0), q(Size(heldRows_), 1.0);
+  std::vector<double>& p = numerator_;
+  std::vector<double>& q = denominator_;
+  p.assign(Size(heldRows_), 0.0);
+  q.assign(Size(heldRows_), 1.0);
   for (int k = 0; k < equation.nnum; ++k) {
     const double c = equation.coef[Size(k)];
     if (c == 0.0) continue;

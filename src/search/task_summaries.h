@@ -62,6 +62,7 @@ class TaskSummaries {
   std::vector<double> spread_;                    // sum (y - mean y)^2 of each equation's held-out slopes (NaN: constant)
   int heldOrder_ = -1;                            // order of heldTerms_ (-1: not formed)
   std::vector<double> heldTerms_;                 // held-out monomials, heldRows_ x count, column-major
+  std::vector<double> numerator_, denominator_;   // a rational candidate's on the held-out rows (kept: no allocation per candidate)
 };
 
 }  // namespace odefit::search
