@@ -57,8 +57,9 @@ void TriangularSummary::AddRows(std::span<const double> block, int rows, int ld)
   if (ld < rows || block.size() < static_cast<std::size_t>(ld) * (n - 1) + static_cast<std::size_t>(rows)) {
     throw std::invalid_argument("TriangularSummary::AddRows: the block is smaller than rows x (K + T)");
   }
-  // The fold reads whole vectors of 8 rows: a padded copy, zero below the rows.
-  const std::size_t padded = static_cast<std::size_t>(TriangularFold::PaddedRows(rows));
+  // The fold reads whole vectors of 8 rows: a padded copy, zero below the
+  // rows, its columns apart as the fold reads them best.
+  const std::size_t padded = static_cast<std::size_t>(TriangularFold::BlockLeadingDimension(rows));
   std::vector<double> copy(padded * n, 0.0);
   for (std::size_t j = 0; j < n; ++j) {
     std::copy_n(block.begin() + static_cast<std::ptrdiff_t>(j * static_cast<std::size_t>(ld)), rows,
