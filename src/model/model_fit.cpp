@@ -1,6 +1,7 @@
 #include "model/model_fit.h"
 
 #include <algorithm>
+#include <atomic>
 #include <bit>
 #include <cmath>
 #include <cstddef>
@@ -17,6 +18,7 @@
 #include "model/streamed_fit.h"
 #include "numerics/error_stack.h"
 #include "numerics/householder.h"
+#include "numerics/worker_pool.h"
 
 namespace odefit {
 namespace {
@@ -318,6 +320,82 @@ void ApproximationError(std::span<const double> X, int D, int Nrows, int nfirst,
     residual[r] = y[r] - v;
   }
   err = RelativeError(residual, y.first(Nrows));
+}
+
+void ApproximationErrors(std::span<const double> X, int D, int Nrows, int nfirst, std::span<const double> Y,
+                         const std::vector<ModelEquation>& equations, std::span<double> err, int threads) {
+  const std::size_t E = equations.size(), rows = static_cast<std::size_t>(std::max(Nrows, 0));
+  if (X.size() < rows * static_cast<std::size_t>(D) || Y.size() < rows * E || err.size() < E) {
+    throw std::invalid_argument("ApproximationErrors: arrays smaller than their sizes");
+  }
+  // The order of the monomials every equation takes a prefix of (checked
+  // here, on the caller's thread, as ApproximationError checks them).
+  int order = -1;
+  for (const ModelEquation& eq : equations) {
+    if (eq.family == ModelFamily::ReducedPolynomial) continue;
+    CheckMonomialCounts(D, eq.nu);
+    order = std::max(order, eq.nu);
+    if (eq.family == ModelFamily::Rational) {
+      CheckMonomialCounts(D, eq.mu);
+      order = std::max(order, eq.mu);
+    }
+  }
+  std::vector<double> residual(rows * E);
+  // Fixed blocks of rows; each row's values depend on that row alone.
+  constexpr std::size_t kBlock = 2048;
+  const std::size_t blocks = (rows + kBlock - 1) / kBlock;
+  std::atomic<std::size_t> next{0};
+  RunWorkers(WorkerCount(threads, static_cast<int>(std::min<std::size_t>(blocks, kMostWorkers))), [&](int) {
+    std::vector<double> monomials(order >= 0 ? static_cast<std::size_t>(MonomialCount(order, D)) : 0);
+    std::vector<double> driven;
+    for (std::size_t b = next++; b < blocks; b = next++) {
+      for (std::size_t r = b * kBlock; r < std::min(rows, (b + 1) * kBlock); ++r) {
+        const auto x = State(X, D, static_cast<int>(r));
+        const int n = nfirst + static_cast<int>(r);
+        if (order >= 0) FillMonomialTerms(x, D, order, monomials);
+        for (std::size_t e = 0; e < E; ++e) {
+          const ModelEquation& eq = equations[e];
+          const std::vector<double>& c = eq.coef;
+          double v = 0.0;
+          switch (eq.family) {
+            case ModelFamily::StandardPolynomial:
+              for (int k = 0; k < eq.nterms; ++k) v += c[k] * monomials[k];
+              break;
+            case ModelFamily::DrivenPolynomial:
+              driven.resize(static_cast<std::size_t>(eq.nterms));
+              FillDrivenTerms(x, D, eq.nu, n, eq.wdt, driven);
+              for (int k = 0; k < eq.nterms; ++k) v += c[k] * driven[k];
+              break;
+            case ModelFamily::Rational: {
+              double p = 0.0;
+              for (int k = 0; k < eq.nnum; ++k) p += c[k] * monomials[k];
+              double q = 1.0;
+              for (int j = 0; j < eq.nden; ++j) q += c[eq.nnum + j] * monomials[j + 1];
+              if (std::abs(q) >= DenominatorFloor) {
+                v = p / q;
+              } else {
+                v = q < 0.0 ? p / -DenominatorFloor : p / DenominatorFloor;
+              }
+              break;
+            }
+            case ModelFamily::ReducedPolynomial: {
+              double power = x[0];
+              v += c[0] * power;
+              for (int k = 1; k < eq.nnum; ++k) v += c[k] * (power *= x[1]);
+              power = 1.0;
+              v += c[eq.nnum] * power;
+              for (int k = 1; k < eq.nden; ++k) v += c[eq.nnum + k] * (power *= x[1]);
+              break;
+            }
+          }
+          residual[e * rows + r] = Y[r * E + e] - v;
+        }
+      }
+    }
+  });
+  for (std::size_t e = 0; e < E; ++e) {
+    err[e] = ErrorOfSquares(SumOfSquares(std::span<const double>(residual).subspan(e * rows, rows)), Y.data() + e, E, rows);
+  }
 }
 
 void FitModelEquation(ModelEquation& equation, std::span<const double> X, int D, int Nrows,
