@@ -100,12 +100,16 @@ SubsetFit FitSubset(const TriangularSummary& summary, int t, std::span<const int
   SubsetFit fit;
   fit.columns.assign(columns.begin(), columns.end());
   const int k = static_cast<int>(columns.size());
-  // The reduced problem: rows 0..m-1 of R's chosen columns and of the target
-  // column, m = K + t + 1 (the target's column ends at its diagonal).
-  const int m = K + t + 1;
+  // The reduced problem: rows 0..rows-1 of R's chosen columns and of the
+  // target column, rows = K + t + 1 (the target's column ends at its
+  // diagonal). The chosen columns are zero below row m - 1, m the last one's
+  // index + 1, so the reflections touch rows 0..m-1 only and the target's
+  // rows below stay R's: only those m rows are formed.
+  const int rows = K + t + 1;
+  const int m = k > 0 ? columns[k - 1] + 1 : 0;
   std::vector<double> B(static_cast<std::size_t>(m) * (k + 1), 0.0);
   for (int c = 0; c < k; ++c) {
-    for (int i = 0; i <= std::min(columns[c], m - 1); ++i) B[i + static_cast<std::size_t>(c) * m] = summary.R(i, columns[c]);
+    for (int i = 0; i <= columns[c]; ++i) B[i + static_cast<std::size_t>(c) * m] = summary.R(i, columns[c]);
   }
   for (int i = 0; i < m; ++i) B[i + static_cast<std::size_t>(k) * m] = summary.R(i, K + t);
   // QR of the reduced problem with unpivoted Householder reflections.
@@ -126,6 +130,7 @@ SubsetFit FitSubset(const TriangularSummary& summary, int t, std::span<const int
   const double* z = &B[static_cast<std::size_t>(k) * m];
   double rss = 0.0;
   for (int i = k; i < m; ++i) rss += z[i] * z[i];
+  for (int i = m; i < rows; ++i) rss += summary.R(i, K + t) * summary.R(i, K + t);
   fit.rss = rss;
   fit.coefficients.assign(static_cast<std::size_t>(k), 0.0);
   fit.standardErrors.assign(static_cast<std::size_t>(k), kNaN);
@@ -138,7 +143,7 @@ SubsetFit FitSubset(const TriangularSummary& summary, int t, std::span<const int
     largest = std::max(largest, d);
     smallest = std::min(smallest, d);
   }
-  const double tiny = largest * 1e-13 * std::sqrt(static_cast<double>(m));
+  const double tiny = largest * 1e-13 * std::sqrt(static_cast<double>(rows));
   if (!(smallest > tiny)) {
     fit.singular = true;
     fit.condition = std::numeric_limits<double>::infinity();
