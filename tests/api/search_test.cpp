@@ -120,7 +120,8 @@ void ExpectLorenz(const SearchResult& result, double tolerance) {
 
 // Clean series where rationals with a common factor of numerator and
 // denominator, P (1 + d.x) / (1 + d.x), used to win on the slopes' own bias;
-// sampling too coarse for line fits; noise whose floor hid a true term.
+// sampling too coarse for line fits; noise whose floor hid a true term and
+// whose slopes misplaced the coefficients (now within 2 %, from the integral form).
 TEST(Search, ExactStructureOnCleanCoarseAndNoisySeries) {
   struct Case {
     const char* what;
@@ -131,7 +132,7 @@ TEST(Search, ExactStructureOnCleanCoarseAndNoisySeries) {
       {"clean, another start", LorenzFrom({5.0, -12.0, 35.0}, 0.002, 1000), 0.002, 1e-3},
       {"clean, a third start", LorenzFrom({-1.0, 3.0, 9.0}, 0.002, 1000), 0.002, 1e-3},
       {"coarse: dt 0.02", LorenzFrom({-8.0, 7.0, 27.0}, 0.02, 5000), 0.02, 0.01},
-      {"5 % noise", LorenzFrom({-8.0, 7.0, 27.0}, 0.001, 20000, 0.05), 0.001, 0.1},
+      {"5 % noise", LorenzFrom({-8.0, 7.0, 27.0}, 0.001, 20000, 0.05), 0.001, 0.02},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.what);

@@ -1,0 +1,78 @@
+#include "search/integral_refit.h"
+
+#include <algorithm>
+#include <cmath>
+#include <stdexcept>
+#include <vector>
+
+#include "model/design.h"
+#include "search/search_common.h"
+
+namespace odefit::search {
+
+bool HasIntegralForm(ModelFamily family) { return family != ModelFamily::Rational; }
+
+SubsetFit IntegralFit(const Derivatives& smooth, const ModelEquation& eq, int target, std::span<const int> columns,
+                      int span, double dt, std::span<const double> smoothing) {
+  const int D = smooth.dimension, rows = smooth.rows, q = static_cast<int>(columns.size());
+  if (!HasIntegralForm(eq.family) || span < 1 || span >= rows - 3 || q < 1 || target < 0 || target >= D) {
+    throw std::invalid_argument("IntegralFit: no integral form for these rows, span or columns");
+  }
+  // Running integrals of the chosen columns from row 0: each step by the
+  // cubic through its four nearest rows (the trapezoid at the two ends).
+  std::vector<double> running(Size(rows) * Size(q), 0.0);
+  constexpr int kBlock = 512;
+  std::vector<double> A(Size(kBlock + 1) * Size(eq.nterms));
+  std::vector<double> f(Size(rows) * Size(q));
+  for (int start = 0; start < rows; start += kBlock) {
+    const int b = std::min(kBlock, rows - start);
+    const std::span<const double> X(smooth.states.data() + Size(start) * Size(D), Size(b) * Size(D));
+    FillDesignBlock(eq, X, D, b, 1 + start, {}, A, b);
+    for (int r = 0; r < b; ++r) {
+      for (int k = 0; k < q; ++k) f[Size(start + r) * Size(q) + Size(k)] = A[Size(columns[Size(k)]) * Size(b) + Size(r)];
+    }
+  }
+  if (eq.family == ModelFamily::DrivenPolynomial && !smoothing.empty()) {
+    double gain = 0.0;
+    const double centre = 0.5 * static_cast<double>(smoothing.size() - 1);
+    for (std::size_t k = 0; k < smoothing.size(); ++k) gain += smoothing[k] * std::cos(eq.wdt * (static_cast<double>(k) - centre));
+    for (int k = 0; k < q; ++k) {
+      if (columns[Size(k)] < eq.nterms - 2) continue;
+      for (int r = 0; r < rows; ++r) f[Size(r) * Size(q) + Size(k)] *= gain;
+    }
+  }
+  const auto at = [&](int r, int k) { return f[Size(r) * Size(q) + Size(k)]; };
+  for (int k = 0; k < q; ++k) {
+    long double sum = 0.0L;
+    for (int r = 0; r + 1 < rows; ++r) {
+      const double step = r >= 1 && r + 2 < rows
+                              ? dt / 24.0 * (13.0 * (at(r, k) + at(r + 1, k)) - (at(r - 1, k) + at(r + 2, k)))
+                              : 0.5 * dt * (at(r, k) + at(r + 1, k));
+      sum += step;
+      running[Size(r + 1) * Size(q) + Size(k)] = static_cast<double>(sum);
+    }
+  }
+  // One row per span start, folded a block at a time: [integrals | change].
+  TriangularSummary summary(q, 1);
+  std::vector<double> block(Size(kBlock) * Size(q + 1));
+  const int last = rows - 1 - span;
+  for (int start = 0; start <= last; start += kBlock) {
+    const int b = std::min(kBlock, last + 1 - start);
+    for (int r = 0; r < b; ++r) {
+      const int s = start + r, e = s + span;
+      for (int k = 0; k < q; ++k) {
+        block[Size(k) * Size(b) + Size(r)] = running[Size(e) * Size(q) + Size(k)] - running[Size(s) * Size(q) + Size(k)];
+      }
+      block[Size(q) * Size(b) + Size(r)] =
+          smooth.states[Size(e) * Size(D) + Size(target)] - smooth.states[Size(s) * Size(D) + Size(target)];
+    }
+    summary.AddRows(block, b, b);
+  }
+  std::vector<int> all(Size(q));
+  for (int k = 0; k < q; ++k) all[Size(k)] = k;
+  SubsetFit fit = FitSubset(summary, 0, all);
+  fit.columns.assign(columns.begin(), columns.end());
+  return fit;
+}
+
+}  // namespace odefit::search
