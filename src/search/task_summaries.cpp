@@ -4,7 +4,6 @@
 #include <cmath>
 #include <numeric>
 
-#include "api/numerical_errors.h"
 #include "model/design.h"
 #include "model/equation_shape.h"
 #include "model/model_fit.h"
