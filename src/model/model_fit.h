@@ -50,8 +50,8 @@ struct FitStatistics {
 // it: family, orders, counts and driving angle set; its coefficients are
 // neither read nor written (coef receives them).
 
-// Fits the K = equation.nterms coefficients of a standard or driven
-// polynomial to y at X. The terms of row r are those at sample index r;
+// Fits the K = equation.nterms coefficients of an equation of any family to
+// y at X through its design rows (a quotient family's linearised problem). The terms of row r are those at sample index r;
 // coef(1..K) receives the coefficients in term order and err the error of
 // approximation; `statistics`, when given, the coefficients' standard errors
 // and the condition of the design.
@@ -63,6 +63,7 @@ void FitEquation(const ModelEquation& equation, std::span<const double> X, int D
 // coef(1..nnum + nden) receives the numerator then the denominator
 // coefficients, err the error of the linear problem (the one reported is
 // ApproximationError's); `statistics` as for FitEquation, of the linear problem.
+// FitRational and FitReduced are FitEquation under the names callers know.
 void FitRational(const ModelEquation& equation, std::span<const double> X, int D, int Nrows,
                  std::span<const double> y, std::span<double> coef, double& err,
                  FitStatistics* statistics = nullptr, const FitOptions& options = {});
@@ -88,9 +89,8 @@ void ApproximationError(std::span<const double> X, int D, int Nrows, int nfirst,
 
 // ApproximationError of every equation of a model at the same rows, bit for
 // bit: Y holds the targets row after row (Nrows x equations.size()), err gets
-// one error per equation. Each state's monomials are formed once for all
-// equations, and the rows are spread over `threads` (0: one per hardware
-// thread); the result does not depend on them.
+// one error per equation. Blocks of rows of every equation are spread over
+// `threads` (0: one per hardware thread); the result does not depend on them.
 void ApproximationErrors(std::span<const double> X, int D, int Nrows, int nfirst, std::span<const double> Y,
                          const std::vector<ModelEquation>& equations, std::span<double> err, int threads);
 

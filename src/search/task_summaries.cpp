@@ -6,6 +6,7 @@
 
 #include "model/design.h"
 #include "model/equation_shape.h"
+#include "model/model_family.h"
 #include "model/model_fit.h"
 #include "model/monomials.h"
 #include "search/search_common.h"
@@ -113,7 +114,7 @@ TaskSummaries::Place TaskSummaries::Find(const ModelEquation& shape) {
   own->design = shape;
   own->design.coef.clear();
   own->design.standardErrors.clear();
-  own->perEquation = shape.family == ModelFamily::Rational;
+  own->perEquation = FamilyOf(shape.family).quotient;  // the target enters the design
   own->train.resize(own->perEquation ? Size(D_) : 1);
   place.source = own.get();
   sources_.push_back(std::move(own));
@@ -154,6 +155,19 @@ double TaskSummaries::HeldOutError(const ModelEquation& equation, int i) {
   const double spread = spread_[Size(i)];
   if (!(spread > 0.0)) return kInfinity;
   if (equation.family == ModelFamily::Rational) return RationalHeldOutError(equation, i);
+  if (FamilyOf(equation.family).quotient) {
+    // Another quotient: its own values, row by row.
+    std::vector<double> values(Size(heldRows_));
+    const std::span<const double> states = std::span<const double>(all_->states).subspan(Size(heldRow_) * Size(D_));
+    FamilyOf(equation.family).Values(equation, states, D_, heldRows_, heldRow_ + 1, values);
+    double squares = 0.0;
+    for (int r = 0; r < heldRows_; ++r) {
+      const double e = all_->slopes[Size(heldRow_ + r) * Size(D_) + Size(i)] - values[Size(r)];
+      squares += e * e;
+    }
+    const double err = std::sqrt(squares / spread);
+    return std::isfinite(err) ? err : kInfinity;
+  }
   // Linear in the coefficients: the residual's squares are those of the
   // held-out summary's reduced problem.
   const Place place = Find(equation);
