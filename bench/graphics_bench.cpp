@@ -48,3 +48,31 @@ void BM_SetPixel(benchmark::State& state) {
 BENCHMARK(BM_SetPixel)->Unit(benchmark::kMillisecond);
 
 }  // namespace
+
+// `fit --plots` on 100 vectors against `fit` alone (the pictures' share;
+// a process's start and the files' writing come on top): the fit, then
+// the fit with its two PNG pictures.
+#include "../tests/support/generated_systems.h"
+#include "odefit/fit.h"
+#include "odefit/plots.h"
+
+namespace {
+
+void BM_FitOf100Vectors(benchmark::State& state) {
+  const odefit::Series series = odefit::testing::Lorenz(0.01, 100, 0.0);
+  odefit::FitSettings settings;
+  settings.dt = 0.01;
+  const bool plots = state.range(0) != 0;
+  for (auto _ : state) {
+    odefit::Derivatives training;
+    const odefit::Model model = odefit::FitModel(series, settings, &training);
+    if (plots) {
+      benchmark::DoNotOptimize(odefit::DifferentiationPlot(series, model, training).data());
+      benchmark::DoNotOptimize(odefit::FitPlot(series, model, training).data());
+    }
+    benchmark::DoNotOptimize(model.equations.data());
+  }
+}
+BENCHMARK(BM_FitOf100Vectors)->ArgName("plots")->Arg(0)->Arg(1)->Unit(benchmark::kMillisecond);
+
+}  // namespace

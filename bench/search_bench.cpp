@@ -29,6 +29,18 @@ void BM_DefaultSearch(benchmark::State& state) {
 }
 BENCHMARK(BM_DefaultSearch)->ArgName("threads")->Arg(1)->Arg(2)->Iterations(1)->Unit(benchmark::kSecond)->UseRealTime();
 
+// The plan alone (noise, horizon, a driving's period and its refinement):
+// the part of the search no task shares out.
+void BM_SearchPlan(benchmark::State& state) {
+  odefit::SearchSettings settings;
+  settings.dt = 0.001;
+  for (auto _ : state) {
+    const odefit::SearchPlan plan = odefit::PlanSearch(NoisyLorenz(), settings);
+    benchmark::DoNotOptimize(plan.shapes.data());
+  }
+}
+BENCHMARK(BM_SearchPlan)->Unit(benchmark::kMillisecond)->UseRealTime();
+
 void BM_OneFitOfTheSearchedSeries(benchmark::State& state) {
   odefit::FitSettings settings;
   settings.dt = 0.001;

@@ -100,6 +100,9 @@ Model ModelFromCoefficients(double dt, const std::vector<EquationSpec>& equation
 // deviations of the slopes from their mean), NaN when all slopes are equal.
 // firstSample is the sample index (1-based, counted from the model's first
 // training vector) of row 0, which the driven family's phase depends on.
-std::vector<double> ApproximationErrors(const Model& model, const Derivatives& derivatives, int firstSample);
+// The rows are spread over `threads` (0: one per hardware thread); the
+// result does not depend on them.
+std::vector<double> ApproximationErrors(const Model& model, const Derivatives& derivatives, int firstSample,
+                                        int threads = 1);
 
 }  // namespace odefit

@@ -62,7 +62,7 @@ EfficiencyResult TestModel(const Model& model, const Series& test, const Efficie
   EfficiencyResult result;
   result.dimension = D;
   result.length = settings.length;
-  result.testErrors = ApproximationErrors(model, derivatives, model.train + 1);
+  result.testErrors = ApproximationErrors(model, derivatives, model.train + 1, settings.threads);
   result.predictionError.resize(static_cast<std::size_t>(D) * static_cast<std::size_t>(settings.length));
   result.predictionTime.resize(static_cast<std::size_t>(D));
 

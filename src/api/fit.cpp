@@ -354,7 +354,8 @@ Model FitModel(const Series& series, const FitSettings& settings, Derivatives* t
   return model;
 }
 
-std::vector<double> ApproximationErrors(const Model& model, const Derivatives& derivatives, int firstSample) {
+std::vector<double> ApproximationErrors(const Model& model, const Derivatives& derivatives, int firstSample,
+                                        int threads) {
   const int D = model.Dimension();
   if (derivatives.dimension != D) throw InvalidArgument("the derivatives' dimension differs from the model's");
   const std::size_t rows = static_cast<std::size_t>(std::max(derivatives.rows, 0));
@@ -362,13 +363,9 @@ std::vector<double> ApproximationErrors(const Model& model, const Derivatives& d
     throw InvalidArgument("the states and slopes must hold rows x dimension values each");
   }
   std::vector<double> errors(static_cast<std::size_t>(D));
-  std::vector<double> y(rows);
   api::RunNumerical([&] {
-    for (int i = 1; i <= D; ++i) {
-      for (std::size_t r = 0; r < rows; ++r) y[r] = derivatives.slopes[r * D + static_cast<std::size_t>(i - 1)];
-      ApproximationError(derivatives.states, D, derivatives.rows, firstSample, y, model.Equation(i),
-                         errors[static_cast<std::size_t>(i - 1)]);
-    }
+    ApproximationErrors(derivatives.states, D, derivatives.rows, firstSample, derivatives.slopes, model.equations,
+                        errors, threads);
   });
   return errors;
 }

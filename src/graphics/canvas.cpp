@@ -4,6 +4,8 @@
 #include <array>
 #include <charconv>
 #include <cmath>
+#include <filesystem>
+#include <system_error>
 #include <vector>
 
 #include "graphics/palette.h"
@@ -52,6 +54,26 @@ bool ValidUtf8(std::string_view text) {
 // ---------------------------------------------------------------- fonts
 
 FigureFonts::FigureFonts() {
+#if defined(ODEFIT_FIGURE_FONT_REGULAR) && defined(ODEFIT_FIGURE_FONT_BOLD)
+  // Arial's substitute at the place the build found it, while it is there:
+  // what fontconfig picks where no Arial is installed, without loading its
+  // configuration.
+  std::error_code error;
+  if (std::filesystem::is_regular_file(ODEFIT_FIGURE_FONT_REGULAR, error) &&
+      std::filesystem::is_regular_file(ODEFIT_FIGURE_FONT_BOLD, error)) {
+    const auto entry = [](const char* file, const char* style, int weight) {
+      FontEntry e;
+      e.families = {"Liberation Sans"};
+      e.style = style;
+      e.file = file;
+      e.weight = weight;
+      return e;
+    };
+    regular_ = catalogue_.AddFile(entry(ODEFIT_FIGURE_FONT_REGULAR, "Regular", 80));
+    bold_ = catalogue_.AddFile(entry(ODEFIT_FIGURE_FONT_BOLD, "Bold", 200));
+    return;
+  }
+#endif
   catalogue_.Build();
   FontRequest request;
   request.typeface = "Arial";
@@ -118,10 +140,15 @@ void RasterCanvas::Polyline(std::span<const CanvasPoint> points, const Stroke& s
 }
 
 void RasterCanvas::FillRect(double left, double top, double right, double bottom, int colour) {
-  for (int y = Rounded(top); y <= Rounded(bottom); ++y) {
-    for (int x = Rounded(left); x <= Rounded(right); ++x) {
-      if (surface_.Contains(x, y)) surface_.Set(x, y, colour);
-    }
+  // The corners rounded once and clipped to the surface (a figure's
+  // background is most of its pixels).
+  const int x0 = std::max(Rounded(left), 0), x1 = std::min(Rounded(right), surface_.Width() - 1);
+  const int y0 = std::max(Rounded(top), 0), y1 = std::min(Rounded(bottom), surface_.Height() - 1);
+  if (x0 > x1) return;
+  const std::span<std::uint8_t> pixels = surface_.Pixels();
+  for (int y = y0; y <= y1; ++y) {
+    std::fill_n(pixels.begin() + static_cast<std::ptrdiff_t>(y) * surface_.Width() + x0, x1 - x0 + 1,
+                static_cast<std::uint8_t>(colour));
   }
 }
 

@@ -246,6 +246,12 @@ int FontCatalogue::Build() {
   return static_cast<int>(entries_.size());
 }
 
+int FontCatalogue::AddFile(FontEntry entry) {
+  if (built_) return -1;
+  entries_.push_back(std::move(entry));
+  return static_cast<int>(entries_.size()) - 1;
+}
+
 int FontCatalogue::Match(const FontRequest& request) const {
   if (request.number > 0) return request.number <= static_cast<int>(entries_.size()) ? request.number - 1 : -1;
   // Only outline fonts are listed: a raster font is had only by best fit.

@@ -95,6 +95,10 @@ class FontCatalogue {
 
   // Builds the list on the first call (later calls keep it); returns its size.
   int Build();
+  // Lists one font file by hand on a catalogue not built (a caller that knows
+  // the file it wants need not load fontconfig's configuration, most of a
+  // small figure's time); returns its 0-based entry, or -1 once built.
+  int AddFile(FontEntry entry);
   bool Built() const { return built_; }
   const std::vector<FontEntry>& Entries() const { return entries_; }
 

@@ -1,6 +1,7 @@
 #include "model/model_fit.h"
 
 #include <algorithm>
+#include <atomic>
 #include <cmath>
 #include <cstddef>
 #include <cstdint>
@@ -17,6 +18,7 @@
 #include "model/streamed_fit.h"
 #include "numerics/error_stack.h"
 #include "numerics/householder.h"
+#include "numerics/worker_pool.h"
 
 namespace odefit {
 namespace {
@@ -245,6 +247,34 @@ void ApproximationError(std::span<const double> X, int D, int Nrows, int nfirst,
   family.Values(equation, X, D, Nrows, nfirst, residual);
   for (int r = 0; r < Nrows; ++r) residual[r] = y[r] - residual[r];
   err = RelativeError(residual, y.first(Nrows));
+}
+
+void ApproximationErrors(std::span<const double> X, int D, int Nrows, int nfirst, std::span<const double> Y,
+                         const std::vector<ModelEquation>& equations, std::span<double> err, int threads) {
+  const std::size_t E = equations.size(), rows = static_cast<std::size_t>(std::max(Nrows, 0));
+  if (X.size() < rows * static_cast<std::size_t>(D) || Y.size() < rows * E || err.size() < E) {
+    throw std::invalid_argument("ApproximationErrors: arrays smaller than their sizes");
+  }
+  // Checked here, on the caller's thread, as ApproximationError checks them.
+  for (const ModelEquation& eq : equations) FamilyOf(eq.family).CheckTermCounts(eq, D);
+  std::vector<double> residual(rows * E);
+  // Fixed blocks of rows; each row's value depends on that row alone.
+  constexpr std::size_t kBlock = 2048;
+  const std::size_t blocks = (rows + kBlock - 1) / kBlock;
+  std::atomic<std::size_t> next{0};
+  RunWorkers(WorkerCount(threads, static_cast<int>(std::min<std::size_t>(blocks * E, kMostWorkers))), [&](int) {
+    for (std::size_t job = next++; job < blocks * E; job = next++) {
+      const std::size_t e = job / blocks, first = (job % blocks) * kBlock, count = std::min(kBlock, rows - first);
+      const std::span<double> values = std::span<double>(residual).subspan(e * rows + first, count);
+      FamilyOf(equations[e].family)
+          .Values(equations[e], X.subspan(first * static_cast<std::size_t>(D)), D, static_cast<int>(count),
+                  nfirst + static_cast<int>(first), values);
+      for (std::size_t r = 0; r < count; ++r) values[r] = Y[(first + r) * E + e] - values[r];
+    }
+  });
+  for (std::size_t e = 0; e < E; ++e) {
+    err[e] = ErrorOfSquares(SumOfSquares(std::span<const double>(residual).subspan(e * rows, rows)), Y.data() + e, E, rows);
+  }
 }
 
 void FitModelEquation(ModelEquation& equation, std::span<const double> X, int D, int Nrows,

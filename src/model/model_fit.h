@@ -87,6 +87,13 @@ double ErrorOfSquares(double squares, const double* y, std::size_t stride, std::
 void ApproximationError(std::span<const double> X, int D, int Nrows, int nfirst,
                         std::span<const double> y, const ModelEquation& equation, double& err);
 
+// ApproximationError of every equation of a model at the same rows, bit for
+// bit: Y holds the targets row after row (Nrows x equations.size()), err gets
+// one error per equation. Blocks of rows of every equation are spread over
+// `threads` (0: one per hardware thread); the result does not depend on them.
+void ApproximationErrors(std::span<const double> X, int D, int Nrows, int nfirst, std::span<const double> Y,
+                         const std::vector<ModelEquation>& equations, std::span<double> err, int threads);
+
 // Fits one equation by its family and returns in err the error to report.
 // family, orders, counts and wdt are set by the caller; coef is resized to
 // nterms and filled, and so are standardErrors and condition. For the

@@ -57,8 +57,9 @@ void TriangularSummary::AddRows(std::span<const double> block, int rows, int ld)
   if (ld < rows || block.size() < static_cast<std::size_t>(ld) * (n - 1) + static_cast<std::size_t>(rows)) {
     throw std::invalid_argument("TriangularSummary::AddRows: the block is smaller than rows x (K + T)");
   }
-  // The fold reads whole vectors of 8 rows: a padded copy, zero below the rows.
-  const std::size_t padded = static_cast<std::size_t>(TriangularFold::PaddedRows(rows));
+  // The fold reads whole vectors of 8 rows: a padded copy, zero below the
+  // rows, its columns apart as the fold reads them best.
+  const std::size_t padded = static_cast<std::size_t>(TriangularFold::BlockLeadingDimension(rows));
   std::vector<double> copy(padded * n, 0.0);
   for (std::size_t j = 0; j < n; ++j) {
     std::copy_n(block.begin() + static_cast<std::ptrdiff_t>(j * static_cast<std::size_t>(ld)), rows,
@@ -112,12 +113,16 @@ SubsetFit FitSubset(const TriangularSummary& summary, int t, std::span<const int
   SubsetFit fit;
   fit.columns.assign(columns.begin(), columns.end());
   const int k = static_cast<int>(columns.size());
-  // The reduced problem: rows 0..m-1 of R's chosen columns and of the target
-  // column, m = K + t + 1 (the target's column ends at its diagonal).
-  const int m = K + t + 1;
+  // The reduced problem: rows 0..rows-1 of R's chosen columns and of the
+  // target column, rows = K + t + 1 (the target's column ends at its
+  // diagonal). The chosen columns are zero below row m - 1, m the last one's
+  // index + 1, so the reflections touch rows 0..m-1 only and the target's
+  // rows below stay R's: only those m rows are formed.
+  const int rows = K + t + 1;
+  const int m = k > 0 ? columns[k - 1] + 1 : 0;
   std::vector<double> B(static_cast<std::size_t>(m) * (k + 1), 0.0);
   for (int c = 0; c < k; ++c) {
-    for (int i = 0; i <= std::min(columns[c], m - 1); ++i) B[i + static_cast<std::size_t>(c) * m] = summary.R(i, columns[c]);
+    for (int i = 0; i <= columns[c]; ++i) B[i + static_cast<std::size_t>(c) * m] = summary.R(i, columns[c]);
   }
   for (int i = 0; i < m; ++i) B[i + static_cast<std::size_t>(k) * m] = summary.R(i, K + t);
   // QR of the reduced problem with unpivoted Householder reflections.
@@ -138,6 +143,7 @@ SubsetFit FitSubset(const TriangularSummary& summary, int t, std::span<const int
   const double* z = &B[static_cast<std::size_t>(k) * m];
   double rss = 0.0;
   for (int i = k; i < m; ++i) rss += z[i] * z[i];
+  for (int i = m; i < rows; ++i) rss += summary.R(i, K + t) * summary.R(i, K + t);
   fit.rss = rss;
   fit.coefficients.assign(static_cast<std::size_t>(k), 0.0);
   fit.standardErrors.assign(static_cast<std::size_t>(k), kNaN);
@@ -150,7 +156,7 @@ SubsetFit FitSubset(const TriangularSummary& summary, int t, std::span<const int
     largest = std::max(largest, d);
     smallest = std::min(smallest, d);
   }
-  const double tiny = largest * 1e-13 * std::sqrt(static_cast<double>(m));
+  const double tiny = largest * 1e-13 * std::sqrt(static_cast<double>(rows));
   if (!(smallest > tiny)) {
     fit.singular = true;
     fit.condition = std::numeric_limits<double>::infinity();
@@ -192,19 +198,27 @@ SubsetFit FitSubset(const TriangularSummary& summary, int t, std::span<const int
 }
 
 SubsetFit ThresholdedFit(const TriangularSummary& summary, int t, const ThresholdSettings& settings) {
+  std::vector<int> all(static_cast<std::size_t>(summary.DesignColumns()));
+  for (std::size_t j = 0; j < all.size(); ++j) all[j] = static_cast<int>(j);
+  return ThresholdedFit(summary, t, settings, all);
+}
+
+SubsetFit ThresholdedFit(const TriangularSummary& summary, int t, const ThresholdSettings& settings,
+                         std::span<const int> columns) {
   const int K = summary.DesignColumns();
   if (!(settings.threshold >= 0.0)) throw std::invalid_argument("ThresholdedFit: the threshold must not be negative");
   std::vector<double> weight(static_cast<std::size_t>(K), 1.0);
   if (settings.scaled) {
     const double target = summary.TargetNorm(t);
-    for (int j = 0; j < K; ++j) weight[j] = target > 0.0 ? summary.ColumnNorm(j) / target : 0.0;
+    for (const int j : columns) {
+      if (j >= 0 && j < K) weight[j] = target > 0.0 ? summary.ColumnNorm(j) / target : 0.0;
+    }
   }
   std::vector<bool> keep(static_cast<std::size_t>(K), false);
   for (const int j : settings.keep) {
     if (j >= 0 && j < K) keep[j] = true;
   }
-  std::vector<int> support(static_cast<std::size_t>(K));
-  for (int j = 0; j < K; ++j) support[j] = j;
+  std::vector<int> support(columns.begin(), columns.end());
   SubsetFit fit = FitSubset(summary, t, support);
   for (int iteration = 0; iteration < settings.maxIterations; ++iteration) {
     std::vector<int> next;

@@ -17,8 +17,9 @@
 // of `rows` x (K + T) with a leading dimension.
 //
 // Kernels: the generic fold kernels by default, so a summary has the same
-// bits on every machine (the search relies on it); a fit passes the
-// processor's fastest (StreamedFactor folds the rows on the caller's threads).
+// bits on every machine; the search passes fold::FusedKernels (the same bits
+// everywhere too, at the vector unit's speed), a fit the processor's fastest
+// (StreamedFactor folds the rows on the caller's threads).
 
 #include <cstdint>
 #include <span>
@@ -97,5 +98,10 @@ struct ThresholdSettings {
 // coefficient is below the threshold, refits on the rest, until the support
 // stops changing. Returns the last fit (an empty support when nothing stays).
 SubsetFit ThresholdedFit(const TriangularSummary& summary, int t, const ThresholdSettings& settings);
+// The same over `columns` (increasing, within 0..K-1) only: the sparse fit of
+// a narrower design whose columns are among the summary's, so that one
+// summary serves every shape it contains.
+SubsetFit ThresholdedFit(const TriangularSummary& summary, int t, const ThresholdSettings& settings,
+                         std::span<const int> columns);
 
 }  // namespace odefit

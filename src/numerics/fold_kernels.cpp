@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <array>
+#include <cmath>
 #include <cstdlib>
 #include <utility>
 
@@ -58,6 +59,57 @@ const Kernels kKernels{&Cross, &Update, &Triangular, &Scale, "generic"};
 
 }  // namespace generic
 
+namespace fused {
+namespace {
+
+// The generic lanes with every product fused into its sum, as the vector
+// units compute: the AVX-512 and AVX2 kernels' bits on any processor (fast
+// where std::fma is one instruction, slow in software where it is not).
+struct Vec {
+  double v[8];
+};
+inline Vec Load(const double* p) {
+  Vec r;
+  for (int l = 0; l < 8; ++l) r.v[l] = p[l];
+  return r;
+}
+inline void Store(double* p, const Vec& x) {
+  for (int l = 0; l < 8; ++l) p[l] = x.v[l];
+}
+inline Vec Zero() { return Vec{}; }
+inline Vec Broadcast(double x) {
+  Vec r;
+  for (int l = 0; l < 8; ++l) r.v[l] = x;
+  return r;
+}
+inline Vec MulAdd(const Vec& a, const Vec& b, const Vec& c) {
+  Vec r;
+  for (int l = 0; l < 8; ++l) r.v[l] = std::fma(a.v[l], b.v[l], c.v[l]);
+  return r;
+}
+inline Vec NegMulAdd(const Vec& a, const Vec& b, const Vec& c) {
+  Vec r;
+  for (int l = 0; l < 8; ++l) r.v[l] = std::fma(-a.v[l], b.v[l], c.v[l]);
+  return r;
+}
+inline Vec Multiply(const Vec& a, const Vec& b) {
+  Vec r;
+  for (int l = 0; l < 8; ++l) r.v[l] = a.v[l] * b.v[l];
+  return r;
+}
+inline void Lanes(const Vec& x, double* out) { Store(out, x); }
+
+constexpr int kCrossP = 2, kCrossQ = 2;
+constexpr int kUpdateV = 2, kUpdateQ = 2;
+
+#include "numerics/fold_kernels.inc"
+
+}  // namespace
+
+const Kernels kKernels{&Cross, &Update, &Triangular, &Scale, "fused"};
+
+}  // namespace fused
+
 const Kernels* KernelsFor(std::string_view isa) {
 #if ODEFIT_FOLD_X86
   __builtin_cpu_init();
@@ -70,7 +122,16 @@ const Kernels* KernelsFor(std::string_view isa) {
     return __builtin_cpu_supports("avx2") && __builtin_cpu_supports("fma") ? &avx2::kKernels : nullptr;
   }
 #endif
+  if (isa == "fused") return &fused::kKernels;
   return isa == "generic" ? &generic::kKernels : nullptr;
+}
+
+const Kernels& FusedKernels() {
+  static const Kernels& fastest = []() -> const Kernels& {
+    const Kernels& best = BestKernels();
+    return &best != &generic::kKernels ? best : fused::kKernels;
+  }();
+  return fastest;
 }
 
 const Kernels& BestKernels() {

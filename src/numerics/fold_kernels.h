@@ -10,8 +10,8 @@
 // products Y(r, i) W(i, c) from C(r, c) one i after the other, each a fused
 // multiply-add. A result depends only on its own column's data, never on the
 // other columns of the call, so a column gets the same bits in any company.
-// The AVX-512 and the AVX2 kernels give the same bits; the generic kernels
-// (for processors without FMA) round each product separately. Rows are in
+// The AVX-512, the AVX2 and the portable fused kernels give the same bits; the
+// generic kernels (for processors without FMA) round each product separately. Rows are in
 // storage as vectors of 8 (k rounded up for the triangular product).
 
 #include <cstddef>
@@ -41,7 +41,14 @@ struct Kernels {
 const Kernels& BestKernels();
 
 // The kernels of one instruction set ("avx512", "avx2", "generic"), or null
-// when this processor (or this build) cannot run them. For tests.
+// when this processor (or this build) cannot run them; "fused", which every
+// processor runs, computes the AVX-512 and AVX2 kernels' bits portably.
 const Kernels* KernelsFor(std::string_view isa);
+
+// The fastest kernels with the fused bits: BestKernels when they are AVX-512
+// or AVX2, else the portable fused set. Results folded with them are the same
+// on every machine (what the search needs), at the generic kernels' speed or
+// below where the processor has no fused multiply-add.
+const Kernels& FusedKernels();
 
 }  // namespace odefit::fold

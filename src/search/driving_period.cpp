@@ -14,6 +14,16 @@
 #include "search/spectrum.h"
 
 namespace odefit::search {
+namespace {
+
+// The vector unit's kernels with the bits every machine gives (a plan is the same everywhere).
+SummaryOptions Fused() {
+  SummaryOptions options;
+  options.kernels = &fold::FusedKernels();
+  return options;
+}
+
+}  // namespace
 
 double RefinePeriod(const Series& series, double dt, int order, double period) {
   const int D = series.dimension;
@@ -22,7 +32,7 @@ double RefinePeriod(const Series& series, double dt, int order, double period) {
   std::iota(targets.begin(), targets.end(), 0);
   const auto rss = [&](double p) {
     const ModelEquation shape = EquationShape(EquationSpec{ModelFamily::DrivenPolynomial, order, 0, p}, D, dt);
-    const TriangularSummary summary = SummariseDesign(shape, d.states, D, d.rows, 1, d.slopes, targets);
+    const TriangularSummary summary = SummariseDesign(shape, d.states, D, d.rows, 1, d.slopes, targets, Fused());
     std::vector<int> all(Size(shape.nterms));
     std::iota(all.begin(), all.end(), 0);
     double sum = 0.0;
@@ -46,7 +56,7 @@ double DetectDrivingPeriod(const Series& series, double dt, int order) {
   if (shape.nterms * 4 > d.rows) return 0.0;
   std::vector<int> targets(Size(D));
   std::iota(targets.begin(), targets.end(), 0);
-  const TriangularSummary summary = SummariseDesign(shape, d.states, D, d.rows, 1, d.slopes, targets);
+  const TriangularSummary summary = SummariseDesign(shape, d.states, D, d.rows, 1, d.slopes, targets, Fused());
   std::vector<int> all(Size(shape.nterms));
   std::iota(all.begin(), all.end(), 0);
   std::vector<double> terms(Size(shape.nterms));

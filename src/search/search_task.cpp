@@ -18,10 +18,16 @@
 #include "search/noise_level.h"
 #include "search/prediction_score.h"
 #include "search/search_common.h"
+#include "search/task_summaries.h"
 
 namespace odefit::search {
 
 SearchTaskResult RunTask(const Series& series, const SearchSettings& settings, const SearchPlan& plan, int index) {
+  return RunTask(series, settings, plan, index, MakeScoring(series, plan, settings.validationFraction));
+}
+
+SearchTaskResult RunTask(const Series& series, const SearchSettings& settings, const SearchPlan& plan, int index,
+                         const Scoring& scoring) {
   const Deadline deadline(settings, Clock::now());
   const int D = series.dimension;
   const int n = static_cast<int>(series.size());
@@ -30,7 +36,6 @@ SearchTaskResult RunTask(const Series& series, const SearchSettings& settings, c
   SearchTaskResult result;
   result.points = m;
   result.degree = degree;
-  const Scoring scoring = MakeScoring(series, plan, settings.validationFraction);
   result.starts = static_cast<int>(scoring.starts.size());
   // A fit needs more points than coefficients.
   if (scoring.starts.empty() || degree >= m) return result;
@@ -41,11 +46,8 @@ SearchTaskResult RunTask(const Series& series, const SearchSettings& settings, c
   const int trainRows = split - m + 1;
   const int heldRow = split;  // the first row whose window lies in the held-out part
   const int heldRows = all.rows - heldRow;
-  const std::span<const double> heldStates = std::span<const double>(all.states).subspan(Size(heldRow) * Size(D));
-  std::vector<std::vector<double>> heldSlopes(Size(D), std::vector<double>(Size(heldRows)));
-  for (int r = 0; r < heldRows; ++r) {
-    for (int i = 0; i < D; ++i) heldSlopes[Size(i)][Size(r)] = all.slopes[Size(heldRow + r) * Size(D) + Size(i)];
-  }
+  if (heldRows < 1) return result;
+  TaskSummaries summaries(plan.shapes, D, settings.dt, all, trainRows, heldRow);
 
   // Each variable's size on the training rows, to weigh monomials by.
   std::vector<double> scale(Size(D), 0.0);
@@ -58,8 +60,6 @@ SearchTaskResult RunTask(const Series& series, const SearchSettings& settings, c
   const std::size_t L = plan.thresholds.size();
   std::vector<std::vector<std::vector<EquationCandidate>>> options(L, std::vector<std::vector<EquationCandidate>>(Size(D)));
   std::map<std::string, double> errors;  // held-out error by equation, shape and support
-  std::vector<int> targets(Size(D));
-  std::iota(targets.begin(), targets.end(), 0);
   for (const EquationSpec& spec : plan.shapes) {
     if (deadline.Passed()) {
       result.complete = false;
@@ -67,23 +67,12 @@ SearchTaskResult RunTask(const Series& series, const SearchSettings& settings, c
     }
     const ModelEquation shape = EquationShape(spec, D, settings.dt);
     if (shape.nterms >= trainRows) continue;
-    std::vector<TriangularSummary> summaries;
-    if (shape.family == ModelFamily::Rational) {
-      for (int i = 0; i < D; ++i) {
-        const int one[] = {i};
-        summaries.push_back(SummariseDesign(shape, all.states, D, trainRows, 1, all.slopes, one));
-      }
-    } else {
-      summaries.push_back(SummariseDesign(shape, all.states, D, trainRows, 1, all.slopes, targets));
-    }
     for (std::size_t l = 0; l < L; ++l) {
       ThresholdSettings threshold;
       threshold.threshold = plan.thresholds[l];
       threshold.scaled = true;
       for (int i = 0; i < D; ++i) {
-        const bool own = shape.family == ModelFamily::Rational;
-        const TriangularSummary& summary = summaries[own ? Size(i) : 0];
-        SubsetFit fit = ThresholdedFit(summary, own ? 0 : i, threshold);
+        SubsetFit fit = summaries.Thresholded(shape, i, threshold);
         if (fit.singular || fit.columns.empty()) continue;
         if (shape.family == ModelFamily::DrivenPolynomial) {
           // The cos/sin pair is one driving of some phase: kept or dropped
@@ -95,7 +84,7 @@ SearchTaskResult RunTask(const Series& series, const SearchSettings& settings, c
             std::vector<int> columns = fit.columns;
             columns.push_back(hasCos ? sine : cosine);
             std::sort(columns.begin(), columns.end());
-            fit = FitSubset(summary, own ? 0 : i, columns);
+            fit = summaries.Subset(shape, i, columns);
             if (fit.singular) continue;
           }
         }
@@ -108,17 +97,7 @@ SearchTaskResult RunTask(const Series& series, const SearchSettings& settings, c
         if (HasCommonFactor(c, D, scale)) continue;
         std::string key = std::to_string(i) + "/" + CandidateKey({&c});
         auto found = errors.find(key);
-        if (found == errors.end()) {
-          double err = kInfinity;
-          try {
-            api::RunNumerical([&] {
-              ApproximationError(heldStates, D, heldRows, heldRow + 1, heldSlopes[Size(i)], c.equation, err);
-            });
-          } catch (const NumericalError&) {
-            err = kInfinity;
-          }
-          found = errors.emplace(std::move(key), std::isfinite(err) ? err : kInfinity).first;
-        }
+        if (found == errors.end()) found = errors.emplace(std::move(key), summaries.HeldOutError(c.equation, i)).first;
         c.error = found->second;
         options[l][Size(i)].push_back(std::move(c));
       }

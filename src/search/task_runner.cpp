@@ -9,6 +9,7 @@
 #include <system_error>
 #include <thread>
 
+#include "search/prediction_score.h"
 #include "search/search_plan.h"
 #include "search/search_task.h"
 
@@ -19,6 +20,7 @@ TaskRun RunTasks(const Series& series, const SearchSettings& settings, const Sea
   int threads = settings.threads > 0 ? settings.threads : static_cast<int>(std::max(1u, std::thread::hardware_concurrency()));
   threads = std::min({threads, tasks, kMostThreads});
   const Deadline deadline(settings, start);
+  const Scoring scoring = MakeScoring(series, plan, settings.validationFraction);
 
   std::vector<std::optional<SearchTaskResult>> results(Size(tasks));
   std::vector<std::exception_ptr> failures(Size(tasks));
@@ -37,7 +39,7 @@ TaskRun RunTasks(const Series& series, const SearchSettings& settings, const Sea
           if (settings.timeLimit > 0) {
             remaining.timeLimit = std::max(1e-3, settings.timeLimit - std::chrono::duration<double>(Clock::now() - start).count());
           }
-          results[Size(task)] = RunTask(series, remaining, plan, task);
+          results[Size(task)] = RunTask(series, remaining, plan, task, scoring);
         }
       } catch (...) {
         failures[Size(task)] = std::current_exception();

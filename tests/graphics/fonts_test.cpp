@@ -31,6 +31,25 @@ TEST_F(FontsTest, ThePlotFontIsArialOrItsMetricCompatibleSubstituteInItalic) {
   EXPECT_EQ(font.Height(), 14);
 }
 
+// What figures do where they know their font's file: the entry listed by
+// hand opens as the listed one does, and only on a catalogue not built.
+TEST_F(FontsTest, AFileListedByHandOpensAsItsListedEntry) {
+  FontRequest request;
+  request.typeface = "Arial";
+  request.height = 14;
+  request.bestFit = true;
+  const int listed = catalogue_.Match(request);
+  ASSERT_GE(listed, 0);
+  FontCatalogue byHand;
+  ASSERT_EQ(byHand.AddFile(catalogue_.Entries()[static_cast<std::size_t>(listed)]), 0);
+  const Font a = catalogue_.Open(listed, request), b = byHand.Open(0, request);
+  ASSERT_FALSE(b.IsNull());
+  EXPECT_EQ(a.Family(), b.Family());
+  EXPECT_EQ(a.Height(), b.Height());
+  EXPECT_EQ(a.TextWidth("Fit of x1, 0.25 s"), b.TextWidth("Fit of x1, 0.25 s"));
+  EXPECT_EQ(catalogue_.AddFile(FontEntry{}), -1);
+}
+
 TEST_F(FontsTest, TheDefaultFontIsAFixedPitchCellEightPixelsWide) {
   const Font font = catalogue_.OpenDefault();
   ASSERT_FALSE(font.IsNull());

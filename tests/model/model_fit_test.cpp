@@ -192,6 +192,39 @@ TEST_F(ModelFitTest, ApproximationErrorContinuesTheDrivingPhaseFromNfirst) {
   EXPECT_GT(restarted, 0.1);
 }
 
+// One equation of each family (and two of one order, which share the
+// monomials), rows beyond one block: every equation gets ApproximationError's
+// bits on any number of threads.
+TEST_F(ModelFitTest, ErrorsOfAllEquationsAtOnceAreEachEquationsOwnOnAnyThreads) {
+  const int D = 2, rows = 5000;
+  const std::vector<double> X = RandomStates(D, rows, 11, 0.5, 2.0);
+  std::vector<ModelEquation> equations = {Equation(ModelFamily::StandardPolynomial, 3, 0, 10),
+                                          Equation(ModelFamily::DrivenPolynomial, 2, 0, 8, 0, 0, 0.37),
+                                          Equation(ModelFamily::Rational, 2, 1, 8, 6, 2),
+                                          Equation(ModelFamily::ReducedPolynomial, 2, 1, 5, 3, 2),
+                                          Equation(ModelFamily::StandardPolynomial, 3, 0, 10)};
+  std::mt19937 gen(12);
+  std::uniform_real_distribution<double> dist(-1.0, 1.0);
+  for (ModelEquation& e : equations) {
+    e.coef.resize(static_cast<std::size_t>(e.nterms));
+    for (double& c : e.coef) c = dist(gen);
+  }
+  const std::size_t E = equations.size();
+  std::vector<double> Y(rows * E);
+  for (double& y : Y) y = dist(gen);
+  for (const int threads : {1, 3}) {
+    std::vector<double> all(E);
+    ApproximationErrors(X, D, rows, 7, Y, equations, all, threads);
+    for (std::size_t e = 0; e < E; ++e) {
+      std::vector<double> y(rows);
+      for (int r = 0; r < rows; ++r) y[static_cast<std::size_t>(r)] = Y[static_cast<std::size_t>(r) * E + e];
+      double own = 0.0;
+      ApproximationError(X, D, rows, 7, y, equations[e], own);
+      EXPECT_EQ(all[e], own) << "equation " << e << ", " << threads << " threads";
+    }
+  }
+}
+
 TEST_F(ModelFitTest, ReducedPolynomialOfOrdersZeroFitsTheColumnsX1AndOne) {
   const int D = 2, n = 30;
   const std::vector<double> X = RandomStates(D, n, 9);

@@ -131,6 +131,33 @@ TEST(SparseRegression, ThresholdingFindsTheTermsOfEachTarget) {
   }
 }
 
+// What the search does with one summary for several shapes: thresholding
+// some columns of a wide summary is thresholding the design of those columns.
+TEST(SparseRegression, ThresholdingSomeColumnsOfAWideSummaryIsThresholdingTheirOwnDesign) {
+  const Problem p = MakeProblem(2000, 0.05);
+  const TriangularSummary wide = Summarise(p, 256);
+  const std::vector<int> some = {1, 2, 3, 5, 8};  // x1, x2, x3, x1x2, x2x3
+  TriangularSummary narrow(static_cast<int>(some.size()), 2);
+  std::vector<double> block;
+  for (const int j : some) block.insert(block.end(), p.block.begin() + j * p.rows, p.block.begin() + (j + 1) * p.rows);
+  block.insert(block.end(), p.block.begin() + p.K * p.rows, p.block.end());
+  narrow.AddRows(block, p.rows, p.rows);
+  for (const bool scaled : {false, true}) {
+    ThresholdSettings settings;
+    settings.scaled = scaled;
+    settings.threshold = scaled ? 0.02 : 0.1;
+    for (int t = 0; t < 2; ++t) {
+      const SubsetFit own = ThresholdedFit(narrow, t, settings), shared = ThresholdedFit(wide, t, settings, some);
+      ASSERT_EQ(own.columns.size(), shared.columns.size()) << scaled << t;
+      for (std::size_t k = 0; k < own.columns.size(); ++k) {
+        EXPECT_EQ(some[static_cast<std::size_t>(own.columns[k])], shared.columns[k]);
+        EXPECT_NEAR(own.coefficients[k], shared.coefficients[k], 1e-10 * std::fabs(own.coefficients[k]));
+      }
+      EXPECT_NEAR(own.rss, shared.rss, 1e-9 * own.rss);
+    }
+  }
+}
+
 TEST(SparseRegression, DependentColumnsAreDroppedNotSolved) {
   // Columns: 1, x, 2x (dependent), target 1 + x.
   const int n = 20;

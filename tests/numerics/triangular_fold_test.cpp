@@ -120,14 +120,16 @@ TEST(TriangularFold, ColumnsBeforeTheSplitAndTopRowsDoNotDependOnTheColumnsAfter
 TEST(TriangularFold, EveryVectorUnitGivesTheSameBits) {
   const int N = 1500, n = 50;
   const std::vector<double> M = TallMatrix(N, n, 4);
-  const fold::Kernels* avx2 = fold::KernelsFor("avx2");
-  const fold::Kernels* avx512 = fold::KernelsFor("avx512");
-  if (avx2 == nullptr || avx512 == nullptr) GTEST_SKIP() << "this processor lacks AVX-512 or AVX2";
-  TriangularFold a(n, n, avx2), b(n, n, avx512);
+  TriangularFold a(n, n, fold::KernelsFor("fused"));
   FoldRows(a, M, N, 0, N, 200);
-  FoldRows(b, M, N, 0, N, 200);
-  for (int j = 0; j < n; ++j) {
-    for (int i = 0; i <= j; ++i) ASSERT_EQ(a.R(i, j), b.R(i, j)) << i << ", " << j;
+  for (const char* isa : {"avx2", "avx512"}) {
+    const fold::Kernels* kernels = fold::KernelsFor(isa);
+    if (kernels == nullptr) continue;
+    TriangularFold b(n, n, kernels);
+    FoldRows(b, M, N, 0, N, 200);
+    for (int j = 0; j < n; ++j) {
+      for (int i = 0; i <= j; ++i) ASSERT_EQ(a.R(i, j), b.R(i, j)) << isa << ": " << i << ", " << j;
+    }
   }
   EXPECT_EQ(fold::KernelsFor("generic")->name, std::string("generic"));
   EXPECT_EQ(fold::KernelsFor("sse9"), nullptr);
@@ -136,10 +138,13 @@ TEST(TriangularFold, EveryVectorUnitGivesTheSameBits) {
 // Each kernel of every shape the tiles leave edges in (rows not a multiple of
 // a tile's 12 or 32, columns not of 3, 4 or 16), with leading dimensions
 // beyond the rows: the AVX2 kernels give the AVX-512 kernels' bits.
-TEST(FoldKernels, AVX2AndAVX512GiveTheSameBitsForEveryTileEdge) {
-  const fold::Kernels* avx2 = fold::KernelsFor("avx2");
-  const fold::Kernels* avx512 = fold::KernelsFor("avx512");
-  if (avx2 == nullptr || avx512 == nullptr) GTEST_SKIP() << "this processor lacks AVX-512 or AVX2";
+// The portable fused kernels give them too, on any processor.
+TEST(FoldKernels, FusedSetsGiveTheSameBitsOnEveryVectorUnitForEveryTileEdge) {
+  std::vector<const fold::Kernels*> sets = {fold::KernelsFor("fused")};
+  for (const char* isa : {"avx2", "avx512"}) {
+    if (const fold::Kernels* k = fold::KernelsFor(isa)) sets.push_back(k);
+  }
+  ASSERT_EQ(&fold::FusedKernels(), sets.back());
   struct Shape {
     int m, p, q;
   };
@@ -151,9 +156,9 @@ TEST(FoldKernels, AVX2AndAVX512GiveTheSameBitsForEveryTileEdge) {
     for (int a = 0; a < 32; ++a)
       for (int i = 0; i < std::min(a, 32); ++i) Tt[static_cast<std::size_t>(a) * 32 + i] = 0.0;
     const int k = std::min(p, 32), rows = (k + 7) / 8 * 8;
-    std::vector<double> results[2];
+    std::vector<std::vector<double>> results(sets.size());
     int which = 0;
-    for (const fold::Kernels* kernels : {avx2, avx512}) {
+    for (const fold::Kernels* kernels : sets) {
       std::vector<double> W(static_cast<std::size_t>(p) * q), Cu = C;
       std::vector<double> Out(static_cast<std::size_t>(rows) * q);
       kernels->cross(m, p, q, Y.data(), ld, C.data(), ld, W.data(), p);
@@ -167,9 +172,11 @@ TEST(FoldKernels, AVX2AndAVX512GiveTheSameBitsForEveryTileEdge) {
       results[which].insert(results[which].end(), x.begin(), x.end());
       ++which;
     }
-    ASSERT_EQ(results[0].size(), results[1].size());
-    for (std::size_t i = 0; i < results[0].size(); ++i) {
-      ASSERT_EQ(results[0][i], results[1][i]) << m << " x " << p << " x " << q << " at " << i;
+    for (std::size_t s = 1; s < sets.size(); ++s) {
+      ASSERT_EQ(results[0].size(), results[s].size());
+      for (std::size_t i = 0; i < results[0].size(); ++i) {
+        ASSERT_EQ(results[0][i], results[s][i]) << sets[s]->name << ": " << m << " x " << p << " x " << q << " at " << i;
+      }
     }
   }
 }

@@ -10,6 +10,7 @@
 #include "../support/generated_systems.h"
 #include "model/design.h"
 #include "model/equation_shape.h"
+#include "model/model_fit.h"
 #include "odefit/differentiation.h"
 #include "search/local_fits.h"
 #include "search/equation_candidates.h"
@@ -18,6 +19,7 @@
 #include "search/prediction_score.h"
 #include "search/ranking.h"
 #include "search/search_common.h"
+#include "search/task_summaries.h"
 
 namespace odefit::search {
 namespace {
@@ -119,6 +121,41 @@ TEST(IntegralFit, KeepsCoefficientsWhereTheSlopesCarryTheNoise) {
 
 // The noise level of a smooth signal plus white noise of known size, and of
 // the clean signal (next to nothing).
+// One task's shared summaries against each shape's own fit: the same terms,
+// and held-out errors those of ApproximationError, for every family the
+// plan shares (polynomial, driven, rational) and a shape of its own.
+TEST(TaskSummaries, SharedFitsAndHeldOutErrorsAreEachShapesOwn) {
+  const double dt = 0.01;
+  const Derivatives all = LocalFits(testing::Lorenz(dt, 1500, 0.001).values, 3, 5, 3, dt);
+  const int train = 1000, held = 1100, D = 3;
+  const std::vector<EquationSpec> plan = {{ModelFamily::StandardPolynomial, 3},
+                                          {ModelFamily::DrivenPolynomial, 2, 0, 0.7},
+                                          {ModelFamily::Rational, 2, 2}};
+  TaskSummaries summaries(plan, D, dt, all, train, held);
+  const std::vector<EquationSpec> shapes = {{ModelFamily::StandardPolynomial, 2}, {ModelFamily::DrivenPolynomial, 1, 0, 0.7},
+                                            {ModelFamily::Rational, 1, 1}, {ModelFamily::Rational, 1, 3}};
+  ThresholdSettings settings;
+  settings.scaled = true;
+  settings.threshold = 0.01;
+  for (const EquationSpec& spec : shapes) {
+    ModelEquation eq = EquationShape(spec, D, dt);
+    for (int i = 0; i < D; ++i) {
+      const int one[] = {i};
+      const TriangularSummary own = SummariseDesign(eq, all.states, D, train, 1, all.slopes, one);
+      const SubsetFit mine = ThresholdedFit(own, 0, settings), shared = summaries.Thresholded(eq, i, settings);
+      ASSERT_EQ(mine.columns, shared.columns) << FormatEquationSpec(spec) << " " << i;
+      eq.coef.assign(static_cast<std::size_t>(eq.nterms), 0.0);
+      for (std::size_t k = 0; k < shared.columns.size(); ++k) eq.coef[static_cast<std::size_t>(shared.columns[k])] = shared.coefficients[k];
+      std::vector<double> y;
+      for (int r = held; r < all.rows; ++r) y.push_back(all.slopes[static_cast<std::size_t>(r * D + i)]);
+      double expected = 0.0;
+      ApproximationError(std::span<const double>(all.states).subspan(static_cast<std::size_t>(held * D)), D,
+                         all.rows - held, held + 1, y, eq, expected);
+      EXPECT_NEAR(summaries.HeldOutError(eq, i), expected, 1e-9 * expected) << FormatEquationSpec(spec) << " " << i;
+    }
+  }
+}
+
 TEST(NoiseLevel, FindsTheWhiteNoiseAddedToASmoothSignal) {
   for (const double sigma : {0.0, 0.01, 0.1, 0.5}) {
     Series series;

@@ -64,10 +64,16 @@ class Rational final : public ModelFamilyDescription {
                   std::span<double> A, int lda) const override {
     if (y.size() < static_cast<std::size_t>(rows)) throw std::invalid_argument("FillDesignBlock: no targets");
     FillMonomialColumns(X, D, rows, eq.nu, A, lda);
-    std::vector<double> denominator(static_cast<std::size_t>(rows) * static_cast<std::size_t>(eq.nden + 1));
-    FillMonomialColumns(X, D, rows, eq.mu, denominator, rows);
+    // The denominator's monomials are the numerator's first ones (the same
+    // bits) when its order is not higher: no second block to form.
+    std::vector<double> denominator;
+    if (eq.mu > eq.nu) {
+      denominator.resize(static_cast<std::size_t>(rows) * static_cast<std::size_t>(eq.nden + 1));
+      FillMonomialColumns(X, D, rows, eq.mu, denominator, rows);
+    }
     for (int j = 0; j < eq.nden; ++j) {
-      const double* u = denominator.data() + static_cast<std::size_t>(j + 1) * rows;
+      const double* u = eq.mu > eq.nu ? denominator.data() + static_cast<std::size_t>(j + 1) * rows
+                                      : A.data() + static_cast<std::size_t>(j + 1) * static_cast<std::size_t>(lda);
       double* column = A.data() + static_cast<std::size_t>(eq.nnum + j) * static_cast<std::size_t>(lda);
       for (int r = 0; r < rows; ++r) column[r] = -y[static_cast<std::size_t>(r)] * u[r];
     }

@@ -1,0 +1,235 @@
+#include "search/task_summaries.h"
+
+#include <algorithm>
+#include <cmath>
+#include <numeric>
+
+#include "model/design.h"
+#include "model/equation_shape.h"
+#include "model/model_family.h"
+#include "model/model_fit.h"
+#include "model/monomials.h"
+#include "search/search_common.h"
+
+namespace odefit::search {
+
+struct TaskSummaries::Source {
+  ModelEquation design;  // the widest shape, whose columns the summaries hold
+  bool perEquation = false;  // rational: the target enters the design, one summary per equation
+  std::vector<std::optional<TriangularSummary>> train;  // one, or one per equation
+  std::optional<TriangularSummary> held;  // the held-out rows (not per equation)
+};
+
+namespace {
+
+bool Polynomial(ModelFamily f) { return f == ModelFamily::StandardPolynomial || f == ModelFamily::DrivenPolynomial; }
+
+// The vector unit's kernels with the bits every machine gives.
+SummaryOptions Fused() {
+  SummaryOptions options;
+  options.kernels = &fold::FusedKernels();
+  return options;
+}
+
+}  // namespace
+
+TaskSummaries::TaskSummaries(const std::vector<EquationSpec>& shapes, int D, double dt, const Derivatives& all,
+                             int trainRows, int heldRow)
+    : D_(D), all_(&all), trainRows_(trainRows), heldRow_(heldRow), heldRows_(all.rows - heldRow) {
+  sources_.resize(2);
+  // The widest polynomial (driven when a shape is, at the first driven shape's period) and rational designs.
+  int order = -1, nu = -1, mu = -1;
+  const EquationSpec* driven = nullptr;
+  for (const EquationSpec& s : shapes) {
+    if (Polynomial(s.family)) order = std::max(order, s.order);
+    if (s.family == ModelFamily::DrivenPolynomial && driven == nullptr) driven = &s;
+    if (s.family == ModelFamily::Rational) {
+      nu = std::max(nu, s.order);
+      mu = std::max(mu, s.secondOrder);
+    }
+  }
+  const auto source = [&](const EquationSpec& spec, bool perEquation) {
+    auto s = std::make_unique<Source>();
+    s->design = EquationShape(spec, D, dt);
+    s->perEquation = perEquation;
+    s->train.resize(perEquation ? Size(D) : 1);
+    return s;
+  };
+  if (order >= 0) {
+    sources_[0] = source(driven != nullptr ? EquationSpec{ModelFamily::DrivenPolynomial, order, 0, driven->period}
+                                           : EquationSpec{ModelFamily::StandardPolynomial, order},
+                         false);
+  }
+  if (nu >= 0) sources_[1] = source(EquationSpec{ModelFamily::Rational, nu, mu}, true);
+
+  spread_.assign(Size(D), 0.0);
+  for (int i = 0; i < D; ++i) {
+    const auto y = [&](int r) { return all.slopes[Size(heldRow + r) * Size(D) + Size(i)]; };
+    bool equal = true;
+    for (int r = 1; r < heldRows_ && equal; ++r) equal = y(r) == y(r - 1);
+    double sum = 0.0;
+    for (int r = 0; r < heldRows_; ++r) sum += y(r);
+    const double mean = sum / static_cast<double>(heldRows_);
+    double spread = 0.0;
+    for (int r = 0; r < heldRows_; ++r) spread += (y(r) - mean) * (y(r) - mean);
+    spread_[Size(i)] = equal || heldRows_ < 1 ? std::nan("") : spread;
+  }
+}
+
+TaskSummaries::~TaskSummaries() = default;
+
+TaskSummaries::Place TaskSummaries::Find(const ModelEquation& shape) {
+  Place place{nullptr, {}};
+  const auto range = [&](int from, int to) {
+    for (int j = from; j < to; ++j) place.columns.push_back(j);
+  };
+  Source* poly = sources_[0].get();
+  Source* rational = sources_[1].get();
+  if (poly != nullptr && Polynomial(shape.family) && shape.nu <= poly->design.nu &&
+      (shape.family == ModelFamily::StandardPolynomial ||
+       (poly->design.family == ModelFamily::DrivenPolynomial && shape.period == poly->design.period))) {
+    place.source = poly;
+    const int monomials = shape.family == ModelFamily::DrivenPolynomial ? shape.nterms - 2 : shape.nterms;
+    range(0, monomials);
+    if (shape.family == ModelFamily::DrivenPolynomial) range(poly->design.nterms - 2, poly->design.nterms);
+    return place;
+  }
+  if (rational != nullptr && shape.family == ModelFamily::Rational && shape.nu <= rational->design.nu &&
+      shape.mu <= rational->design.mu) {
+    place.source = rational;
+    range(0, shape.nnum);
+    range(rational->design.nnum, rational->design.nnum + shape.nden);
+    return place;
+  }
+  range(0, shape.nterms);
+  for (std::size_t k = 2; k < sources_.size(); ++k) {
+    const ModelEquation& d = sources_[k]->design;
+    if (d.family == shape.family && d.nu == shape.nu && d.mu == shape.mu && d.nterms == shape.nterms &&
+        d.period == shape.period) {
+      place.source = sources_[k].get();
+      return place;
+    }
+  }
+  auto own = std::make_unique<Source>();
+  own->design = shape;
+  own->design.coef.clear();
+  own->design.standardErrors.clear();
+  own->perEquation = FamilyOf(shape.family).quotient;  // the target enters the design
+  own->train.resize(own->perEquation ? Size(D_) : 1);
+  place.source = own.get();
+  sources_.push_back(std::move(own));
+  return place;
+}
+
+const TriangularSummary& TaskSummaries::Train(Source& source, int i) {
+  std::optional<TriangularSummary>& summary = source.train[source.perEquation ? Size(i) : 0];
+  if (!summary) {
+    std::vector<int> targets(Size(D_));
+    std::iota(targets.begin(), targets.end(), 0);
+    const int one[] = {i};
+    summary = SummariseDesign(source.design, all_->states, D_, trainRows_, 1, all_->slopes,
+                              source.perEquation ? std::span<const int>(one) : std::span<const int>(targets), Fused());
+  }
+  return *summary;
+}
+
+SubsetFit TaskSummaries::Thresholded(const ModelEquation& shape, int i, const ThresholdSettings& settings) {
+  const Place place = Find(shape);
+  SubsetFit fit = ThresholdedFit(Train(*place.source, i), place.source->perEquation ? 0 : i, settings, place.columns);
+  for (int& j : fit.columns) {
+    j = static_cast<int>(std::lower_bound(place.columns.begin(), place.columns.end(), j) - place.columns.begin());
+  }
+  return fit;
+}
+
+SubsetFit TaskSummaries::Subset(const ModelEquation& shape, int i, std::span<const int> columns) {
+  const Place place = Find(shape);
+  std::vector<int> mapped;
+  for (const int j : columns) mapped.push_back(place.columns.at(Size(j)));
+  SubsetFit fit = FitSubset(Train(*place.source, i), place.source->perEquation ? 0 : i, mapped);
+  fit.columns.assign(columns.begin(), columns.end());
+  return fit;
+}
+
+double TaskSummaries::HeldOutError(const ModelEquation& equation, int i) {
+  const double spread = spread_[Size(i)];
+  if (!(spread > 0.0)) return kInfinity;
+  if (equation.family == ModelFamily::Rational) return RationalHeldOutError(equation, i);
+  if (FamilyOf(equation.family).quotient) {
+    // Another quotient: its own values, row by row.
+    std::vector<double> values(Size(heldRows_));
+    const std::span<const double> states = std::span<const double>(all_->states).subspan(Size(heldRow_) * Size(D_));
+    FamilyOf(equation.family).Values(equation, states, D_, heldRows_, heldRow_ + 1, values);
+    double squares = 0.0;
+    for (int r = 0; r < heldRows_; ++r) {
+      const double e = all_->slopes[Size(heldRow_ + r) * Size(D_) + Size(i)] - values[Size(r)];
+      squares += e * e;
+    }
+    const double err = std::sqrt(squares / spread);
+    return std::isfinite(err) ? err : kInfinity;
+  }
+  // Linear in the coefficients: the residual's squares are those of the
+  // held-out summary's reduced problem.
+  const Place place = Find(equation);
+  Source& source = *place.source;
+  if (!source.held) {
+    std::vector<int> targets(Size(D_));
+    std::iota(targets.begin(), targets.end(), 0);
+    const std::span<const double> states = std::span<const double>(all_->states).subspan(Size(heldRow_) * Size(D_));
+    const std::span<const double> slopes = std::span<const double>(all_->slopes).subspan(Size(heldRow_) * Size(D_));
+    source.held = SummariseDesign(source.design, states, D_, heldRows_, heldRow_ + 1, slopes, targets, Fused());
+  }
+  const TriangularSummary& held = *source.held;
+  const int target = held.DesignColumns() + i;
+  double squares = 0.0;
+  for (int row = 0; row <= target; ++row) {
+    double v = -held.R(row, target);
+    for (std::size_t k = 0; k < place.columns.size(); ++k) {
+      const double c = equation.coef[k];
+      if (c != 0.0 && place.columns[k] >= row) v += held.R(row, place.columns[k]) * c;
+    }
+    squares += v * v;
+  }
+  const double err = std::sqrt(squares / spread);
+  return std::isfinite(err) ? err : kInfinity;
+}
+
+double TaskSummaries::RationalHeldOutError(const ModelEquation& equation, int i) {
+  const int order = std::max(equation.nu, equation.mu);
+  if (heldOrder_ < order) {
+    const int count = MonomialCount(order, D_);
+    heldTerms_.assign(Size(heldRows_) * Size(count), 0.0);
+    const std::span<const double> states = std::span<const double>(all_->states).subspan(Size(heldRow_) * Size(D_));
+    FillMonomialColumns(states, D_, heldRows_, order, heldTerms_, heldRows_);
+    heldOrder_ = order;
+  }
+  const auto term = [&](int k) { return heldTerms_.data() + Size(k) * Size(heldRows_); };
+  // Terms in the order ApproximationError adds them; a dropped term adds nothing.
+  std::vector<double>& p = numerator_;
+  std::vector<double>& q = denominator_;
+  p.assign(Size(heldRows_), 0.0);
+  q.assign(Size(heldRows_), 1.0);
+  for (int k = 0; k < equation.nnum; ++k) {
+    const double c = equation.coef[Size(k)];
+    if (c == 0.0) continue;
+    const double* t = term(k);
+    for (int r = 0; r < heldRows_; ++r) p[Size(r)] += c * t[r];
+  }
+  for (int j = 0; j < equation.nden; ++j) {
+    const double c = equation.coef[Size(equation.nnum + j)];
+    if (c == 0.0) continue;
+    const double* t = term(j + 1);
+    for (int r = 0; r < heldRows_; ++r) q[Size(r)] += c * t[r];
+  }
+  double squares = 0.0;
+  for (int r = 0; r < heldRows_; ++r) {
+    const double qr = q[Size(r)];
+    const double v = std::abs(qr) >= DenominatorFloor ? p[Size(r)] / qr : p[Size(r)] / (qr < 0.0 ? -DenominatorFloor : DenominatorFloor);
+    const double e = all_->slopes[Size(heldRow_ + r) * Size(D_) + Size(i)] - v;
+    squares += e * e;
+  }
+  const double err = std::sqrt(squares / spread_[Size(i)]);
+  return std::isfinite(err) ? err : kInfinity;
+}
+
+}  // namespace odefit::search

@@ -1,0 +1,68 @@
+#pragma once
+// The triangular summaries of one search task, shared between its shapes.
+//
+// A fit on some of a summary's columns is the fit of the narrower design
+// (sparse_regression.h), so one fold serves every shape whose columns are
+// among another's: the polynomial shapes are leading columns of the widest
+// polynomial design (with the driving's two columns after them when a driven
+// shape of the same period is tried), and the rational shapes of one
+// equation are columns of its widest rational design (numerator monomials,
+// then -y times denominator monomials). A shape that fits neither has its own
+// summary. Held-out errors of polynomial and driven candidates come from a
+// summary of the held-out rows, O(K^2) per candidate; those of rational ones
+// from the held-out monomials formed once per task.
+
+#include <memory>
+#include <optional>
+#include <span>
+#include <vector>
+
+#include "model/sparse_regression.h"
+#include "odefit/differentiation.h"
+#include "odefit/fit.h"
+#include "odefit/model.h"
+
+namespace odefit::search {
+
+class TaskSummaries {
+ public:
+  // `all` the task's states and slopes, rows 0..trainRows-1 for fitting and
+  // heldRow.. for the held-out errors (at sample index row + 1); `shapes` the
+  // plan's shapes, which decide the widest designs.
+  TaskSummaries(const std::vector<EquationSpec>& shapes, int D, double dt, const Derivatives& all, int trainRows,
+                int heldRow);
+  ~TaskSummaries();
+  TaskSummaries(const TaskSummaries&) = delete;
+  TaskSummaries& operator=(const TaskSummaries&) = delete;
+
+  // ThresholdedFit and FitSubset of equation i in `shape` (of EquationShape),
+  // with columns numbered as the shape's terms.
+  SubsetFit Thresholded(const ModelEquation& shape, int i, const ThresholdSettings& settings);
+  SubsetFit Subset(const ModelEquation& shape, int i, std::span<const int> columns);
+
+  // The relative error sqrt(sum e^2 / sum (y - mean y)^2) of `equation`
+  // (fitted coefficients, zero where dropped) on equation i's held-out
+  // slopes, as ApproximationError gives it; infinite when undefined.
+  double HeldOutError(const ModelEquation& equation, int i);
+
+ private:
+  struct Source;
+  struct Place {
+    Source* source;
+    std::vector<int> columns;  // the source's column of each of the shape's terms
+  };
+  Place Find(const ModelEquation& shape);
+  const TriangularSummary& Train(Source& source, int i);
+  double RationalHeldOutError(const ModelEquation& equation, int i);
+
+  int D_;
+  const Derivatives* all_;
+  int trainRows_, heldRow_, heldRows_;
+  std::vector<std::unique_ptr<Source>> sources_;  // [0] polynomial, [1] rational, then shapes of their own
+  std::vector<double> spread_;                    // sum (y - mean y)^2 of each equation's held-out slopes (NaN: constant)
+  int heldOrder_ = -1;                            // order of heldTerms_ (-1: not formed)
+  std::vector<double> heldTerms_;                 // held-out monomials, heldRows_ x count, column-major
+  std::vector<double> numerator_, denominator_;   // a rational candidate's on the held-out rows (kept: no allocation per candidate)
+};
+
+}  // namespace odefit::search
