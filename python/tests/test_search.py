@@ -4,6 +4,7 @@ a Dask cluster), and what is refused."""
 import concurrent.futures
 import math
 import time
+import warnings
 
 import numpy as np
 import pytest
@@ -201,7 +202,10 @@ class TestSearch:
         windows = list(range(3, 243, 2))
         kwargs = dict(points=windows, models=["poly:1"], thresholds=[0.01])
         start = time.monotonic()
-        result = odefit.search(lorenz, 0.01, time_limit=0.2, **kwargs)
+        with warnings.catch_warnings():
+            # Straight lines predict the Lorenz flow about as badly as holding the state: the search says so.
+            warnings.simplefilter("ignore", odefit.OdefitWarning)
+            result = odefit.search(lorenz, 0.01, time_limit=0.2, **kwargs)
         assert time.monotonic() - start < 10
         assert not result.complete
         assert 0 < len({c["points"] for c in result.candidates}) < len(windows)
