@@ -82,6 +82,15 @@ struct SearchCandidate {
   std::vector<double> validationErrors;       // per equation, on the held-out slopes
 };
 
+// Returns the names of the terms every equation of `candidate` keeps (its
+// supports), "x1*x2" or with the variables called `names` (one per equation,
+// or none), a rational denominator's terms with " (denominator)" after them,
+// "?" for an index no term has. The search result file's and Python's
+// "terms"; their "term_count" is candidate.terms. Throws InvalidArgument for
+// a shape no model may have.
+std::vector<std::vector<std::string>> KeptTermNames(const SearchCandidate& candidate,
+                                                    const std::vector<std::string>& names = {});
+
 struct SearchResult {
   Model best;                               // fitted on the whole series
   std::vector<SearchCandidate> candidates;  // ranked, best first

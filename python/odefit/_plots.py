@@ -107,12 +107,12 @@ def search_plot(result):
                            (axes[1], "criterion", "criterion")):
         for k, points in enumerate(windows):
             mine = [c for c in result.candidates if c["points"] == points]
-            ax.scatter([c["terms"] for c in mine], [c[key] for c in mine], s=22, marker=markers[k % len(markers)],
+            ax.scatter([c["term_count"] for c in mine], [c[key] for c in mine], s=22, marker=markers[k % len(markers)],
                        color=plt.cm.tab10(k % 10), label=f"{points} points", zorder=2)
-        ax.scatter([chosen["terms"]], [chosen[key]], s=220, facecolors="none", edgecolors="red", linewidths=2,
+        ax.scatter([chosen["term_count"]], [chosen[key]], s=220, facecolors="none", edgecolors="red", linewidths=2,
                    label="chosen", zorder=3)
-        ax.annotate(f"chosen: {chosen['terms']} terms, {chosen['points']} points, "
-                    f"threshold {chosen['threshold']:.3g}", (chosen["terms"], chosen[key]),
+        ax.annotate(f"chosen: {chosen['term_count']} terms, {chosen['points']} points, "
+                    f"threshold {chosen['threshold']:.3g}", (chosen["term_count"], chosen[key]),
                     xytext=(12, 12), textcoords="offset points", color="red", fontsize="small")
         ax.set_xlabel("terms")
         ax.set_ylabel(label)

@@ -15,8 +15,9 @@ class SearchResult:
 
     best: the winning model, fitted again on the whole series.
     candidates: every candidate scored, best first, as dicts: points, degree, threshold, models (one
-        spec per equation), supports (kept term indices per equation), terms, score, noise_floor,
-        criterion, validation_errors.
+        spec per equation), supports (kept term indices per equation), terms (their names per
+        equation, as in the search result file), term_count, score, noise_floor, criterion,
+        validation_errors.
     complete: False when the time limit cut the search short (or a window could not be fitted).
     horizon, starts: the prediction horizon (samples) and the number of prediction starts scored.
     period: the driving period of the best model, refined on the whole series (empty when it has no
@@ -32,7 +33,7 @@ class SearchResult:
 
     def __repr__(self):
         best = self.candidates[0] if self.candidates else None
-        chosen = (f"best: {best['terms']} terms, window of {best['points']} points, degree {best['degree']}, "
+        chosen = (f"best: {best['term_count']} terms, window of {best['points']} points, degree {best['degree']}, "
                   f"{' '.join(best['models'])}"
                   if best else "no candidate")
         return (f"SearchResult({chosen}; {len(self.candidates)} candidates, complete={self.complete}, "

@@ -152,7 +152,11 @@ SearchCandidate CandidateFromDict(const py::dict& dict) {
   candidate.threshold = in.Require<double>("threshold");
   candidate.equations = Specs(in.Require<std::vector<std::string>>("models"));
   candidate.supports = in.Require<std::vector<std::vector<int>>>("supports");
-  candidate.terms = in.Require<int>("terms");
+  candidate.terms = in.Require<int>("term_count");
+  // The names follow from the shapes and supports; ones that do not are refused, not ignored.
+  if (in.Require<std::vector<std::vector<std::string>>>("terms") != KeptTermNames(candidate)) {
+    throw py::value_error("a search candidate's \"terms\" are not the names of its supports");
+  }
   candidate.score = in.Require<double>("score");
   candidate.noiseFloor = in.Require<double>("noise_floor");
   candidate.criterion = in.Require<double>("criterion");
@@ -161,14 +165,15 @@ SearchCandidate CandidateFromDict(const py::dict& dict) {
   return candidate;
 }
 
-py::dict CandidateToDict(const SearchCandidate& candidate) {
+py::dict CandidateToDict(const SearchCandidate& candidate, const std::vector<std::string>& names) {
   py::dict dict;
   dict["points"] = candidate.points;
   dict["degree"] = candidate.degree;
   dict["threshold"] = candidate.threshold;
   dict["models"] = SpecTexts(candidate.equations);
   dict["supports"] = candidate.supports;
-  dict["terms"] = candidate.terms;
+  dict["terms"] = KeptTermNames(candidate, names);
+  dict["term_count"] = candidate.terms;
   dict["score"] = candidate.score;
   dict["noise_floor"] = candidate.noiseFloor;
   dict["criterion"] = candidate.criterion;

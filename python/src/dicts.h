@@ -23,10 +23,13 @@ py::dict SettingsToDict(const SearchSettings& settings);
 SearchPlan PlanFromDict(const py::dict& dict);
 py::dict PlanToDict(const SearchPlan& plan);
 
-// points, degree, threshold, models (spec strings), supports, terms, score, noise_floor,
+// points, degree, threshold, models (spec strings), supports, terms (the kept
+// terms' names per equation, KeptTermNames), term_count, score, noise_floor,
 // criterion, validation_errors.
 SearchCandidate CandidateFromDict(const py::dict& dict);
-py::dict CandidateToDict(const SearchCandidate& candidate);
+// "terms" holds the kept terms' names (variables called `names`, or x1..xD),
+// "term_count" their number, as in the search result file.
+py::dict CandidateToDict(const SearchCandidate& candidate, const std::vector<std::string>& names = {});
 
 // points, degree, candidates, complete, starts.
 SearchTaskResult TaskResultFromDict(const py::dict& dict);

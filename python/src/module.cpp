@@ -554,10 +554,12 @@ py::dict Efficiency(const Model& model, py::handle X, long long pieces, long lon
 py::dict SearchResultDict(SearchResult&& result, std::vector<std::string> names) {
   // The library's search leaves naming the variables to its caller.
   result.best.names = std::move(names);
+  py::list candidates;
+  for (const SearchCandidate& candidate : result.candidates) {
+    candidates.append(CandidateToDict(candidate, result.best.names));
+  }
   py::dict out;
   out["best"] = py::cast(std::move(result.best));
-  py::list candidates;
-  for (const SearchCandidate& candidate : result.candidates) candidates.append(CandidateToDict(candidate));
   out["candidates"] = candidates;
   out["complete"] = result.complete;
   out["horizon"] = result.horizon;

@@ -266,7 +266,8 @@ class TestHostileExecutorDicts:
         lambda c: c["supports"].pop(),
         lambda c: c["supports"].__setitem__(1, []),
         lambda c: c.__setitem__("models", ["poly:1"]),
-        lambda c: c.__setitem__("terms", c["terms"] + 5),
+        lambda c: c.__setitem__("term_count", c["term_count"] + 5),
+        lambda c: c["terms"][0].append("x9"),
         lambda c: c.__setitem__("points", 99),
         lambda c: c.__setitem__("score", math.nan),
     ])

@@ -67,9 +67,9 @@ def test_an_efficiency_plot_draws_the_criterion_and_marks_the_prediction_time(lo
 
 def test_a_search_plot_rings_the_chosen_candidate_inside_the_axes():
     result = odefit.SearchResult(best=None, candidates=[
-        {"points": 5, "terms": 12, "score": 1e-5, "criterion": -200.0, "threshold": 0.01},
-        {"points": 3, "terms": 4, "score": 1e-1, "criterion": -30.0, "threshold": 0.1},
-        {"points": 7, "terms": 8, "score": 1e-3, "criterion": -120.0, "threshold": 0.02},
+        {"points": 5, "term_count": 12, "score": 1e-5, "criterion": -200.0, "threshold": 0.01},
+        {"points": 3, "term_count": 4, "score": 1e-1, "criterion": -30.0, "threshold": 0.1},
+        {"points": 7, "term_count": 8, "score": 1e-3, "criterion": -120.0, "threshold": 0.02},
     ], starts=20, horizon=50)
     figure = result.plot()
     found = texts(figure)

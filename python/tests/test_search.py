@@ -47,7 +47,7 @@ class TestDictsAcrossProcesses:
                 "thresholds": [0.01, 0.02], "horizon": 17, "period": [2 * math.pi / 3]}
         assert _odefit._round_trip("plan", plan) == plan
         candidate = {"points": 5, "degree": 2, "threshold": 0.02, "models": ["poly:2", "poly:3"],
-                     "supports": [[1, 2], [0, 4, 7]], "terms": 5, "score": 0.125, "noise_floor": 0.0625,
+                     "supports": [[1, 2], [0, 4, 7]], "terms": [["x1", "x2"], ["1", "x1*x2", "x1^2*x2"]], "term_count": 5, "score": 0.125, "noise_floor": 0.0625,
                      "criterion": -3.5, "validation_errors": [0.001, 0.25]}
         task = {"points": 5, "degree": 2, "candidates": [candidate, dict(candidate, score=1e-300)], "complete": False, "starts": 12}
         assert _odefit._round_trip("task", task) == task

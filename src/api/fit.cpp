@@ -10,6 +10,7 @@
 #include "api/recordings.h"
 #include "model/design.h"
 #include "model/equation_shape.h"
+#include "model/model_family.h"
 #include "model/model_fit.h"
 #include "model/sparse_regression.h"
 #include "odefit/number_text.h"
@@ -79,83 +80,79 @@ void FitSparse(Model& model, const Derivatives& derivatives, const SparseOptions
       ModelEquation& eq = model.Equation(group[t] + 1);
       done[static_cast<std::size_t>(group[t])] = true;
       const SubsetFit fit = ThresholdedFit(summary, static_cast<int>(t), settings);
-      eq.coef.assign(static_cast<std::size_t>(eq.nterms), 0.0);
-      eq.standardErrors.assign(static_cast<std::size_t>(eq.nterms), 0.0);
-      for (std::size_t k = 0; k < fit.columns.size(); ++k) {
-        eq.coef[static_cast<std::size_t>(fit.columns[k])] = fit.coefficients[k];
-        eq.standardErrors[static_cast<std::size_t>(fit.columns[k])] = fit.standardErrors[k];
-      }
-      eq.condition = fit.condition;
+      ScatterSubsetFit(fit, eq);
       const double* slopes = derivatives.slopes.data() + group[t];
-      if (eq.family != ModelFamily::Rational) {
+      if (!FamilyOf(eq.family).quotient) {
         // The residual's squares are the summary's: no second pass over the rows.
         eq.error = ErrorOfSquares(fit.rss, slopes, static_cast<std::size_t>(D), y.size());
         continue;
       }
-      // The rational family reports the error of P/Q, not of its linearised problem.
+      // A quotient family reports the error of P/Q, not of its linearised problem.
       for (std::size_t r = 0; r < y.size(); ++r) y[r] = slopes[r * static_cast<std::size_t>(D)];
       ApproximationError(derivatives.states, D, derivatives.rows, 1, y, eq, eq.error);
     }
   }
 }
 
+// "driven:NU:PERIOD"
+std::string SpecForm(const ModelFamilyDescription& family) {
+  std::string form = family.name;
+  for (const ParameterForm& parameter : family.parameters) form.append(1, ':').append(parameter.placeholder);
+  return form;
+}
+
 }  // namespace
 
 EquationSpec ParseEquationSpec(std::string_view text) {
   const std::vector<std::string_view> parts = SplitAtColons(text);
-  const std::string_view family = parts.front();
-  const std::size_t fields = parts.size() - 1;
-  const auto expect = [&](std::size_t count, const char* form) {
-    if (fields != count) {
-      throw InvalidArgument("model \"" + std::string(text) + "\" is not of the form " + form);
+  const ModelFamilyDescription* family = FamilyNamed(parts.front());
+  if (family == nullptr) {
+    std::string forms;
+    const std::vector<const ModelFamilyDescription*> all = ModelFamilies();
+    for (std::size_t k = 0; k < all.size(); ++k) {
+      forms += k == 0 ? "" : k + 1 == all.size() ? " or " : ", ";
+      forms += SpecForm(*all[k]);
     }
-  };
+    throw InvalidArgument("unknown model family \"" + std::string(parts.front()) + "\" in \"" + std::string(text) +
+                          "\": use " + forms);
+  }
+  if (parts.size() - 1 != family->parameters.size()) {
+    throw InvalidArgument("model \"" + std::string(text) + "\" is not of the form " + SpecForm(*family));
+  }
   EquationSpec spec;
-  if (family == "poly") {
-    expect(1, "poly:NU");
-    spec.family = ModelFamily::StandardPolynomial;
-    spec.order = SpecOrder(parts[1], "order", text);
-  } else if (family == "driven") {
-    expect(2, "driven:NU:PERIOD");
-    spec.family = ModelFamily::DrivenPolynomial;
-    spec.order = SpecOrder(parts[1], "order", text);
-    spec.period = SpecPeriod(parts[2], text);
-  } else if (family == "rational") {
-    expect(2, "rational:NU:MU");
-    spec.family = ModelFamily::Rational;
-    spec.order = SpecOrder(parts[1], "numerator order", text);
-    spec.secondOrder = SpecOrder(parts[2], "denominator order", text);
-  } else if (family == "reduced") {
-    expect(2, "reduced:NU:MU");
-    spec.family = ModelFamily::ReducedPolynomial;
-    spec.order = SpecOrder(parts[1], "order of the x1 part", text);
-    spec.secondOrder = SpecOrder(parts[2], "order of the free x2 part", text);
-  } else {
-    throw InvalidArgument("unknown model family \"" + std::string(family) + "\" in \"" + std::string(text) +
-                          "\": use poly:NU, driven:NU:PERIOD, rational:NU:MU or reduced:NU:MU");
+  spec.family = family->tag;
+  for (std::size_t k = 0; k < family->parameters.size(); ++k) {
+    const ParameterForm& form = family->parameters[k];
+    switch (form.parameter) {
+      case FamilyParameter::Order: spec.order = SpecOrder(parts[k + 1], form.label, text); break;
+      case FamilyParameter::SecondOrder: spec.secondOrder = SpecOrder(parts[k + 1], form.label, text); break;
+      case FamilyParameter::Period: spec.period = SpecPeriod(parts[k + 1], text); break;
+    }
   }
   return spec;
 }
 
 std::string FormatEquationSpec(const EquationSpec& spec) {
-  const std::string order = std::to_string(spec.order);
-  switch (spec.family) {
-    case ModelFamily::StandardPolynomial: return "poly:" + order;
-    case ModelFamily::DrivenPolynomial: return "driven:" + order + ":" + ShortestText(spec.period);
-    case ModelFamily::Rational: return "rational:" + order + ":" + std::to_string(spec.secondOrder);
-    case ModelFamily::ReducedPolynomial: return "reduced:" + order + ":" + std::to_string(spec.secondOrder);
+  const ModelFamilyDescription& family = FamilyOf(spec.family);
+  std::string text = family.name;
+  for (const ParameterForm& form : family.parameters) {
+    text += ':';
+    switch (form.parameter) {
+      case FamilyParameter::Order: text += std::to_string(spec.order); break;
+      case FamilyParameter::SecondOrder: text += std::to_string(spec.secondOrder); break;
+      case FamilyParameter::Period: text += ShortestText(spec.period); break;
+    }
   }
-  throw InvalidArgument("unknown model family");
+  return text;
 }
 
 EquationSpec EquationSpecOf(const ModelEquation& equation) {
+  const ModelFamilyDescription& family = FamilyOf(equation.family);
   EquationSpec spec;
   spec.family = equation.family;
   spec.order = equation.nu;
-  if (equation.family == ModelFamily::Rational || equation.family == ModelFamily::ReducedPolynomial) {
-    spec.secondOrder = equation.mu;
-  }
-  if (equation.family == ModelFamily::DrivenPolynomial) spec.period = equation.period;
+  spec.secondOrder = family.Has(FamilyParameter::SecondOrder) ? equation.mu : 0;
+  if (family.Has(FamilyParameter::Period)) spec.period = equation.period;
   return spec;
 }
 
@@ -287,7 +284,7 @@ Sampling CheckPieces(const Series& series, const FitSettings& settings) {
                           " vectors of a window");
   }
   for (const EquationSpec& spec : settings.equations) {
-    if (spec.family == ModelFamily::DrivenPolynomial && (sampling.pieces.size() > 1 || !sampling.uniform)) {
+    if (FamilyOf(spec.family).Has(FamilyParameter::Period) && (sampling.pieces.size() > 1 || !sampling.uniform)) {
       throw InvalidArgument("the driven family needs one uniformly sampled recording: its phase is counted in samples");
     }
   }

@@ -6,25 +6,11 @@
 #include <cstdio>
 #include <string>
 
-#include "model/monomials.h"
+#include "model/model_family.h"
 #include "model/term_names.h"
 #include "odefit/errors.h"
 
 namespace odefit {
-namespace {
-
-// Largest n + D whose term count the factorial can form.
-constexpr int kLargestCountArgument = 34;
-
-int Count(int order, int D, const std::string& where) {
-  if (order < 0 || order + D > kLargestCountArgument) {
-    throw InvalidArgument(where + ": order " + std::to_string(order) + " is out of range");
-  }
-  return MonomialCount(order, D);
-}
-
-}  // namespace
-
 void ValidateModel(const Model& model) {
   const int D = model.Dimension();
   if (D < 1 || D > kMaxModelDimension) {
@@ -40,29 +26,7 @@ void ValidateModel(const Model& model) {
   for (int i = 1; i <= D; ++i) {
     const ModelEquation& eq = model.Equation(i);
     const std::string where = "equation " + std::to_string(i);
-    int expected = 0;
-    switch (eq.family) {
-      case ModelFamily::StandardPolynomial: expected = Count(eq.nu, D, where); break;
-      case ModelFamily::DrivenPolynomial:
-        expected = Count(eq.nu, D, where) + 2;
-        if (!std::isfinite(eq.wdt)) throw InvalidArgument(where + ": the driving angle is not finite");
-        break;
-      case ModelFamily::Rational:
-        if (eq.nnum != Count(eq.nu, D, where) || eq.nden != Count(eq.mu, D, where) - 1) {
-          throw InvalidArgument(where + ": numerator and denominator terms do not match their orders");
-        }
-        expected = eq.nnum + eq.nden;
-        break;
-      case ModelFamily::ReducedPolynomial:
-        if (D != 2) throw InvalidArgument(where + ": the reduced polynomial needs two variables");
-        if (eq.nu < 0 || eq.mu < 0 || eq.nu >= kMaxCoefficients || eq.mu >= kMaxCoefficients ||
-            eq.nnum != eq.nu + 1 || eq.nden != eq.mu + 1) {
-          throw InvalidArgument(where + ": the terms of the reduced polynomial do not match its orders");
-        }
-        expected = eq.nnum + eq.nden;
-        break;
-      default: throw InvalidArgument(where + ": unknown model family");
-    }
+    const int expected = FamilyOf(eq.family, where).ExpectedTerms(eq, D, where);
     if (expected > kMaxCoefficients || eq.nterms != expected) {
       throw InvalidArgument(where + ": " + std::to_string(eq.nterms) + " terms where its family and orders give " +
                             std::to_string(expected) + " (at most 1000)");
@@ -111,21 +75,9 @@ std::string Sum(const std::vector<double>& coef, const std::vector<std::string>&
 
 std::vector<std::string> TermNames(const ModelEquation& eq, int D) {
   if (D < 1 || D > kMaxModelDimension) throw InvalidArgument("the dimension must be from 1 to 9");
-  switch (eq.family) {
-    case ModelFamily::StandardPolynomial:
-    case ModelFamily::DrivenPolynomial: Count(eq.nu, D, "term names"); break;
-    case ModelFamily::Rational:
-      Count(eq.nu, D, "term names");
-      Count(eq.mu, D, "term names");
-      break;
-    case ModelFamily::ReducedPolynomial:
-      if (D != 2 || eq.nu < 0 || eq.mu < 0 || eq.nu >= kMaxCoefficients || eq.mu >= kMaxCoefficients) {
-        throw InvalidArgument("term names: the reduced polynomial needs D = 2 and orders below 1000");
-      }
-      break;
-    default: throw InvalidArgument("term names: unknown model family");
-  }
-  std::vector<std::string> names = odefit::TermNames(eq.family, D, eq.nu, eq.mu);
+  const ModelFamilyDescription& family = FamilyOf(eq.family, "term names");
+  family.CheckOrders(eq, D, "term names");
+  std::vector<std::string> names = family.TermNames(eq, D);
   // The denominator's terms are told apart by their place, not their names.
   constexpr std::string_view kSuffix = " (denominator)";
   for (std::string& name : names) {
@@ -179,7 +131,7 @@ std::string EquationText(const Model& model, int i, int digits) {
   if (eq.coef.size() != names.size()) throw InvalidArgument("equation " + std::to_string(i) + ": coefficients and terms differ");
   std::string text(1, 'd');
   text.append(VariableName(model, i)).append("/dt = ");
-  if (eq.family == ModelFamily::Rational) {
+  if (FamilyOf(eq.family).quotient) {
     const std::size_t nnum = static_cast<std::size_t>(eq.nnum);
     text.append(1, '(').append(Sum(eq.coef, names, 0, nnum, digits, false)).append(") / (");
     text.append(Sum(eq.coef, names, nnum, names.size() - nnum, digits, true)).append(1, ')');

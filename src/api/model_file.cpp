@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "model/equation_shape.h"
+#include "model/model_family.h"
 #include "model/term_names.h"
 #include "odefit/errors.h"
 #include "odefit/fit.h"
@@ -23,15 +24,6 @@ using Json = nlohmann::ordered_json;
 // model inside) five; anything deeper is neither.
 constexpr int kDeepestNesting = 6;
 
-const char* FamilyName(ModelFamily family) {
-  switch (family) {
-    case ModelFamily::StandardPolynomial: return "poly";
-    case ModelFamily::DrivenPolynomial: return "driven";
-    case ModelFamily::Rational: return "rational";
-    case ModelFamily::ReducedPolynomial: return "reduced";
-  }
-  return "";
-}
 
 // Returns `value`, or null when it is not finite.
 Json Number(double value) { return std::isfinite(value) ? Json(value) : Json(nullptr); }
@@ -125,25 +117,32 @@ class Reader {
   const std::string& source_;
 };
 
-ModelFamily FamilyOf(const std::string& name, const Reader& reader) {
-  if (name == "poly") return ModelFamily::StandardPolynomial;
-  if (name == "driven") return ModelFamily::DrivenPolynomial;
-  if (name == "rational") return ModelFamily::Rational;
-  if (name == "reduced") return ModelFamily::ReducedPolynomial;
-  reader.Fail("has the unknown family \"" + name + "\" (poly, driven, rational or reduced)");
+const ModelFamilyDescription& FamilyCalled(const std::string& name, const Reader& reader) {
+  if (const ModelFamilyDescription* family = FamilyNamed(name)) return *family;
+  std::string names;
+  const std::vector<const ModelFamilyDescription*> all = ModelFamilies();
+  for (std::size_t k = 0; k < all.size(); ++k) {
+    names += k == 0 ? "" : k + 1 == all.size() ? " or " : ", ";
+    names += all[k]->name;
+  }
+  reader.Fail("has the unknown family \"" + name + "\" (" + names + ")");
 }
 
 ModelEquation ReadEquation(const Json& object, int i, int D, double dt, const std::vector<std::string>& variables,
                            const std::string& source) {
   const Reader r(object, "equation " + std::to_string(i), source);
   EquationSpec spec;
-  spec.family = FamilyOf(r.String("family"), r);
-  spec.order = r.Integer("order", 0, kMaxCoefficients);
-  if (spec.family == ModelFamily::Rational) spec.secondOrder = r.Integer("denominator_order", 0, kMaxCoefficients);
-  if (spec.family == ModelFamily::ReducedPolynomial) spec.secondOrder = r.Integer("second_order", 0, kMaxCoefficients);
-  if (spec.family == ModelFamily::DrivenPolynomial) {
-    spec.period = r.Real("period");
-    if (!(spec.period > 0.0)) r.Fail("\"period\" must be positive");
+  const ModelFamilyDescription& family = FamilyCalled(r.String("family"), r);
+  spec.family = family.tag;
+  for (const ParameterForm& form : family.parameters) {
+    switch (form.parameter) {
+      case FamilyParameter::Order: spec.order = r.Integer(form.fileKey, 0, kMaxCoefficients); break;
+      case FamilyParameter::SecondOrder: spec.secondOrder = r.Integer(form.fileKey, 0, kMaxCoefficients); break;
+      case FamilyParameter::Period:
+        spec.period = r.Real(form.fileKey);
+        if (!(spec.period > 0.0)) r.Fail("\"" + std::string(form.fileKey) + "\" must be positive");
+        break;
+    }
   }
   // As the fit makes it, so that the model integrates with the same bits.
   ModelEquation eq;
@@ -154,7 +153,7 @@ ModelEquation ReadEquation(const Json& object, int i, int D, double dt, const st
   }
   const int terms = eq.nterms;
   const std::size_t count = static_cast<std::size_t>(terms);
-  const std::vector<std::string> names = TermNames(eq.family, D, eq.nu, eq.mu);
+  const std::vector<std::string> names = family.TermNames(eq, D);
   const Json& written = r.Array("terms", count);
   for (std::size_t k = 0; k < count; ++k) {
     // Terms say the variables' names, or x1..xD as files before names did.
@@ -223,12 +222,16 @@ std::string ModelToJson(const Model& model) {
   Json& equations = root["equations"] = Json::array();
   for (const ModelEquation& eq : model.equations) {
     Json e;
-    e["family"] = FamilyName(eq.family);
-    e["order"] = eq.nu;
-    if (eq.family == ModelFamily::Rational) e["denominator_order"] = eq.mu;
-    if (eq.family == ModelFamily::ReducedPolynomial) e["second_order"] = eq.mu;
-    if (eq.family == ModelFamily::DrivenPolynomial) e["period"] = eq.period;
-    std::vector<std::string> terms = TermNames(eq.family, model.Dimension(), eq.nu, eq.mu);
+    const ModelFamilyDescription& family = FamilyOf(eq.family);
+    e["family"] = family.name;
+    for (const ParameterForm& form : family.parameters) {
+      switch (form.parameter) {
+        case FamilyParameter::Order: e[form.fileKey] = eq.nu; break;
+        case FamilyParameter::SecondOrder: e[form.fileKey] = eq.mu; break;
+        case FamilyParameter::Period: e[form.fileKey] = eq.period; break;
+      }
+    }
+    std::vector<std::string> terms = family.TermNames(eq, model.Dimension());
     for (std::string& term : terms) term = NamedTerm(term, model.names);
     e["terms"] = terms;
     e["coefficients"] = eq.coef;
@@ -326,6 +329,23 @@ Model ModelFromJson(std::string_view text, const std::string& source) {
   return model;
 }
 
+std::vector<std::vector<std::string>> KeptTermNames(const SearchCandidate& candidate,
+                                                    const std::vector<std::string>& names) {
+  const int D = static_cast<int>(candidate.equations.size());
+  std::vector<std::vector<std::string>> kept;
+  for (std::size_t i = 0; i < candidate.equations.size(); ++i) {
+    const EquationSpec& spec = candidate.equations[i];
+    const std::vector<std::string> all = FamilyOf(spec.family).TermNames(EquationShape(spec, D, 1.0), D);
+    std::vector<std::string>& named = kept.emplace_back();
+    if (i >= candidate.supports.size()) continue;
+    for (const int j : candidate.supports[i]) {
+      named.push_back(j >= 0 && static_cast<std::size_t>(j) < all.size() ? NamedTerm(all[static_cast<std::size_t>(j)], names)
+                                                                          : "?");
+    }
+  }
+  return kept;
+}
+
 std::string SearchResultToJson(const SearchResult& result) {
   Json root;
   root["format"] = kSearchFileFormat;
@@ -335,7 +355,6 @@ std::string SearchResultToJson(const SearchResult& result) {
   root["periods"] = result.period;
   root["best"] = Json::parse(ModelToJson(result.best));
   Json& candidates = root["candidates"] = Json::array();
-  const int D = result.best.Dimension();
   for (const SearchCandidate& c : result.candidates) {
     Json entry;
     entry["points"] = c.points;
@@ -344,22 +363,8 @@ std::string SearchResultToJson(const SearchResult& result) {
     // Filled apart and moved in: a reference into `entry` would not survive
     // the next key added to it (its members live in one growing vector).
     Json models = Json::array();
-    Json terms = Json::array();
-    for (std::size_t i = 0; i < c.equations.size(); ++i) {
-      models.push_back(FormatEquationSpec(c.equations[i]));
-      const EquationSpec& spec = c.equations[i];
-      const std::vector<std::string> names =
-          TermNames(spec.family, D, spec.order, spec.family == ModelFamily::StandardPolynomial ||
-                                                        spec.family == ModelFamily::DrivenPolynomial
-                                                    ? 0
-                                                    : spec.secondOrder);
-      Json& kept = terms.emplace_back(Json::array());
-      for (const int j : c.supports[i]) {
-        kept.push_back(j >= 0 && static_cast<std::size_t>(j) < names.size()
-                           ? NamedTerm(names[static_cast<std::size_t>(j)], result.best.names)
-                           : "?");
-      }
-    }
+    for (const EquationSpec& spec : c.equations) models.push_back(FormatEquationSpec(spec));
+    Json terms = KeptTermNames(c, result.best.names);
     entry["models"] = std::move(models);
     entry["terms"] = std::move(terms);
     entry["term_count"] = c.terms;

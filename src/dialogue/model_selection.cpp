@@ -10,31 +10,19 @@
 #include "format/fixed_format.h"
 #include "model/dependent_columns.h"
 #include "model/equation_shape.h"
+#include "model/model_family.h"
 #include "model/model_fit.h"
 #include "odefit/model.h"
 #include "model/monomials.h"
 #include "model/term_names.h"
 #include "numerics/error_stack.h"
+#include "odefit/errors.h"
 
 namespace odefit {
 namespace {
 
 using fixed::FormatF;
 using fixed::FormatI;
-
-// Largest factorial argument the term counts may need (n + D); larger orders
-// are refused as typing slips instead of ending the run.
-constexpr int kLargestCountArgument = 34;
-
-const char* FamilyName(ModelFamily family) {
-  switch (family) {
-    case ModelFamily::StandardPolynomial: return "standard polynomial";
-    case ModelFamily::DrivenPolynomial: return "standard polynomial with additive harmonic driving";
-    case ModelFamily::Rational: return "rational";
-    case ModelFamily::ReducedPolynomial: return "reduced polynomial";
-  }
-  return "";
-}
 
 std::string Padded(std::string text, std::size_t width) {
   text.resize(width, ' ');
@@ -90,7 +78,7 @@ class ModelSelection {
     }
     int rows = 0;
     const std::vector<double> A = DependenceMatrix(equation, X, D_, Nfit_, y, rows);
-    NoteSingularFit(i, TermNames(equation.family, D_, equation.nu, equation.mu),
+    NoteSingularFit(i, FamilyOf(equation.family).TermNames(equation, D_),
                     FindDependentColumns(A, rows, equation.nterms));
   }
   void Report(std::string_view text) { report_.Line(text); }
@@ -106,14 +94,13 @@ class ModelSelection {
     }
   }
 
-  // Returns TermCount(n, D), or nullopt when n + D is beyond the factorial's range.
-  std::optional<std::int64_t> Count(int n) const {
-    if (n < 0) return 0;
-    if (n + D_ > kLargestCountArgument) return std::nullopt;
-    return TermCount(n, D_);
-  }
-  bool Fits(std::optional<std::int64_t> nterms) const {
-    return nterms && *nterms <= Nfit_ && *nterms <= kMaxCoefficients;
+  // True when `spec` makes an equation of at most Nfit (and 1000) terms.
+  bool Fits(const EquationSpec& spec) const {
+    try {
+      return EquationShape(spec, D_, dt_).nterms <= Nfit_;
+    } catch (const InvalidArgument&) {
+      return false;  // orders beyond the counts' range are typing slips: asked again
+    }
   }
 
   void AskEquation(int i, ModelEquation& eq) {
@@ -126,33 +113,20 @@ class ModelSelection {
     }
     EquationSpec spec;
     spec.family = static_cast<ModelFamily>(family);
-    switch (spec.family) {
-      case ModelFamily::StandardPolynomial:
-      case ModelFamily::DrivenPolynomial: {
-        const int extra = spec.family == ModelFamily::DrivenPolynomial ? 2 : 0;
-        spec.order = AskOrder("   Order of the polynomial: ", [&](int nu) {
-          const auto count = Count(nu);
-          return nu >= 0 && Fits(count ? std::optional(*count + extra) : count);
-        });
-        break;
-      }
-      case ModelFamily::Rational: {
-        spec.order = AskOrder("   Order of the numerator polynomial: ",
-                              [&](int nu) { return nu >= 0 && Fits(Count(nu)); });
-        const std::int64_t nnum = *Count(spec.order);
-        spec.secondOrder = AskOrder("   Order of the denominator polynomial: ", [&](int mu) {
-          const auto count = Count(mu);
-          return mu >= 0 && Fits(count ? std::optional(nnum + *count - 1) : count);
-        });
-        break;
-      }
-      case ModelFamily::ReducedPolynomial:
-        spec.order = AskOrder("   Order of the first polynomial: ", [&](int nu) { return nu >= 0 && nu + 1 < Nfit_; });
-        spec.secondOrder = AskOrder("   Order of the second polynomial: ",
-                                    [&](int mu) { return mu >= 0 && spec.order + 1 + mu + 1 <= Nfit_; });
-        break;
+    const ModelFamilyDescription& description = FamilyOf(spec.family);
+    // Each order is asked with the ones after it still 0 (and any period 1)
+    // until the terms so far fit the rows.
+    if (description.Has(FamilyParameter::Period)) spec.period = 1.0;
+    for (const ParameterForm& form : description.parameters) {
+      if (form.parameter == FamilyParameter::Period) continue;
+      int& order = form.parameter == FamilyParameter::Order ? spec.order : spec.secondOrder;
+      order = AskOrder(form.question, [&](int n) {
+        EquationSpec trial = spec;
+        (form.parameter == FamilyParameter::Order ? trial.order : trial.secondOrder) = n;
+        return n >= 0 && Fits(trial);
+      });
     }
-    if (spec.family == ModelFamily::DrivenPolynomial) {
+    if (description.Has(FamilyParameter::Period)) {
       double periodInSamples = 0.0;
       for (;;) {
         PromptReal(console_, "(F20.10)", "   Period of driving (in dt units): ", periodInSamples);
@@ -168,23 +142,14 @@ class ModelSelection {
   void ReportEquation(int i, const ModelEquation& eq, double err) {
     report_.WriteLine("");
     Report("The type of function for the " + FormatI(i, 1) + " equation: ");
-    Report(Padded(FamilyName(eq.family), 60));
-    switch (eq.family) {
-      case ModelFamily::StandardPolynomial:
-        Report("Polynomial order nu = " + FormatI(eq.nu, 2));
-        break;
-      case ModelFamily::DrivenPolynomial:
-        Report("Polynomial order nu = " + FormatI(eq.nu, 2));
-        Report("Driving frequency we = " + FormatF(eq.we, 20, 10));
-        break;
-      case ModelFamily::Rational:
-        Report("Numerator polynomial order: nu = " + FormatI(eq.nu, 2));
-        Report("Denominator polynomial order: mu = " + FormatI(eq.mu, 2));
-        break;
-      case ModelFamily::ReducedPolynomial:
-        Report("First polynomial order: nu = " + FormatI(eq.nu, 2));
-        Report("Second polynomial order: mu = " + FormatI(eq.mu, 2));
-        break;
+    const ModelFamilyDescription& family = FamilyOf(eq.family);
+    Report(Padded(family.title, 60));
+    for (const ParameterForm& form : family.parameters) {
+      switch (form.parameter) {
+        case FamilyParameter::Order: Report(form.reportLabel + FormatI(eq.nu, 2)); break;
+        case FamilyParameter::SecondOrder: Report(form.reportLabel + FormatI(eq.mu, 2)); break;
+        case FamilyParameter::Period: Report(form.reportLabel + FormatF(eq.we, 20, 10)); break;
+      }
     }
     Report("Coefficients of the " + FormatI(i, 1) + " equation:");
     for (int k = 0; k < eq.nterms; ++k) report_.WriteLine(FormatF(eq.coef[static_cast<std::size_t>(k)], 20, 10));

@@ -1,10 +1,9 @@
 #include "model/design.h"
 
 #include <algorithm>
-#include <cmath>
 #include <stdexcept>
 
-#include "model/monomials.h"
+#include "model/model_family.h"
 #include "model/streamed_fit.h"
 
 namespace odefit {
@@ -15,43 +14,7 @@ void FillDesignBlock(const ModelEquation& eq, std::span<const double> X, int D, 
       X.size() < static_cast<std::size_t>(D) * static_cast<std::size_t>(rows)) {
     throw std::invalid_argument("FillDesignBlock: arrays smaller than their sizes");
   }
-  switch (eq.family) {
-    case ModelFamily::StandardPolynomial: FillMonomialColumns(X, D, rows, eq.nu, A, lda); break;
-    case ModelFamily::DrivenPolynomial: {
-      FillMonomialColumns(X, D, rows, eq.nu, A, lda);
-      double* cosine = A.data() + static_cast<std::size_t>(eq.nterms - 2) * ld;
-      double* sine = cosine + ld;
-      for (int r = 0; r < rows; ++r) {
-        const double angle = static_cast<double>(firstSample + r) * eq.wdt;
-        cosine[r] = std::cos(angle);
-        sine[r] = std::sin(angle);
-      }
-      break;
-    }
-    case ModelFamily::Rational: {
-      if (y.size() < static_cast<std::size_t>(rows)) throw std::invalid_argument("FillDesignBlock: no targets");
-      FillMonomialColumns(X, D, rows, eq.nu, A, lda);
-      std::vector<double> denominator(static_cast<std::size_t>(rows) * static_cast<std::size_t>(eq.nden + 1));
-      FillMonomialColumns(X, D, rows, eq.mu, denominator, rows);
-      for (int j = 0; j < eq.nden; ++j) {
-        const double* u = denominator.data() + static_cast<std::size_t>(j + 1) * rows;
-        double* column = A.data() + static_cast<std::size_t>(eq.nnum + j) * ld;
-        for (int r = 0; r < rows; ++r) column[r] = -y[r] * u[r];
-      }
-      break;
-    }
-    case ModelFamily::ReducedPolynomial:
-      for (int r = 0; r < rows; ++r) {
-        const double x1 = X[static_cast<std::size_t>(r) * D], x2 = X[static_cast<std::size_t>(r) * D + 1];
-        double power = x1;
-        for (int k = 0; k < eq.nnum; ++k, power *= x2) A[static_cast<std::size_t>(k) * ld + r] = k == 0 ? x1 : power;
-        power = 1.0;
-        for (int k = 0; k < eq.nden; ++k, power *= x2) {
-          A[static_cast<std::size_t>(eq.nnum + k) * ld + r] = k == 0 ? 1.0 : power;
-        }
-      }
-      break;
-  }
+  FamilyOf(eq.family).FillDesign(eq, X, D, rows, firstSample, y, A, lda);
 }
 
 TriangularSummary SummariseDesign(const ModelEquation& eq, std::span<const double> X, int D, int rows,
@@ -59,8 +22,8 @@ TriangularSummary SummariseDesign(const ModelEquation& eq, std::span<const doubl
                                   const SummaryOptions& options) {
   const int K = eq.nterms;
   const int T = static_cast<int>(targets.size());
-  if (T < 1 || (eq.family == ModelFamily::Rational && T != 1)) {
-    throw std::invalid_argument("SummariseDesign: one target or more (exactly one for the rational family)");
+  if (T < 1 || (FamilyOf(eq.family).quotient && T != 1)) {
+    throw std::invalid_argument("SummariseDesign: one target or more (exactly one for a quotient family)");
   }
   const std::size_t d = static_cast<std::size_t>(D);
   if (rows < 1) return TriangularSummary(K, T, options.kernels);

@@ -1,7 +1,6 @@
 #include "model/model_fit.h"
 
 #include <algorithm>
-#include <bit>
 #include <cmath>
 #include <cstddef>
 #include <cstdint>
@@ -13,6 +12,7 @@
 #include <vector>
 
 #include "model/design.h"
+#include "model/model_family.h"
 #include "model/monomials.h"
 #include "model/streamed_fit.h"
 #include "numerics/error_stack.h"
@@ -20,10 +20,6 @@
 
 namespace odefit {
 namespace {
-
-std::span<const double> State(std::span<const double> X, int D, int r) {
-  return X.subspan(static_cast<std::size_t>(r) * D, static_cast<std::size_t>(D));
-}
 
 // Reports that the storage of a fit of Nrows rows and K terms cannot be
 // allocated: a terminal error, so the run ends with a message rather than the
@@ -220,7 +216,7 @@ std::vector<double> Design(const ModelEquation& equation, std::span<const double
 void FitEquation(const ModelEquation& equation, std::span<const double> X, int D, int Nrows,
                  std::span<const double> y, std::span<double> coef, double& err, FitStatistics* statistics,
                  const FitOptions& options) {
-  CheckMonomialCounts(D, equation.nu);  // once for all rows: the checks do not depend on the row
+  FamilyOf(equation.family).CheckTermCounts(equation, D);  // once for all rows: the checks do not depend on the row
   if (StreamedFitPays(Nrows, equation.nterms)) {
     err = SolveStreamed(equation, X, D, Nrows, y.first(Nrows), options, coef, statistics);
     return;
@@ -232,91 +228,22 @@ void FitEquation(const ModelEquation& equation, std::span<const double> X, int D
 void FitRational(const ModelEquation& equation, std::span<const double> X, int D, int Nrows,
                  std::span<const double> y, std::span<double> coef, double& err, FitStatistics* statistics,
                  const FitOptions& options) {
-  CheckMonomialCounts(D, equation.nu);
-  CheckMonomialCounts(D, equation.mu);
-  if (StreamedFitPays(Nrows, equation.nterms)) {
-    err = SolveStreamed(equation, X, D, Nrows, y.first(Nrows), options, coef, statistics);
-    return;
-  }
-  std::vector<double> A = Design(equation, X, D, Nrows, y);
-  err = SolveDesign(A, Nrows, equation.nterms, y.first(Nrows), coef, statistics);
+  FitEquation(equation, X, D, Nrows, y, coef, err, statistics, options);
 }
 
 void FitReduced(const ModelEquation& equation, std::span<const double> X, int D, int Nrows,
                 std::span<const double> y, std::span<double> coef, double& err, FitStatistics* statistics,
                 const FitOptions& options) {
-  if (StreamedFitPays(Nrows, equation.nterms)) {
-    err = SolveStreamed(equation, X, D, Nrows, y.first(Nrows), options, coef, statistics);
-    return;
-  }
-  std::vector<double> A = Design(equation, X, D, Nrows, y);
-  err = SolveDesign(A, Nrows, equation.nterms, y.first(Nrows), coef, statistics);
+  FitEquation(equation, X, D, Nrows, y, coef, err, statistics, options);
 }
 
 void ApproximationError(std::span<const double> X, int D, int Nrows, int nfirst,
                         std::span<const double> y, const ModelEquation& equation, double& err) {
-  const std::vector<double>& c = equation.coef;
-  const int nterms = equation.nterms;
-  const int nnum = equation.nnum;
-  const int nden = equation.nden;
-  std::vector<double> terms;
-  std::vector<double> denominator;
-  switch (equation.family) {
-    case ModelFamily::StandardPolynomial:
-    case ModelFamily::DrivenPolynomial:
-      CheckMonomialCounts(D, equation.nu);
-      terms.resize(nterms);
-      break;
-    case ModelFamily::Rational:
-      CheckMonomialCounts(D, equation.nu);
-      CheckMonomialCounts(D, equation.mu);
-      terms.resize(nnum);
-      denominator.resize(nden + 1);
-      break;
-    case ModelFamily::ReducedPolynomial:
-      break;
-  }
-
+  const ModelFamilyDescription& family = FamilyOf(equation.family);
+  family.CheckTermCounts(equation, D);
   std::vector<double> residual(Nrows);
-  for (int r = 0; r < Nrows; ++r) {
-    const auto x = State(X, D, r);
-    const int n = nfirst + r;
-    double v = 0.0;
-    switch (equation.family) {
-      case ModelFamily::StandardPolynomial:
-        FillMonomialTerms(x, D, equation.nu, terms);
-        for (int k = 0; k < nterms; ++k) v += c[k] * terms[k];
-        break;
-      case ModelFamily::DrivenPolynomial:
-        FillDrivenTerms(x, D, equation.nu, n, equation.wdt, terms);
-        for (int k = 0; k < nterms; ++k) v += c[k] * terms[k];
-        break;
-      case ModelFamily::Rational: {
-        FillMonomialTerms(x, D, equation.nu, terms);
-        FillMonomialTerms(x, D, equation.mu, denominator);
-        double p = 0.0;
-        for (int k = 0; k < nnum; ++k) p += c[k] * terms[k];
-        double q = 1.0;  // the constant term's fixed coefficient, then the fitted ones
-        for (int j = 0; j < nden; ++j) q += c[nnum + j] * denominator[j + 1];
-        if (std::abs(q) >= DenominatorFloor) {
-          v = p / q;
-        } else {
-          v = q < 0.0 ? p / -DenominatorFloor : p / DenominatorFloor;
-        }
-        break;
-      }
-      case ModelFamily::ReducedPolynomial: {
-        double power = x[0];
-        v += c[0] * power;
-        for (int k = 1; k < nnum; ++k) v += c[k] * (power *= x[1]);
-        power = 1.0;
-        v += c[nnum] * power;
-        for (int k = 1; k < nden; ++k) v += c[nnum + k] * (power *= x[1]);
-        break;
-      }
-    }
-    residual[r] = y[r] - v;
-  }
+  family.Values(equation, X, D, Nrows, nfirst, residual);
+  for (int r = 0; r < Nrows; ++r) residual[r] = y[r] - residual[r];
   err = RelativeError(residual, y.first(Nrows));
 }
 
@@ -325,15 +252,9 @@ void FitModelEquation(ModelEquation& equation, std::span<const double> X, int D,
   equation.coef.assign(static_cast<std::size_t>(equation.nterms), 0.0);
   std::span<double> coef(equation.coef);
   FitStatistics statistics;
-  switch (equation.family) {
-    case ModelFamily::StandardPolynomial:
-    case ModelFamily::DrivenPolynomial: FitEquation(equation, X, D, Nrows, y, coef, err, &statistics, options); break;
-    case ModelFamily::Rational:
-      FitRational(equation, X, D, Nrows, y, coef, err, &statistics, options);
-      ApproximationError(X, D, Nrows, 1, y, equation, err);
-      break;
-    case ModelFamily::ReducedPolynomial: FitReduced(equation, X, D, Nrows, y, coef, err, &statistics, options); break;
-  }
+  FitEquation(equation, X, D, Nrows, y, coef, err, &statistics, options);
+  // The linearised fit's residual is not the quotient's.
+  if (FamilyOf(equation.family).quotient) ApproximationError(X, D, Nrows, 1, y, equation, err);
   equation.standardErrors = std::move(statistics.standardErrors);
   equation.condition = statistics.condition;
 }
@@ -359,13 +280,7 @@ std::vector<double> DependenceMatrix(const ModelEquation& equation, std::span<co
 
 bool SameDesign(const ModelEquation& a, const ModelEquation& b) {
   if (a.family != b.family || a.nu != b.nu || a.nterms != b.nterms) return false;
-  switch (a.family) {
-    case ModelFamily::StandardPolynomial: return true;
-    case ModelFamily::DrivenPolynomial: return std::bit_cast<std::uint64_t>(a.wdt) == std::bit_cast<std::uint64_t>(b.wdt);
-    case ModelFamily::Rational: return false;
-    case ModelFamily::ReducedPolynomial: return a.nnum == b.nnum && a.nden == b.nden;
-  }
-  return false;
+  return FamilyOf(a.family).SameDesign(a, b);
 }
 
 ModelFitter::ModelFitter(std::span<ModelEquation> equations, std::span<const double> X, int D, int Nrows,
@@ -404,7 +319,8 @@ double ModelFitter::Fit(int i) {
   if (done_[at]) return errors_[at];
   ThrowIfCancelled(options_.cancel);
   ModelEquation& first = equations_[at];
-  if (first.family == ModelFamily::Rational) {
+  const ModelFamilyDescription& family = FamilyOf(first.family);
+  if (family.quotient) {
     const std::vector<double> y = Targets(i);
     FitModelEquation(first, X_, D_, Nrows_, y, errors_[at], options_);
     first.error = errors_[at];
@@ -423,7 +339,7 @@ double ModelFitter::Fit(int i) {
   std::vector<double> coef(static_cast<std::size_t>(K) * nrhs);
   std::vector<double> err(static_cast<std::size_t>(nrhs));
   std::vector<FitStatistics> statistics(static_cast<std::size_t>(nrhs));
-  if (first.family != ModelFamily::ReducedPolynomial) CheckMonomialCounts(D_, first.nu);
+  family.CheckTermCounts(first, D_);
   if (StreamedFitPays(Nrows_, K)) {
     // The targets are read in place: row r of equation i is derivatives(i, r).
     std::vector<TargetColumn> targets;

@@ -50,8 +50,8 @@ struct FitStatistics {
 // it: family, orders, counts and driving angle set; its coefficients are
 // neither read nor written (coef receives them).
 
-// Fits the K = equation.nterms coefficients of a standard or driven
-// polynomial to y at X. The terms of row r are those at sample index r;
+// Fits the K = equation.nterms coefficients of an equation of any family to
+// y at X through its design rows (a quotient family's linearised problem). The terms of row r are those at sample index r;
 // coef(1..K) receives the coefficients in term order and err the error of
 // approximation; `statistics`, when given, the coefficients' standard errors
 // and the condition of the design.
@@ -63,6 +63,7 @@ void FitEquation(const ModelEquation& equation, std::span<const double> X, int D
 // coef(1..nnum + nden) receives the numerator then the denominator
 // coefficients, err the error of the linear problem (the one reported is
 // ApproximationError's); `statistics` as for FitEquation, of the linear problem.
+// FitRational and FitReduced are FitEquation under the names callers know.
 void FitRational(const ModelEquation& equation, std::span<const double> X, int D, int Nrows,
                  std::span<const double> y, std::span<double> coef, double& err,
                  FitStatistics* statistics = nullptr, const FitOptions& options = {});

@@ -88,6 +88,19 @@ double TriangularSummary::TargetNorm(int t) const {
   return std::sqrt(s);
 }
 
+void ScatterSubsetFit(const SubsetFit& fit, ModelEquation& eq) {
+  const std::size_t terms = static_cast<std::size_t>(std::max(eq.nterms, 0));
+  eq.coef.assign(terms, 0.0);
+  eq.standardErrors.assign(terms, 0.0);
+  for (std::size_t k = 0; k < fit.columns.size(); ++k) {
+    const std::size_t at = static_cast<std::size_t>(fit.columns[k]);
+    if (at >= terms) throw std::invalid_argument("ScatterSubsetFit: a column beyond the equation's terms");
+    eq.coef[at] = fit.coefficients[k];
+    eq.standardErrors[at] = fit.standardErrors[k];
+  }
+  eq.condition = fit.condition;
+}
+
 SubsetFit FitSubset(const TriangularSummary& summary, int t, std::span<const int> columns) {
   const int K = summary.DesignColumns();
   if (t < 0 || t >= summary.Targets()) throw std::invalid_argument("FitSubset: no such target");

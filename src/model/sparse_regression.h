@@ -26,6 +26,7 @@
 
 #include "numerics/fold_kernels.h"
 #include "numerics/triangular_fold.h"
+#include "odefit/model.h"
 
 namespace odefit {
 
@@ -75,6 +76,11 @@ struct SubsetFit {
 
 // Fits target t on `columns` (increasing, within 0..K-1) from the summary.
 SubsetFit FitSubset(const TriangularSummary& summary, int t, std::span<const int> columns);
+
+// Sets eq's coefficients and standard errors to eq.nterms zeros with the
+// fit's at its columns (a dropped term has 0 for both) and its condition to
+// the fit's. The columns must be below eq.nterms.
+void ScatterSubsetFit(const SubsetFit& fit, ModelEquation& eq);
 
 struct ThresholdSettings {
   double threshold = 0.0;

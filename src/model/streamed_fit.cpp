@@ -5,6 +5,7 @@
 #include <stdexcept>
 
 #include "model/design.h"
+#include "model/model_family.h"
 #include "numerics/fold_kernels.h"
 #include "numerics/householder.h"
 #include "numerics/triangular_fold.h"
@@ -180,7 +181,7 @@ int StreamedBlockRows(int K) {
 
 StreamedSolution StreamedLeastSquares(const ModelEquation& equation, std::span<const double> X, int D, int Nrows,
                                       std::span<const TargetColumn> targets, const StreamSettings& settings) {
-  if (targets.empty() || (equation.family == ModelFamily::Rational && targets.size() != 1) || equation.nterms < 1 ||
+  if (targets.empty() || (FamilyOf(equation.family).quotient && targets.size() != 1) || equation.nterms < 1 ||
       Nrows < 1 || X.size() < static_cast<std::size_t>(D) * static_cast<std::size_t>(Nrows)) {
     throw std::invalid_argument("StreamedLeastSquares: a design of rows and terms, and targets (one for a rational fit)");
   }
@@ -189,7 +190,7 @@ StreamedSolution StreamedLeastSquares(const ModelEquation& equation, std::span<c
 
 TriangularFold StreamedFactor(const ModelEquation& equation, std::span<const double> X, int D, int Nrows,
                               std::span<const TargetColumn> targets, const StreamSettings& settings) {
-  if (targets.empty() || (equation.family == ModelFamily::Rational && targets.size() != 1) || equation.nterms < 1 ||
+  if (targets.empty() || (FamilyOf(equation.family).quotient && targets.size() != 1) || equation.nterms < 1 ||
       Nrows < 1 || X.size() < static_cast<std::size_t>(D) * static_cast<std::size_t>(Nrows)) {
     throw std::invalid_argument("StreamedFactor: a design of rows and terms, and targets (one for a rational fit)");
   }

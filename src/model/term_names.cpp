@@ -1,5 +1,6 @@
 #include "model/term_names.h"
 
+#include "model/model_family.h"
 #include "model/monomials.h"
 
 namespace odefit {
@@ -41,28 +42,11 @@ std::vector<std::string> MonomialNames(int D, int nu) {
 }
 
 std::vector<std::string> TermNames(ModelFamily family, int D, int nu, int mu) {
-  std::vector<std::string> names;
-  switch (family) {
-    case ModelFamily::StandardPolynomial:
-      return MonomialNames(D, nu);
-    case ModelFamily::DrivenPolynomial:
-      names = MonomialNames(D, nu);
-      names.push_back("cos");
-      names.push_back("sin");
-      return names;
-    case ModelFamily::Rational: {
-      names = MonomialNames(D, nu);
-      const std::vector<std::string> denominator = MonomialNames(D, mu);
-      for (std::size_t j = 1; j < denominator.size(); ++j) names.push_back(denominator[j] + " (denominator)");
-      return names;
-    }
-    case ModelFamily::ReducedPolynomial:
-      // x1 times the powers of x2 up to nu, then the powers of x2 up to mu.
-      for (int k = 0; k <= nu; ++k) names.push_back(k == 0 ? "x1" : std::string("x1*").append(Power(2, k)));
-      for (int k = 0; k <= mu; ++k) names.push_back(k == 0 ? "1" : Power(2, k));
-      return names;
-  }
-  return names;
+  ModelEquation eq;
+  eq.family = family;
+  eq.nu = nu;
+  eq.mu = mu;
+  return FamilyOf(family).TermNames(eq, D);
 }
 
 }  // namespace odefit

@@ -4,6 +4,9 @@
 #include <cmath>
 #include <vector>
 
+#include "model/equation_shape.h"
+#include "model/model_family.h"
+
 namespace odefit::search {
 namespace {
 
@@ -14,13 +17,7 @@ constexpr double kEquationTolerance = 0.02;
 // The simpler of two shapes with as many terms: polynomials before the
 // special families, lower orders first.
 int Simplicity(const EquationSpec& s) {
-  int rank = 0;
-  switch (s.family) {
-    case ModelFamily::StandardPolynomial: rank = 0; break;
-    case ModelFamily::ReducedPolynomial: rank = 1; break;
-    case ModelFamily::DrivenPolynomial: rank = 2; break;
-    case ModelFamily::Rational: rank = 3; break;
-  }
+  const int rank = FamilyOf(s.family).simplicity;
   return (rank * 64 + s.order) * 64 + s.secondOrder;
 }
 
@@ -117,26 +114,18 @@ bool HasCommonFactor(const EquationCandidate& c, int D, std::span<const double> 
   return norm > 0.0 && residual <= 1e-4 * norm;
 }
 
-void Simplify(EquationCandidate& c) {
-  ModelEquation& eq = c.equation;
-  const auto kept = [&](int from, int to) {
-    return std::any_of(c.support.begin(), c.support.end(), [&](int j) { return j >= from && j < to; });
-  };
-  if (eq.family == ModelFamily::DrivenPolynomial && !kept(eq.nterms - 2, eq.nterms)) {
-    c.spec = EquationSpec{ModelFamily::StandardPolynomial, eq.nu};
-    eq.family = ModelFamily::StandardPolynomial;
-    eq.nterms -= 2;
-    eq.coef.resize(Size(eq.nterms));
-    eq.standardErrors.resize(Size(eq.nterms));
-    eq.period = eq.we = eq.wdt = 0.0;
-  } else if (eq.family == ModelFamily::Rational && !kept(eq.nnum, eq.nterms)) {
-    c.spec = EquationSpec{ModelFamily::StandardPolynomial, eq.nu};
-    eq.family = ModelFamily::StandardPolynomial;
-    eq.nterms = eq.nnum;
-    eq.coef.resize(Size(eq.nterms));
-    eq.standardErrors.resize(Size(eq.nterms));
-    eq.mu = eq.nnum = eq.nden = 0;
-  }
+void Simplify(EquationCandidate& c, int D) {
+  const std::optional<EquationSpec> simpler = FamilyOf(c.equation.family).SimplerShape(c.equation, c.support);
+  if (!simpler) return;
+  // Its terms are the first ones: the coefficients and errors keep their places.
+  ModelEquation eq = EquationShape(*simpler, D, 1.0);
+  const auto first = static_cast<std::ptrdiff_t>(eq.nterms);
+  eq.coef.assign(c.equation.coef.begin(), c.equation.coef.begin() + first);
+  eq.standardErrors.assign(c.equation.standardErrors.begin(), c.equation.standardErrors.begin() + first);
+  eq.error = c.equation.error;
+  eq.condition = c.equation.condition;
+  c.spec = *simpler;
+  c.equation = std::move(eq);
 }
 
 const EquationCandidate* PickEquation(const std::vector<EquationCandidate>& options, std::optional<ModelFamily> family) {

@@ -22,7 +22,9 @@ struct EquationCandidate {
 // Gives a sparse equation the shape it really has: a driven polynomial that
 // kept neither driving term is a standard polynomial, a rational function
 // that kept no denominator term a polynomial of its numerator's order.
-void Simplify(EquationCandidate& c);
+// (The family says which: ModelFamilyDescription::SimplerShape.) D is the
+// candidate's dimension.
+void Simplify(EquationCandidate& c, int D);
 
 // Whether a rational candidate's numerator is (to a relative 1e-2, with
 // each monomial weighed by its size on the data, `scale` being each

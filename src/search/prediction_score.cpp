@@ -2,10 +2,12 @@
 
 #include <algorithm>
 #include <cmath>
+#include <optional>
 
 #include "api/recordings.h"
 #include "integration/integrators.h"
 #include "integration/model_rhs.h"
+#include "model/equation_shape.h"
 #include "search/local_fits.h"
 #include "search/noise_level.h"
 #include "search/search_common.h"
@@ -26,15 +28,17 @@ class ContinuousDriving {
   explicit ContinuousDriving(const Model& model) : model_(&model), undriven_(model) {
     for (ModelEquation& eq : undriven_.equations) {
       if (eq.family != ModelFamily::DrivenPolynomial) continue;
-      eq.family = ModelFamily::StandardPolynomial;
-      eq.nterms -= 2;
-      eq.coef.resize(Size(eq.nterms));
-      eq.standardErrors.clear();
-      eq.period = eq.we = eq.wdt = 0.0;
+      // The polynomial's terms come first: its coefficients keep their places.
+      ModelEquation plain = EquationShape(EquationSpec{ModelFamily::StandardPolynomial, eq.nu}, model.Dimension(), model.dt);
+      plain.coef.assign(eq.coef.begin(), eq.coef.begin() + plain.nterms);
+      eq = std::move(plain);
     }
+    undrivenRhs_.emplace(undriven_);  // planned once the families are final
   }
+  ContinuousDriving(const ContinuousDriving&) = delete;
+  ContinuousDriving& operator=(const ContinuousDriving&) = delete;
   void operator()(int N, double T, std::span<const double> Y, std::span<double> DY) const {
-    ModelRhs(undriven_, N, T, Y, DY);
+    (*undrivenRhs_)(N, T, Y, DY);
     for (int i = 0; i < N; ++i) {
       const ModelEquation& eq = model_->equations[Size(i)];
       if (eq.family != ModelFamily::DrivenPolynomial) continue;
@@ -46,6 +50,7 @@ class ContinuousDriving {
  private:
   const Model* model_;
   Model undriven_;
+  std::optional<ModelRightHandSide> undrivenRhs_;
 };
 
 }  // namespace

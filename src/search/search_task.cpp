@@ -103,13 +103,8 @@ SearchTaskResult RunTask(const Series& series, const SearchSettings& settings, c
         c.spec = spec;
         c.equation = shape;
         c.support = fit.columns;
-        c.equation.coef.assign(Size(shape.nterms), 0.0);
-        c.equation.standardErrors.assign(Size(shape.nterms), 0.0);
-        for (std::size_t k = 0; k < fit.columns.size(); ++k) {
-          c.equation.coef[Size(fit.columns[k])] = fit.coefficients[k];
-          c.equation.standardErrors[Size(fit.columns[k])] = fit.standardErrors[k];
-        }
-        Simplify(c);
+        ScatterSubsetFit(fit, c.equation);
+        Simplify(c, D);
         if (HasCommonFactor(c, D, scale)) continue;
         std::string key = std::to_string(i) + "/" + CandidateKey({&c});
         auto found = errors.find(key);

@@ -210,13 +210,7 @@ WinnerFit FitWinner(const Series& series, const SearchSettings& settings, const 
       const SubsetFit weak = IntegralFit(smooth, eq, i, fit.columns, span, settings.dt, smoothing);
       if (!weak.singular) fit.coefficients = weak.coefficients;
     }
-    eq.coef.assign(Size(eq.nterms), 0.0);
-    eq.standardErrors.assign(Size(eq.nterms), 0.0);
-    for (std::size_t k = 0; k < fit.columns.size(); ++k) {
-      eq.coef[Size(fit.columns[k])] = fit.coefficients[k];
-      eq.standardErrors[Size(fit.columns[k])] = fit.standardErrors[k];
-    }
-    eq.condition = fit.condition;
+    ScatterSubsetFit(fit, eq);
     for (int r = 0; r < all.rows; ++r) y[Size(r)] = all.slopes[Size(r) * Size(D) + Size(i)];
     api::RunNumerical([&] { ApproximationError(all.states, D, all.rows, 1, y, eq, eq.error); });
     model.equations.push_back(std::move(eq));

@@ -9,8 +9,11 @@
 #include <vector>
 
 #include "model/dependent_columns.h"
+#include "model/equation_shape.h"
+#include "model/model_family.h"
 #include "model/model_fit.h"
 #include "model/monomials.h"
+#include "odefit/errors.h"
 
 namespace odefit {
 namespace {
@@ -63,6 +66,36 @@ TEST(TermNames, NameEveryMonomialAsTheTermRoutineFormsIt) {
       }
     }
   }
+}
+
+TEST(ModelFamilies, AreFoundByTagAndNameAndSaySimplerShapes) {
+  struct Case {
+    EquationSpec spec;
+    std::vector<int> support;
+    bool simpler;  // to the standard polynomial of the same order
+  };
+  const Case cases[] = {
+      {{ModelFamily::StandardPolynomial, 2}, {0, 1}, false},
+      {{ModelFamily::DrivenPolynomial, 2, 0, 5.0}, {0, 5}, true},    // no cos (6) or sin (7)
+      {{ModelFamily::DrivenPolynomial, 2, 0, 5.0}, {0, 7}, false},   // keeps sin
+      {{ModelFamily::Rational, 2, 1}, {0, 5}, true},                 // no denominator term (6, 7)
+      {{ModelFamily::Rational, 2, 1}, {6}, false},
+      {{ModelFamily::ReducedPolynomial, 1, 1}, {0}, false},
+  };
+  for (const Case& c : cases) {
+    const ModelFamilyDescription& family = FamilyOf(c.spec.family);
+    EXPECT_EQ(FamilyNamed(family.name), &family);
+    const ModelEquation eq = EquationShape(c.spec, 2, 0.1);
+    const std::optional<EquationSpec> simpler = family.SimplerShape(eq, c.support);
+    ASSERT_EQ(simpler.has_value(), c.simpler) << family.name;
+    if (simpler) {
+      EXPECT_EQ(simpler->family, ModelFamily::StandardPolynomial);
+      EXPECT_EQ(simpler->order, c.spec.order);
+    }
+  }
+  EXPECT_EQ(FamilyNamed("spline"), nullptr);
+  EXPECT_THROW(FamilyOf(static_cast<ModelFamily>(63)), InvalidArgument);
+  EXPECT_THROW(RegisterModelFamily(FamilyOf(ModelFamily::Rational)), InvalidArgument);  // its tag and name are taken
 }
 
 TEST(DependentColumns, NamesZeroColumnsAndColumnsInTheSpanOfEarlierOnes) {
