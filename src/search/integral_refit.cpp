@@ -12,8 +12,13 @@ namespace odefit::search {
 
 bool HasIntegralForm(ModelFamily family) { return family != ModelFamily::Rational; }
 
-SubsetFit IntegralFit(const Derivatives& smooth, const ModelEquation& eq, int target, std::span<const int> columns,
-                      int span, double dt, std::span<const double> smoothing) {
+namespace {
+
+// The summaries of the integral form's rows [integrals | change], one per
+// stretch of `blocks` contiguous stretches of span starts.
+std::vector<TriangularSummary> SpanSummaries(const Derivatives& smooth, const ModelEquation& eq, int target,
+                                             std::span<const int> columns, int span, double dt,
+                                             std::span<const double> smoothing, int blocks) {
   const int D = smooth.dimension, rows = smooth.rows, q = static_cast<int>(columns.size());
   if (!HasIntegralForm(eq.family) || span < 1 || span >= rows - 3 || q < 1 || target < 0 || target >= D) {
     throw std::invalid_argument("IntegralFit: no integral form for these rows, span or columns");
@@ -53,25 +58,74 @@ SubsetFit IntegralFit(const Derivatives& smooth, const ModelEquation& eq, int ta
     }
   }
   // One row per span start, folded a block at a time: [integrals | change].
-  TriangularSummary summary(q, 1);
-  std::vector<double> block(Size(kBlock) * Size(q + 1));
   const int last = rows - 1 - span;
-  for (int start = 0; start <= last; start += kBlock) {
-    const int b = std::min(kBlock, last + 1 - start);
-    for (int r = 0; r < b; ++r) {
-      const int s = start + r, e = s + span;
-      for (int k = 0; k < q; ++k) {
-        block[Size(k) * Size(b) + Size(r)] = running[Size(e) * Size(q) + Size(k)] - running[Size(s) * Size(q) + Size(k)];
+  blocks = std::clamp(blocks, 1, last + 1);
+  std::vector<TriangularSummary> summaries(Size(blocks), TriangularSummary(q, 1));
+  std::vector<double> block(Size(kBlock) * Size(q + 1));
+  for (int stretch = 0; stretch < blocks; ++stretch) {
+    const int from = static_cast<int>(static_cast<long long>(last + 1) * stretch / blocks);
+    const int to = static_cast<int>(static_cast<long long>(last + 1) * (stretch + 1) / blocks);
+    for (int start = from; start < to; start += kBlock) {
+      const int b = std::min(kBlock, to - start);
+      for (int r = 0; r < b; ++r) {
+        const int s = start + r, e = s + span;
+        for (int k = 0; k < q; ++k) {
+          block[Size(k) * Size(b) + Size(r)] = running[Size(e) * Size(q) + Size(k)] - running[Size(s) * Size(q) + Size(k)];
+        }
+        block[Size(q) * Size(b) + Size(r)] =
+            smooth.states[Size(e) * Size(D) + Size(target)] - smooth.states[Size(s) * Size(D) + Size(target)];
       }
-      block[Size(q) * Size(b) + Size(r)] =
-          smooth.states[Size(e) * Size(D) + Size(target)] - smooth.states[Size(s) * Size(D) + Size(target)];
+      summaries[Size(stretch)].AddRows(block, b, b);
     }
-    summary.AddRows(block, b, b);
   }
+  return summaries;
+}
+
+std::vector<int> AllColumns(int q) {
   std::vector<int> all(Size(q));
   for (int k = 0; k < q; ++k) all[Size(k)] = k;
-  SubsetFit fit = FitSubset(summary, 0, all);
+  return all;
+}
+
+}  // namespace
+
+SubsetFit IntegralFit(const Derivatives& smooth, const ModelEquation& eq, int target, std::span<const int> columns,
+                      int span, double dt, std::span<const double> smoothing) {
+  const std::vector<TriangularSummary> summaries = SpanSummaries(smooth, eq, target, columns, span, dt, smoothing, 1);
+  SubsetFit fit = FitSubset(summaries.front(), 0, AllColumns(static_cast<int>(columns.size())));
   fit.columns.assign(columns.begin(), columns.end());
+  return fit;
+}
+
+SubsetFit BlockedIntegralFit(const Derivatives& smooth, const ModelEquation& eq, int target,
+                             std::span<const int> columns, int span, double dt, std::span<const double> smoothing,
+                             int blocks) {
+  if (blocks < 2) throw std::invalid_argument("BlockedIntegralFit: fewer than two stretches");
+  const std::vector<TriangularSummary> summaries =
+      SpanSummaries(smooth, eq, target, columns, span, dt, smoothing, blocks);
+  const int q = static_cast<int>(columns.size());
+  const std::vector<int> all = AllColumns(q);
+  TriangularSummary whole = summaries.front();
+  for (std::size_t b = 1; b < summaries.size(); ++b) whole.Merge(summaries[b]);
+  SubsetFit fit = FitSubset(whole, 0, all);
+  fit.columns.assign(columns.begin(), columns.end());
+  if (fit.singular) return fit;
+  // Batch means: the spread of the stretches' own fits over their number.
+  std::vector<double> sum(Size(q), 0.0), squares(Size(q), 0.0);
+  for (const TriangularSummary& s : summaries) {
+    const SubsetFit part = FitSubset(s, 0, all);
+    for (int k = 0; k < q; ++k) {
+      const double c = part.singular ? kInfinity : part.coefficients[Size(k)];
+      sum[Size(k)] += c;
+      squares[Size(k)] += c * c;
+    }
+  }
+  const double K = static_cast<double>(summaries.size());
+  for (int k = 0; k < q; ++k) {
+    const double mean = sum[Size(k)] / K;
+    const double variance = std::max(0.0, (squares[Size(k)] - K * mean * mean) / (K - 1.0));
+    fit.standardErrors[Size(k)] = std::isfinite(variance) ? std::sqrt(variance / K) : kInfinity;
+  }
   return fit;
 }
 

@@ -42,4 +42,15 @@ bool HasIntegralForm(ModelFamily family);
 SubsetFit IntegralFit(const Derivatives& smooth, const ModelEquation& eq, int target, std::span<const int> columns,
                       int span, double dt, std::span<const double> smoothing = {});
 
+// IntegralFit with standard errors that hold for the overlapping spans: their
+// residuals are correlated over a span, so the least squares' own errors
+// understate the spread. The span starts are cut into `blocks` (>= 2)
+// contiguous stretches, each much longer than a span and so nearly
+// independent of the others; each coefficient's standard error is the spread
+// of the stretches' own fits over the square root of their number (batch
+// means). The coefficients are those of all stretches together.
+SubsetFit BlockedIntegralFit(const Derivatives& smooth, const ModelEquation& eq, int target,
+                             std::span<const int> columns, int span, double dt, std::span<const double> smoothing,
+                             int blocks);
+
 }  // namespace odefit::search
