@@ -3,7 +3,7 @@
 // per dominant period, clean and with Gaussian noise of a share of each
 // variable's standard deviation. Prints a Markdown table.
 //
-//   odefit_recovery [noise ...]          (default: 0 0.01 0.05)
+//   odefit_recovery [noise ...] [system ...]   (default: 0 0.01 0.05, every system)
 //   odefit_recovery accuracy             coefficients under noise, draw by draw
 //
 // Runs the default search on one thread per system and noise; it takes a
@@ -192,9 +192,21 @@ int Accuracy() {
 int main(int argc, char** argv) {
   if (argc == 2 && std::string(argv[1]) == "accuracy") return Accuracy();
   std::vector<double> noises;
-  for (int k = 1; k < argc; ++k) noises.push_back(std::atof(argv[k]));
+  std::vector<std::string> only;  // names of the systems to run (none: all)
+  for (int k = 1; k < argc; ++k) {
+    char* end = nullptr;
+    const double noise = std::strtod(argv[k], &end);
+    if (end != argv[k] && *end == '\0') {
+      noises.push_back(noise);
+    } else {
+      only.emplace_back(argv[k]);
+    }
+  }
   if (noises.empty()) noises = {0.0, 0.01, 0.05};
-  const std::vector<PublishedSystem> systems = odefit::bench::PublishedSystems();
+  std::vector<PublishedSystem> systems = odefit::bench::PublishedSystems();
+  if (!only.empty()) {
+    std::erase_if(systems, [&](const PublishedSystem& s) { return std::find(only.begin(), only.end(), s.name) == only.end(); });
+  }
   std::printf("| system |");
   for (const double noise : noises) std::printf(" %g %% noise |", 100.0 * noise);
   std::printf("\n|---|");

@@ -90,6 +90,7 @@ SearchResult FinishSearch(const Series& given, const SearchSettings& settings, c
   if (out.candidates.empty() || !std::isfinite(out.candidates.front().score)) {
     throw NumericalError("no candidate model could be fitted and scored");
   }
+  search::PreferSignificantTerms(series, settings, out.candidates, out.starts, plan.horizon);
   search::WinnerFit winner = search::FitWinner(given, settings, out.candidates.front());
   out.best = std::move(winner.model);
   AssessAnswer(given, series, settings, plan, winner, out);

@@ -45,7 +45,23 @@ double RefinePeriod(const Series& series, double dt, int order, double period) {
   if (MonomialCount(order, D) * 4 > d.rows) return period;
   // One bin of the spectrum either side: the line lies within it.
   const double span = static_cast<double>(series.size()) * dt;
-  return RefineWithinOneBin(rss, period, span);
+  double best = RefineWithinOneBin(rss, period, span), least = rss(best);
+  // A period-2 response puts its strongest line at twice the driving's
+  // period, a strongly nonlinear one at its harmonics; one sinusoid at the
+  // driving's own period fits the driving, at any other it does not. So the
+  // harmonics and subharmonics of the line are tried too, and one replaces
+  // it when its residuals are clearly (by a tenth) smaller.
+  constexpr double kClearlyLess = 0.9;
+  for (const double multiple : {1.0 / 3.0, 0.5, 2.0, 3.0}) {
+    const double other = period * multiple;
+    if (other < 4.0 * dt || other > 0.25 * span) continue;
+    const double refined = RefineWithinOneBin(rss, other, span), value = rss(refined);
+    if (value < kClearlyLess * least) {
+      best = refined;
+      least = value;
+    }
+  }
+  return best;
 }
 
 double DetectDrivingPeriod(const Series& series, double dt, int order) {

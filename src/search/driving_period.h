@@ -15,6 +15,8 @@ double DetectDrivingPeriod(const Series& series, double dt, int order);
 // residuals of driven polynomials of `order` fitted to every equation: the
 // spectrum places a line only to a fraction of its bin, and a period off by
 // 1e-4 turns the driving's phase by a tenth of a radian over the series.
+// Its harmonics and subharmonics (a third to three times) are refined alike,
+// and one of them is returned when its residuals are clearly smaller.
 double RefinePeriod(const Series& series, double dt, int order, double period);
 
 // The period within one spectral bin either side of `period` (a series

@@ -12,8 +12,12 @@ namespace odefit::search {
 
 bool HasIntegralForm(ModelFamily family) { return family != ModelFamily::Rational; }
 
-std::vector<double> IntegralRows(const Derivatives& smooth, const ModelEquation& eq, int target,
-                                 std::span<const int> columns, int span, double dt, std::span<const double> smoothing) {
+namespace {
+
+// Running integrals of the chosen columns from row 0 (rows x q, row after row).
+std::vector<double> RunningIntegrals(const Derivatives& smooth, const ModelEquation& eq, int target,
+                                     std::span<const int> columns, int span, double dt,
+                                     std::span<const double> smoothing) {
   const int D = smooth.dimension, rows = smooth.rows, q = static_cast<int>(columns.size());
   if (!HasIntegralForm(eq.family) || span < 1 || span >= rows - 3 || q < 1 || target < 0 || target >= D) {
     throw std::invalid_argument("IntegralFit: no integral form for these rows, span or columns");
@@ -21,11 +25,11 @@ std::vector<double> IntegralRows(const Derivatives& smooth, const ModelEquation&
   // Running integrals of the chosen columns from row 0: each step by the
   // cubic through its four nearest rows (the trapezoid at the two ends).
   std::vector<double> running(Size(rows) * Size(q), 0.0);
-  constexpr int kBlock = 512;
-  std::vector<double> A(Size(kBlock + 1) * Size(eq.nterms));
+  constexpr int kFillBlock = 512;
+  std::vector<double> A(Size(kFillBlock + 1) * Size(eq.nterms));
   std::vector<double> f(Size(rows) * Size(q));
-  for (int start = 0; start < rows; start += kBlock) {
-    const int b = std::min(kBlock, rows - start);
+  for (int start = 0; start < rows; start += kFillBlock) {
+    const int b = std::min(kFillBlock, rows - start);
     const std::span<const double> X(smooth.states.data() + Size(start) * Size(D), Size(b) * Size(D));
     FillDesignBlock(eq, X, D, b, 1 + start, {}, A, b);
     for (int r = 0; r < b; ++r) {
@@ -52,8 +56,95 @@ std::vector<double> IntegralRows(const Derivatives& smooth, const ModelEquation&
       running[Size(r + 1) * Size(q) + Size(k)] = static_cast<double>(sum);
     }
   }
-  // One row per span start: [integrals | change].
+  return running;
+}
+
+constexpr int kBlock = 512;
+
+// The summaries of the integral form's rows [integrals | change], one per
+// stretch of `blocks` contiguous stretches of span starts.
+std::vector<TriangularSummary> SpanSummaries(const Derivatives& smooth, const ModelEquation& eq, int target,
+                                             std::span<const int> columns, int span, double dt,
+                                             std::span<const double> smoothing, int blocks) {
+  const std::vector<double> running = RunningIntegrals(smooth, eq, target, columns, span, dt, smoothing);
+  const int D = smooth.dimension, rows = smooth.rows, q = static_cast<int>(columns.size());
+  // One row per span start, folded a block at a time: [integrals | change].
   const int last = rows - 1 - span;
+  blocks = std::clamp(blocks, 1, last + 1);
+  std::vector<TriangularSummary> summaries(Size(blocks), TriangularSummary(q, 1));
+  std::vector<double> block(Size(kBlock) * Size(q + 1));
+  for (int stretch = 0; stretch < blocks; ++stretch) {
+    const int from = static_cast<int>(static_cast<long long>(last + 1) * stretch / blocks);
+    const int to = static_cast<int>(static_cast<long long>(last + 1) * (stretch + 1) / blocks);
+    for (int start = from; start < to; start += kBlock) {
+      const int b = std::min(kBlock, to - start);
+      for (int r = 0; r < b; ++r) {
+        const int s = start + r, e = s + span;
+        for (int k = 0; k < q; ++k) {
+          block[Size(k) * Size(b) + Size(r)] = running[Size(e) * Size(q) + Size(k)] - running[Size(s) * Size(q) + Size(k)];
+        }
+        block[Size(q) * Size(b) + Size(r)] =
+            smooth.states[Size(e) * Size(D) + Size(target)] - smooth.states[Size(s) * Size(D) + Size(target)];
+      }
+      summaries[Size(stretch)].AddRows(block, b, b);
+    }
+  }
+  return summaries;
+}
+
+std::vector<int> AllColumns(int q) {
+  std::vector<int> all(Size(q));
+  for (int k = 0; k < q; ++k) all[Size(k)] = k;
+  return all;
+}
+
+}  // namespace
+
+SubsetFit IntegralFit(const Derivatives& smooth, const ModelEquation& eq, int target, std::span<const int> columns,
+                      int span, double dt, std::span<const double> smoothing) {
+  const std::vector<TriangularSummary> summaries = SpanSummaries(smooth, eq, target, columns, span, dt, smoothing, 1);
+  SubsetFit fit = FitSubset(summaries.front(), 0, AllColumns(static_cast<int>(columns.size())));
+  fit.columns.assign(columns.begin(), columns.end());
+  return fit;
+}
+
+SubsetFit BlockedIntegralFit(const Derivatives& smooth, const ModelEquation& eq, int target,
+                             std::span<const int> columns, int span, double dt, std::span<const double> smoothing,
+                             int blocks) {
+  if (blocks < 2) throw std::invalid_argument("BlockedIntegralFit: fewer than two stretches");
+  const std::vector<TriangularSummary> summaries =
+      SpanSummaries(smooth, eq, target, columns, span, dt, smoothing, blocks);
+  const int q = static_cast<int>(columns.size());
+  const std::vector<int> all = AllColumns(q);
+  TriangularSummary whole = summaries.front();
+  for (std::size_t b = 1; b < summaries.size(); ++b) whole.Merge(summaries[b]);
+  SubsetFit fit = FitSubset(whole, 0, all);
+  fit.columns.assign(columns.begin(), columns.end());
+  if (fit.singular) return fit;
+  // Batch means: the spread of the stretches' own fits over their number.
+  std::vector<double> sum(Size(q), 0.0), squares(Size(q), 0.0);
+  for (const TriangularSummary& s : summaries) {
+    const SubsetFit part = FitSubset(s, 0, all);
+    for (int k = 0; k < q; ++k) {
+      const double c = part.singular ? kInfinity : part.coefficients[Size(k)];
+      sum[Size(k)] += c;
+      squares[Size(k)] += c * c;
+    }
+  }
+  const double K = static_cast<double>(summaries.size());
+  for (int k = 0; k < q; ++k) {
+    const double mean = sum[Size(k)] / K;
+    const double variance = std::max(0.0, (squares[Size(k)] - K * mean * mean) / (K - 1.0));
+    fit.standardErrors[Size(k)] = std::isfinite(variance) ? std::sqrt(variance / K) : kInfinity;
+  }
+  return fit;
+}
+
+std::vector<double> IntegralRows(const Derivatives& smooth, const ModelEquation& eq, int target,
+                                 std::span<const int> columns, int span, double dt, std::span<const double> smoothing) {
+  const std::vector<double> running = RunningIntegrals(smooth, eq, target, columns, span, dt, smoothing);
+  const int D = smooth.dimension, q = static_cast<int>(columns.size());
+  const int last = smooth.rows - 1 - span;
   std::vector<double> out(Size(last + 1) * Size(q + 1));
   for (int s = 0; s <= last; ++s) {
     const int e = s + span;
@@ -69,8 +160,6 @@ std::vector<double> IntegralRows(const Derivatives& smooth, const ModelEquation&
 SubsetFit FitIntegralRows(std::span<const double> rows, std::span<const int> columns) {
   const int q = static_cast<int>(columns.size());
   const int count = static_cast<int>(rows.size() / Size(q + 1));
-  // Folded a block at a time.
-  constexpr int kBlock = 512;
   TriangularSummary summary(q, 1);
   std::vector<double> block(Size(kBlock) * Size(q + 1));
   for (int start = 0; start < count; start += kBlock) {
@@ -80,16 +169,9 @@ SubsetFit FitIntegralRows(std::span<const double> rows, std::span<const int> col
     }
     summary.AddRows(block, b, b);
   }
-  std::vector<int> all(Size(q));
-  for (int k = 0; k < q; ++k) all[Size(k)] = k;
-  SubsetFit fit = FitSubset(summary, 0, all);
+  SubsetFit fit = FitSubset(summary, 0, AllColumns(q));
   fit.columns.assign(columns.begin(), columns.end());
   return fit;
-}
-
-SubsetFit IntegralFit(const Derivatives& smooth, const ModelEquation& eq, int target, std::span<const int> columns,
-                      int span, double dt, std::span<const double> smoothing) {
-  return FitIntegralRows(IntegralRows(smooth, eq, target, columns, span, dt, smoothing), columns);
 }
 
 }  // namespace odefit::search

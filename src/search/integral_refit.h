@@ -43,10 +43,21 @@ bool HasIntegralForm(ModelFamily family);
 SubsetFit IntegralFit(const Derivatives& smooth, const ModelEquation& eq, int target, std::span<const int> columns,
                       int span, double dt, std::span<const double> smoothing = {});
 
-// IntegralFit in two steps, for fits on resampled rows: the regression rows,
-// one per span start s (row s of smooth), each the integrals of the columns
-// over the span and the change of the target (columns.size() + 1 values,
-// row after row); then the fit of any set of them.
+// IntegralFit with standard errors that hold for the overlapping spans: their
+// residuals are correlated over a span, so the least squares' own errors
+// understate the spread. The span starts are cut into `blocks` (>= 2)
+// contiguous stretches, each much longer than a span and so nearly
+// independent of the others; each coefficient's standard error is the spread
+// of the stretches' own fits over the square root of their number (batch
+// means). The coefficients are those of all stretches together.
+SubsetFit BlockedIntegralFit(const Derivatives& smooth, const ModelEquation& eq, int target,
+                             std::span<const int> columns, int span, double dt, std::span<const double> smoothing,
+                             int blocks);
+
+// The integral form in two steps, for fits on resampled rows: the regression
+// rows, one per span start s (row s of smooth), each the integrals of the
+// columns over the span and the change of the target (columns.size() + 1
+// values, row after row); then the fit of any set of them.
 std::vector<double> IntegralRows(const Derivatives& smooth, const ModelEquation& eq, int target,
                                  std::span<const int> columns, int span, double dt,
                                  std::span<const double> smoothing = {});

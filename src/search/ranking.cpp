@@ -14,12 +14,15 @@ constexpr double kScoreFloor = 1e-12;
 
 }  // namespace
 
+double TieResolution(int starts, int horizon, int D) {
+  return std::sqrt(2.0 / (static_cast<double>(std::max(1, starts)) * std::max(1, horizon) * std::max(1, D)));
+}
+
 void RankCandidates(std::vector<SearchCandidate>& candidates, int starts, int horizon, int D) {
-  const double count = std::max(1, starts);
   // A difference of scores below the sampling uncertainty of the noise's
-  // share (a mean of squares of as many independent values as the score has
-  // errors) cannot be told from chance.
-  const double resolution = std::sqrt(2.0 / (count * std::max(1, horizon) * std::max(1, D)));
+  // share cannot be told from chance.
+  const double resolution = TieResolution(starts, horizon, D);
+  const double count = std::max(1, starts);
   for (SearchCandidate& c : candidates) {
     const double excess = std::isfinite(c.score) ? std::max(c.score - c.noiseFloor, c.noiseFloor * resolution) : kInfinity;
     c.criterion = std::isfinite(excess) ? count * std::log(std::max(excess, kScoreFloor)) + 2.0 * c.terms : kInfinity;

@@ -18,4 +18,9 @@ namespace odefit::search {
 // the score, and lose to the price of the term.
 void RankCandidates(std::vector<SearchCandidate>& candidates, int starts, int horizon, int D);
 
+// The smallest difference of scores, relative to the noise floor, that the
+// ranking tells from chance: the sampling uncertainty of a mean of squares of
+// as many independent values as a score has errors.
+double TieResolution(int starts, int horizon, int D);
+
 }  // namespace odefit::search

@@ -2,6 +2,8 @@
 
 #include <algorithm>
 #include <cmath>
+#include <iterator>
+#include <set>
 #include <string>
 #include <vector>
 
@@ -16,6 +18,7 @@
 #include "search/integral_refit.h"
 #include "search/local_fits.h"
 #include "search/noise_level.h"
+#include "search/ranking.h"
 #include "search/search_common.h"
 
 namespace odefit::search {
@@ -57,7 +60,100 @@ bool Noisy(const Series& series) {
   return false;
 }
 
+// The winner's states smoothed for the integral form, and its span.
+struct IntegralSetup {
+  Derivatives smooth;
+  std::vector<double> smoothing;
+  int span = 0;
+};
+
+IntegralSetup SetUpIntegral(const Series& series, const SearchSettings& settings, const SearchCandidate& best,
+                            const Derivatives* fits) {
+  IntegralSetup out;
+  const int degree = IntegralDegree(best);
+  out.smooth = fits != nullptr && degree == best.degree
+                   ? *fits
+                   : LocalFits(series.values, series.dimension, best.points, degree, settings.dt);
+  out.smoothing = FitWeights(best.points, degree, (best.points - 1) / 2).value;
+  out.span = std::min(CorrelationHorizon(series, 0), out.smooth.rows - 4);
+  return out;
+}
+
+// Stretches of span starts for the batch means of the integral form, each at
+// least this many spans long; with fewer than the least the spread is too
+// uncertain to judge a term by.
+constexpr int kMostStretches = 16, kLeastStretches = 8, kSpansPerStretch = 4;
+// |coefficient| / standard error beyond which a term is clearly there: the
+// 0.1 % two-sided point of Student's t with 7 to 15 degrees of freedom is 4.1 to 5.4.
+constexpr double kClearlySignificant = 5.0;
+// Most distinct candidates judged.
+constexpr int kMostJudged = 8;
+
+// The kept terms of `c` by equation and name.
+std::set<std::pair<int, std::string>> NamedTerms(const SearchCandidate& c, int D, double dt) {
+  std::set<std::pair<int, std::string>> named;
+  for (int i = 0; i < D; ++i) {
+    const std::vector<std::string> names = TermNames(EquationShape(c.equations[Size(i)], D, dt), D);
+    for (const int t : c.supports[Size(i)]) named.emplace(i, names[Size(t)]);
+  }
+  return named;
+}
+
+// Whether a term is linear in the state (a variable alone).
+bool Linear(const std::string& name) {
+  return name.size() > 1 && name[0] == 'x' && name.find_first_of("*^") == std::string::npos;
+}
+
+// Whether the terms `extra` of `c` are all clearly significant in the
+// integral form over the whole series; false when some equation has no
+// integral form or the series is too short for the batch means.
+bool SignificantTerms(const Series& series, const SearchSettings& settings, const SearchCandidate& c,
+                      const std::set<std::pair<int, std::string>>& extra) {
+  const int D = series.dimension;
+  for (const EquationSpec& spec : c.equations) {
+    if (!HasIntegralForm(spec.family)) return false;
+  }
+  const IntegralSetup setup = SetUpIntegral(series, settings, c, nullptr);
+  if (setup.span < 1) return false;
+  const int stretches = std::min(kMostStretches, (setup.smooth.rows - setup.span) / (kSpansPerStretch * setup.span));
+  if (stretches < kLeastStretches) return false;
+  for (int i = 0; i < D; ++i) {
+    const ModelEquation eq = EquationShape(c.equations[Size(i)], D, settings.dt);
+    const std::vector<std::string> names = TermNames(eq, D);
+    const SubsetFit fit = BlockedIntegralFit(setup.smooth, eq, i, c.supports[Size(i)], setup.span, settings.dt,
+                                             setup.smoothing, stretches);
+    if (fit.singular) return false;
+    for (std::size_t k = 0; k < fit.columns.size(); ++k) {
+      if (!extra.count({i, names[Size(fit.columns[k])]})) continue;
+      if (!(std::fabs(fit.coefficients[k]) > kClearlySignificant * fit.standardErrors[k])) return false;
+    }
+  }
+  return true;
+}
+
 }  // namespace
+
+void PreferSignificantTerms(const Series& series, const SearchSettings& settings,
+                            std::vector<SearchCandidate>& ranked, int starts, int horizon) {
+  if (ranked.empty() || !api::IsPlain(series) || !Noisy(series)) return;
+  const int D = series.dimension;
+  const double resolution = TieResolution(starts, horizon, D);
+  std::set<std::set<std::pair<int, std::string>>> judged;
+  for (std::size_t k = 1; k < ranked.size() && static_cast<int>(judged.size()) < kMostJudged; ++k) {
+    const SearchCandidate& best = ranked.front();
+    const SearchCandidate& c = ranked[k];
+    if (c.terms <= best.terms || !(c.score <= best.score + best.noiseFloor * resolution)) continue;
+    const std::set<std::pair<int, std::string>> own = NamedTerms(best, D, settings.dt);
+    const std::set<std::pair<int, std::string>> larger = NamedTerms(c, D, settings.dt);
+    if (!std::includes(larger.begin(), larger.end(), own.begin(), own.end())) continue;
+    std::set<std::pair<int, std::string>> extra;
+    std::set_difference(larger.begin(), larger.end(), own.begin(), own.end(), std::inserter(extra, extra.end()));
+    if (!std::all_of(extra.begin(), extra.end(), [](const auto& term) { return Linear(term.second); })) continue;
+    if (!judged.insert(larger).second || !SignificantTerms(series, settings, c, extra)) continue;
+    std::rotate(ranked.begin(), ranked.begin() + static_cast<std::ptrdiff_t>(k),
+                ranked.begin() + static_cast<std::ptrdiff_t>(k + 1));
+  }
+}
 
 WinnerFit FitWinner(const Series& series, const SearchSettings& settings, const SearchCandidate& best) {
   const int D = series.dimension;
@@ -72,15 +168,11 @@ WinnerFit FitWinner(const Series& series, const SearchSettings& settings, const 
   // On clean data (noise below 0.01 % of every variable's spread) the slope
   // fit is the more accurate: its bias is far below the integral form's
   // smoothing of nonlinear terms (1e-6 on clean Lorenz at dt 0.002).
-  Derivatives smooth;
-  int span = 0;
-  std::vector<double> smoothing;
-  if (api::IsPlain(series) && Noisy(series)) {
-    const int degree = IntegralDegree(best);
-    smooth = degree == best.degree ? all : LocalFits(series.values, D, best.points, degree, settings.dt);
-    smoothing = FitWeights(best.points, degree, (best.points - 1) / 2).value;
-    span = std::min(CorrelationHorizon(series, 0), smooth.rows - 4);
-  }
+  IntegralSetup setup;
+  if (api::IsPlain(series) && Noisy(series)) setup = SetUpIntegral(series, settings, best, &all);
+  const Derivatives& smooth = setup.smooth;
+  const int span = setup.span;
+  const std::vector<double>& smoothing = setup.smoothing;
   const auto integral = [&](const ModelEquation& eq, const SubsetFit& fit) {
     return span >= 1 && HasIntegralForm(eq.family) && !fit.columns.empty() && !fit.singular;
   };

@@ -29,6 +29,23 @@ struct WinnerFit {
 // spectral bin of the plan's period), since the spectrum places a line only
 // to a fraction of a bin and a period off by 1e-4 costs a prediction over
 // many periods most of its accuracy.
+// Moves to the front of `ranked` (ranked, best first; `starts` and `horizon`
+// those of its scores) a candidate that the prediction criterion cannot tell
+// from the best (it predicts no worse, within the ranking's resolution, but
+// not by the price of its terms) and that keeps the best's terms and more,
+// when every added term is linear in the state and clearly significant in
+// the integral form over the whole series (standard errors from
+// block-resampled stretches). Over a horizon of the series' correlation time
+// a weak true term (a damping of 0.1 beside a rotation of 2) changes the
+// score by less than the price of a term, while the whole series' integral
+// form sees it at 20 standard errors and a term that only fits noise at one
+// or two. Nonlinear terms are left to the criterion: the mean of a product of
+// noisy states is not the product of their means, so the noise biases their
+// integrals and a term absorbing that bias is significant too. Only on noisy
+// plain series: on clean ones the slopes' own bias would be significant.
+void PreferSignificantTerms(const Series& series, const SearchSettings& settings,
+                            std::vector<SearchCandidate>& ranked, int starts, int horizon);
+
 WinnerFit FitWinner(const Series& series, const SearchSettings& settings, const SearchCandidate& best);
 
 }  // namespace odefit::search
