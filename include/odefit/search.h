@@ -110,10 +110,11 @@ struct SearchResult {
   // shapes, with its thresholded selection, on the derivative rows resampled
   // in blocks (a fixed seed) that keep the term; NaN for a dropped term, an
   // equation with a driving, or a series too short for two blocks. Below 0.5
-  // a term is doubtful. The same refits give best's intervals (level
-  // kIntervalLevel of intervals.h: 1.96 times the spread over the refits
-  // plus 3 times the bias, extrapolated from the winner fitted as it was on
-  // every other vector), so a search's best model has them.
+  // a term is doubtful. The same resampled rows give best's intervals (level
+  // kIntervalLevel of intervals.h: 1.96 times the spread over refits of
+  // best's own terms, that is given its structure, plus 3 times the bias,
+  // extrapolated from the winner fitted as it was on every other vector), so
+  // a search's best model has them.
   std::vector<std::vector<double>> inclusion;
 };
 

@@ -6,6 +6,7 @@
 #include <limits>
 #include <map>
 #include <numeric>
+#include <optional>
 #include <string>
 
 #include "api/numerical_errors.h"
@@ -192,11 +193,16 @@ TermEnsemble ResampleWinner(const Series& series, const SearchSettings& settings
   }
 
   std::vector<std::vector<double>> sum(Size(D)), squares(Size(D)), kept(Size(D));
+  std::vector<std::vector<int>> winnerColumns(Size(D));
+  std::vector<double> refits(Size(D), 0.0);
   for (int i = 0; i < D; ++i) {
-    const std::size_t terms = model.Equation(i + 1).coef.size();
-    sum[Size(i)].assign(terms, 0.0);
-    squares[Size(i)].assign(terms, 0.0);
-    kept[Size(i)].assign(terms, 0.0);
+    const std::vector<double>& coef = model.Equation(i + 1).coef;
+    sum[Size(i)].assign(coef.size(), 0.0);
+    squares[Size(i)].assign(coef.size(), 0.0);
+    kept[Size(i)].assign(coef.size(), 0.0);
+    for (std::size_t k = 0; k < coef.size(); ++k) {
+      if (coef[k] != 0.0) winnerColumns[Size(i)].push_back(static_cast<int>(k));
+    }
   }
   std::uint64_t state = 1;
   std::vector<double> states(Size(blocks) * Size(length) * stride), slopes(states.size());
@@ -222,34 +228,50 @@ TermEnsemble ResampleWinner(const Series& series, const SearchSettings& settings
       ThresholdSettings threshold;
       threshold.threshold = best.threshold;
       threshold.scaled = true;
-      const bool own = shape.family == ModelFamily::Rational;
-      SubsetFit fit;
+      // The thresholded refit says which terms stay (inclusion); the refit of
+      // the winner's own terms measures their coefficients' spread: mixing in
+      // refits that drop a term (as 0) or keep another (which moves the rest)
+      // made the intervals of a right structure tens of times its error.
+      SubsetFit fit, same;
       try {
         api::RunNumerical([&] {
-          if (own) {
+          std::optional<TriangularSummary> own;
+          const TriangularSummary* summary = nullptr;
+          int target = i;
+          if (shape.family == ModelFamily::Rational) {
             const int one[] = {i};
-            fit = ThresholdedFit(SummariseDesign(shape, states, D, blocks * length, 1, slopes, one), 0, threshold);
-            return;
+            own.emplace(SummariseDesign(shape, states, D, blocks * length, 1, slopes, one));
+            summary = &*own;
+            target = 0;
+          } else {
+            const std::string key = FormatEquationSpec(EquationSpecOf(model.Equation(i + 1)));
+            auto found = shared.find(key);
+            if (found == shared.end()) {
+              found = shared.emplace(key, SummariseDesign(shape, states, D, blocks * length, 1, slopes, targets)).first;
+            }
+            summary = &found->second;
           }
-          const std::string key = FormatEquationSpec(EquationSpecOf(model.Equation(i + 1)));
-          auto found = shared.find(key);
-          if (found == shared.end()) {
-            found = shared.emplace(key, SummariseDesign(shape, states, D, blocks * length, 1, slopes, targets)).first;
-          }
-          fit = ThresholdedFit(found->second, i, threshold);
+          fit = ThresholdedFit(*summary, target, threshold);
+          same = FitSubset(*summary, target, winnerColumns[Size(i)]);
         });
       } catch (const NumericalError&) {
         fit.singular = true;
+        same.singular = true;
       }
-      if (fit.singular) continue;  // counts as keeping nothing
-      if (winner.integralEquations.size() == Size(D) && winner.integralEquations[Size(i)] && !fit.columns.empty()) {
+      if (!fit.singular) {  // a singular refit counts as keeping nothing
+        for (const int c : fit.columns) {
+          if (Size(c) < kept[Size(i)].size()) kept[Size(i)][Size(c)] += 1.0;
+        }
+      }
+      if (same.singular || same.columns.empty()) continue;
+      if (winner.integralEquations.size() == Size(D) && winner.integralEquations[Size(i)]) {
         // The coefficients as the winner's: the integral form over the
         // spans that start in the same blocks.
         try {
           api::RunNumerical([&] {
             const std::vector<double> all =
-                IntegralRows(winner.smooth, shape, i, fit.columns, winner.span, settings.dt, winner.smoothing);
-            const std::size_t width = fit.columns.size() + 1;
+                IntegralRows(winner.smooth, shape, i, same.columns, winner.span, settings.dt, winner.smoothing);
+            const std::size_t width = same.columns.size() + 1;
             const int starts = static_cast<int>(all.size() / width);
             std::vector<double> chosen;
             for (const int start : blockStarts) {
@@ -259,19 +281,18 @@ TermEnsemble ResampleWinner(const Series& series, const SearchSettings& settings
                               all.begin() + static_cast<std::ptrdiff_t>(Size(end) * width));
               }
             }
-            const SubsetFit weak = FitIntegralRows(chosen, fit.columns);
-            if (!weak.singular) fit.coefficients = weak.coefficients;
+            const SubsetFit weak = FitIntegralRows(chosen, same.columns);
+            if (!weak.singular) same.coefficients = weak.coefficients;
           });
         } catch (const NumericalError&) {
           // The slope fit's coefficients stand.
         }
       }
-      for (std::size_t k = 0; k < fit.columns.size(); ++k) {
-        const std::size_t c = Size(fit.columns[k]);
-        if (c >= kept[Size(i)].size()) continue;
-        kept[Size(i)][c] += 1.0;
-        sum[Size(i)][c] += fit.coefficients[k];
-        squares[Size(i)][c] += fit.coefficients[k] * fit.coefficients[k];
+      refits[Size(i)] += 1.0;
+      for (std::size_t k = 0; k < same.columns.size(); ++k) {
+        const std::size_t c = Size(same.columns[k]);
+        sum[Size(i)][c] += same.coefficients[k];
+        squares[Size(i)][c] += same.coefficients[k] * same.coefficients[k];
       }
     }
     ++done;
@@ -286,8 +307,10 @@ TermEnsemble ResampleWinner(const Series& series, const SearchSettings& settings
     for (std::size_t k = 0; k < eq.coef.size(); ++k) {
       if (eq.coef[k] == 0.0) continue;
       out.inclusion[Size(i)][k] = kept[Size(i)][k] / R;
-      const double mean = sum[Size(i)][k] / R;
-      const double variance = std::max(0.0, (squares[Size(i)][k] - R * mean * mean) / (R - 1));
+      const double n = refits[Size(i)];
+      if (n < 2) continue;
+      const double mean = sum[Size(i)][k] / n;
+      const double variance = std::max(0.0, (squares[Size(i)][k] - n * mean * mean) / (n - 1));
       // No standard error: the refits measure the spread itself, while the
       // standard error takes the slopes' errors as independent, which local
       // fits make anticorrelated from row to row (at degree 3 or 4 on noisy

@@ -67,8 +67,10 @@ struct TermEnsemble {
 // Resamples the rows of winner.rows (the winner's derivative rows on the
 // whole series) in blocks of about rows / 15, `replicates` times with a fixed seed,
 // and repeats the winner's thresholded fit of every equation of its shape on
-// each; the intervals have the half-width 1.96 sd + 3 |b|, sd the
-// coefficient's spread over the refits (0 where dropped), b the bias
+// each (the inclusion), and the fit of the winner's own terms (the spread);
+// the intervals have the half-width 1.96 sd + 3 |b|, sd the coefficient's
+// spread over the refits of the winner's terms (intervals given the
+// structure; the inclusion says how sure the structure is), b the bias
 // extrapolated from FitWinner on every other vector of `series` (the whole
 // series in its given order; one recording without time stamps, else no bias
 // is added). Where the winner's coefficients came from the integral form,
