@@ -9,11 +9,11 @@
 #include "numerics/fold_kernels_isa.h"
 
 namespace odefit::fold {
-namespace generic {
 namespace {
 
-// Eight lanes the compiler may keep in vector registers; each product is
-// rounded before it is added (no fused multiply-add on these processors).
+// Eight plain lanes the compiler may keep in vector registers, shared by the
+// generic and the fused kernels, which differ only in how a product meets its sum.
+namespace plain_lanes {
 struct Vec {
   double v[8];
 };
@@ -31,6 +31,22 @@ inline Vec Broadcast(double x) {
   for (int l = 0; l < 8; ++l) r.v[l] = x;
   return r;
 }
+inline Vec Multiply(const Vec& a, const Vec& b) {
+  Vec r;
+  for (int l = 0; l < 8; ++l) r.v[l] = a.v[l] * b.v[l];
+  return r;
+}
+inline void Lanes(const Vec& x, double* out) { Store(out, x); }
+}  // namespace plain_lanes
+
+}  // namespace
+
+namespace generic {
+namespace {
+using plain_lanes::Broadcast, plain_lanes::Lanes, plain_lanes::Load, plain_lanes::Multiply, plain_lanes::Store,
+    plain_lanes::Vec, plain_lanes::Zero;
+
+// Each product is rounded before it is added (no fused multiply-add on these processors).
 inline Vec MulAdd(const Vec& a, const Vec& b, const Vec& c) {
   Vec r;
   for (int l = 0; l < 8; ++l) r.v[l] = a.v[l] * b.v[l] + c.v[l];
@@ -41,12 +57,6 @@ inline Vec NegMulAdd(const Vec& a, const Vec& b, const Vec& c) {
   for (int l = 0; l < 8; ++l) r.v[l] = c.v[l] - a.v[l] * b.v[l];
   return r;
 }
-inline Vec Multiply(const Vec& a, const Vec& b) {
-  Vec r;
-  for (int l = 0; l < 8; ++l) r.v[l] = a.v[l] * b.v[l];
-  return r;
-}
-inline void Lanes(const Vec& x, double* out) { Store(out, x); }
 
 constexpr int kCrossP = 2, kCrossQ = 2;
 constexpr int kUpdateV = 2, kUpdateQ = 2;
@@ -61,27 +71,12 @@ const Kernels kKernels{&Cross, &Update, &Triangular, &Scale, "generic"};
 
 namespace fused {
 namespace {
+using plain_lanes::Broadcast, plain_lanes::Lanes, plain_lanes::Load, plain_lanes::Multiply, plain_lanes::Store,
+    plain_lanes::Vec, plain_lanes::Zero;
 
 // The generic lanes with every product fused into its sum, as the vector
 // units compute: the AVX-512 and AVX2 kernels' bits on any processor (fast
 // where std::fma is one instruction, slow in software where it is not).
-struct Vec {
-  double v[8];
-};
-inline Vec Load(const double* p) {
-  Vec r;
-  for (int l = 0; l < 8; ++l) r.v[l] = p[l];
-  return r;
-}
-inline void Store(double* p, const Vec& x) {
-  for (int l = 0; l < 8; ++l) p[l] = x.v[l];
-}
-inline Vec Zero() { return Vec{}; }
-inline Vec Broadcast(double x) {
-  Vec r;
-  for (int l = 0; l < 8; ++l) r.v[l] = x;
-  return r;
-}
 inline Vec MulAdd(const Vec& a, const Vec& b, const Vec& c) {
   Vec r;
   for (int l = 0; l < 8; ++l) r.v[l] = std::fma(a.v[l], b.v[l], c.v[l]);
@@ -92,12 +87,6 @@ inline Vec NegMulAdd(const Vec& a, const Vec& b, const Vec& c) {
   for (int l = 0; l < 8; ++l) r.v[l] = std::fma(-a.v[l], b.v[l], c.v[l]);
   return r;
 }
-inline Vec Multiply(const Vec& a, const Vec& b) {
-  Vec r;
-  for (int l = 0; l < 8; ++l) r.v[l] = a.v[l] * b.v[l];
-  return r;
-}
-inline void Lanes(const Vec& x, double* out) { Store(out, x); }
 
 constexpr int kCrossP = 2, kCrossQ = 2;
 constexpr int kUpdateV = 2, kUpdateQ = 2;
