@@ -140,7 +140,7 @@ SubsetFit FitSubset(const TriangularSummary& summary, int t, std::span<const int
       for (int i = j + 1; i < m; ++i) other[i] -= w * col[i];
     }
   }
-  const double* z = &B[static_cast<std::size_t>(k) * m];
+  const double* z = B.data() + static_cast<std::size_t>(k) * m;  // no element at all when no column is kept
   double rss = 0.0;
   for (int i = k; i < m; ++i) rss += z[i] * z[i];
   for (int i = m; i < rows; ++i) rss += summary.R(i, K + t) * summary.R(i, K + t);
