@@ -30,8 +30,8 @@ class SearchResult:
         model's own doubts as fit gives them.
     inclusion: per equation of `best`, an array aligned with its coefficients: the share of 30 refits
         of its shapes (with its thresholded selection) on block-resampled derivative rows that keep
-        the term; NaN for dropped terms and driven equations. Below 0.5 a term is doubtful. The same
-        refits give ``best.intervals``.
+        the term; NaN for dropped terms and driven equations. Below 0.5 a term is doubtful. Refits of
+        best's own terms on the same rows give ``best.intervals`` (intervals given its structure).
     """
 
     best: _odefit.Model
