@@ -137,7 +137,7 @@ def from_coefficients(dt, models, coefficients, names=None):
     Raises
     ------
     ValueError
-        When a count does not match the spec's terms (the message names the equation), a value is
+        When a count does not match the model text's terms (the message names the equation), a value is
         not finite or dt is not positive.
 
     Examples

@@ -33,7 +33,7 @@ enum class FamilyParameter {
 // How a parameter is written and asked.
 struct ParameterForm {
   FamilyParameter parameter = FamilyParameter::Order;
-  const char* placeholder = "";  // in the spec form, "NU" of "poly:NU"
+  const char* placeholder = "";  // in the model text, "NU" of "poly:NU"
   const char* label = "";        // in messages, "numerator order"
   const char* fileKey = "";      // the model file's key, "denominator_order"
   const char* question = "";     // the classic dialogue's question (orders; the period's is the dialogue's own)
@@ -62,9 +62,9 @@ class ModelFamilyDescription {
   ModelFamilyDescription& operator=(const ModelFamilyDescription&) = delete;
 
   const ModelFamily tag;
-  const char* const name;   // the spec's and the model file's name, "poly"
+  const char* const name;   // the model text's and the model file's name, "poly"
   const char* const title;  // the classic dialogue's name, "standard polynomial"
-  const std::vector<ParameterForm> parameters;  // in spec order
+  const std::vector<ParameterForm> parameters;  // in the model text's order
   // Rank of the family among shapes with as many terms (lower: simpler).
   const int simplicity;
   // The value is numerator / (1 + denominator), the terms nnum then nden: the
