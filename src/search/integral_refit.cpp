@@ -61,33 +61,36 @@ std::vector<double> RunningIntegrals(const Derivatives& smooth, const ModelEquat
 
 constexpr int kBlock = 512;
 
-// The summaries of the integral form's rows [integrals | change], one per
-// stretch of `blocks` contiguous stretches of span starts.
+// The summary of rows [from, to) of `rows` (IntegralRows' layout: one row of
+// q integrals and the change per span start), folded a block at a time.
+TriangularSummary SummariseIntegralRows(std::span<const double> rows, int q, int from, int to) {
+  TriangularSummary summary(q, 1);
+  std::vector<double> block(Size(kBlock) * Size(q + 1));
+  for (int start = from; start < to; start += kBlock) {
+    const int b = std::min(kBlock, to - start);
+    for (int r = 0; r < b; ++r) {
+      for (int k = 0; k <= q; ++k) block[Size(k) * Size(b) + Size(r)] = rows[Size(start + r) * Size(q + 1) + Size(k)];
+    }
+    summary.AddRows(block, b, b);
+  }
+  return summary;
+}
+
+// The summaries of the integral form's rows, one per stretch of `blocks`
+// contiguous stretches of span starts.
 std::vector<TriangularSummary> SpanSummaries(const Derivatives& smooth, const ModelEquation& eq, int target,
                                              std::span<const int> columns, int span, double dt,
                                              std::span<const double> smoothing, int blocks) {
-  const std::vector<double> running = RunningIntegrals(smooth, eq, target, columns, span, dt, smoothing);
-  const int D = smooth.dimension, rows = smooth.rows, q = static_cast<int>(columns.size());
-  // One row per span start, folded a block at a time: [integrals | change].
-  const int last = rows - 1 - span;
-  blocks = std::clamp(blocks, 1, last + 1);
-  std::vector<TriangularSummary> summaries(Size(blocks), TriangularSummary(q, 1));
-  std::vector<double> block(Size(kBlock) * Size(q + 1));
+  const std::vector<double> rows = IntegralRows(smooth, eq, target, columns, span, dt, smoothing);
+  const int q = static_cast<int>(columns.size());
+  const int starts = smooth.rows - span;
+  blocks = std::clamp(blocks, 1, starts);
+  std::vector<TriangularSummary> summaries;
+  summaries.reserve(Size(blocks));
   for (int stretch = 0; stretch < blocks; ++stretch) {
-    const int from = static_cast<int>(static_cast<long long>(last + 1) * stretch / blocks);
-    const int to = static_cast<int>(static_cast<long long>(last + 1) * (stretch + 1) / blocks);
-    for (int start = from; start < to; start += kBlock) {
-      const int b = std::min(kBlock, to - start);
-      for (int r = 0; r < b; ++r) {
-        const int s = start + r, e = s + span;
-        for (int k = 0; k < q; ++k) {
-          block[Size(k) * Size(b) + Size(r)] = running[Size(e) * Size(q) + Size(k)] - running[Size(s) * Size(q) + Size(k)];
-        }
-        block[Size(q) * Size(b) + Size(r)] =
-            smooth.states[Size(e) * Size(D) + Size(target)] - smooth.states[Size(s) * Size(D) + Size(target)];
-      }
-      summaries[Size(stretch)].AddRows(block, b, b);
-    }
+    const int from = static_cast<int>(static_cast<long long>(starts) * stretch / blocks);
+    const int to = static_cast<int>(static_cast<long long>(starts) * (stretch + 1) / blocks);
+    summaries.push_back(SummariseIntegralRows(rows, q, from, to));
   }
   return summaries;
 }
@@ -160,16 +163,7 @@ std::vector<double> IntegralRows(const Derivatives& smooth, const ModelEquation&
 SubsetFit FitIntegralRows(std::span<const double> rows, std::span<const int> columns) {
   const int q = static_cast<int>(columns.size());
   const int count = static_cast<int>(rows.size() / Size(q + 1));
-  TriangularSummary summary(q, 1);
-  std::vector<double> block(Size(kBlock) * Size(q + 1));
-  for (int start = 0; start < count; start += kBlock) {
-    const int b = std::min(kBlock, count - start);
-    for (int r = 0; r < b; ++r) {
-      for (int k = 0; k <= q; ++k) block[Size(k) * Size(b) + Size(r)] = rows[Size(start + r) * Size(q + 1) + Size(k)];
-    }
-    summary.AddRows(block, b, b);
-  }
-  SubsetFit fit = FitSubset(summary, 0, AllColumns(q));
+  SubsetFit fit = FitSubset(SummariseIntegralRows(rows, q, 0, count), 0, AllColumns(q));
   fit.columns.assign(columns.begin(), columns.end());
   return fit;
 }
