@@ -41,6 +41,24 @@ void BM_SearchPlan(benchmark::State& state) {
 }
 BENCHMARK(BM_SearchPlan)->Unit(benchmark::kMillisecond)->UseRealTime();
 
+// Every task of the default plan on one thread: the part of the search that
+// executors share out, without the plan and the winner's refits.
+void BM_SearchTasks(benchmark::State& state) {
+  odefit::SearchSettings settings;
+  settings.dt = 0.001;
+  const odefit::SearchPlan plan = odefit::PlanSearch(NoisyLorenz(), settings);
+  std::size_t candidates = 0;
+  for (auto _ : state) {
+    candidates = 0;
+    for (int k = 0; k < odefit::SearchTaskCount(plan); ++k) {
+      candidates += odefit::RunSearchTask(NoisyLorenz(), settings, plan, k).candidates.size();
+    }
+  }
+  state.counters["tasks"] = odefit::SearchTaskCount(plan);
+  state.counters["candidates"] = static_cast<double>(candidates);
+}
+BENCHMARK(BM_SearchTasks)->Iterations(1)->Unit(benchmark::kSecond)->UseRealTime();
+
 void BM_OneFitOfTheSearchedSeries(benchmark::State& state) {
   odefit::FitSettings settings;
   settings.dt = 0.001;

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <cstdint>
 #include <numeric>
 
 #include "model/design.h"
@@ -9,6 +10,7 @@
 #include "model/model_family.h"
 #include "model/model_fit.h"
 #include "model/monomials.h"
+#include "numerics/triangular_fold.h"
 #include "search/search_common.h"
 
 namespace odefit::search {
@@ -33,9 +35,12 @@ SummaryOptions Fused() {
 
 }  // namespace
 
+int SummedGroup(int rows) { return std::max(1, rows / kRowsFoldedAtLeast); }
+
 TaskSummaries::TaskSummaries(const std::vector<EquationSpec>& shapes, int D, double dt, const Derivatives& all,
                              int trainRows, int heldRow)
-    : D_(D), all_(&all), trainRows_(trainRows), heldRow_(heldRow), heldRows_(all.rows - heldRow) {
+    : D_(D), all_(&all), trainRows_(trainRows), heldRow_(heldRow), heldRows_(all.rows - heldRow),
+      group_(SummedGroup(trainRows)) {
   sources_.resize(2);
   // The widest polynomial (driven when a shape is, at the first driven shape's period) and rational designs.
   int order = -1, nu = -1, mu = -1;
@@ -127,10 +132,125 @@ const TriangularSummary& TaskSummaries::Train(Source& source, int i) {
     std::vector<int> targets(Size(D_));
     std::iota(targets.begin(), targets.end(), 0);
     const int one[] = {i};
-    summary = SummariseDesign(source.design, all_->states, D_, trainRows_, 1, all_->slopes,
-                              source.perEquation ? std::span<const int>(one) : std::span<const int>(targets), Fused());
+    const std::span<const int> chosen = source.perEquation ? std::span<const int>(one) : std::span<const int>(targets);
+    summary = group_ > 1 ? SummedSummary(source, i)
+                         : SummariseDesign(source.design, all_->states, D_, trainRows_, 1, all_->slopes, chosen, Fused());
   }
   return *summary;
+}
+
+namespace {
+
+// Summed rows are folded this many at a time.
+constexpr int kSumsPerBlock = 256;
+
+// Each consecutive `group` of a block's `rows` values summed into one, in a fixed order.
+void SumGroups(const double* from, int rows, int group, double* to) {
+  for (int g = 0; g * group < rows; ++g) {
+    const int end = std::min(rows, (g + 1) * group);
+    double sum = from[g * group];
+    for (int r = g * group + 1; r < end; ++r) sum += from[r];
+    to[g] = sum;
+  }
+}
+
+}  // namespace
+
+void TaskSummaries::SumTrainingRows(const ModelEquation& design, int products) {
+  const int K = design.nterms, width = K + D_ + D_ * products;
+  const int span = kSumsPerBlock * group_;
+  summedRows_ = (trainRows_ + group_ - 1) / group_;
+  summedWidth_ = width;
+  filled_.resize(Size(span) * Size(width));
+  sums_.assign(Size(summedRows_) * Size(width), 0.0);
+  for (int start = 0; start < trainRows_; start += span) {
+    const int b = std::min(span, trainRows_ - start);
+    const auto column = [&](int j) { return filled_.data() + Size(j) * Size(span); };
+    FillDesignBlock(design, std::span<const double>(all_->states).subspan(Size(start) * Size(D_), Size(b) * Size(D_)), D_, b,
+                    1 + start, {}, filled_, span);
+    for (int i = 0; i < D_; ++i) {
+      double* y = column(K + i);
+      for (int r = 0; r < b; ++r) y[r] = all_->slopes[Size(start + r) * Size(D_) + Size(i)];
+      // The rational designs' -y times denominator monomials, as Rational's FillDesign forms them.
+      for (int j = 0; j < products; ++j) {
+        const double* u = column(j + 1);
+        double* to = column(K + D_ + i * products + j);
+        for (int r = 0; r < b; ++r) to[r] = -y[r] * u[r];
+      }
+    }
+    for (int j = 0; j < width; ++j) {
+      SumGroups(column(j), b, group_, sums_.data() + Size(j) * Size(summedRows_) + Size(start / group_));
+    }
+  }
+}
+
+TriangularSummary TaskSummaries::FoldSummedColumns(std::span<const int> columns, int K) {
+  const int n = static_cast<int>(columns.size());
+  const int ld = TriangularFold::BlockLeadingDimension(kSumsPerBlock);
+  block_.assign(Size(ld) * Size(n), 0.0);
+  TriangularFold fold(n, K, &fold::FusedKernels());
+  for (int start = 0; start < summedRows_; start += kSumsPerBlock) {
+    const int b = std::min(kSumsPerBlock, summedRows_ - start);
+    for (int k = 0; k < n; ++k) {
+      const double* from = sums_.data() + Size(columns[Size(k)]) * Size(summedRows_) + Size(start);
+      double* to = block_.data() + Size(k) * Size(ld);
+      std::copy_n(from, b, to);
+      std::fill(to + b, to + ld, 0.0);  // the fold reads whole vectors, zero below the rows
+    }
+    fold.Fold(block_.data(), b, ld);
+  }
+  return TriangularSummary(std::move(fold), K, summedRows_);
+}
+
+TriangularSummary TaskSummaries::SummedSummary(const Source& source, int i) {
+  const Source* poly = sources_[0].get();
+  const Source* rational = sources_[1].get();
+  // One table of group sums serves the widest polynomial and every rational
+  // design whose monomials are among the polynomial's.
+  const bool sharesPoly = poly != nullptr && (&source == poly || (&source == rational &&
+                          std::max(rational->design.nu, rational->design.mu) <= poly->design.nu));
+  if (sharesPoly) {
+    const int K = poly->design.nterms;
+    const int products = rational != nullptr && std::max(rational->design.nu, rational->design.mu) <= poly->design.nu
+                             ? rational->design.nden : 0;
+    if (summedWidth_ == 0) SumTrainingRows(poly->design, products);
+    std::vector<int> columns;
+    if (&source == poly) {
+      for (int j = 0; j < K + D_; ++j) columns.push_back(j);
+      return FoldSummedColumns(columns, K);
+    }
+    const ModelEquation& r = rational->design;
+    for (int j = 0; j < r.nnum; ++j) columns.push_back(j);
+    for (int j = 0; j < r.nden; ++j) columns.push_back(K + D_ + i * products + j);
+    columns.push_back(K + i);
+    return FoldSummedColumns(columns, r.nterms);
+  }
+  // A design of its own: its rows filled and summed here.
+  const ModelEquation& design = source.design;
+  const int K = design.nterms, T = source.perEquation ? 1 : D_, width = K + T;
+  const int span = kSumsPerBlock * group_;
+  const int ld = TriangularFold::BlockLeadingDimension(kSumsPerBlock);
+  filled_.resize(Size(span) * Size(width));
+  block_.assign(Size(ld) * Size(width), 0.0);
+  TriangularFold fold(width, K, &fold::FusedKernels());
+  for (int start = 0; start < trainRows_; start += span) {
+    const int b = std::min(span, trainRows_ - start);
+    for (int t = 0; t < T; ++t) {
+      double* y = filled_.data() + Size(K + t) * Size(span);
+      const int target = source.perEquation ? i : t;
+      for (int r = 0; r < b; ++r) y[r] = all_->slopes[Size(start + r) * Size(D_) + Size(target)];
+    }
+    FillDesignBlock(design, std::span<const double>(all_->states).subspan(Size(start) * Size(D_), Size(b) * Size(D_)), D_, b,
+                    1 + start, std::span<const double>(filled_).subspan(Size(K) * Size(span), Size(b)), filled_, span);
+    const int sums = (b + group_ - 1) / group_;
+    for (int j = 0; j < width; ++j) {
+      double* to = block_.data() + Size(j) * Size(ld);
+      SumGroups(filled_.data() + Size(j) * Size(span), b, group_, to);
+      std::fill(to + sums, to + ld, 0.0);
+    }
+    fold.Fold(block_.data(), sums, ld);
+  }
+  return TriangularSummary(std::move(fold), K, (trainRows_ + group_ - 1) / group_);
 }
 
 SubsetFit TaskSummaries::Thresholded(const ModelEquation& shape, int i, const ThresholdSettings& settings) {

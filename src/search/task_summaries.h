@@ -24,6 +24,16 @@
 
 namespace odefit::search {
 
+// The training rows are summed in consecutive groups before they are folded
+// when there are many: the least squares on group sums is the integral form
+// of the equations over the group's samples, which keeps what the slopes'
+// noise cancels in a sum over all rows (leaving rows out would not), at a
+// fold that costs a group's size less. Rows are grouped so that at least
+// this many summed rows remain; shorter series are folded row by row.
+inline constexpr int kRowsFoldedAtLeast = 16000;
+// The group size for `rows` training rows (1: not summed).
+int SummedGroup(int rows);
+
 class TaskSummaries {
  public:
   // `all` the task's states and slopes, rows 0..trainRows-1 for fitting and
@@ -54,10 +64,20 @@ class TaskSummaries {
   Place Find(const ModelEquation& shape);
   const TriangularSummary& Train(Source& source, int i);
   double RationalHeldOutError(const ModelEquation& equation, int i);
+  // The summary of the training rows' group sums for `source` (equation i's when per equation).
+  TriangularSummary SummedSummary(const Source& source, int i);
+  // sums_: the group sums of `design`'s columns, the D slopes and, for each
+  // equation, its slope times -1 and monomials 1..products.
+  void SumTrainingRows(const ModelEquation& design, int products);
+  TriangularSummary FoldSummedColumns(std::span<const int> columns, int K);
 
   int D_;
   const Derivatives* all_;
   int trainRows_, heldRow_, heldRows_;
+  int group_;                                     // SummedGroup(trainRows_)
+  std::vector<double> filled_, block_;            // a block of training rows, and of group sums to fold (reused)
+  std::vector<double> sums_;                      // group sums of the shared columns, summedRows_ x summedWidth_, column-major
+  int summedRows_ = 0, summedWidth_ = 0;          // summedWidth_ 0: not formed
   std::vector<std::unique_ptr<Source>> sources_;  // [0] polynomial, [1] rational, then shapes of their own
   std::vector<double> spread_;                    // sum (y - mean y)^2 of each equation's held-out slopes (NaN: constant)
   int heldOrder_ = -1;                            // order of heldTerms_ (-1: not formed)

@@ -124,34 +124,67 @@ TEST(IntegralFit, KeepsCoefficientsWhereTheSlopesCarryTheNoise) {
 // One task's shared summaries against each shape's own fit: the same terms,
 // and held-out errors those of ApproximationError, for every family the
 // plan shares (polynomial, driven, rational) and a shape of its own.
+// The summary of one equation's training rows summed in consecutive groups
+// (none when the group is 1), formed here from its own design.
+TriangularSummary GroupSummary(const ModelEquation& eq, const Derivatives& all, int train, int group, int i) {
+  const int D = all.dimension, K = eq.nterms;
+  std::vector<double> y(static_cast<std::size_t>(train)), A(static_cast<std::size_t>(train) * static_cast<std::size_t>(K));
+  for (int r = 0; r < train; ++r) y[static_cast<std::size_t>(r)] = all.slopes[static_cast<std::size_t>(r * D + i)];
+  FillDesignBlock(eq, all.states, D, train, 1, y, A, train);
+  const int sums = (train + group - 1) / group;
+  std::vector<double> block(static_cast<std::size_t>(sums) * static_cast<std::size_t>(K + 1), 0.0);
+  for (int j = 0; j <= K; ++j) {
+    for (int r = 0; r < train; ++r) {
+      block[static_cast<std::size_t>(j * sums + r / group)] += j < K ? A[static_cast<std::size_t>(j) * static_cast<std::size_t>(train) + static_cast<std::size_t>(r)] : y[static_cast<std::size_t>(r)];
+    }
+  }
+  TriangularSummary summary(K, 1);
+  summary.AddRows(block, sums, sums);
+  return summary;
+}
+
+// Every shape's sparse fit from the shared summaries is the one of its own
+// design (on group sums of the rows when there are many), and its held-out
+// error the one ApproximationError gives on the held-out rows.
 TEST(TaskSummaries, SharedFitsAndHeldOutErrorsAreEachShapesOwn) {
+  struct Case {
+    int vectors, train, held, group;
+  };
   const double dt = 0.01;
-  const Derivatives all = LocalFits(testing::Lorenz(dt, 1500, 0.001).values, 3, 5, 3, dt);
-  const int train = 1000, held = 1100, D = 3;
-  const std::vector<EquationSpec> plan = {{ModelFamily::StandardPolynomial, 3},
-                                          {ModelFamily::DrivenPolynomial, 2, 0, 0.7},
-                                          {ModelFamily::Rational, 2, 2}};
-  TaskSummaries summaries(plan, D, dt, all, train, held);
-  const std::vector<EquationSpec> shapes = {{ModelFamily::StandardPolynomial, 2}, {ModelFamily::DrivenPolynomial, 1, 0, 0.7},
-                                            {ModelFamily::Rational, 1, 1}, {ModelFamily::Rational, 1, 3}};
-  ThresholdSettings settings;
-  settings.scaled = true;
-  settings.threshold = 0.01;
-  for (const EquationSpec& spec : shapes) {
-    ModelEquation eq = EquationShape(spec, D, dt);
-    for (int i = 0; i < D; ++i) {
-      const int one[] = {i};
-      const TriangularSummary own = SummariseDesign(eq, all.states, D, train, 1, all.slopes, one);
-      const SubsetFit mine = ThresholdedFit(own, 0, settings), shared = summaries.Thresholded(eq, i, settings);
-      ASSERT_EQ(mine.columns, shared.columns) << FormatEquationSpec(spec) << " " << i;
-      eq.coef.assign(static_cast<std::size_t>(eq.nterms), 0.0);
-      for (std::size_t k = 0; k < shared.columns.size(); ++k) eq.coef[static_cast<std::size_t>(shared.columns[k])] = shared.coefficients[k];
-      std::vector<double> y;
-      for (int r = held; r < all.rows; ++r) y.push_back(all.slopes[static_cast<std::size_t>(r * D + i)]);
-      double expected = 0.0;
-      ApproximationError(std::span<const double>(all.states).subspan(static_cast<std::size_t>(held * D)), D,
-                         all.rows - held, held + 1, y, eq, expected);
-      EXPECT_NEAR(summaries.HeldOutError(eq, i), expected, 1e-9 * expected) << FormatEquationSpec(spec) << " " << i;
+  for (const Case c : {Case{1500, 1000, 1100, 1}, Case{3 * kRowsFoldedAtLeast + 600, 3 * kRowsFoldedAtLeast + 100,
+                                                         3 * kRowsFoldedAtLeast + 200, 3}}) {
+    ASSERT_EQ(SummedGroup(c.train), c.group);
+    const Derivatives all = LocalFits(testing::Lorenz(dt, c.vectors, 0.001).values, 3, 5, 3, dt);
+    const int D = 3;
+    const std::vector<EquationSpec> plan = {{ModelFamily::StandardPolynomial, 3},
+                                            {ModelFamily::DrivenPolynomial, 2, 0, 0.7},
+                                            {ModelFamily::Rational, 2, 2}};
+    TaskSummaries summaries(plan, D, dt, all, c.train, c.held);
+    const std::vector<EquationSpec> shapes = {{ModelFamily::StandardPolynomial, 2}, {ModelFamily::DrivenPolynomial, 1, 0, 0.7},
+                                              {ModelFamily::Rational, 1, 1}, {ModelFamily::Rational, 2, 2},
+                                              {ModelFamily::Rational, 1, 3}};
+    ThresholdSettings settings;
+    settings.scaled = true;
+    settings.threshold = 0.01;
+    for (const EquationSpec& spec : shapes) {
+      ModelEquation eq = EquationShape(spec, D, dt);
+      for (int i = 0; i < D; ++i) {
+        const SubsetFit mine = ThresholdedFit(GroupSummary(eq, all, c.train, c.group, i), 0, settings);
+        const SubsetFit shared = summaries.Thresholded(eq, i, settings);
+        ASSERT_EQ(mine.columns, shared.columns) << FormatEquationSpec(spec) << " " << i << " group " << c.group;
+        for (std::size_t k = 0; k < mine.columns.size(); ++k) {
+          EXPECT_NEAR(shared.coefficients[k], mine.coefficients[k], 1e-8 * std::abs(mine.coefficients[k]))
+              << FormatEquationSpec(spec) << " " << i << " group " << c.group;
+        }
+        eq.coef.assign(static_cast<std::size_t>(eq.nterms), 0.0);
+        for (std::size_t k = 0; k < shared.columns.size(); ++k) eq.coef[static_cast<std::size_t>(shared.columns[k])] = shared.coefficients[k];
+        std::vector<double> y;
+        for (int r = c.held; r < all.rows; ++r) y.push_back(all.slopes[static_cast<std::size_t>(r * D + i)]);
+        double expected = 0.0;
+        ApproximationError(std::span<const double>(all.states).subspan(static_cast<std::size_t>(c.held * D)), D,
+                           all.rows - c.held, c.held + 1, y, eq, expected);
+        EXPECT_NEAR(summaries.HeldOutError(eq, i), expected, 1e-9 * expected) << FormatEquationSpec(spec) << " " << i;
+      }
     }
   }
 }
