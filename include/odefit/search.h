@@ -17,7 +17,8 @@
 // at any noise level. The winner is fitted again on the whole series with its
 // window, degree, families and terms.
 //
-// The work is a list of independent tasks (one per window and degree), so
+// The work is a list of independent tasks (one per window, with every
+// degree of its local fits), so
 // it runs on the caller's threads, or on any executor that can ship a task
 // and its result (PlanSearch, RunSearchTask, FinishSearch); the result does
 // not depend on the thread count.
@@ -134,17 +135,19 @@ SearchResult SearchModels(const Series& series, const SearchSettings& settings);
 
 // The pieces of SearchModels for executors that run tasks elsewhere.
 struct SearchPlan {
-  std::vector<int> points;            // one task per window and degree:
-  std::vector<int> degrees;           //   task k has points[k / degrees.size()], degrees[k % degrees.size()]
+  std::vector<int> points;            // one task per window: task k has points[k]
+  std::vector<int> degrees;           //   and every degree
   std::vector<EquationSpec> shapes;   // defaults resolved
   std::vector<double> thresholds;
   int horizon = 0;
   std::vector<double> period;
 };
 SearchPlan PlanSearch(const Series& series, const SearchSettings& settings);
+// A task's candidates, of every degree of its window. Within a window the
+// rational shapes, whose designs cost most, are tried with the degree whose
+// best model of the other shapes ranks first only.
 struct SearchTaskResult {
   int points = 0;
-  int degree = 1;
   std::vector<SearchCandidate> candidates;
   bool complete = true;
   int starts = 0;

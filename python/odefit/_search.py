@@ -92,8 +92,8 @@ def search(X, dt=None, *, points=None, degrees=None, models=None, thresholds=Non
     points : list of int, optional
         Differentiation windows to try (default: the library's list as far as the series allows).
     degrees : list of int, optional
-        Degrees of the local polynomial fits to try with every window (default: 1 to 4); each window
-        and degree is one task.
+        Degrees of the local polynomial fits to try with every window (default: 1 to 4); each window,
+        with all its degrees, is one task.
     models : str or list of str, optional
         Equation specs every equation tries ("poly:3", "rational:2:1", ...; default: the library's
         families and orders).
@@ -109,8 +109,8 @@ def search(X, dt=None, *, points=None, degrees=None, models=None, thresholds=Non
         Seconds (None, 0 or inf: none); when it passes, the result holds the best of what was scored
         so far and its `complete` is False.
     executor : concurrent.futures.Executor, optional
-        A ProcessPoolExecutor, a Dask client's ``get_executor()``, ...; each differentiation window and
-        degree is then one task submitted to it (run there on one thread), and the result is the one a search
+        A ProcessPoolExecutor, a Dask client's ``get_executor()``, ...; each differentiation window
+        (with every degree) is then one task submitted to it (run there on one thread), and the result is the one a search
         run here gives. A Dask executor gets the series once, scattered to its workers.
     progress : callable, optional
         Called with (tasks done, tasks) on the calling thread; an exception it raises stops the
@@ -155,7 +155,7 @@ def search(X, dt=None, *, points=None, degrees=None, models=None, thresholds=Non
         X = _odefit._as_series(X)
     _odefit._names(names, (X[0] if isinstance(X, tuple) else X).shape[1])  # refused before any task is sent
     plan = _odefit._plan_search(X, settings)
-    total = len(plan["points"]) * len(plan["degrees"])
+    total = len(plan["points"])  # one task per window, with every degree
     limit = settings["time_limit"]
     if limit > 0:
         # Every task stops by itself when the time left at its sending has passed.

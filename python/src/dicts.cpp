@@ -185,7 +185,6 @@ SearchTaskResult TaskResultFromDict(const py::dict& dict) {
   DictReader in(dict, "search task result");
   SearchTaskResult result;
   result.points = in.Require<int>("points");
-  result.degree = in.Require<int>("degree");
   for (const py::handle item : in.Require<py::list>("candidates")) {
     result.candidates.push_back(CandidateFromDict(AsDict(item, "a search candidate")));
   }
@@ -198,7 +197,6 @@ SearchTaskResult TaskResultFromDict(const py::dict& dict) {
 py::dict TaskResultToDict(const SearchTaskResult& result) {
   py::dict dict;
   dict["points"] = result.points;
-  dict["degree"] = result.degree;
   py::list candidates;
   for (const SearchCandidate& candidate : result.candidates) candidates.append(CandidateToDict(candidate));
   dict["candidates"] = candidates;

@@ -50,7 +50,7 @@ class TestDictsAcrossProcesses:
         candidate = {"points": 5, "degree": 2, "threshold": 0.02, "models": ["poly:2", "poly:3"],
                      "supports": [[1, 2], [0, 4, 7]], "terms": [["x1", "x2"], ["1", "x1*x2", "x1^2*x2"]], "term_count": 5, "score": 0.125, "noise_floor": 0.0625,
                      "criterion": -3.5, "validation_errors": [0.001, 0.25]}
-        task = {"points": 5, "degree": 2, "candidates": [candidate, dict(candidate, score=1e-300)], "complete": False, "starts": 12}
+        task = {"points": 5, "candidates": [candidate, dict(candidate, score=1e-300)], "complete": False, "starts": 12}
         assert _odefit._round_trip("task", task) == task
         odd = dict(candidate, validation_errors=[math.nan, math.inf])
         back = _odefit._round_trip("candidate", odd)["validation_errors"]
@@ -72,8 +72,8 @@ class TestDictsAcrossProcesses:
         ("settings", {"shapes": ["poly:x"]}, ValueError, "poly:x"),
         ("plan", {"points": [3], "degrees": [1]}, ValueError, "shapes"),
         ("plan", {"points": [3]}, ValueError, "degrees"),
-        ("task", {"points": 3, "degree": 1, "candidates": 7, "complete": True, "starts": 1}, TypeError, "candidates"),
-        ("task", {"points": 3, "degree": 1, "candidates": [7], "complete": True, "starts": 1}, TypeError, "candidate"),
+        ("task", {"points": 3, "candidates": 7, "complete": True, "starts": 1}, TypeError, "candidates"),
+        ("task", {"points": 3, "candidates": [7], "complete": True, "starts": 1}, TypeError, "candidate"),
         ("candidate", {"points": 3, "degree": 1}, ValueError, "threshold"),
         ("model", {"dt": 0.01, "points": 3, "train": 10, "equations": []}, ValueError, "1 to 9"),
     ])

@@ -18,15 +18,17 @@ double TieResolution(int starts, int horizon, int D) {
   return std::sqrt(2.0 / (static_cast<double>(std::max(1, starts)) * std::max(1, horizon) * std::max(1, D)));
 }
 
-void RankCandidates(std::vector<SearchCandidate>& candidates, int starts, int horizon, int D) {
+double Criterion(const SearchCandidate& c, int starts, int horizon, int D) {
   // A difference of scores below the sampling uncertainty of the noise's
   // share cannot be told from chance.
   const double resolution = TieResolution(starts, horizon, D);
   const double count = std::max(1, starts);
-  for (SearchCandidate& c : candidates) {
-    const double excess = std::isfinite(c.score) ? std::max(c.score - c.noiseFloor, c.noiseFloor * resolution) : kInfinity;
-    c.criterion = std::isfinite(excess) ? count * std::log(std::max(excess, kScoreFloor)) + 2.0 * c.terms : kInfinity;
-  }
+  const double excess = std::isfinite(c.score) ? std::max(c.score - c.noiseFloor, c.noiseFloor * resolution) : kInfinity;
+  return std::isfinite(excess) ? count * std::log(std::max(excess, kScoreFloor)) + 2.0 * c.terms : kInfinity;
+}
+
+void RankCandidates(std::vector<SearchCandidate>& candidates, int starts, int horizon, int D) {
+  for (SearchCandidate& c : candidates) c.criterion = Criterion(c, starts, horizon, D);
   std::stable_sort(candidates.begin(), candidates.end(), [](const SearchCandidate& a, const SearchCandidate& b) {
     if (a.criterion != b.criterion) return a.criterion < b.criterion;
     if (a.terms != b.terms) return a.terms < b.terms;

@@ -17,6 +17,8 @@ namespace odefit::search {
 // the error above it would gain next to nothing once that noise is 95 % of
 // the score, and lose to the price of the term.
 void RankCandidates(std::vector<SearchCandidate>& candidates, int starts, int horizon, int D);
+// The criterion RankCandidates gives `candidate`.
+double Criterion(const SearchCandidate& candidate, int starts, int horizon, int D);
 
 // The smallest difference of scores, relative to the noise floor, that the
 // ranking tells from chance: the sampling uncertainty of a mean of squares of

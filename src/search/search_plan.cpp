@@ -130,12 +130,12 @@ void CheckTaskResults(const SearchPlan& plan, int D, double dt, const std::vecto
     if (std::find(plan.points.begin(), plan.points.end(), r.points) == plan.points.end()) {
       fail("has a window of " + std::to_string(r.points) + " points that the plan does not try");
     }
-    if (std::find(plan.degrees.begin(), plan.degrees.end(), r.degree) == plan.degrees.end()) {
-      fail("has local fits of degree " + std::to_string(r.degree) + ", which the plan does not try");
-    }
     if (r.starts < 0 || r.starts > kMaxStarts) fail("has " + std::to_string(r.starts) + " prediction starts");
     for (const SearchCandidate& c : r.candidates) {
-      if (c.points != r.points || c.degree != r.degree) fail("holds a candidate of another window or degree");
+      if (c.points != r.points) fail("holds a candidate of another window");
+      if (std::find(plan.degrees.begin(), plan.degrees.end(), c.degree) == plan.degrees.end()) {
+        fail("holds local fits of degree " + std::to_string(c.degree) + ", which the plan does not try");
+      }
       if (c.equations.size() != Size(D) || c.supports.size() != Size(D) || c.validationErrors.size() != Size(D)) {
         fail("holds a candidate without one shape, support and error for each of the " + std::to_string(D) +
              " equations");
@@ -161,7 +161,7 @@ void CheckTaskResults(const SearchPlan& plan, int D, double dt, const std::vecto
   }
 }
 
-int TaskCount(const SearchPlan& plan) { return static_cast<int>(plan.points.size() * plan.degrees.size()); }
+int TaskCount(const SearchPlan& plan) { return static_cast<int>(plan.points.size()); }
 
 SearchPlan MakePlan(const Series& series, const SearchSettings& settings) {
   CheckSettingsAgainstSeries(series, settings);

@@ -20,7 +20,7 @@ void CheckPlan(const Series& series, const SearchSettings& settings, const Searc
 // plan could have scored.
 void CheckTaskResults(const SearchPlan& plan, int D, double dt, const std::vector<SearchTaskResult>& results);
 
-// Tasks are the plan's windows times its degrees, the window varying slowest.
+// One task per window of the plan, with every degree of the local fits.
 int TaskCount(const SearchPlan& plan);
 
 SearchPlan MakePlan(const Series& series, const SearchSettings& settings);

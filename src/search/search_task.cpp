@@ -2,7 +2,10 @@
 
 #include <algorithm>
 #include <cmath>
+#include <deque>
 #include <map>
+#include <memory>
+#include <optional>
 #include <numeric>
 #include <span>
 #include <string>
@@ -17,6 +20,7 @@
 #include "search/local_fits.h"
 #include "search/noise_level.h"
 #include "search/prediction_score.h"
+#include "search/ranking.h"
 #include "search/search_common.h"
 #include "search/task_summaries.h"
 
@@ -26,53 +30,92 @@ SearchTaskResult RunTask(const Series& series, const SearchSettings& settings, c
   return RunTask(series, settings, plan, index, MakeScoring(series, plan, settings.validationFraction));
 }
 
-SearchTaskResult RunTask(const Series& series, const SearchSettings& settings, const SearchPlan& plan, int index,
-                         const Scoring& scoring) {
-  const Deadline deadline(settings, Clock::now());
-  const int D = series.dimension;
-  const int n = static_cast<int>(series.size());
-  const int m = plan.points[Size(index) / plan.degrees.size()];
-  const int degree = plan.degrees[Size(index) % plan.degrees.size()];
-  SearchTaskResult result;
-  result.points = m;
-  result.degree = degree;
-  result.starts = static_cast<int>(scoring.starts.size());
-  // A fit needs more points than coefficients.
-  if (scoring.starts.empty() || degree >= m) return result;
-  const double floor = NoiseFloor(scoring);
+namespace {
 
-  const Derivatives all = SeriesFits(series, m, degree, settings.dt);
-  const int split = SplitSample(n, settings.validationFraction);
-  const int trainRows = split - m + 1;
-  const int heldRow = split;  // the first row whose window lies in the held-out part
-  const int heldRows = all.rows - heldRow;
-  if (heldRows < 1) return result;
-  TaskSummaries summaries(plan.shapes, D, settings.dt, all, trainRows, heldRow);
-
-  // Each variable's size on the training rows, to weigh monomials by.
-  std::vector<double> scale(Size(D), 0.0);
-  for (int r = 0; r < trainRows; ++r) {
-    for (int i = 0; i < D; ++i) scale[Size(i)] += all.states[Size(r) * Size(D) + Size(i)] * all.states[Size(r) * Size(D) + Size(i)];
-  }
-  for (double& v : scale) v = std::sqrt(v / std::max(1, trainRows));
-
-  // options[l][i]: the candidates of equation i at threshold l, one per shape.
-  const std::size_t L = plan.thresholds.size();
-  std::vector<std::vector<std::vector<EquationCandidate>>> options(L, std::vector<std::vector<EquationCandidate>>(Size(D)));
-  std::map<std::string, double> errors;  // held-out error by equation, shape and support
-  for (const EquationSpec& spec : plan.shapes) {
-    if (deadline.Passed()) {
-      result.complete = false;
-      break;
+// One degree of a window's local fits: its rows, summaries and every
+// equation's candidates of the shapes tried so far.
+class DegreeCandidates {
+ public:
+  DegreeCandidates(const Series& series, const SearchSettings& settings, const SearchPlan& plan, const Scoring& scoring,
+                   int m, int degree)
+      : series_(series),
+        settings_(settings),
+        plan_(plan),
+        scoring_(scoring),
+        m_(m),
+        degree_(degree),
+        D_(series.dimension),
+        split_(SplitSample(static_cast<int>(series.size()), settings.validationFraction)),
+        all_(SeriesFits(series, m, degree, settings.dt)),
+        trainRows_(split_ - m + 1),
+        floor_(NoiseFloor(scoring)),
+        found_(plan.shapes.size(), std::vector<std::vector<std::vector<EquationCandidate>>>(
+                                       plan.thresholds.size(), std::vector<std::vector<EquationCandidate>>(Size(D_)))) {
+    if (all_.rows - split_ < 1) return;  // no held-out row
+    summaries_.emplace(plan.shapes, D_, settings.dt, all_, trainRows_, split_);
+    // Each variable's size on the training rows, to weigh monomials by.
+    scale_.assign(Size(D_), 0.0);
+    for (int r = 0; r < trainRows_; ++r) {
+      for (int i = 0; i < D_; ++i) {
+        const double v = all_.states[Size(r) * Size(D_) + Size(i)];
+        scale_[Size(i)] += v * v;
+      }
     }
-    const ModelEquation shape = EquationShape(spec, D, settings.dt);
-    if (shape.nterms >= trainRows) continue;
-    for (std::size_t l = 0; l < L; ++l) {
+    for (double& v : scale_) v = std::sqrt(v / std::max(1, trainRows_));
+  }
+
+  bool Usable() const { return summaries_.has_value(); }
+
+  // Fits the shapes `wanted` admits on the path of thresholds, then scores
+  // every whole model of each threshold not scored yet into `out`. False
+  // when the deadline passed.
+  template <class Wanted>
+  bool Run(const Deadline& deadline, Wanted wanted, std::vector<SearchCandidate>& out) {
+    for (std::size_t s = 0; s < plan_.shapes.size(); ++s) {
+      if (!wanted(plan_.shapes[s])) continue;
+      if (deadline.Passed()) return false;
+      FitShape(s);
+    }
+    // The whole models of each threshold: every equation's polynomial pick,
+    // and the same with one equation's (or every equation's) pick of any
+    // shape, so that a rational, driven or reduced equation is kept only
+    // when it earns its terms on the held-out predictions, not on the slopes alone.
+    for (std::size_t l = 0; l < plan_.thresholds.size(); ++l) {
+      if (deadline.Passed()) return false;
+      std::vector<const EquationCandidate*> polynomial, any;
+      for (int i = 0; i < D_; ++i) {
+        const std::vector<EquationCandidate> equation = Options(l, i);
+        const EquationCandidate* pick = PickEquation(equation);
+        if (!pick) break;
+        const EquationCandidate* plain = PickEquation(equation, ModelFamily::StandardPolynomial);
+        const EquationCandidate* kept = Keep(*pick);
+        any.push_back(kept);
+        polynomial.push_back(plain != nullptr && plain != pick ? Keep(*plain) : kept);
+      }
+      if (any.size() != Size(D_)) continue;
+      Score(polynomial, plan_.thresholds[l], out);
+      for (int i = 0; i < D_; ++i) {
+        if (any[Size(i)] == polynomial[Size(i)]) continue;
+        std::vector<const EquationCandidate*> one = polynomial;
+        one[Size(i)] = any[Size(i)];
+        Score(one, plan_.thresholds[l], out);
+      }
+      Score(any, plan_.thresholds[l], out);
+    }
+    return true;
+  }
+
+ private:
+  void FitShape(std::size_t s) {
+    const EquationSpec& spec = plan_.shapes[s];
+    const ModelEquation shape = EquationShape(spec, D_, settings_.dt);
+    if (shape.nterms >= trainRows_) return;
+    for (std::size_t l = 0; l < plan_.thresholds.size(); ++l) {
       ThresholdSettings threshold;
-      threshold.threshold = plan.thresholds[l];
+      threshold.threshold = plan_.thresholds[l];
       threshold.scaled = true;
-      for (int i = 0; i < D; ++i) {
-        SubsetFit fit = summaries.Thresholded(shape, i, threshold);
+      for (int i = 0; i < D_; ++i) {
+        SubsetFit fit = summaries_->Thresholded(shape, i, threshold);
         if (fit.singular || fit.columns.empty()) continue;
         if (shape.family == ModelFamily::DrivenPolynomial) {
           // The cos/sin pair is one driving of some phase: kept or dropped
@@ -84,7 +127,7 @@ SearchTaskResult RunTask(const Series& series, const SearchSettings& settings, c
             std::vector<int> columns = fit.columns;
             columns.push_back(hasCos ? sine : cosine);
             std::sort(columns.begin(), columns.end());
-            fit = summaries.Subset(shape, i, columns);
+            fit = summaries_->Subset(shape, i, columns);
             if (fit.singular) continue;
           }
         }
@@ -93,32 +136,39 @@ SearchTaskResult RunTask(const Series& series, const SearchSettings& settings, c
         c.equation = shape;
         c.support = fit.columns;
         ScatterSubsetFit(fit, c.equation);
-        Simplify(c, D);
-        if (HasCommonFactor(c, D, scale)) continue;
+        Simplify(c, D_);
+        if (HasCommonFactor(c, D_, scale_)) continue;
         std::string key = std::to_string(i) + "/" + CandidateKey({&c});
-        auto found = errors.find(key);
-        if (found == errors.end()) found = errors.emplace(std::move(key), summaries.HeldOutError(c.equation, i)).first;
-        c.error = found->second;
-        options[l][Size(i)].push_back(std::move(c));
+        auto known = errors_.find(key);
+        if (known == errors_.end()) known = errors_.emplace(std::move(key), summaries_->HeldOutError(c.equation, i)).first;
+        c.error = known->second;
+        found_[s][l][Size(i)].push_back(std::move(c));
       }
     }
   }
 
-  // The whole models of each threshold: every equation's polynomial pick,
-  // and the same with one equation's (or every equation's) pick of any
-  // shape, so that a rational, driven or reduced equation is kept only when
-  // it earns its terms on the held-out predictions, not on the slopes alone.
-  std::map<std::string, bool> seen;
-  const auto score = [&](const std::vector<const EquationCandidate*>& picks, double thresholdValue) {
+  // Equation i's candidates at threshold l, in the plan's order of shapes.
+  std::vector<EquationCandidate> Options(std::size_t l, int i) const {
+    std::vector<EquationCandidate> options;
+    for (std::size_t s = 0; s < found_.size(); ++s) {
+      for (const EquationCandidate& c : found_[s][l][Size(i)]) options.push_back(c);
+    }
+    return options;
+  }
+
+  // A pick that outlives the options it was picked from.
+  const EquationCandidate* Keep(const EquationCandidate& c) { return &picks_.emplace_back(c); }
+
+  void Score(const std::vector<const EquationCandidate*>& picks, double thresholdValue, std::vector<SearchCandidate>& out) {
     const std::string key = CandidateKey(picks);
-    if (!seen.emplace(key, true).second) return;
+    if (!seen_.emplace(key, true).second) return;
     Model model;
-    model.dt = settings.dt;
-    model.points = m;
-    model.train = split;
+    model.dt = settings_.dt;
+    model.points = m_;
+    model.train = split_;
     SearchCandidate candidate;
-    candidate.points = m;
-    candidate.degree = degree;
+    candidate.points = m_;
+    candidate.degree = degree_;
     candidate.threshold = thresholdValue;
     for (const EquationCandidate* c : picks) {
       model.equations.push_back(c->equation);
@@ -127,32 +177,70 @@ SearchTaskResult RunTask(const Series& series, const SearchSettings& settings, c
       candidate.validationErrors.push_back(c->error);
       candidate.terms += static_cast<int>(c->support.size());
     }
-    candidate.score = PredictionScore(model, series, scoring, all.offset);
-    candidate.noiseFloor = floor;
-    result.candidates.push_back(std::move(candidate));
-  };
-  for (std::size_t l = 0; l < L; ++l) {
-    if (deadline.Passed()) {
+    candidate.score = PredictionScore(model, series_, scoring_, all_.offset);
+    candidate.noiseFloor = floor_;
+    out.push_back(std::move(candidate));
+  }
+
+  const Series& series_;
+  const SearchSettings& settings_;
+  const SearchPlan& plan_;
+  const Scoring& scoring_;
+  int m_, degree_, D_, split_;
+  Derivatives all_;
+  int trainRows_;
+  double floor_;
+  std::optional<TaskSummaries> summaries_;
+  std::vector<double> scale_;
+  // found_[s][l][i]: equation i's candidate of shape s at threshold l (none or one).
+  std::vector<std::vector<std::vector<std::vector<EquationCandidate>>>> found_;
+  std::map<std::string, double> errors_;  // held-out error by equation, shape and support
+  std::map<std::string, bool> seen_;      // the whole models scored
+  std::deque<EquationCandidate> picks_;
+};
+
+bool Rational(const EquationSpec& spec) { return spec.family == ModelFamily::Rational; }
+
+}  // namespace
+
+SearchTaskResult RunTask(const Series& series, const SearchSettings& settings, const SearchPlan& plan, int index,
+                         const Scoring& scoring) {
+  const Deadline deadline(settings, Clock::now());
+  const int m = plan.points[Size(index)];
+  SearchTaskResult result;
+  result.points = m;
+  result.starts = static_cast<int>(scoring.starts.size());
+  if (scoring.starts.empty()) return result;
+  // Every degree's polynomial, driven and reduced shapes first; the
+  // rational ones, whose designs hold the slopes and cost most, then with
+  // the degree whose best model so far ranks first only: the bias and noise
+  // of a degree's slopes are the data's, not a shape's.
+  std::vector<std::unique_ptr<DegreeCandidates>> degrees;
+  int chosen = -1;
+  double best = kInfinity;
+  for (const int degree : plan.degrees) {
+    // A fit needs more points than coefficients.
+    if (degree >= m) continue;
+    auto candidates = std::make_unique<DegreeCandidates>(series, settings, plan, scoring, m, degree);
+    if (!candidates->Usable()) continue;
+    const std::size_t first = result.candidates.size();
+    if (!candidates->Run(deadline, [](const EquationSpec& s) { return !Rational(s); }, result.candidates)) {
       result.complete = false;
-      break;
+      return result;
     }
-    std::vector<const EquationCandidate*> polynomial, any;
-    for (int i = 0; i < D; ++i) {
-      const EquationCandidate* pick = PickEquation(options[l][Size(i)]);
-      if (!pick) break;
-      const EquationCandidate* plain = PickEquation(options[l][Size(i)], ModelFamily::StandardPolynomial);
-      any.push_back(pick);
-      polynomial.push_back(plain ? plain : pick);
+    for (std::size_t k = first; k < result.candidates.size(); ++k) {
+      const double c = Criterion(result.candidates[k], result.starts, plan.horizon, series.dimension);
+      if (c < best) {
+        best = c;
+        chosen = static_cast<int>(degrees.size());
+      }
     }
-    if (any.size() != Size(D)) continue;
-    score(polynomial, plan.thresholds[l]);
-    for (int i = 0; i < D; ++i) {
-      if (any[Size(i)] == polynomial[Size(i)]) continue;
-      std::vector<const EquationCandidate*> one = polynomial;
-      one[Size(i)] = any[Size(i)];
-      score(one, plan.thresholds[l]);
-    }
-    score(any, plan.thresholds[l]);
+    degrees.push_back(std::move(candidates));
+  }
+  const bool rationals = std::any_of(plan.shapes.begin(), plan.shapes.end(), Rational);
+  if (rationals && !degrees.empty()) {
+    if (chosen < 0) chosen = 0;  // no model of the other shapes: the rationals of the lowest degree
+    if (!degrees[Size(chosen)]->Run(deadline, Rational, result.candidates)) result.complete = false;
   }
   return result;
 }

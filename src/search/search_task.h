@@ -1,6 +1,7 @@
 #pragma once
-// One task of the search: one differentiation window, every shape on a path
-// of thresholds, one whole model per threshold scored by prediction.
+// One task of the search: one differentiation window with every degree of
+// its local fits, every shape on a path of thresholds, the whole models of
+// each threshold scored by prediction.
 
 #include "odefit/search.h"
 #include "search/prediction_score.h"

@@ -418,6 +418,7 @@ TEST(Search, PlansAndTaskResultsFromElsewhereAreCheckedBeforeUse) {
   broken([](SearchTaskResult& r) { r.candidates.front().score = -1.0; });
   broken([](SearchTaskResult& r) { r.points = 4; });
   broken([](SearchTaskResult& r) { r.candidates.front().points = 99; });
+  broken([](SearchTaskResult& r) { r.candidates.front().degree = 5; });  // no degree the plan tries
 }
 
 }  // namespace

@@ -825,11 +825,11 @@ TEST(CliFaults, AnInterruptedSearchWritesTheBestSoFarWholeOrNothingAndEndsWithTh
   EXPECT_EQ(Text(folder.path() / "out.txt"), "");
 
   // Interrupted as soon as the progress line counts a done task (the widest
-  // windows come first; a task takes a fraction of the line's second, so the
-  // first count may be any of the first few of forty), well before the
-  // narrowest: the best so far, printed and written whole.
+  // windows come first, one task each; the first count may be any of the
+  // first few of ten), well before the narrowest: the best so far, printed
+  // and written whole.
   std::vector<std::string> someDone;
-  for (int done = 1; done < 30; ++done) someDone.push_back("searching: " + std::to_string(done) + " of 40 tasks done");
+  for (int done = 1; done < 8; ++done) someDone.push_back("searching: " + std::to_string(done) + " of 10 tasks done");
   const Interrupted later = InterruptWhenShown(
       folder.path(),
       with({"--points", "3", "5", "7", "9", "11", "13", "15", "17", "19", "21", "--degrees", "1", "2", "3", "4",
