@@ -71,6 +71,50 @@ LocalFitWeights FitWeights(int points, int degree, int at) {
   return w;
 }
 
+namespace {
+
+// The states (or slopes) of every window of `points` samples by the weights `w`.
+std::vector<double> WindowSums(std::span<const double> values, int D, int points, const std::vector<double>& w, double factor) {
+  const std::size_t d = static_cast<std::size_t>(D), m = static_cast<std::size_t>(points);
+  const std::size_t rows = values.size() / d - m + 1;
+  std::vector<double> out(rows * d);
+  for (std::size_t r = 0; r < rows; ++r) {
+    for (std::size_t i = 0; i < d; ++i) {
+      double v = 0.0;
+      for (std::size_t k = 0; k < m; ++k) v += w[k] * values[(r + k) * d + i];
+      out[r * d + i] = v * factor;
+    }
+  }
+  return out;
+}
+
+// Copies into each row whose window spans two pieces of `series` the nearest
+// row whose window lies within one, as the fits of several recordings lay them out.
+void FillAcrossBreaks(const Series& series, int points, double dt, Derivatives& d) {
+  if (api::IsPlain(series)) return;
+  const Sampling sampling = SeriesSampling(series, series.times.empty() ? dt : 0.0);
+  const std::size_t D = static_cast<std::size_t>(series.dimension);
+  std::vector<char> inside(static_cast<std::size_t>(d.rows));
+  for (int r = 0; r < d.rows; ++r) {
+    inside[static_cast<std::size_t>(r)] = api::WithinOnePiece(sampling, static_cast<std::size_t>(r), static_cast<std::size_t>(points));
+  }
+  for (int r = 0; r < d.rows; ++r) {
+    if (inside[static_cast<std::size_t>(r)]) continue;
+    int from = -1;
+    for (int k = 1; k < d.rows && from < 0; ++k) {
+      if (r - k >= 0 && inside[static_cast<std::size_t>(r - k)]) from = r - k;
+      else if (r + k < d.rows && inside[static_cast<std::size_t>(r + k)]) from = r + k;
+    }
+    if (from < 0) continue;
+    for (std::size_t i = 0; i < D; ++i) {
+      d.states[static_cast<std::size_t>(r) * D + i] = d.states[static_cast<std::size_t>(from) * D + i];
+      d.slopes[static_cast<std::size_t>(r) * D + i] = d.slopes[static_cast<std::size_t>(from) * D + i];
+    }
+  }
+}
+
+}  // namespace
+
 Derivatives LocalFits(std::span<const double> values, int D, int points, int degree, double dt) {
   const std::size_t d = static_cast<std::size_t>(D), m = static_cast<std::size_t>(points);
   const std::size_t n = values.size() / d;
@@ -100,26 +144,31 @@ Derivatives LocalFits(std::span<const double> values, int D, int points, int deg
 
 Derivatives SeriesFits(const Series& series, int points, int degree, double dt) {
   Derivatives d = LocalFits(series.values, series.dimension, points, degree, dt);
-  if (api::IsPlain(series)) return d;
-  const Sampling sampling = SeriesSampling(series, series.times.empty() ? dt : 0.0);
-  const std::size_t D = static_cast<std::size_t>(series.dimension);
-  std::vector<char> inside(static_cast<std::size_t>(d.rows));
-  for (int r = 0; r < d.rows; ++r) {
-    inside[static_cast<std::size_t>(r)] = api::WithinOnePiece(sampling, static_cast<std::size_t>(r), static_cast<std::size_t>(points));
+  FillAcrossBreaks(series, points, dt, d);
+  return d;
+}
+
+const std::vector<double>& WindowFits::Computed(int degree, bool slope) {
+  // The degree whose weights are those of `degree` at the centre of an odd window.
+  const int same = points_ % 2 == 0 ? degree : slope ? degree - (degree + 1) % 2 : std::max(1, degree - degree % 2);
+  auto& known = slope ? slopes_ : states_;
+  for (const auto& [d, values] : known) {
+    if (d == same) return values;
   }
-  for (int r = 0; r < d.rows; ++r) {
-    if (inside[static_cast<std::size_t>(r)]) continue;
-    int from = -1;
-    for (int k = 1; k < d.rows && from < 0; ++k) {
-      if (r - k >= 0 && inside[static_cast<std::size_t>(r - k)]) from = r - k;
-      else if (r + k < d.rows && inside[static_cast<std::size_t>(r + k)]) from = r + k;
-    }
-    if (from < 0) continue;
-    for (std::size_t i = 0; i < D; ++i) {
-      d.states[static_cast<std::size_t>(r) * D + i] = d.states[static_cast<std::size_t>(from) * D + i];
-      d.slopes[static_cast<std::size_t>(r) * D + i] = d.slopes[static_cast<std::size_t>(from) * D + i];
-    }
-  }
+  const LocalFitWeights w = FitWeights(points_, same, (points_ - 1) / 2);
+  known.emplace_back(same, WindowSums(series_->values, series_->dimension, points_, slope ? w.slope : w.value,
+                                      slope ? 1.0 / dt_ : 1.0));
+  return known.back().second;
+}
+
+Derivatives WindowFits::Of(int degree) {
+  Derivatives d;
+  d.dimension = series_->dimension;
+  d.rows = static_cast<int>(series_->size()) - points_ + 1;
+  d.offset = (points_ - 1) / 2;
+  d.states = Computed(degree, false);
+  d.slopes = Computed(degree, true);
+  FillAcrossBreaks(*series_, points_, dt_, d);
   return d;
 }
 

@@ -13,6 +13,7 @@
 // its own line fits (src/derivatives).
 
 #include <span>
+#include <utility>
 #include <vector>
 
 #include "odefit/differentiation.h"
@@ -38,5 +39,22 @@ Derivatives LocalFits(std::span<const double> values, int D, int points, int deg
 // window spans two pieces is a copy of the nearest row whose window lies
 // within one, as the fits of several recordings lay them out.
 Derivatives SeriesFits(const Series& series, int points, int degree, double dt);
+
+// SeriesFits of one window for several degrees. Over a window of odd points
+// the state at the centre is the same for degrees 2k and 2k + 1 and the slope
+// for degrees 2k - 1 and 2k (the odd and even powers do not mix there), so
+// each is computed once and shared (with the same bits).
+class WindowFits {
+ public:
+  WindowFits(const Series& series, int points, double dt) : series_(&series), points_(points), dt_(dt) {}
+  Derivatives Of(int degree);
+
+ private:
+  const std::vector<double>& Computed(int degree, bool slope);
+  const Series* series_;
+  int points_;
+  double dt_;
+  std::vector<std::pair<int, std::vector<double>>> states_, slopes_;  // by the degree that computed them
+};
 
 }  // namespace odefit::search

@@ -9,6 +9,7 @@
 #include <numeric>
 #include <span>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "model/equation_shape.h"
@@ -37,7 +38,7 @@ namespace {
 class DegreeCandidates {
  public:
   DegreeCandidates(const Series& series, const SearchSettings& settings, const SearchPlan& plan, const Scoring& scoring,
-                   int m, int degree)
+                   int m, int degree, Derivatives all)
       : series_(series),
         settings_(settings),
         plan_(plan),
@@ -46,7 +47,7 @@ class DegreeCandidates {
         degree_(degree),
         D_(series.dimension),
         split_(SplitSample(static_cast<int>(series.size()), settings.validationFraction)),
-        all_(SeriesFits(series, m, degree, settings.dt)),
+        all_(std::move(all)),
         trainRows_(split_ - m + 1),
         floor_(NoiseFloor(scoring)),
         found_(plan.shapes.size(), std::vector<std::vector<std::vector<EquationCandidate>>>(
@@ -216,12 +217,13 @@ SearchTaskResult RunTask(const Series& series, const SearchSettings& settings, c
   // the degree whose best model so far ranks first only: the bias and noise
   // of a degree's slopes are the data's, not a shape's.
   std::vector<std::unique_ptr<DegreeCandidates>> degrees;
+  WindowFits fits(series, m, settings.dt);
   int chosen = -1;
   double best = kInfinity;
   for (const int degree : plan.degrees) {
     // A fit needs more points than coefficients.
     if (degree >= m) continue;
-    auto candidates = std::make_unique<DegreeCandidates>(series, settings, plan, scoring, m, degree);
+    auto candidates = std::make_unique<DegreeCandidates>(series, settings, plan, scoring, m, degree, fits.Of(degree));
     if (!candidates->Usable()) continue;
     const std::size_t first = result.candidates.size();
     if (!candidates->Run(deadline, [](const EquationSpec& s) { return !Rational(s); }, result.candidates)) {

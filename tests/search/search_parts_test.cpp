@@ -71,6 +71,26 @@ TEST(LocalFits, DegreeOneIsTheClassicEstimateAndDegreeThreeIsMoreAccurate) {
   EXPECT_LT(cubicError, lineError / 50.0);
 }
 
+// A window's degrees share their states and slopes where the weights are the
+// same (odd windows), and each is still its own degree's fit; a series of two
+// recordings gets the rows across its break as SeriesFits lays them out.
+TEST(LocalFits, AWindowsDegreesShareWhatTheyHaveInCommon) {
+  Series series = testing::Lorenz(0.01, 600, 0.01);
+  series.breaks = {300};
+  for (const int points : {7, 8, 21}) {
+    WindowFits fits(series, points, 0.01);
+    for (const int degree : {4, 1, 3, 2}) {
+      const Derivatives shared = fits.Of(degree), own = SeriesFits(series, points, degree, 0.01);
+      ASSERT_EQ(shared.rows, own.rows);
+      ASSERT_EQ(shared.offset, own.offset);
+      for (std::size_t k = 0; k < own.states.size(); ++k) {
+        ASSERT_NEAR(shared.states[k], own.states[k], 1e-11 * (1.0 + std::fabs(own.states[k]))) << points << " " << degree;
+        ASSERT_NEAR(shared.slopes[k], own.slopes[k], 1e-9 * (1.0 + std::fabs(own.slopes[k]))) << points << " " << degree;
+      }
+    }
+  }
+}
+
 // Lorenz's true terms fitted on slopes and in integral form from the same
 // smoothed states. Under noise the slopes misplace the small -x2 beside 28 x1
 // (errors in the variables; 14 % off here); the integral form keeps every
