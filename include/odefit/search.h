@@ -140,6 +140,13 @@ struct SearchPlan {
   std::vector<double> thresholds;
   int horizon = 0;
   std::vector<double> period;
+  // What every task's scoring of predictions shares, worked out once for the
+  // search: each variable's observation-noise variance (D numbers >= 0) and
+  // the samples of the local fit that estimates a prediction's start state
+  // (1 to 65). Left empty and 0, every task works them out again from the
+  // series (a pass over all of it), with the same result.
+  std::vector<double> noise;
+  int startPoints = 0;
 };
 SearchPlan PlanSearch(const Series& series, const SearchSettings& settings);
 struct SearchTaskResult {

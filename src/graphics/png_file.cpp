@@ -38,6 +38,9 @@ bool WriteRows(std::FILE* file, int width, int height, const std::uint8_t* rows,
     return false;
   }
   png_init_io(png, file);
+  // WriteSurface has checked the indices at once: libpng's own scan, row by
+  // row, costs a twentieth of a plot's time.
+  png_set_check_for_invalid_index(png, 0);
   if (packing == Packing::Fast) {
     png_set_compression_level(png, 1);
     png_set_compression_strategy(png, Z_RLE);
@@ -145,7 +148,14 @@ bool WriteSurface(std::FILE* file, const DrawingSurface& surface, PngColourType 
                   std::string* error) {
   std::vector<std::uint8_t> rgb;
   const std::uint8_t* rows = surface.Pixels().data();
-  if (type == PngColourType::Rgb) {
+  if (type == PngColourType::Indexed) {
+    std::uint8_t bits = 0;
+    for (const std::uint8_t index : surface.Pixels()) bits |= index;
+    if (bits > 15) {
+      SetError(error, "a colour index past the palette's 16");
+      return false;
+    }
+  } else {
     rgb.reserve(surface.Pixels().size() * 3);
     for (const std::uint8_t index : surface.Pixels()) {
       const Rgb& c = Palette16[index & 15u];

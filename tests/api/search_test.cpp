@@ -6,6 +6,7 @@
 
 #include <chrono>
 #include <cmath>
+#include <limits>
 #include <map>
 #include <random>
 #include <string>
@@ -14,6 +15,7 @@
 #include "../support/generated_systems.h"
 #include "odefit/errors.h"
 #include <functional>
+#include <limits>
 
 namespace odefit {
 namespace {
@@ -72,6 +74,15 @@ TEST(Search, TheResultDoesNotDependOnTheThreadsOrWhereTheTasksRun) {
   std::vector<SearchTaskResult> tasks;
   for (int k = SearchTaskCount(plan) - 1; k >= 0; --k) tasks.push_back(RunSearchTask(lorenz, one, plan, k));
   const SearchResult c = FinishSearch(lorenz, one, plan, tasks);
+  // A plan without its shared scoring parts (one written by hand): the task works them out, to the same bits.
+  SearchPlan bare = plan;
+  bare.noise.clear();
+  bare.startPoints = 0;
+  const SearchTaskResult alone = RunSearchTask(lorenz, one, bare, SearchTaskCount(plan) - 1);
+  ASSERT_EQ(alone.candidates.size(), tasks.front().candidates.size());
+  for (std::size_t k = 0; k < alone.candidates.size(); ++k) {
+    EXPECT_EQ(alone.candidates[k].score, tasks.front().candidates[k].score) << k;
+  }
   for (const SearchResult* other : {&b, &c}) {
     ASSERT_EQ(a.candidates.size(), other->candidates.size());
     for (std::size_t k = 0; k < a.candidates.size(); ++k) {
@@ -398,6 +409,11 @@ TEST(Search, PlansAndTaskResultsFromElsewhereAreCheckedBeforeUse) {
   refused([](SearchPlan& p) { p.points.clear(); });
   refused([](SearchPlan& p) { p.thresholds = {std::nan("")}; });
   refused([](SearchPlan& p) { p.shapes = {EquationSpec{ModelFamily::ReducedPolynomial, 1, 1}}; });
+  refused([](SearchPlan& p) { p.noise.pop_back(); });
+  refused([](SearchPlan& p) { p.noise[1] = -1e-9; });
+  refused([](SearchPlan& p) { p.noise[2] = std::numeric_limits<double>::infinity(); });
+  refused([](SearchPlan& p) { p.startPoints = 3; });   // no start estimate has 3 points
+  refused([](SearchPlan& p) { p.startPoints = -1; });
   // The plan for a longer series does not fit a shorter one.
   EXPECT_THROW(RunSearchTask(testing::Lorenz(0.002, 200), settings, plan, 0), InvalidArgument);
 
