@@ -195,6 +195,19 @@ class TestSearch:
             there = odefit.search(lorenz[:2000], 0.01, executor=pool, names=["x", "y", "z"], **SMALL)
         same_search(there, here)
 
+    def test_tasks_on_one_series_pass_their_memory_on_while_it_lives(self, lorenz):
+        from odefit import _search
+        X = _odefit._as_series(lorenz[:2000])
+        settings = _search._settings(0.01, [3, 9, 5], [1, 3], None, [0.01], 0.2, None, 1, None)
+        plan = _odefit._plan_search(X, settings)
+        order = [2, 5, 0, 4, 1, 3]  # windows wider and narrower than the one before
+        alone = [_odefit._run_search_task(X, settings, plan, k) for k in order]
+        assert [_search._run_search_task(X, settings, plan, k) for k in order] == alone
+        key = id(X)
+        assert len(_search._free_buffers[key]) == 1
+        del X
+        assert key not in _search._free_buffers
+
     @pytest.mark.parametrize("time_limit", [None, 0, math.inf, 1e6])
     def test_a_time_limit_that_does_not_pass_changes_nothing(self, lorenz, local_search, time_limit):
         same_search(odefit.search(lorenz[:2000], 0.01, time_limit=time_limit, **SMALL), local_search[0])

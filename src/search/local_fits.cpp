@@ -71,10 +71,15 @@ LocalFitWeights FitWeights(int points, int degree, int at) {
   return w;
 }
 
-Derivatives LocalFits(std::span<const double> values, int D, int points, int degree, double dt) {
+namespace {
+
+void LocalFitsInto(std::span<const double> values, int D, int points, int degree, double dt, Derivatives& result) {
   const std::size_t d = static_cast<std::size_t>(D), m = static_cast<std::size_t>(points);
   const std::size_t n = values.size() / d;
-  Derivatives result;
+  std::vector<double> states = std::move(result.states), slopes = std::move(result.slopes);
+  result = Derivatives{};
+  result.states = std::move(states);
+  result.slopes = std::move(slopes);
   result.dimension = D;
   result.rows = static_cast<int>(n) - points + 1;
   result.offset = (points - 1) / 2;
@@ -95,12 +100,25 @@ Derivatives LocalFits(std::span<const double> values, int D, int points, int deg
       result.slopes[r * d + i] = g * perTime;
     }
   }
+}
+
+}  // namespace
+
+Derivatives LocalFits(std::span<const double> values, int D, int points, int degree, double dt) {
+  Derivatives result;
+  LocalFitsInto(values, D, points, degree, dt, result);
   return result;
 }
 
 Derivatives SeriesFits(const Series& series, int points, int degree, double dt) {
-  Derivatives d = LocalFits(series.values, series.dimension, points, degree, dt);
-  if (api::IsPlain(series)) return d;
+  Derivatives d;
+  SeriesFits(series, points, degree, dt, d);
+  return d;
+}
+
+void SeriesFits(const Series& series, int points, int degree, double dt, Derivatives& d) {
+  LocalFitsInto(series.values, series.dimension, points, degree, dt, d);
+  if (api::IsPlain(series)) return;
   const Sampling sampling = SeriesSampling(series, series.times.empty() ? dt : 0.0);
   const std::size_t D = static_cast<std::size_t>(series.dimension);
   std::vector<char> inside(static_cast<std::size_t>(d.rows));
@@ -120,7 +138,6 @@ Derivatives SeriesFits(const Series& series, int points, int degree, double dt) 
       d.slopes[static_cast<std::size_t>(r) * D + i] = d.slopes[static_cast<std::size_t>(from) * D + i];
     }
   }
-  return d;
 }
 
 }  // namespace odefit::search

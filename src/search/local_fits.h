@@ -38,5 +38,7 @@ Derivatives LocalFits(std::span<const double> values, int D, int points, int deg
 // window spans two pieces is a copy of the nearest row whose window lies
 // within one, as the fits of several recordings lay them out.
 Derivatives SeriesFits(const Series& series, int points, int degree, double dt);
+// The same into `into`, whose vectors are reused (no allocation once they have held as many rows).
+void SeriesFits(const Series& series, int points, int degree, double dt, Derivatives& into);
 
 }  // namespace odefit::search

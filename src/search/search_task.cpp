@@ -27,7 +27,7 @@ SearchTaskResult RunTask(const Series& series, const SearchSettings& settings, c
 }
 
 SearchTaskResult RunTask(const Series& series, const SearchSettings& settings, const SearchPlan& plan, int index,
-                         const Scoring& scoring) {
+                         const Scoring& scoring, TaskBuffers* buffers) {
   const Deadline deadline(settings, Clock::now());
   const int D = series.dimension;
   const int n = static_cast<int>(series.size());
@@ -41,13 +41,16 @@ SearchTaskResult RunTask(const Series& series, const SearchSettings& settings, c
   if (scoring.starts.empty() || degree >= m) return result;
   const double floor = NoiseFloor(scoring);
 
-  const Derivatives all = SeriesFits(series, m, degree, settings.dt);
+  TaskBuffers own;
+  TaskBuffers& memory = buffers != nullptr ? *buffers : own;
+  SeriesFits(series, m, degree, settings.dt, memory.rows);
+  const Derivatives& all = memory.rows;
   const int split = SplitSample(n, settings.validationFraction);
   const int trainRows = split - m + 1;
   const int heldRow = split;  // the first row whose window lies in the held-out part
   const int heldRows = all.rows - heldRow;
   if (heldRows < 1) return result;
-  TaskSummaries summaries(plan.shapes, D, settings.dt, all, trainRows, heldRow);
+  TaskSummaries summaries(plan.shapes, D, settings.dt, all, trainRows, heldRow, &memory.heldTerms);
 
   // Each variable's size on the training rows, to weigh monomials by.
   std::vector<double> scale(Size(D), 0.0);

@@ -34,8 +34,9 @@ SummaryOptions Fused() {
 }  // namespace
 
 TaskSummaries::TaskSummaries(const std::vector<EquationSpec>& shapes, int D, double dt, const Derivatives& all,
-                             int trainRows, int heldRow)
-    : D_(D), all_(&all), trainRows_(trainRows), heldRow_(heldRow), heldRows_(all.rows - heldRow) {
+                             int trainRows, int heldRow, std::vector<double>* heldTerms)
+    : D_(D), all_(&all), trainRows_(trainRows), heldRow_(heldRow), heldRows_(all.rows - heldRow),
+      heldTerms_(heldTerms != nullptr ? *heldTerms : ownHeldTerms_) {
   sources_.resize(2);
   // The widest polynomial (driven when a shape is, at the first driven shape's period) and rational designs.
   int order = -1, nu = -1, mu = -1;

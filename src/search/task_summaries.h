@@ -29,8 +29,10 @@ class TaskSummaries {
   // `all` the task's states and slopes, rows 0..trainRows-1 for fitting and
   // heldRow.. for the held-out errors (at sample index row + 1); `shapes` the
   // plan's shapes, which decide the widest designs.
+  // `heldTerms`, when given, holds the held-out monomials, so that a caller
+  // running task after task keeps their memory.
   TaskSummaries(const std::vector<EquationSpec>& shapes, int D, double dt, const Derivatives& all, int trainRows,
-                int heldRow);
+                int heldRow, std::vector<double>* heldTerms = nullptr);
   ~TaskSummaries();
   TaskSummaries(const TaskSummaries&) = delete;
   TaskSummaries& operator=(const TaskSummaries&) = delete;
@@ -61,7 +63,8 @@ class TaskSummaries {
   std::vector<std::unique_ptr<Source>> sources_;  // [0] polynomial, [1] rational, then shapes of their own
   std::vector<double> spread_;                    // sum (y - mean y)^2 of each equation's held-out slopes (NaN: constant)
   int heldOrder_ = -1;                            // order of heldTerms_ (-1: not formed)
-  std::vector<double> heldTerms_;                 // held-out monomials, heldRows_ x count, column-major
+  std::vector<double> ownHeldTerms_;              // heldTerms_ when the caller gives none
+  std::vector<double>& heldTerms_;                // held-out monomials, heldRows_ x count, column-major
   std::vector<double> numerator_, denominator_;   // a rational candidate's on the held-out rows (kept: no allocation per candidate)
 };
 

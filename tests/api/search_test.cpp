@@ -71,8 +71,10 @@ TEST(Search, TheResultDoesNotDependOnTheThreadsOrWhereTheTasksRun) {
   const SearchResult a = SearchModels(lorenz, one), b = SearchModels(lorenz, two);
   // The executor's way: a plan, its tasks run anywhere in any order, then the finish.
   const SearchPlan plan = PlanSearch(lorenz, one);
+  // Tasks passing their memory on, narrowest window first where the search here goes widest first.
   std::vector<SearchTaskResult> tasks;
-  for (int k = SearchTaskCount(plan) - 1; k >= 0; --k) tasks.push_back(RunSearchTask(lorenz, one, plan, k));
+  SearchTaskBuffers buffers;
+  for (int k = 0; k < SearchTaskCount(plan); ++k) tasks.insert(tasks.begin(), RunSearchTask(lorenz, one, plan, k, buffers));
   const SearchResult c = FinishSearch(lorenz, one, plan, tasks);
   // A plan without its shared scoring parts (one written by hand): the task works them out, to the same bits.
   SearchPlan bare = plan;
