@@ -32,16 +32,20 @@ DrivingScan::DrivingScan(const TriangularSummary& summary, std::span<const doubl
   }
 }
 
-void DrivingScan::Centre(double centre, double reach) {
-  if (!(reach >= 0.0) || !(centre - reach > 0.0) || !(centre + reach < M_PI)) {
-    throw InvalidArgument("DrivingScan: the angles must lie between 0 and pi");
+void TurnedSums::Centre(std::span<const double> block, int rows, int count, int firstSample, double centre,
+                        double reach) {
+  if (rows < 1 || count < 1 || block.size() < static_cast<std::size_t>(rows) * static_cast<std::size_t>(count) ||
+      !(reach >= 0.0) || !std::isfinite(centre + reach)) {
+    throw InvalidArgument("TurnedSums: no rows, or an angle that is not a finite number");
   }
+  rows_ = rows;
+  count_ = count;
+  firstSample_ = firstSample;
   centre_ = centre;
   reach_ = reach;
   const double longest = reach > 0.0 ? 2.0 * kLargestTurn / reach : static_cast<double>(rows_);
   blockRows_ = static_cast<int>(std::clamp(std::floor(longest), 1.0, static_cast<double>(rows_)));
   blocks_ = (rows_ + blockRows_ - 1) / blockRows_;
-  const int columns = K_ + T_;
   const double half = 0.5 * static_cast<double>(blockRows_);
   const double middle = 0.5 * static_cast<double>(blockRows_ - 1);
   // e^{i w0 u} (u / h)^k for every offset in a block: the same for all blocks,
@@ -57,20 +61,20 @@ void DrivingScan::Centre(double centre, double reach) {
       power *= v;
     }
   }
-  moments_.assign(static_cast<std::size_t>(blocks_) * static_cast<std::size_t>(columns) * kPowers * 2, 0.0);
+  moments_.assign(static_cast<std::size_t>(blocks_) * static_cast<std::size_t>(count_) * kPowers * 2, 0.0);
   for (int b = 0; b < blocks_; ++b) {
-    const int first = b * blockRows_, count = std::min(blockRows_, rows_ - first);
+    const int first = b * blockRows_, inBlock = std::min(blockRows_, rows_ - first);
     const double m = static_cast<double>(firstSample_) + static_cast<double>(first) + middle;
     const double cm = std::cos(centre * m), sm = std::sin(centre * m);
-    for (int j = 0; j < columns; ++j) {
-      const double* f = block_.data() + static_cast<std::size_t>(j) * static_cast<std::size_t>(rows_) +
+    for (int j = 0; j < count_; ++j) {
+      const double* f = block.data() + static_cast<std::size_t>(j) * static_cast<std::size_t>(rows_) +
                         static_cast<std::size_t>(first);
       std::array<double, kPowers * 2> sum{};
-      for (int q = 0; q < count; ++q) {
+      for (int q = 0; q < inBlock; ++q) {
         const double* turn = &turns[static_cast<std::size_t>(q) * kPowers * 2];
         for (int k = 0; k < kPowers * 2; ++k) sum[static_cast<std::size_t>(k)] += f[q] * turn[k];
       }
-      double* out = &moments_[At(b, j, 0, columns)];
+      double* out = &moments_[At(b, j, 0, count_)];
       for (int k = 0; k < kPowers; ++k) {
         const double re = sum[static_cast<std::size_t>(2 * k)], im = sum[static_cast<std::size_t>(2 * k + 1)];
         out[2 * k] = cm * re - sm * im;
@@ -80,17 +84,16 @@ void DrivingScan::Centre(double centre, double reach) {
   }
 }
 
-double DrivingScan::Rss(double w) const {
+void TurnedSums::Sums(double w, std::span<double> cosine, std::span<double> sine) const {
   const double d = w - centre_;
-  if (!(std::fabs(d) <= reach_)) throw InvalidArgument("DrivingScan: the angle is outside the prepared reach");
-  const int columns = K_ + T_;
+  if (!(std::fabs(d) <= reach_)) throw InvalidArgument("TurnedSums: the angle is outside the prepared reach");
   const double middle = 0.5 * static_cast<double>(blockRows_ - 1);
   // sum_b e^{i d m_b} moments(b, j, k), then the series in (i d h)^k / k!.
-  std::vector<double> turned(static_cast<std::size_t>(columns) * kPowers * 2, 0.0);
+  std::vector<double> turned(static_cast<std::size_t>(count_) * kPowers * 2, 0.0);
   for (int b = 0; b < blocks_; ++b) {
     const double m = static_cast<double>(firstSample_) + static_cast<double>(b) * blockRows_ + middle;
     const double c = std::cos(d * m), s = std::sin(d * m);
-    const double* in = &moments_[At(b, 0, 0, columns)];
+    const double* in = &moments_[At(b, 0, 0, count_)];
     for (std::size_t k = 0; k < turned.size(); k += 2) {
       turned[k] += c * in[k] - s * in[k + 1];
       turned[k + 1] += c * in[k + 1] + s * in[k];
@@ -108,19 +111,31 @@ double DrivingScan::Rss(double w) const {
       im = nextIm;
     }
   }
-  // Cosine and sine sums of every column: S_j = sum_k series_k turned_jk.
-  std::vector<double> cosine(static_cast<std::size_t>(columns)), sine(static_cast<std::size_t>(columns));
-  for (int j = 0; j < columns; ++j) {
+  for (int j = 0; j < count_; ++j) {
     double re = 0.0, im = 0.0;
     for (int k = kPowers - 1; k >= 0; --k) {
-      const double a = series[static_cast<std::size_t>(2 * k)], bb = series[static_cast<std::size_t>(2 * k + 1)];
+      const double a = series[static_cast<std::size_t>(2 * k)], b = series[static_cast<std::size_t>(2 * k + 1)];
       const std::size_t at = (static_cast<std::size_t>(j) * kPowers + static_cast<std::size_t>(k)) * 2;
-      re += a * turned[at] - bb * turned[at + 1];
-      im += a * turned[at + 1] + bb * turned[at];
+      re += a * turned[at] - b * turned[at + 1];
+      im += a * turned[at + 1] + b * turned[at];
     }
     cosine[static_cast<std::size_t>(j)] = re;
     sine[static_cast<std::size_t>(j)] = im;
   }
+}
+
+void DrivingScan::Centre(double centre, double reach) {
+  if (!(reach >= 0.0) || !(centre - reach > 0.0) || !(centre + reach < M_PI)) {
+    throw InvalidArgument("DrivingScan: the angles must lie between 0 and pi");
+  }
+  sums_.Centre(block_, rows_, K_ + T_, firstSample_, centre, reach);
+}
+
+double DrivingScan::Rss(double w) const {
+  const int columns = K_ + T_;
+  // Cosine and sine sums of every column.
+  std::vector<double> cosine(static_cast<std::size_t>(columns)), sine(static_cast<std::size_t>(columns));
+  sums_.Sums(w, cosine, sine);
   // The pair's own products: sum over n of e^{2 i w n}, n = n0 .. n0 + N - 1,
   // is e^{i w (2 n0 + N - 1)} sin(N w) / sin(w).
   const double N = static_cast<double>(rows_);

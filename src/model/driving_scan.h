@@ -28,6 +28,27 @@
 
 namespace odefit {
 
+// The sums S_j(w) = sum_r f_rj e^{i w n_r} of the columns of a block, n_r =
+// firstSample + r, for angles w near a centre, exact to rounding (above).
+class TurnedSums {
+ public:
+  // `block`: rows x count column-major, leading dimension rows (rows >= 1,
+  // count >= 1); angles within `reach` (>= 0) of `centre` will be asked for.
+  // Cost O(rows x count x 8); the block is not kept.
+  void Centre(std::span<const double> block, int rows, int count, int firstSample, double centre, double reach);
+  // The cosine (real) and sine (imaginary) parts of every column's sum at w.
+  // Throws InvalidArgument when w is outside the reach.
+  void Sums(double w, std::span<double> cosine, std::span<double> sine) const;
+
+ private:
+  int rows_ = 0, count_ = 0, firstSample_ = 0;
+  double centre_ = 0.0, reach_ = -1.0;
+  int blockRows_ = 1, blocks_ = 0;
+  // moments_[((b * count + j) * kPowers + k) * 2 + {0, 1}]: re, im of
+  // e^{i w0 m_b} sum_{r in b} f_rj e^{i w0 u_r} (u_r / h)^k, h = blockRows / 2.
+  std::vector<double> moments_;
+};
+
 class DrivingScan {
  public:
   // The summary must have K design columns and T targets and
@@ -49,11 +70,7 @@ class DrivingScan {
   TriangularSummary summary_;
   std::span<const double> block_;
   int rows_ = 0, K_ = 0, T_ = 0, firstSample_ = 0;
-  double centre_ = 0.0, reach_ = -1.0;
-  int blockRows_ = 1, blocks_ = 0;
-  // moments_[((b * (K + T) + j) * kPowers + k) * 2 + {0, 1}]: re, im of
-  // e^{i w0 m_b} sum_{r in b} f_rj e^{i w0 u_r} (u_r / h)^k, h = blockRows / 2.
-  std::vector<double> moments_;
+  TurnedSums sums_;
 };
 
 }  // namespace odefit
