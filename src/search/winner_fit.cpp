@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cmath>
 #include <iterator>
+#include <memory>
 #include <set>
 #include <string>
 #include <vector>
@@ -11,6 +12,8 @@
 #include "api/numerical_errors.h"
 #include "api/recordings.h"
 #include "model/design.h"
+#include "model/driving_scan.h"
+#include "model/monomials.h"
 #include "model/model_fit.h"
 #include "model/sparse_regression.h"
 #include "search/driving_period.h"
@@ -34,6 +37,50 @@ SubsetFit FitOne(const Derivatives& all, int D, double dt, const SearchCandidate
   const int one[] = {i};
   const TriangularSummary summary = SummariseDesign(eq, all.states, D, all.rows, 1, all.slopes, one);
   return FitSubset(summary, 0, best.supports[Size(i)]);
+}
+
+// The driving angle per sample of a period, as the driven family makes it.
+double DrivingAngle(double period, double dt) { return 4.0 * std::acos(0.0) / period * dt; }
+
+// Equation i's slope fit at any driving period: its terms other than the
+// driving pair, with the slopes, summarised once.
+struct SlopeScan {
+  SlopeScan(std::vector<double> values, const TriangularSummary& summary, int rows)
+      : block(std::move(values)), scan(summary, block, rows, 1) {}
+  std::vector<double> block;  // rows x (terms + 1): the other terms, then the slopes
+  DrivingScan scan;           // the slope fits' rows start at sample index 1
+};
+
+// The scan of equation i of `best` (driven), or null when its support does
+// not hold both of the pair or holds nothing else.
+std::unique_ptr<SlopeScan> ScanSlopes(const Derivatives& all, int D, double dt, const SearchCandidate& best, int i,
+                                      double period) {
+  EquationSpec spec = best.equations[Size(i)];
+  spec.period = period;
+  const ModelEquation eq = EquationShape(spec, D, dt);
+  const std::vector<int>& support = best.supports[Size(i)];
+  std::vector<int> others;
+  int pair = 0;
+  for (const int j : support) {
+    if (j >= eq.nterms - 2) {
+      ++pair;
+    } else {
+      others.push_back(j);
+    }
+  }
+  if (pair != 2 || others.empty()) return nullptr;
+  const int rows = all.rows, K = eq.nterms - 2, k = static_cast<int>(others.size());
+  std::vector<double> monomials(Size(rows) * Size(K));
+  FillMonomialColumns(all.states, D, rows, eq.nu, monomials, rows);
+  std::vector<double> block(Size(rows) * Size(k + 1));
+  for (int c = 0; c < k; ++c) {
+    std::copy_n(monomials.begin() + static_cast<std::ptrdiff_t>(Size(others[Size(c)]) * Size(rows)), rows,
+                block.begin() + static_cast<std::ptrdiff_t>(Size(c) * Size(rows)));
+  }
+  for (int r = 0; r < rows; ++r) block[Size(k) * Size(rows) + Size(r)] = all.slopes[Size(r) * Size(D) + Size(i)];
+  TriangularSummary summary(k, 1);
+  summary.AddRows(block, rows, rows);
+  return std::make_unique<SlopeScan>(std::move(block), summary, rows);
 }
 
 // The degree of the integral form's smoothed states: the winner's window, at
@@ -182,19 +229,48 @@ WinnerFit FitWinner(const Series& series, const SearchSettings& settings, const 
     if (best.equations[Size(i)].family == ModelFamily::DrivenPolynomial) out.period = best.equations[Size(i)].period;
   }
   if (out.period > 0.0) {
+    // One bin of the spectrum the period came from, either side.
+    const double length = series.size() * settings.dt;
+    const double shortest = DrivingAngle(out.period * (1.0 + out.period / length), settings.dt);
+    const double longest = DrivingAngle(out.period * (1.0 - out.period / length), settings.dt);
+    // Driven equations that keep the whole driving pair and some other term
+    // get their slope fit's residual from a scan (model/driving_scan.h): the
+    // other terms' factor once, the pair added per trial period.
+    std::vector<std::unique_ptr<SlopeScan>> scans(Size(D));
+    if (out.period < length && longest < M_PI) {
+      for (int i = 0; i < D; ++i) {
+        if (best.equations[Size(i)].family != ModelFamily::DrivenPolynomial) continue;
+        scans[Size(i)] = ScanSlopes(all, D, settings.dt, best, i, out.period);
+        if (scans[Size(i)]) {
+          scans[Size(i)]->scan.Centre(0.5 * (shortest + longest), 0.5 * (longest - shortest) * (1.0 + 1e-6) + 1e-15);
+        }
+      }
+    }
     const auto rss = [&](double period) {
       double sum = 0.0;
       ModelEquation eq;
       for (int i = 0; i < D; ++i) {
         if (best.equations[Size(i)].family != ModelFamily::DrivenPolynomial) continue;
+        if (const SlopeScan* own = scans[Size(i)].get()) {
+          const double slopes = own->scan.Rss(DrivingAngle(period, settings.dt));
+          EquationSpec spec = best.equations[Size(i)];
+          spec.period = period;
+          eq = EquationShape(spec, D, settings.dt);
+          // Infinite when the pair depends on the other terms: the slope fit is singular.
+          if (span >= 1 && std::isfinite(slopes)) {
+            const SubsetFit fit = IntegralFit(smooth, eq, i, best.supports[Size(i)], span, settings.dt, smoothing);
+            sum += fit.singular ? kInfinity : fit.rss;
+          } else {
+            sum += slopes;
+          }
+          continue;
+        }
         SubsetFit fit = FitOne(all, D, settings.dt, best, i, period, eq);
         if (integral(eq, fit)) fit = IntegralFit(smooth, eq, i, fit.columns, span, settings.dt, smoothing);
         sum += fit.singular ? kInfinity : fit.rss;
       }
       return sum;
     };
-    // One bin of the spectrum the period came from, either side.
-    const double length = series.size() * settings.dt;
     out.period = RefineWithinOneBin(rss, out.period, length);
   }
   Model& model = out.model;
