@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <complex>
 #include <random>
 #include <vector>
 
@@ -19,6 +20,7 @@
 #include "search/prediction_score.h"
 #include "search/ranking.h"
 #include "search/search_common.h"
+#include "search/spectrum.h"
 #include "search/task_summaries.h"
 
 namespace odefit::search {
@@ -175,6 +177,43 @@ TEST(NoiseLevel, FindsTheWhiteNoiseAddedToASmoothSignal) {
     } else {
       EXPECT_NEAR(std::sqrt(v[0]), sigma, 0.05 * sigma);
       EXPECT_NEAR(std::sqrt(v[1]), 2.0 * sigma, 0.1 * sigma);
+    }
+  }
+}
+
+// The transform is the textbook sum; a line standing above the noise is
+// found between the bins (odd and even lengths, noise or none), and noise
+// alone has none.
+TEST(Spectrum, TransformsAndLinesOfRealSeries) {
+  std::vector<std::complex<double>> a(64);
+  for (std::size_t k = 0; k < a.size(); ++k) a[k] = {std::sin(0.3 * k * k), std::cos(1.7 * k)};
+  std::vector<std::complex<double>> transformed = a;
+  Fft(transformed);
+  for (std::size_t j = 0; j < a.size(); ++j) {
+    std::complex<double> sum = 0.0;
+    for (std::size_t k = 0; k < a.size(); ++k) sum += a[k] * std::polar(1.0, -2.0 * M_PI * double(j * k % 64) / 64.0);
+    EXPECT_NEAR(std::abs(transformed[j] - sum), 0.0, 1e-12);
+  }
+  struct Case {
+    int n;
+    double period, noise;  // period in samples; 0: noise alone
+    double tolerance;      // relative; with noise, a few times the least-squares frequency's spread
+  };
+  for (const Case c : {Case{4001, 37.3, 0.0, 1e-6}, Case{4000, 37.3, 0.3, 1e-4}, Case{20000, 5.11, 0.1, 1e-5},
+                       Case{3000, 0.0, 1.0, 0.0}}) {
+    SCOPED_TRACE(c.n);
+    std::mt19937_64 random(3);
+    std::normal_distribution<double> normal;
+    std::vector<double> series(static_cast<std::size_t>(c.n));
+    for (int k = 0; k < c.n; ++k) {
+      series[static_cast<std::size_t>(k)] = (c.period > 0.0 ? std::cos(2.0 * M_PI * k / c.period + 0.4) : 0.0) + c.noise * normal(random);
+    }
+    const double found = StrongestLine(series);
+    if (c.period > 0.0) {
+      EXPECT_NEAR(found / c.period, 1.0, c.tolerance);
+      EXPECT_NEAR(Power(series, 2.0 * M_PI / found) / (0.25 * c.n * c.n), 1.0, 0.05);
+    } else {
+      EXPECT_EQ(found, 0.0);
     }
   }
 }
