@@ -245,6 +245,8 @@ TEST(Search, WarnsWhereTheAnswerIsDoubtfulAndMeasuresItsTerms) {
       {"random walk", walk, "no candidate predicts the held-out data clearly better than a model without dynamics"},
       {"sin(x1) in dx2/dt", sine, "held-out error of x2 stays well above the noise"},
       {"Lorenz at 1 % noise", testing::Lorenz(0.01, 2000, 0.01), ""},
+      // Too much noise for the vectors to resolve -x2 of dx2/dt.
+      {"Lorenz at 5 % noise", testing::Lorenz(0.01, 2000, 0.05), "x1, x2 and x3 carry noise of about"},
   };
   SearchSettings settings = Defaults(0.01);
   settings.points = {5, 9};
