@@ -44,7 +44,7 @@ class TurnedSums {
   int rows_ = 0, count_ = 0, firstSample_ = 0;
   double centre_ = 0.0, reach_ = -1.0;
   int blockRows_ = 1, blocks_ = 0;
-  // moments_[((b * count + j) * kPowers + k) * 2 + {0, 1}]: re, im of
+  // moments_[((b * count + j) * 8 + k) * 2 + {0, 1}], k < 8 powers: re, im of
   // e^{i w0 m_b} sum_{r in b} f_rj e^{i w0 u_r} (u_r / h)^k, h = blockRows / 2.
   std::vector<double> moments_;
 };
@@ -63,7 +63,11 @@ class DrivingScan {
   // The residual sum of squares, summed over the targets, of the fits on the
   // fixed columns and the pair at angle w; infinite when the pair depends on
   // the fixed columns (as FitSubset calls a column singular). Throws
-  // InvalidArgument when w is outside the last Centre's reach.
+  // InvalidArgument when w is outside the last Centre's reach. A difference
+  // of the fixed columns' residual and the pair's share, its error is
+  // rounding of the former: a nearly exact fit's residual far below it is
+  // known only to that level (its minimiser over w is hardly moved: the
+  // residual grows with the square of the angle's error).
   double Rss(double w) const;
 
  private:
