@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <array>
 #include <cmath>
+#include <complex>
 #include <cstddef>
 #include <limits>
 
@@ -131,18 +132,41 @@ void DrivingScan::Centre(double centre, double reach) {
   sums_.Centre(block_, rows_, K_ + T_, firstSample_, centre, reach);
 }
 
-double DrivingScan::Rss(double w) const {
+double DrivingScan::Rss(double w) const { return Rss(w, 1.0, {}); }
+
+double DrivingScan::Rss(double w, std::complex<double> scale, std::span<const RowScale> rows) const {
   const int columns = K_ + T_;
-  // Cosine and sine sums of every column.
+  // Cosine and sine sums of every column: the real and imaginary parts of
+  // scale * S_j(w), then the rows whose pair is scaled otherwise mended.
   std::vector<double> cosine(static_cast<std::size_t>(columns)), sine(static_cast<std::size_t>(columns));
   sums_.Sums(w, cosine, sine);
+  for (int j = 0; j < columns; ++j) {
+    const std::complex<double> sum = scale * std::complex<double>(cosine[static_cast<std::size_t>(j)], sine[static_cast<std::size_t>(j)]);
+    cosine[static_cast<std::size_t>(j)] = sum.real();
+    sine[static_cast<std::size_t>(j)] = sum.imag();
+  }
   // The pair's own products: sum over n of e^{2 i w n}, n = n0 .. n0 + N - 1,
-  // is e^{i w (2 n0 + N - 1)} sin(N w) / sin(w).
+  // is e^{i w (2 n0 + N - 1)} sin(N w) / sin(w); with e = scale e^{i w n},
+  // sum Re(e)^2 = (|scale|^2 N + Re(scale^2 E2)) / 2 and so on.
   const double N = static_cast<double>(rows_);
   const double ratio = std::sin(N * w) / std::sin(w);
   const double mid = w * (2.0 * static_cast<double>(firstSample_) + N - 1.0);
-  const double c2 = std::cos(mid) * ratio, s2 = std::sin(mid) * ratio;
-  double gcc = 0.5 * (N + c2), gss = 0.5 * (N - c2), gcs = 0.5 * s2;
+  const std::complex<double> twice = scale * scale * std::polar(ratio, mid);
+  const double size = std::norm(scale) * N;
+  double gcc = 0.5 * (size + twice.real()), gss = 0.5 * (size - twice.real()), gcs = 0.5 * twice.imag();
+  for (const RowScale& row : rows) {
+    if (row.row < 0 || row.row >= rows_) throw InvalidArgument("DrivingScan: no such row");
+    const std::complex<double> turn = std::polar(1.0, w * static_cast<double>(firstSample_ + row.row));
+    const std::complex<double> was = scale * turn, is = row.scale * turn;
+    for (int j = 0; j < columns; ++j) {
+      const double f = block_[static_cast<std::size_t>(j) * static_cast<std::size_t>(rows_) + static_cast<std::size_t>(row.row)];
+      cosine[static_cast<std::size_t>(j)] += f * (is.real() - was.real());
+      sine[static_cast<std::size_t>(j)] += f * (is.imag() - was.imag());
+    }
+    gcc += is.real() * is.real() - was.real() * was.real();
+    gss += is.imag() * is.imag() - was.imag() * was.imag();
+    gcs += is.real() * is.imag() - was.real() * was.imag();
+  }
   // Project the pair on the fixed columns: R' z = A' pair.
   std::vector<double> zc(static_cast<std::size_t>(K_)), zs(static_cast<std::size_t>(K_));
   double largest = 0.0, smallest = std::numeric_limits<double>::infinity();

@@ -21,6 +21,7 @@
 // rows x (K + T) column-major with leading dimension rows (the K fixed
 // columns, then the T targets); row r is sample index firstSample + r.
 
+#include <complex>
 #include <span>
 #include <vector>
 
@@ -69,6 +70,17 @@ class DrivingScan {
   // known only to that level (its minimiser over w is hardly moved: the
   // residual grows with the square of the angle's error).
   double Rss(double w) const;
+
+  // Rss for a pair scaled and turned: row r's pair the real and imaginary
+  // parts of scale e^{i w n_r}, except the rows listed, whose pair is their
+  // own scale times e^{i w n_r} (a filter of the pair, as the integral form's
+  // span integrals are, that differs at a few rows). The pair's span, and so
+  // the residual, is that of Rss(w) when no row is listed and scale != 0.
+  struct RowScale {
+    int row = 0;
+    std::complex<double> scale;
+  };
+  double Rss(double w, std::complex<double> scale, std::span<const RowScale> rows) const;
 
  private:
   TriangularSummary summary_;

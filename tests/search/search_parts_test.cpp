@@ -10,6 +10,7 @@
 
 #include "../support/generated_systems.h"
 #include "model/design.h"
+#include "model/driving_scan.h"
 #include "model/equation_shape.h"
 #include "model/model_fit.h"
 #include "odefit/differentiation.h"
@@ -119,6 +120,37 @@ TEST(IntegralFit, KeepsCoefficientsWhereTheSlopesCarryTheNoise) {
                std::invalid_argument);
   EXPECT_THROW(IntegralFit(few, EquationShape({ModelFamily::StandardPolynomial, 1}, 3, 0.01), 0, one, few.rows, 0.01),
                std::invalid_argument);
+}
+
+// A driving pair's span integrals are the smoothed pair's filtered alike at
+// every start but the first and the last: with the other columns' rows they
+// give the integral form's residual at any period (smoothed or not).
+TEST(IntegralFit, ADrivingPairsResidualFromItsSpanFactors) {
+  const double dt = 0.05;
+  const Series well = testing::DrivenDoubleWell(dt, 1500, 0.01);
+  const std::vector<int> support = {1, 2, 6, 10, 11}, others = {1, 2, 6};  // x1 x2 x1^3 cos sin, of order 3
+  for (const int points : {0, 7}) {
+    const Derivatives smooth = LocalFits(well.values, 2, points > 0 ? points : 5, points > 0 ? 2 : 1, dt);
+    const std::vector<double> smoothing = points > 0 ? FitWeights(points, 2, (points - 1) / 2).value : std::vector<double>{};
+    const int span = 40, starts = smooth.rows - span;
+    for (const double period : {5.0, 5.004, 0.3}) {
+      SCOPED_TRACE(::testing::Message() << points << " points, period " << period);
+      const ModelEquation eq = EquationShape({ModelFamily::DrivenPolynomial, 3, 0, period}, 2, dt);
+      const SubsetFit whole = IntegralFit(smooth, eq, 1, support, span, dt, smoothing);
+      const std::vector<double> rows = IntegralRows(smooth, eq, 1, others, span, dt, smoothing);
+      std::vector<double> block(Size(starts) * 4);
+      for (int r = 0; r < starts; ++r) {
+        for (int c = 0; c < 4; ++c) block[Size(c) * Size(starts) + Size(r)] = rows[Size(r) * 4 + Size(c)];
+      }
+      TriangularSummary summary(3, 1);
+      summary.AddRows(block, starts, starts);
+      DrivingScan scan(summary, block, starts, 1);
+      scan.Centre(eq.wdt, 0.0);
+      const DrivingSpanScales pair = DrivingSpanIntegrals(eq.wdt, smooth.rows, span, dt, smoothing);
+      const DrivingScan::RowScale ends[] = {{0, pair.first}, {starts - 1, pair.last}};
+      EXPECT_NEAR(scan.Rss(eq.wdt, pair.inner, ends), whole.rss, 1e-9 * whole.rss);
+    }
+  }
 }
 
 // The noise level of a smooth signal plus white noise of known size, and of
