@@ -53,7 +53,7 @@ double RefinePeriod(const Series& series, double dt, int order, double period) {
   // widened, so rounding cannot put a trial outside).
   const auto refine = [&](double line, double& value) {
     const double shortest = angle(line * (1.0 + line / span)), longest = angle(line * (1.0 - line / span));
-    if (!(line < span) || !(longest < M_PI)) {
+    if (!(line < span) || !(longest < 3.0)) {  // below pi, with room for the widened reach
       value = kInfinity;
       return line;
     }

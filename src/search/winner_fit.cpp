@@ -259,7 +259,7 @@ WinnerFit FitWinner(const Series& series, const SearchSettings& settings, const 
     // factor once, the pair added per trial period; the integral form's
     // starts have the pair filtered alike but at the first and the last.
     std::vector<std::unique_ptr<PairScan>> slopes(Size(D)), integrals(Size(D));
-    const bool scanned = out.period < length && longest < M_PI;
+    const bool scanned = out.period < length && longest < 3.0;  // below pi, with room for the widened reach
     for (int i = 0; i < D && scanned; ++i) {
       if (best.equations[Size(i)].family != ModelFamily::DrivenPolynomial) continue;
       ModelEquation eq;
