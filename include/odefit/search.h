@@ -24,6 +24,7 @@
 // not depend on the thread count.
 
 #include <functional>
+#include <memory>
 #include <optional>
 #include <string>
 #include <vector>
@@ -141,6 +142,13 @@ struct SearchPlan {
   std::vector<double> thresholds;
   int horizon = 0;
   std::vector<double> period;
+  // What every task's scoring of predictions shares, worked out once for the
+  // search: each variable's observation-noise variance (D numbers >= 0) and
+  // the samples of the local fit that estimates a prediction's start state
+  // (1 to 65). Left empty and 0, every task works them out again from the
+  // series (a pass over all of it), with the same result.
+  std::vector<double> noise;
+  int startPoints = 0;
 };
 SearchPlan PlanSearch(const Series& series, const SearchSettings& settings);
 // A task's candidates, of every degree of its window. Within a window the
@@ -161,6 +169,29 @@ int SearchTaskCount(const SearchPlan& plan);
 // made (windows, horizon, thresholds, term indices out of range).
 SearchTaskResult RunSearchTask(const Series& series, const SearchSettings& settings, const SearchPlan& plan,
                                int index);
+// Memory that search tasks run one after another in one place (a worker
+// process) hand on from one to the next: a task's largest arrays, kept
+// rather than handed back to the system and asked for afresh, which a
+// process whose allocator returns freed memory at once pays for page by
+// page. It changes no result. After a task on n vectors of D variables it
+// holds about 16 n D bytes plus the held-out fifth's monomials (4 n D^2 for
+// D = 3). One task at a time: threads running tasks at once need one each.
+class SearchTaskBuffers {
+ public:
+  SearchTaskBuffers();
+  ~SearchTaskBuffers();
+  SearchTaskBuffers(SearchTaskBuffers&&) noexcept;
+  SearchTaskBuffers& operator=(SearchTaskBuffers&&) noexcept;
+  struct Storage;  // the library's own
+
+ private:
+  friend SearchTaskResult RunSearchTask(const Series&, const SearchSettings&, const SearchPlan&, int,
+                                        SearchTaskBuffers&);
+  std::unique_ptr<Storage> storage_;
+};
+// RunSearchTask with the memory of the last task run with `buffers`.
+SearchTaskResult RunSearchTask(const Series& series, const SearchSettings& settings, const SearchPlan& plan,
+                               int index, SearchTaskBuffers& buffers);
 SearchResult FinishSearch(const Series& series, const SearchSettings& settings, const SearchPlan& plan,
                           std::vector<SearchTaskResult> results);
 

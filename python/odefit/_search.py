@@ -2,8 +2,10 @@
 
 import concurrent.futures
 import math
+import threading
 import time
 import warnings
+import weakref
 from dataclasses import dataclass, field
 
 from . import _odefit
@@ -74,9 +76,35 @@ def _settings(dt, points, degrees, models, thresholds, validation_fraction, hori
     return _odefit._round_trip("settings", settings)
 
 
+# Memory that the tasks run in this process on one shipped series pass on, while that series lives (a
+# Dask worker keeps a scattered series for the whole search): a list of buffers free for a thread to take.
+_free_buffers = {}
+_buffers_lock = threading.Lock()
+
+
+def _take_buffers(X):
+    anchor = X[0] if isinstance(X, tuple) else X  # a packed series lives as long as its values
+    key = id(anchor)
+    with _buffers_lock:
+        free = _free_buffers.get(key)
+        if free is None:
+            try:
+                weakref.finalize(anchor, _free_buffers.pop, key, None)
+            except TypeError:
+                return None, None  # no weak reference to it: fresh memory for every task
+            free = _free_buffers[key] = []
+        return free, (free.pop() if free else _odefit._SearchTaskBuffers())
+
+
 def _run_search_task(X, settings, plan, index):
     """Runs one task of a planned search; module-level so that executors can ship it by name."""
-    return _odefit._run_search_task(X, settings, plan, index)
+    free, buffers = _take_buffers(X)
+    try:
+        return _odefit._run_search_task(X, settings, plan, index, buffers)
+    finally:
+        if buffers is not None:
+            with _buffers_lock:
+                free.append(buffers)
 
 
 def search(X, dt=None, *, points=None, degrees=None, models=None, thresholds=None, validation_fraction=0.2,

@@ -73,9 +73,16 @@ void RequireSensibleSize(double count, const char* what) {
 
 Series ToSeries(const DoubleArray& array) {
   Series series;
-  series.dimension = static_cast<int>(array.shape(1));
-  series.values.assign(array.data(), array.data() + array.size());
+  ToSeries(array, series);
   return series;
+}
+
+void ToSeries(const DoubleArray& array, Series& into) {
+  into.dimension = static_cast<int>(array.shape(1));
+  into.values.assign(array.data(), array.data() + array.size());
+  into.times.clear();
+  into.breaks.clear();
+  into.names.clear();
 }
 
 }  // namespace odefit::python

@@ -39,6 +39,8 @@ void RequireSensibleSize(double count, const char* what);
 
 // The series the library reads from an (n, D) array (a copy: Series owns its values).
 Series ToSeries(const DoubleArray& array);
+// The same into `into` (its times and breaks cleared), reusing its storage.
+void ToSeries(const DoubleArray& array, Series& into);
 
 // An array of `shape` over `values`, which it takes and frees with itself (no copy).
 template <typename T>

@@ -129,6 +129,9 @@ SearchPlan PlanFromDict(const py::dict& dict) {
   plan.thresholds = in.Require<std::vector<double>>("thresholds");
   plan.horizon = in.Require<int>("horizon");
   plan.period = in.Require<std::vector<double>>("period");
+  // Without them (a plan written by hand), every task works them out itself.
+  in.Read("noise", plan.noise);
+  in.Read("start_points", plan.startPoints);
   in.Finish();
   return plan;
 }
@@ -141,6 +144,8 @@ py::dict PlanToDict(const SearchPlan& plan) {
   dict["thresholds"] = plan.thresholds;
   dict["horizon"] = plan.horizon;
   dict["period"] = plan.period;
+  dict["noise"] = plan.noise;
+  dict["start_points"] = plan.startPoints;
   return dict;
 }
 

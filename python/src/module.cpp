@@ -8,6 +8,7 @@
 #include <pybind11/stl.h>
 #include <pybind11/stl/filesystem.h>
 
+#include <atomic>
 #include <cerrno>
 #include <chrono>
 #include <condition_variable>
@@ -200,11 +201,12 @@ py::list NameList(const std::vector<std::string>& names) {
 // A series argument: an (n, D) array, or the tuple (values, times or None,
 // breaks) in which the package's Python side packs several recordings and
 // time stamps.
-Series SeriesArgument(py::handle X, const char* name) {
-  if (!py::isinstance<py::tuple>(X)) return ToSeries(AsSeriesArray(X, name));
+// The series X into `series`, whose storage is reused.
+void SeriesArgument(py::handle X, const char* name, Series& series) {
+  if (!py::isinstance<py::tuple>(X)) return ToSeries(AsSeriesArray(X, name), series);
   const py::tuple parts = X.cast<py::tuple>();
   if (parts.size() != 3) throw py::value_error(std::string(name) + ": a packed series is (values, times, breaks)");
-  Series series = ToSeries(AsSeriesArray(parts[0], name));
+  ToSeries(AsSeriesArray(parts[0], name), series);
   if (!parts[1].is_none()) {
     const DoubleArray times = AsSeriesArray(parts[1], "t");
     if (times.shape(1) != 1 || static_cast<std::size_t>(times.shape(0)) != series.size()) {
@@ -220,6 +222,11 @@ Series SeriesArgument(py::handle X, const char* name) {
     }
     series.breaks.push_back(static_cast<std::size_t>(b));
   }
+}
+
+Series SeriesArgument(py::handle X, const char* name) {
+  Series series;
+  SeriesArgument(X, name, series);
   return series;
 }
 
@@ -619,8 +626,28 @@ py::dict Plan(py::handle X, const py::dict& settingsDict) {
   return PlanToDict(plan);
 }
 
-py::dict RunTask(py::handle X, const py::dict& settingsDict, const py::dict& planDict, long long index) {
-  const Series series = SeriesArgument(X, "X");
+// What the tasks run with one _SearchTaskBuffers pass on: the library's
+// buffers and the series' copy.
+struct TaskMemory {
+  SearchTaskBuffers buffers;
+  Series series;
+  std::atomic<bool> busy{false};  // one task at a time: a second is refused, not raced
+};
+
+py::dict RunTask(py::handle X, const py::dict& settingsDict, const py::dict& planDict, long long index,
+                 TaskMemory* memory) {
+  if (memory != nullptr && memory->busy.exchange(true)) {
+    throw py::value_error("these search task buffers are in use by another task");
+  }
+  struct Release {
+    TaskMemory* memory;
+    ~Release() {
+      if (memory != nullptr) memory->busy = false;
+    }
+  } release{memory};
+  Series own;
+  Series& series = memory != nullptr ? memory->series : own;
+  SeriesArgument(X, "X", series);
   const SearchSettings settings = SettingsFromDict(settingsDict);
   const SearchPlan plan = PlanFromDict(planDict);
   if (index < 0 || index >= static_cast<long long>(SearchTaskCount(plan))) {
@@ -630,7 +657,8 @@ py::dict RunTask(py::handle X, const py::dict& settingsDict, const py::dict& pla
   SearchTaskResult result;
   {
     py::gil_scoped_release release;
-    result = RunSearchTask(series, settings, plan, static_cast<int>(index));
+    result = memory != nullptr ? RunSearchTask(series, settings, plan, static_cast<int>(index), memory->buffers)
+                               : RunSearchTask(series, settings, plan, static_cast<int>(index));
   }
   return TaskResultToDict(result);
 }
@@ -761,7 +789,11 @@ PYBIND11_MODULE(_odefit, m) {
   m.def("_sampling", &SamplingOf, arg("X"), arg("dt") = 0.0);
   m.def("_search", &Search, arg("X"), arg("settings"), arg("progress") = py::none(), arg("names") = py::none());
   m.def("_plan_search", &Plan, arg("X"), arg("settings"));
-  m.def("_run_search_task", &RunTask, arg("X"), arg("settings"), arg("plan"), arg("index"));
+  py::class_<TaskMemory>(m, "_SearchTaskBuffers",
+                         "Memory search tasks run one after another pass on; for one task at a time.")
+      .def(py::init<>());
+  m.def("_run_search_task", &RunTask, arg("X"), arg("settings"), arg("plan"), arg("index"),
+        arg("buffers") = py::none());
   m.def("_finish_search", &Finish, arg("X"), arg("settings"), arg("plan"), arg("results"), arg("names") = py::none());
   m.def("_names", &NamesArgument, arg("names"), arg("dimension"));
   m.def("_round_trip", &RoundTrip, arg("kind"), arg("dict"));

@@ -254,7 +254,9 @@ class TestHostileExecutorDicts:
 
     @pytest.mark.parametrize("key, value", [("horizon", -5), ("horizon", 10**6), ("points", [1]), ("points", []),
                                             ("points", [10**6]), ("thresholds", [math.nan]),
-                                            ("shapes", ["reduced:1:1:1"]), ("period", [-1.0])])
+                                            ("shapes", ["reduced:1:1:1"]), ("period", [-1.0]),
+                                            ("noise", [0.1, 0.1, 0.1]), ("noise", [math.nan, 0.1]),
+                                            ("start_points", 4), ("start_points", 10**6)])
     def test_a_tampered_plan_is_refused(self, key, value):
         plan = dict(self.plan, **{key: value})
         with pytest.raises(ValueError):

@@ -45,7 +45,8 @@ class TestDictsAcrossProcesses:
 
     def test_plans_and_task_results_come_back_unchanged(self):
         plan = {"points": [3, 5, 9], "degrees": [2, 4], "shapes": ["poly:3", "reduced:1:2", "driven:2:" + repr(2 * math.pi / 3)],
-                "thresholds": [0.01, 0.02], "horizon": 17, "period": [2 * math.pi / 3]}
+                "thresholds": [0.01, 0.02], "horizon": 17, "period": [2 * math.pi / 3], "noise": [1e-300, 0.1],
+                "start_points": 9}
         assert _odefit._round_trip("plan", plan) == plan
         candidate = {"points": 5, "degree": 2, "threshold": 0.02, "models": ["poly:2", "poly:3"],
                      "supports": [[1, 2], [0, 4, 7]], "terms": [["x1", "x2"], ["1", "x1*x2", "x1^2*x2"]], "term_count": 5, "score": 0.125, "noise_floor": 0.0625,
@@ -193,6 +194,19 @@ class TestSearch:
         with concurrent.futures.ThreadPoolExecutor(2) as pool:
             there = odefit.search(lorenz[:2000], 0.01, executor=pool, names=["x", "y", "z"], **SMALL)
         same_search(there, here)
+
+    def test_tasks_on_one_series_pass_their_memory_on_while_it_lives(self, lorenz):
+        from odefit import _search
+        X = _odefit._as_series(lorenz[:2000])
+        settings = _search._settings(0.01, [3, 9, 5], [1, 3], None, [0.01], 0.2, None, 1, None)
+        plan = _odefit._plan_search(X, settings)
+        order = [2, 0, 1]  # windows wider and narrower than the one before
+        alone = [_odefit._run_search_task(X, settings, plan, k) for k in order]
+        assert [_search._run_search_task(X, settings, plan, k) for k in order] == alone
+        key = id(X)
+        assert len(_search._free_buffers[key]) == 1
+        del X
+        assert key not in _search._free_buffers
 
     @pytest.mark.parametrize("time_limit", [None, 0, math.inf, 1e6])
     def test_a_time_limit_that_does_not_pass_changes_nothing(self, lorenz, local_search, time_limit):

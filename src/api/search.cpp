@@ -10,6 +10,7 @@
 #include "odefit/intervals.h"
 #include "odefit/number_text.h"
 #include "search/answer_doubts.h"
+#include "search/prediction_score.h"
 #include "search/ranking.h"
 #include "search/search_common.h"
 #include "search/search_plan.h"
@@ -61,14 +62,39 @@ SearchPlan PlanSearch(const Series& given, const SearchSettings& settings) {
   return search::MakePlan(ordered.series(), settings);
 }
 
-SearchTaskResult RunSearchTask(const Series& given, const SearchSettings& settings, const SearchPlan& plan,
-                               int index) {
+struct SearchTaskBuffers::Storage {
+  search::TaskBuffers task;
+};
+
+SearchTaskBuffers::SearchTaskBuffers() : storage_(std::make_unique<Storage>()) {}
+SearchTaskBuffers::~SearchTaskBuffers() = default;
+SearchTaskBuffers::SearchTaskBuffers(SearchTaskBuffers&&) noexcept = default;
+SearchTaskBuffers& SearchTaskBuffers::operator=(SearchTaskBuffers&&) noexcept = default;
+
+namespace {
+
+SearchTaskResult RunCheckedTask(const Series& given, const SearchSettings& settings, const SearchPlan& plan, int index,
+                                search::TaskBuffers* buffers) {
   search::CheckSettings(given, settings);
   const api::HeldOutLast ordered(given, HeldVectors(given, settings));
   const Series& series = ordered.series();
   search::CheckPlan(series, settings, plan);
   if (index < 0 || index >= search::TaskCount(plan)) throw InvalidArgument("no such search task");
-  return search::RunTask(series, settings, plan, index);
+  return search::RunTask(series, settings, plan, index, search::MakeScoring(series, plan, settings.validationFraction),
+                         buffers);
+}
+
+}  // namespace
+
+SearchTaskResult RunSearchTask(const Series& given, const SearchSettings& settings, const SearchPlan& plan,
+                               int index) {
+  return RunCheckedTask(given, settings, plan, index, nullptr);
+}
+
+SearchTaskResult RunSearchTask(const Series& given, const SearchSettings& settings, const SearchPlan& plan, int index,
+                               SearchTaskBuffers& buffers) {
+  if (!buffers.storage_) buffers.storage_ = std::make_unique<SearchTaskBuffers::Storage>();  // moved from
+  return RunCheckedTask(given, settings, plan, index, &buffers.storage_->task);
 }
 
 SearchResult FinishSearch(const Series& given, const SearchSettings& settings, const SearchPlan& plan,

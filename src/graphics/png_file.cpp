@@ -38,6 +38,9 @@ bool WriteRows(std::FILE* file, int width, int height, const std::uint8_t* rows,
     return false;
   }
   png_init_io(png, file);
+  // Writable has checked the indices at once: libpng's own scan, row by
+  // row, costs a twentieth of a plot's time.
+  png_set_check_for_invalid_index(png, 0);
   if (packing == Packing::Fast) {
     png_set_compression_level(png, 1);
     png_set_compression_strategy(png, Z_RLE);
@@ -140,6 +143,23 @@ void SetError(std::string* error, std::string text) {
 
 namespace {
 
+// False, with `error` set, for a surface no file can hold: empty, or with an
+// index past the palette (checked here at once, not by libpng row by row).
+bool Writable(const DrawingSurface& surface, PngColourType type, std::string* error) {
+  if (surface.Width() < 1 || surface.Height() < 1) {
+    SetError(error, "empty surface");
+    return false;
+  }
+  if (type != PngColourType::Indexed) return true;  // the RGB rows take an index's low four bits
+  std::uint8_t bits = 0;
+  for (const std::uint8_t index : surface.Pixels()) bits |= index;
+  if (bits > 15) {
+    SetError(error, "a colour index past the palette's 16");
+    return false;
+  }
+  return true;
+}
+
 // Writes the PNG of `surface` to `file`; false with `error` set on failure.
 bool WriteSurface(std::FILE* file, const DrawingSurface& surface, PngColourType type, Packing packing,
                   std::string* error) {
@@ -163,10 +183,7 @@ bool WriteSurface(std::FILE* file, const DrawingSurface& surface, PngColourType 
 }  // namespace
 
 bool WritePng(const std::string& path, const DrawingSurface& surface, PngColourType type, std::string* error) {
-  if (surface.Width() < 1 || surface.Height() < 1) {
-    SetError(error, "empty surface");
-    return false;
-  }
+  if (!Writable(surface, type, error)) return false;
   std::FILE* file = std::fopen(path.c_str(), "wb");
   if (file == nullptr) {
     SetError(error, std::strerror(errno));
@@ -183,10 +200,7 @@ bool WritePng(const std::string& path, const DrawingSurface& surface, PngColourT
 
 std::optional<std::vector<std::uint8_t>> EncodePng(const DrawingSurface& surface, PngColourType type,
                                                    std::string* error) {
-  if (surface.Width() < 1 || surface.Height() < 1) {
-    SetError(error, "empty surface");
-    return std::nullopt;
-  }
+  if (!Writable(surface, type, error)) return std::nullopt;
   char* buffer = nullptr;
   std::size_t size = 0;
   std::FILE* memory = open_memstream(&buffer, &size);

@@ -11,7 +11,7 @@
 namespace odefit {
 
 enum class PngColourType {
-  Indexed,  // 8-bit palette image holding the 16 colours
+  Indexed,  // 8-bit palette image holding the 16 colours (every index below 16, else an error)
   Rgb,      // 8-bit red, green, blue
 };
 

@@ -88,6 +88,7 @@ PredictionCheck CheckPredictions(const Series& series, const SearchSettings& set
   PredictionCheck check;
   check.score = best.score;
   check.floor = best.noiseFloor;
+  check.vectors = series.size();
   // Holding the start state: a model whose every coefficient is 0.
   Model still;
   still.dt = settings.dt;
@@ -137,6 +138,26 @@ std::vector<std::string> PredictionDoubts(const PredictionCheck& check, const Mo
                      " stays well above the noise: " + (unexplained.size() == 1 ? "its" : "their") +
                      " dynamics are probably outside the families tried (a term of another kind, a driving, a "
                      "hidden variable)");
+  }
+  std::vector<int> noisy;
+  for (std::size_t i = 0; i < check.variableFloor.size(); ++i) {
+    const double share = std::sqrt(check.variableFloor[i]);
+    if (share > kHeavyNoise || share > kNoisePerVector * std::sqrt(static_cast<double>(check.vectors))) {
+      noisy.push_back(static_cast<int>(i));
+    }
+  }
+  std::string levels;
+  for (std::size_t k = 0; k < noisy.size(); ++k) {
+    if (k > 0) levels += k + 1 == noisy.size() ? " and " : ", ";
+    levels += SignificantText(100.0 * std::sqrt(check.variableFloor[Size(noisy[k])]), 2) + " %";
+  }
+  if (!noisy.empty()) {
+    doubts.push_back("the observations of " + VariableList(model, noisy) + " carry noise of about " + levels + " of " +
+                     (noisy.size() == 1 ? "its" : "their") +
+                     " spread (from the spectrum's high end), much for " + std::to_string(check.vectors) +
+                     " vectors: a term that carries a small share of "
+                     "a derivative can be lost in the noise and the coefficients can be biased toward zero beyond "
+                     "their intervals; compare the candidates with more terms");
   }
   return doubts;
 }

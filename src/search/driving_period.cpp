@@ -7,6 +7,7 @@
 
 #include "model/equation_shape.h"
 #include "model/design.h"
+#include "model/driving_scan.h"
 #include "model/monomials.h"
 #include "model/sparse_regression.h"
 #include "search/local_fits.h"
@@ -28,24 +29,41 @@ SummaryOptions Fused() {
 double RefinePeriod(const Series& series, double dt, int order, double period) {
   const int D = series.dimension;
   const Derivatives d = SeriesFits(series, 5, 3, dt);
+  if (MonomialCount(order, D) * 4 > d.rows) return period;
+  // The driven design's monomials do not depend on the period: their factor
+  // with the slopes, and their values, are made once, and each trial period
+  // adds only the driving pair (model/driving_scan.h).
+  const ModelEquation plain = EquationShape(EquationSpec{ModelFamily::StandardPolynomial, order}, D, dt);
+  const int K = plain.nterms;
   std::vector<int> targets(Size(D));
   std::iota(targets.begin(), targets.end(), 0);
-  const auto rss = [&](double p) {
-    const ModelEquation shape = EquationShape(EquationSpec{ModelFamily::DrivenPolynomial, order, 0, p}, D, dt);
-    const TriangularSummary summary = SummariseDesign(shape, d.states, D, d.rows, 1, d.slopes, targets, Fused());
-    std::vector<int> all(Size(shape.nterms));
-    std::iota(all.begin(), all.end(), 0);
-    double sum = 0.0;
-    for (int t = 0; t < D; ++t) {
-      const SubsetFit fit = FitSubset(summary, t, all);
-      sum += fit.singular ? kInfinity : fit.rss;
-    }
-    return sum;
-  };
-  if (MonomialCount(order, D) * 4 > d.rows) return period;
-  // One bin of the spectrum either side: the line lies within it.
+  const TriangularSummary summary = SummariseDesign(plain, d.states, D, d.rows, 1, d.slopes, targets, Fused());
+  std::vector<double> block(Size(d.rows) * Size(K + D));
+  FillMonomialColumns(d.states, D, d.rows, order, block, d.rows);
+  for (int t = 0; t < D; ++t) {
+    for (int r = 0; r < d.rows; ++r) block[Size(K + t) * Size(d.rows) + Size(r)] = d.slopes[Size(r) * Size(D) + Size(t)];
+  }
+  DrivingScan scan(summary, block, d.rows, 1);
+  // The driving angle per sample of a period, as the driven family makes it.
+  const auto angle = [&](double p) { return 4.0 * std::acos(0.0) / p * dt; };
+  const auto rss = [&](double p) { return scan.Rss(angle(p)); };
   const double span = static_cast<double>(series.size()) * dt;
-  double best = RefineWithinOneBin(rss, period, span), least = rss(best);
+  // One bin of the spectrum either side of `line`: the line lies within it.
+  // The scan is prepared for the angles of that bin (its ends a little
+  // widened, so rounding cannot put a trial outside).
+  const auto refine = [&](double line, double& value) {
+    const double shortest = angle(line * (1.0 + line / span)), longest = angle(line * (1.0 - line / span));
+    if (!(line < span) || !(longest < 3.0)) {  // below pi, with room for the widened reach
+      value = kInfinity;
+      return line;
+    }
+    scan.Centre(0.5 * (shortest + longest), 0.5 * (longest - shortest) * (1.0 + 1e-6) + 1e-15);
+    const double refined = RefineWithinOneBin(rss, line, span);
+    value = rss(refined);
+    return refined;
+  };
+  double least = kInfinity;
+  double best = refine(period, least);
   // A period-2 response puts its strongest line at twice the driving's
   // period, a strongly nonlinear one at its harmonics; one sinusoid at the
   // driving's own period fits the driving, at any other it does not. So the
@@ -55,7 +73,8 @@ double RefinePeriod(const Series& series, double dt, int order, double period) {
   for (const double multiple : {1.0 / 3.0, 0.5, 2.0, 3.0}) {
     const double other = period * multiple;
     if (other < 4.0 * dt || other > 0.25 * span) continue;
-    const double refined = RefineWithinOneBin(rss, other, span), value = rss(refined);
+    double value = kInfinity;
+    const double refined = refine(other, value);
     if (value < kClearlyLess * least) {
       best = refined;
       least = value;

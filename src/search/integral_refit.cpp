@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <complex>
 #include <stdexcept>
 #include <vector>
 
@@ -13,6 +14,14 @@ namespace odefit::search {
 bool HasIntegralForm(ModelFamily family) { return family != ModelFamily::Rational; }
 
 namespace {
+
+// The integral of a column from row r to r + 1 (of `rows`): the cubic through
+// its four nearest rows, the trapezoid at the two ends.
+template <typename At>
+auto IntegralStep(const At& at, int r, int rows, double dt) {
+  return r >= 1 && r + 2 < rows ? dt / 24.0 * (13.0 * (at(r) + at(r + 1)) - (at(r - 1) + at(r + 2)))
+                                : 0.5 * dt * (at(r) + at(r + 1));
+}
 
 // Running integrals of the chosen columns from row 0 (rows x q, row after row).
 std::vector<double> RunningIntegrals(const Derivatives& smooth, const ModelEquation& eq, int target,
@@ -45,13 +54,11 @@ std::vector<double> RunningIntegrals(const Derivatives& smooth, const ModelEquat
       for (int r = 0; r < rows; ++r) f[Size(r) * Size(q) + Size(k)] *= gain;
     }
   }
-  const auto at = [&](int r, int k) { return f[Size(r) * Size(q) + Size(k)]; };
   for (int k = 0; k < q; ++k) {
+    const auto at = [&](int r) { return f[Size(r) * Size(q) + Size(k)]; };
     long double sum = 0.0L;
     for (int r = 0; r + 1 < rows; ++r) {
-      const double step = r >= 1 && r + 2 < rows
-                              ? dt / 24.0 * (13.0 * (at(r, k) + at(r + 1, k)) - (at(r - 1, k) + at(r + 2, k)))
-                              : 0.5 * dt * (at(r, k) + at(r + 1, k));
+      const double step = IntegralStep(at, r, rows, dt);
       sum += step;
       running[Size(r + 1) * Size(q) + Size(k)] = static_cast<double>(sum);
     }
@@ -141,6 +148,24 @@ SubsetFit BlockedIntegralFit(const Derivatives& smooth, const ModelEquation& eq,
     fit.standardErrors[Size(k)] = std::isfinite(variance) ? std::sqrt(variance / K) : kInfinity;
   }
   return fit;
+}
+
+DrivingSpanScales DrivingSpanIntegrals(double wdt, int rows, int span, double dt, std::span<const double> smoothing) {
+  if (span < 1 || span >= rows - 3) throw std::invalid_argument("DrivingSpanIntegrals: no integral form for these rows");
+  double gain = 1.0;
+  if (!smoothing.empty()) {
+    gain = 0.0;
+    const double centre = 0.5 * static_cast<double>(smoothing.size() - 1);
+    for (std::size_t k = 0; k < smoothing.size(); ++k) gain += smoothing[k] * std::cos(wdt * (static_cast<double>(k) - centre));
+  }
+  // The span from start s, the pair at row r taken as gain e^{i w (r - s)}.
+  const auto from = [&](int s) {
+    std::complex<double> sum = 0.0;
+    const auto at = [&](int r) { return gain * std::polar(1.0, wdt * static_cast<double>(r - s)); };
+    for (int r = s; r < s + span; ++r) sum += IntegralStep(at, r, rows, dt);
+    return sum;
+  };
+  return {from(1), from(0), from(rows - 1 - span)};
 }
 
 std::vector<double> IntegralRows(const Derivatives& smooth, const ModelEquation& eq, int target,

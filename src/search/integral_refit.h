@@ -18,6 +18,7 @@
 // and the time (standard, driven and reduced polynomials); a rational's
 // linearised design holds the slope itself.
 
+#include <complex>
 #include <span>
 #include <vector>
 
@@ -53,6 +54,18 @@ SubsetFit IntegralFit(const Derivatives& smooth, const ModelEquation& eq, int ta
 SubsetFit BlockedIntegralFit(const Derivatives& smooth, const ModelEquation& eq, int target,
                              std::span<const int> columns, int span, double dt, std::span<const double> smoothing,
                              int blocks);
+
+// The integral form's rows of a driving pair at wdt radians per sample, on
+// `rows` smoothed rows (row r at sample index 1 + r) with spans of `span`
+// rows: the span integrals of the smoothed e^{i wdt n} are e^{i wdt n_s}
+// times `inner` for every span start s but the first and the last, whose
+// spans hold the rule's trapezoid ends (their own factors). With IntegralRows
+// of the other columns they give the driving pair's residual at any period
+// without forming its rows (model/driving_scan.h). 1 <= span < rows - 3.
+struct DrivingSpanScales {
+  std::complex<double> inner, first, last;
+};
+DrivingSpanScales DrivingSpanIntegrals(double wdt, int rows, int span, double dt, std::span<const double> smoothing);
 
 // The integral form in two steps, for fits on resampled rows: the regression
 // rows, one per span start s (row s of smooth), each the integrals of the

@@ -73,11 +73,13 @@ LocalFitWeights FitWeights(int points, int degree, int at) {
 
 namespace {
 
-// The states (or slopes) of every window of `points` samples by the weights `w`.
-std::vector<double> WindowSums(std::span<const double> values, int D, int points, const std::vector<double>& w, double factor) {
+// The states (or slopes) of every window of `points` samples by the weights
+// `w`, into `out` (reused).
+void WindowSums(std::span<const double> values, int D, int points, const std::vector<double>& w, double factor,
+                std::vector<double>& out) {
   const std::size_t d = static_cast<std::size_t>(D), m = static_cast<std::size_t>(points);
   const std::size_t rows = values.size() / d - m + 1;
-  std::vector<double> out(rows * d);
+  out.resize(rows * d);
   for (std::size_t r = 0; r < rows; ++r) {
     for (std::size_t i = 0; i < d; ++i) {
       double v = 0.0;
@@ -85,7 +87,6 @@ std::vector<double> WindowSums(std::span<const double> values, int D, int points
       out[r * d + i] = v * factor;
     }
   }
-  return out;
 }
 
 // Copies into each row whose window spans two pieces of `series` the nearest
@@ -113,12 +114,13 @@ void FillAcrossBreaks(const Series& series, int points, double dt, Derivatives& 
   }
 }
 
-}  // namespace
-
-Derivatives LocalFits(std::span<const double> values, int D, int points, int degree, double dt) {
+void LocalFitsInto(std::span<const double> values, int D, int points, int degree, double dt, Derivatives& result) {
   const std::size_t d = static_cast<std::size_t>(D), m = static_cast<std::size_t>(points);
   const std::size_t n = values.size() / d;
-  Derivatives result;
+  std::vector<double> states = std::move(result.states), slopes = std::move(result.slopes);
+  result = Derivatives{};
+  result.states = std::move(states);
+  result.slopes = std::move(slopes);
   result.dimension = D;
   result.rows = static_cast<int>(n) - points + 1;
   result.offset = (points - 1) / 2;
@@ -139,37 +141,50 @@ Derivatives LocalFits(std::span<const double> values, int D, int points, int deg
       result.slopes[r * d + i] = g * perTime;
     }
   }
+}
+
+}  // namespace
+
+Derivatives LocalFits(std::span<const double> values, int D, int points, int degree, double dt) {
+  Derivatives result;
+  LocalFitsInto(values, D, points, degree, dt, result);
   return result;
 }
 
 Derivatives SeriesFits(const Series& series, int points, int degree, double dt) {
-  Derivatives d = LocalFits(series.values, series.dimension, points, degree, dt);
-  FillAcrossBreaks(series, points, dt, d);
+  Derivatives d;
+  SeriesFits(series, points, degree, dt, d);
   return d;
 }
 
-const std::vector<double>& WindowFits::Computed(int degree, bool slope) {
+void SeriesFits(const Series& series, int points, int degree, double dt, Derivatives& d) {
+  LocalFitsInto(series.values, series.dimension, points, degree, dt, d);
+  FillAcrossBreaks(series, points, dt, d);
+}
+
+std::size_t WindowFits::Computed(int degree, bool slope) {
   // The degree whose weights are those of `degree` at the centre of an odd window.
   const int same = points_ % 2 == 0 ? degree : slope ? degree - (degree + 1) % 2 : std::max(1, degree - degree % 2);
   auto& known = slope ? slopes_ : states_;
-  for (const auto& [d, values] : known) {
-    if (d == same) return values;
+  for (const auto& [d, at] : known) {
+    if (d == same) return at;
   }
+  const std::size_t at = used_++;
+  if (pool_->size() < used_) pool_->resize(used_);
   const LocalFitWeights w = FitWeights(points_, same, (points_ - 1) / 2);
-  known.emplace_back(same, WindowSums(series_->values, series_->dimension, points_, slope ? w.slope : w.value,
-                                      slope ? 1.0 / dt_ : 1.0));
-  return known.back().second;
+  WindowSums(series_->values, series_->dimension, points_, slope ? w.slope : w.value, slope ? 1.0 / dt_ : 1.0, (*pool_)[at]);
+  known.emplace_back(same, at);
+  return at;
 }
 
-Derivatives WindowFits::Of(int degree) {
-  Derivatives d;
+void WindowFits::Into(int degree, Derivatives& d) {
   d.dimension = series_->dimension;
   d.rows = static_cast<int>(series_->size()) - points_ + 1;
   d.offset = (points_ - 1) / 2;
-  d.states = Computed(degree, false);
-  d.slopes = Computed(degree, true);
+  const std::size_t states = Computed(degree, false), slopes = Computed(degree, true);  // the pool may grow between
+  d.states.assign((*pool_)[states].begin(), (*pool_)[states].end());
+  d.slopes.assign((*pool_)[slopes].begin(), (*pool_)[slopes].end());
   FillAcrossBreaks(*series_, points_, dt_, d);
-  return d;
 }
 
 }  // namespace odefit::search

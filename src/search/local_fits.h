@@ -39,22 +39,38 @@ Derivatives LocalFits(std::span<const double> values, int D, int points, int deg
 // window spans two pieces is a copy of the nearest row whose window lies
 // within one, as the fits of several recordings lay them out.
 Derivatives SeriesFits(const Series& series, int points, int degree, double dt);
+// The same into `into`, whose vectors are reused (no allocation once they have held as many rows).
+void SeriesFits(const Series& series, int points, int degree, double dt, Derivatives& into);
 
 // SeriesFits of one window for several degrees. Over a window of odd points
 // the state at the centre is the same for degrees 2k and 2k + 1 and the slope
 // for degrees 2k - 1 and 2k (the odd and even powers do not mix there), so
 // each is computed once and shared (with the same bits).
+// `pool` (none: its own) holds the arrays, so that a caller running window
+// after window keeps their memory.
 class WindowFits {
  public:
-  WindowFits(const Series& series, int points, double dt) : series_(&series), points_(points), dt_(dt) {}
-  Derivatives Of(int degree);
+  WindowFits(const Series& series, int points, double dt, std::vector<std::vector<double>>* pool = nullptr)
+      : series_(&series), points_(points), dt_(dt), pool_(pool != nullptr ? pool : &own_) {}
+  WindowFits(const WindowFits&) = delete;
+  WindowFits& operator=(const WindowFits&) = delete;
+  // The fits of `degree` into `into`, whose vectors are reused.
+  void Into(int degree, Derivatives& into);
+  Derivatives Of(int degree) {
+    Derivatives d;
+    Into(degree, d);
+    return d;
+  }
 
  private:
-  const std::vector<double>& Computed(int degree, bool slope);
+  std::size_t Computed(int degree, bool slope);  // the pool's array of the states or slopes of `degree`
   const Series* series_;
   int points_;
   double dt_;
-  std::vector<std::pair<int, std::vector<double>>> states_, slopes_;  // by the degree that computed them
+  std::vector<std::vector<double>> own_;
+  std::vector<std::vector<double>>* pool_;
+  std::size_t used_ = 0;                                // arrays of the pool in use
+  std::vector<std::pair<int, std::size_t>> states_, slopes_;  // the pool's array by the degree that computed it
 };
 
 }  // namespace odefit::search

@@ -72,7 +72,7 @@ StartEstimate ChooseStartEstimate(const Series& series, int split, const std::ve
   const int D = series.dimension;
   StartEstimate best = MakeStartEstimate(1);
   double bestError = kInfinity;
-  for (const int w : {1, 5, 7, 9, 13, 17, 25, 33, 49, 65}) {
+  for (const int w : kStartPoints) {
     if (w * 4 > split) break;
     const StartEstimate e = MakeStartEstimate(w);
     const double last = e.weights.back();
@@ -103,14 +103,13 @@ StartEstimate ChooseStartEstimate(const Series& series, int split, const std::ve
 
 }  // namespace
 
-Scoring MakeScoring(const Series& series, const SearchPlan& plan, double fraction) {
-  Scoring scoring;
+namespace {
+
+// 1 / the variance of each component over the held-out part.
+std::vector<double> HeldOutScale(const Series& series, int split) {
   const int D = series.dimension;
   const int n = static_cast<int>(series.size());
-  const int split = SplitSample(n, fraction);
-  scoring.D = D;
-  scoring.horizon = plan.horizon;
-  scoring.scale.assign(Size(D), 0.0);
+  std::vector<double> scale(Size(D), 0.0);
   for (int i = 0; i < D; ++i) {
     double mean = 0.0, var = 0.0;
     for (int k = split; k < n; ++k) mean += series.values[Size(k) * Size(D) + Size(i)] / (n - split);
@@ -118,11 +117,38 @@ Scoring MakeScoring(const Series& series, const SearchPlan& plan, double fractio
       const double v = series.values[Size(k) * Size(D) + Size(i)] - mean;
       var += v * v / (n - split);
     }
-    scoring.scale[Size(i)] = var > 0.0 ? 1.0 / var : 0.0;
+    scale[Size(i)] = var > 0.0 ? 1.0 / var : 0.0;
   }
-  scoring.noise = NoiseVariances(series);
-  for (int i = 0; i < D; ++i) scoring.noise[Size(i)] = std::min(1.0, scoring.noise[Size(i)] * scoring.scale[Size(i)]);
-  scoring.start = ChooseStartEstimate(series, split, scoring.scale, scoring.noise);
+  return scale;
+}
+
+std::vector<double> ScaledNoise(std::vector<double> noise, const std::vector<double>& scale) {
+  for (std::size_t i = 0; i < noise.size(); ++i) noise[i] = std::min(1.0, noise[i] * scale[i]);
+  return noise;
+}
+
+}  // namespace
+
+void ShareScoring(const Series& series, double fraction, SearchPlan& plan) {
+  const int split = SplitSample(static_cast<int>(series.size()), fraction);
+  const std::vector<double> scale = HeldOutScale(series, split);
+  plan.noise = NoiseVariances(series);
+  plan.startPoints =
+      static_cast<int>(ChooseStartEstimate(series, split, scale, ScaledNoise(plan.noise, scale)).weights.size());
+}
+
+Scoring MakeScoring(const Series& series, const SearchPlan& plan, double fraction) {
+  Scoring scoring;
+  const int D = series.dimension;
+  const int n = static_cast<int>(series.size());
+  const int split = SplitSample(n, fraction);
+  scoring.D = D;
+  scoring.horizon = plan.horizon;
+  scoring.scale = HeldOutScale(series, split);
+  // A checked plan's shared parts are the ones worked out here from the same series.
+  scoring.noise = ScaledNoise(plan.noise.size() == Size(D) ? plan.noise : NoiseVariances(series), scoring.scale);
+  scoring.start = plan.startPoints > 0 ? MakeStartEstimate(plan.startPoints)
+                                       : ChooseStartEstimate(series, split, scoring.scale, scoring.noise);
   // The earliest start whose window of past samples lies in the held-out
   // part for every window tried and for the start estimate.
   const int widest = std::max(*std::max_element(plan.points.begin(), plan.points.end()),

@@ -18,6 +18,8 @@ struct StartEstimate {
 };
 // The weights of such a fit over `points` samples (1: the observation itself).
 StartEstimate MakeStartEstimate(int points);
+// The numbers of samples a start estimate may have, fewest first.
+inline constexpr int kStartPoints[] = {1, 5, 7, 9, 13, 17, 25, 33, 49, 65};
 
 struct Scoring {
   int D = 0;
@@ -36,7 +38,12 @@ struct Scoring {
 // observation at its end, a fit's squared difference is its bias squared
 // plus a known multiple of the noise variance, so the bias can be taken out
 // and weighed against the noise the window removes.
+// The plan's noise and startPoints, when they are set, take the place of the
+// noise spectra and the start estimate's choice, the costly parts.
 Scoring MakeScoring(const Series& series, const SearchPlan& plan, double fraction);
+// Sets the plan's noise and startPoints as MakeScoring would work them out,
+// so that the tasks, wherever they run, share them.
+void ShareScoring(const Series& series, double fraction, SearchPlan& plan);
 
 // The mean capped squared normalised error of the model's predictions from
 // every start over the horizon against the raw observations. The model's

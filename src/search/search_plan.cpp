@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <iterator>
 #include <string>
 
 #include "model/equation_shape.h"
@@ -9,6 +10,7 @@
 #include "model/monomials.h"
 #include "search/driving_period.h"
 #include "search/horizon.h"
+#include "search/prediction_score.h"
 #include "search/search_common.h"
 
 namespace odefit::search {
@@ -122,6 +124,19 @@ void CheckPlan(const Series& series, const SearchSettings& settings, const Searc
   for (const double p : plan.period) {
     if (!(p > 0.0) || !std::isfinite(p)) throw InvalidArgument("the plan's driving periods must be positive and finite");
   }
+  if (!plan.noise.empty() && plan.noise.size() != Size(series.dimension)) {
+    throw InvalidArgument("the plan's noise has " + std::to_string(plan.noise.size()) + " variances for " +
+                          std::to_string(series.dimension) + " variables");
+  }
+  for (const double v : plan.noise) {
+    if (!(v >= 0.0) || !std::isfinite(v)) throw InvalidArgument("the plan's noise variances must be finite numbers >= 0");
+  }
+  if (plan.startPoints != 0 &&
+      (std::find(std::begin(kStartPoints), std::end(kStartPoints), plan.startPoints) == std::end(kStartPoints) ||
+       (plan.startPoints > 1 && plan.startPoints * 4 > split))) {
+    throw InvalidArgument("the plan's start estimate of " + std::to_string(plan.startPoints) +
+                          " points is not one the search makes for " + std::to_string(n) + " vectors");
+  }
 }
 
 void CheckTaskResults(const SearchPlan& plan, int D, double dt, const std::vector<SearchTaskResult>& results) {
@@ -190,6 +205,7 @@ SearchPlan MakePlan(const Series& series, const SearchSettings& settings) {
   const int widest = plan.points.back();
   plan.horizon = settings.horizon > 0 ? settings.horizon : CorrelationHorizon(series, split);
   plan.horizon = std::max(1, std::min(plan.horizon, LongestHorizon(n, split, widest)));
+  ShareScoring(series, settings.validationFraction, plan);
   return plan;
 }
 

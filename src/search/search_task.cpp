@@ -38,7 +38,7 @@ namespace {
 class DegreeCandidates {
  public:
   DegreeCandidates(const Series& series, const SearchSettings& settings, const SearchPlan& plan, const Scoring& scoring,
-                   int m, int degree, Derivatives all)
+                   int m, int degree, WindowFits& fits, TaskBuffers::Degree& memory)
       : series_(series),
         settings_(settings),
         plan_(plan),
@@ -47,13 +47,13 @@ class DegreeCandidates {
         degree_(degree),
         D_(series.dimension),
         split_(SplitSample(static_cast<int>(series.size()), settings.validationFraction)),
-        all_(std::move(all)),
+        all_((fits.Into(degree, memory.rows), memory.rows)),
         trainRows_(split_ - m + 1),
         floor_(NoiseFloor(scoring)),
         found_(plan.shapes.size(), std::vector<std::vector<std::vector<EquationCandidate>>>(
                                        plan.thresholds.size(), std::vector<std::vector<EquationCandidate>>(Size(D_)))) {
     if (all_.rows - split_ < 1) return;  // no held-out row
-    summaries_.emplace(plan.shapes, D_, settings.dt, all_, trainRows_, split_);
+    summaries_.emplace(plan.shapes, D_, settings.dt, all_, trainRows_, split_, &memory.summary);
     // Each variable's size on the training rows, to weigh monomials by.
     scale_.assign(Size(D_), 0.0);
     for (int r = 0; r < trainRows_; ++r) {
@@ -188,7 +188,7 @@ class DegreeCandidates {
   const SearchPlan& plan_;
   const Scoring& scoring_;
   int m_, degree_, D_, split_;
-  Derivatives all_;
+  const Derivatives& all_;
   int trainRows_;
   double floor_;
   std::optional<TaskSummaries> summaries_;
@@ -205,7 +205,7 @@ bool Rational(const EquationSpec& spec) { return spec.family == ModelFamily::Rat
 }  // namespace
 
 SearchTaskResult RunTask(const Series& series, const SearchSettings& settings, const SearchPlan& plan, int index,
-                         const Scoring& scoring) {
+                         const Scoring& scoring, TaskBuffers* buffers) {
   const Deadline deadline(settings, Clock::now());
   const int m = plan.points[Size(index)];
   SearchTaskResult result;
@@ -217,21 +217,26 @@ SearchTaskResult RunTask(const Series& series, const SearchSettings& settings, c
   // the degree whose best model so far ranks first only: the bias and noise
   // of a degree's slopes are the data's, not a shape's.
   std::vector<std::unique_ptr<DegreeCandidates>> degrees;
-  WindowFits fits(series, m, settings.dt);
+  TaskBuffers own;
+  TaskBuffers& memory = buffers != nullptr ? *buffers : own;
+  if (memory.degrees.size() < plan.degrees.size()) memory.degrees.resize(plan.degrees.size());
+  WindowFits fits(series, m, settings.dt, &memory.localFits);
   int chosen = -1;
   double best = kInfinity;
-  for (const int degree : plan.degrees) {
+  for (std::size_t k = 0; k < plan.degrees.size(); ++k) {
+    const int degree = plan.degrees[k];
     // A fit needs more points than coefficients.
     if (degree >= m) continue;
-    auto candidates = std::make_unique<DegreeCandidates>(series, settings, plan, scoring, m, degree, fits.Of(degree));
+    auto candidates =
+        std::make_unique<DegreeCandidates>(series, settings, plan, scoring, m, degree, fits, memory.degrees[k]);
     if (!candidates->Usable()) continue;
     const std::size_t first = result.candidates.size();
     if (!candidates->Run(deadline, [](const EquationSpec& s) { return !Rational(s); }, result.candidates)) {
       result.complete = false;
       return result;
     }
-    for (std::size_t k = first; k < result.candidates.size(); ++k) {
-      const double c = Criterion(result.candidates[k], result.starts, plan.horizon, series.dimension);
+    for (std::size_t j = first; j < result.candidates.size(); ++j) {
+      const double c = Criterion(result.candidates[j], result.starts, plan.horizon, series.dimension);
       if (c < best) {
         best = c;
         chosen = static_cast<int>(degrees.size());

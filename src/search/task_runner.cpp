@@ -31,6 +31,7 @@ TaskRun RunTasks(const Series& series, const SearchSettings& settings, const Sea
   // Tasks in a fixed order, each on one thread: the results do not depend on
   // the thread count. Later windows cost more, so they start first.
   const auto work = [&] {
+    TaskBuffers buffers;  // each thread's tasks pass their memory on
     for (int k = next++; k < tasks; k = next++) {
       const int task = tasks - 1 - k;
       try {
@@ -39,7 +40,7 @@ TaskRun RunTasks(const Series& series, const SearchSettings& settings, const Sea
           if (settings.timeLimit > 0) {
             remaining.timeLimit = std::max(1e-3, settings.timeLimit - std::chrono::duration<double>(Clock::now() - start).count());
           }
-          results[Size(task)] = RunTask(series, remaining, plan, task, scoring);
+          results[Size(task)] = RunTask(series, remaining, plan, task, scoring, &buffers);
         }
       } catch (...) {
         failures[Size(task)] = std::current_exception();

@@ -38,9 +38,10 @@ SummaryOptions Fused() {
 int SummedGroup(int rows) { return std::max(1, rows / kRowsFoldedAtLeast); }
 
 TaskSummaries::TaskSummaries(const std::vector<EquationSpec>& shapes, int D, double dt, const Derivatives& all,
-                             int trainRows, int heldRow)
+                             int trainRows, int heldRow, SummaryMemory* memory)
     : D_(D), all_(&all), trainRows_(trainRows), heldRow_(heldRow), heldRows_(all.rows - heldRow),
-      group_(SummedGroup(trainRows)) {
+      group_(SummedGroup(trainRows)), memory_(memory != nullptr ? *memory : own_),
+      sums_(memory_.sums), heldTerms_(memory_.heldTerms) {
   sources_.resize(2);
   // The widest polynomial (driven when a shape is, at the first driven shape's period) and rational designs.
   int order = -1, nu = -1, mu = -1;
@@ -162,7 +163,7 @@ void TaskSummaries::SumTrainingRows(const ModelEquation& design, int products) {
   summedRows_ = (trainRows_ + group_ - 1) / group_;
   summedWidth_ = width;
   filled_.resize(Size(span) * Size(width));
-  sums_.assign(Size(summedRows_) * Size(width), 0.0);
+  sums_.assign(Size(summedRows_) * Size(width), 0.0);  // reuses the memory of an earlier task
   for (int start = 0; start < trainRows_; start += span) {
     const int b = std::min(span, trainRows_ - start);
     const auto column = [&](int j) { return filled_.data() + Size(j) * Size(span); };

@@ -34,13 +34,21 @@ inline constexpr int kRowsFoldedAtLeast = 16000;
 // The group size for `rows` training rows (1: not summed).
 int SummedGroup(int rows);
 
+// The biggest arrays of a task's summaries.
+struct SummaryMemory {
+  std::vector<double> heldTerms;  // the held-out monomials
+  std::vector<double> sums;       // the group sums of the training rows
+};
+
 class TaskSummaries {
  public:
   // `all` the task's states and slopes, rows 0..trainRows-1 for fitting and
   // heldRow.. for the held-out errors (at sample index row + 1); `shapes` the
   // plan's shapes, which decide the widest designs.
+  // `memory`, when given, holds the biggest arrays, so that a caller
+  // running task after task keeps their memory.
   TaskSummaries(const std::vector<EquationSpec>& shapes, int D, double dt, const Derivatives& all, int trainRows,
-                int heldRow);
+                int heldRow, SummaryMemory* memory = nullptr);
   ~TaskSummaries();
   TaskSummaries(const TaskSummaries&) = delete;
   TaskSummaries& operator=(const TaskSummaries&) = delete;
@@ -75,13 +83,15 @@ class TaskSummaries {
   const Derivatives* all_;
   int trainRows_, heldRow_, heldRows_;
   int group_;                                     // SummedGroup(trainRows_)
+  SummaryMemory own_;                             // memory_ when the caller gives none
+  SummaryMemory& memory_;
   std::vector<double> filled_, block_;            // a block of training rows, and of group sums to fold (reused)
-  std::vector<double> sums_;                      // group sums of the shared columns, summedRows_ x summedWidth_, column-major
+  std::vector<double>& sums_;                     // group sums of the shared columns, summedRows_ x summedWidth_, column-major
   int summedRows_ = 0, summedWidth_ = 0;          // summedWidth_ 0: not formed
   std::vector<std::unique_ptr<Source>> sources_;  // [0] polynomial, [1] rational, then shapes of their own
   std::vector<double> spread_;                    // sum (y - mean y)^2 of each equation's held-out slopes (NaN: constant)
   int heldOrder_ = -1;                            // order of heldTerms_ (-1: not formed)
-  std::vector<double> heldTerms_;                 // held-out monomials, heldRows_ x count, column-major
+  std::vector<double>& heldTerms_;                // held-out monomials, heldRows_ x count, column-major
   std::vector<double> numerator_, denominator_;   // a rational candidate's on the held-out rows (kept: no allocation per candidate)
 };
 

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cmath>
 #include <iterator>
+#include <memory>
 #include <set>
 #include <string>
 #include <vector>
@@ -11,6 +12,8 @@
 #include "api/numerical_errors.h"
 #include "api/recordings.h"
 #include "model/design.h"
+#include "model/driving_scan.h"
+#include "model/monomials.h"
 #include "model/model_fit.h"
 #include "model/sparse_regression.h"
 #include "search/driving_period.h"
@@ -34,6 +37,71 @@ SubsetFit FitOne(const Derivatives& all, int D, double dt, const SearchCandidate
   const int one[] = {i};
   const TriangularSummary summary = SummariseDesign(eq, all.states, D, all.rows, 1, all.slopes, one);
   return FitSubset(summary, 0, best.supports[Size(i)]);
+}
+
+// The driving angle per sample of a period, as the driven family makes it.
+double DrivingAngle(double period, double dt) { return 4.0 * std::acos(0.0) / period * dt; }
+
+// A fit of one equation at any driving period: its terms other than the
+// driving pair, with the target, summarised once (model/driving_scan.h).
+struct PairScan {
+  PairScan(std::vector<double> values, const TriangularSummary& summary, int rows)
+      : block(std::move(values)), scan(summary, block, rows, 1) {}
+  std::vector<double> block;  // rows x (terms + 1): the other terms, then the target
+  DrivingScan scan;           // row r at sample index 1 + r, as slope fits and span starts lie
+};
+
+std::unique_ptr<PairScan> ScanOf(std::vector<double> block, int rows, int terms) {
+  TriangularSummary summary(terms, 1);
+  summary.AddRows(block, rows, rows);
+  return std::make_unique<PairScan>(std::move(block), summary, rows);
+}
+
+// Equation i of `best` (driven) at `period`, and the columns of its support
+// other than the driving pair; none when the support does not hold both of
+// the pair or holds nothing else.
+std::vector<int> OtherTerms(int D, double dt, const SearchCandidate& best, int i, double period, ModelEquation& eq) {
+  EquationSpec spec = best.equations[Size(i)];
+  spec.period = period;
+  eq = EquationShape(spec, D, dt);
+  std::vector<int> others;
+  int pair = 0;
+  for (const int j : best.supports[Size(i)]) {
+    if (j >= eq.nterms - 2) {
+      ++pair;
+    } else {
+      others.push_back(j);
+    }
+  }
+  return pair == 2 ? others : std::vector<int>{};
+}
+
+// The slope fit's scan of equation i over the rows of `all`.
+std::unique_ptr<PairScan> ScanSlopes(const Derivatives& all, int D, const ModelEquation& eq, int i,
+                                     const std::vector<int>& others) {
+  const int rows = all.rows, K = eq.nterms - 2, k = static_cast<int>(others.size());
+  std::vector<double> monomials(Size(rows) * Size(K));
+  FillMonomialColumns(all.states, D, rows, eq.nu, monomials, rows);
+  std::vector<double> block(Size(rows) * Size(k + 1));
+  for (int c = 0; c < k; ++c) {
+    std::copy_n(monomials.begin() + static_cast<std::ptrdiff_t>(Size(others[Size(c)]) * Size(rows)), rows,
+                block.begin() + static_cast<std::ptrdiff_t>(Size(c) * Size(rows)));
+  }
+  for (int r = 0; r < rows; ++r) block[Size(k) * Size(rows) + Size(r)] = all.slopes[Size(r) * Size(D) + Size(i)];
+  return ScanOf(std::move(block), rows, k);
+}
+
+// The integral form's scan of equation i over the span starts of `smooth`.
+std::unique_ptr<PairScan> ScanIntegrals(const Derivatives& smooth, const ModelEquation& eq, int i,
+                                        const std::vector<int>& others, int span, double dt,
+                                        std::span<const double> smoothing) {
+  const std::vector<double> rows = IntegralRows(smooth, eq, i, others, span, dt, smoothing);
+  const int k = static_cast<int>(others.size()), starts = smooth.rows - span;
+  std::vector<double> block(Size(starts) * Size(k + 1));
+  for (int s = 0; s < starts; ++s) {
+    for (int c = 0; c <= k; ++c) block[Size(c) * Size(starts) + Size(s)] = rows[Size(s) * Size(k + 1) + Size(c)];
+  }
+  return ScanOf(std::move(block), starts, k);
 }
 
 // The degree of the integral form's smoothed states: the winner's window, at
@@ -182,19 +250,54 @@ WinnerFit FitWinner(const Series& series, const SearchSettings& settings, const 
     if (best.equations[Size(i)].family == ModelFamily::DrivenPolynomial) out.period = best.equations[Size(i)].period;
   }
   if (out.period > 0.0) {
+    // One bin of the spectrum the period came from, either side.
+    const double length = series.size() * settings.dt;
+    const double shortest = DrivingAngle(out.period * (1.0 + out.period / length), settings.dt);
+    const double longest = DrivingAngle(out.period * (1.0 - out.period / length), settings.dt);
+    // Driven equations that keep the whole driving pair and some other term
+    // get their residual from scans (model/driving_scan.h): the other terms'
+    // factor once, the pair added per trial period; the integral form's
+    // starts have the pair filtered alike but at the first and the last.
+    std::vector<std::unique_ptr<PairScan>> slopes(Size(D)), integrals(Size(D));
+    const bool scanned = out.period < length && longest < 3.0;  // below pi, with room for the widened reach
+    for (int i = 0; i < D && scanned; ++i) {
+      if (best.equations[Size(i)].family != ModelFamily::DrivenPolynomial) continue;
+      ModelEquation eq;
+      const std::vector<int> others = OtherTerms(D, settings.dt, best, i, out.period, eq);
+      if (others.empty()) continue;
+      const double centre = 0.5 * (shortest + longest), reach = 0.5 * (longest - shortest) * (1.0 + 1e-6) + 1e-15;
+      slopes[Size(i)] = ScanSlopes(all, D, eq, i, others);
+      slopes[Size(i)]->scan.Centre(centre, reach);
+      if (span >= 1 && smooth.rows - span > 3) {
+        integrals[Size(i)] = ScanIntegrals(smooth, eq, i, others, span, settings.dt, smoothing);
+        integrals[Size(i)]->scan.Centre(centre, reach);
+      }
+    }
     const auto rss = [&](double period) {
       double sum = 0.0;
       ModelEquation eq;
+      const double w = DrivingAngle(period, settings.dt);
       for (int i = 0; i < D; ++i) {
         if (best.equations[Size(i)].family != ModelFamily::DrivenPolynomial) continue;
+        if (slopes[Size(i)]) {
+          // Infinite when the pair depends on the other terms: the slope fit is singular.
+          const double slope = slopes[Size(i)]->scan.Rss(w);
+          if (!integrals[Size(i)] || !std::isfinite(slope)) {
+            sum += slope;
+            continue;
+          }
+          const DrivingSpanScales pair = DrivingSpanIntegrals(w, smooth.rows, span, settings.dt, smoothing);
+          const int last = smooth.rows - span - 1;
+          const DrivingScan::RowScale ends[] = {{0, pair.first}, {last, pair.last}};
+          sum += integrals[Size(i)]->scan.Rss(w, pair.inner, ends);
+          continue;
+        }
         SubsetFit fit = FitOne(all, D, settings.dt, best, i, period, eq);
         if (integral(eq, fit)) fit = IntegralFit(smooth, eq, i, fit.columns, span, settings.dt, smoothing);
         sum += fit.singular ? kInfinity : fit.rss;
       }
       return sum;
     };
-    // One bin of the spectrum the period came from, either side.
-    const double length = series.size() * settings.dt;
     out.period = RefineWithinOneBin(rss, out.period, length);
   }
   Model& model = out.model;

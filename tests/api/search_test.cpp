@@ -6,6 +6,7 @@
 
 #include <chrono>
 #include <cmath>
+#include <limits>
 #include <map>
 #include <random>
 #include <string>
@@ -14,6 +15,7 @@
 #include "../support/generated_systems.h"
 #include "odefit/errors.h"
 #include <functional>
+#include <limits>
 
 namespace odefit {
 namespace {
@@ -69,9 +71,20 @@ TEST(Search, TheResultDoesNotDependOnTheThreadsOrWhereTheTasksRun) {
   const SearchResult a = SearchModels(lorenz, one), b = SearchModels(lorenz, two);
   // The executor's way: a plan, its tasks run anywhere in any order, then the finish.
   const SearchPlan plan = PlanSearch(lorenz, one);
+  // Tasks passing their memory on, narrowest window first where the search here goes widest first.
   std::vector<SearchTaskResult> tasks;
-  for (int k = SearchTaskCount(plan) - 1; k >= 0; --k) tasks.push_back(RunSearchTask(lorenz, one, plan, k));
+  SearchTaskBuffers buffers;
+  for (int k = 0; k < SearchTaskCount(plan); ++k) tasks.insert(tasks.begin(), RunSearchTask(lorenz, one, plan, k, buffers));
   const SearchResult c = FinishSearch(lorenz, one, plan, tasks);
+  // A plan without its shared scoring parts (one written by hand): the task works them out, to the same bits.
+  SearchPlan bare = plan;
+  bare.noise.clear();
+  bare.startPoints = 0;
+  const SearchTaskResult alone = RunSearchTask(lorenz, one, bare, SearchTaskCount(plan) - 1);
+  ASSERT_EQ(alone.candidates.size(), tasks.front().candidates.size());
+  for (std::size_t k = 0; k < alone.candidates.size(); ++k) {
+    EXPECT_EQ(alone.candidates[k].score, tasks.front().candidates[k].score) << k;
+  }
   for (const SearchResult* other : {&b, &c}) {
     ASSERT_EQ(a.candidates.size(), other->candidates.size());
     for (std::size_t k = 0; k < a.candidates.size(); ++k) {
@@ -245,6 +258,8 @@ TEST(Search, WarnsWhereTheAnswerIsDoubtfulAndMeasuresItsTerms) {
       {"random walk", walk, "no candidate predicts the held-out data clearly better than a model without dynamics"},
       {"sin(x1) in dx2/dt", sine, "held-out error of x2 stays well above the noise"},
       {"Lorenz at 1 % noise", testing::Lorenz(0.01, 2000, 0.01), ""},
+      // Too much noise for the vectors to resolve -x2 of dx2/dt.
+      {"Lorenz at 5 % noise", testing::Lorenz(0.01, 2000, 0.05), "x1, x2 and x3 carry noise of about"},
   };
   SearchSettings settings = Defaults(0.01);
   settings.points = {5, 9};
@@ -398,6 +413,11 @@ TEST(Search, PlansAndTaskResultsFromElsewhereAreCheckedBeforeUse) {
   refused([](SearchPlan& p) { p.points.clear(); });
   refused([](SearchPlan& p) { p.thresholds = {std::nan("")}; });
   refused([](SearchPlan& p) { p.shapes = {EquationSpec{ModelFamily::ReducedPolynomial, 1, 1}}; });
+  refused([](SearchPlan& p) { p.noise.pop_back(); });
+  refused([](SearchPlan& p) { p.noise[1] = -1e-9; });
+  refused([](SearchPlan& p) { p.noise[2] = std::numeric_limits<double>::infinity(); });
+  refused([](SearchPlan& p) { p.startPoints = 3; });   // no start estimate has 3 points
+  refused([](SearchPlan& p) { p.startPoints = -1; });
   // The plan for a longer series does not fit a shorter one.
   EXPECT_THROW(RunSearchTask(testing::Lorenz(0.002, 200), settings, plan, 0), InvalidArgument);
 

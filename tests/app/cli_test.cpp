@@ -19,6 +19,7 @@
 #include <charconv>
 #include <cmath>
 #include <cstdio>
+#include <filesystem>
 #include <fstream>
 #include <nlohmann/json.hpp>
 #include <sstream>
@@ -799,30 +800,34 @@ Interrupted InterruptWhenShown(const fs::path& folder, const std::vector<std::st
 
 TEST(CliFaults, AnInterruptedSearchWritesTheBestSoFarWholeOrNothingAndEndsWithTheSignalsStatus) {
   ScratchFolder folder("cli-search-interrupted");
-  // Long enough that one window takes over a second on one thread.
-  const Series lorenz = Lorenz(0.002, 400000);
-  std::string csv = "x,y,z\n";
-  for (std::size_t k = 0; k < lorenz.values.size(); ++k) {
-    char value[32];
-    std::snprintf(value, sizeof value, k % 3 == 2 ? "%.9g\n" : "%.9g,", lorenz.values[k]);
-    csv += value;
-  }
-  WriteText(folder.path() / "big.csv", csv);
-  const std::vector<std::string> search = {"search", "big.csv", "--dt", "0.002", "--threads", "1", "--output", "r.json"};
-  const auto with = [&](std::vector<std::string> more) {
+  const auto write = [&](const char* name, int vectors) {
+    const Series lorenz = Lorenz(0.002, vectors);
+    std::string csv = "x,y,z\n";
+    for (std::size_t k = 0; k < lorenz.values.size(); ++k) {
+      char value[32];
+      std::snprintf(value, sizeof value, k % 3 == 2 ? "%.9g\n" : "%.9g,", lorenz.values[k]);
+      csv += value;
+    }
+    WriteText(folder.path() / name, csv);
+  };
+  const auto with = [&](const char* file, std::vector<std::string> more) {
+    const std::vector<std::string> search = {"search", file, "--dt", "0.002", "--threads", "1", "--output", "r.json"};
     more.insert(more.begin(), search.begin(), search.end());
     return more;
   };
 
   // Terminated before the only window is done (while the search is planned
-  // or the window searched: the window alone may take less than the progress
-  // line's second): nothing to write.
-  const Interrupted early = InterruptWhenShown(folder.path(), with({"--points", "3", "--degrees", "1"}), {"odefit: searching ("}, SIGTERM);
+  // or the window searched; long enough that the first candidate takes over
+  // the progress line's second on one thread): nothing to write.
+  write("huge.csv", 1200000);
+  const Interrupted early =
+      InterruptWhenShown(folder.path(), with("huge.csv", {"--points", "3", "--degrees", "1"}), {"odefit: searching ("}, SIGTERM);
   EXPECT_EQ(early.status, 143) << early.err;
   EXPECT_TRUE(Contains(early.err, "odefit: interrupted by SIGTERM before any candidate was scored: nothing written\n"))
       << early.err;
-  EXPECT_EQ(Files(folder.path()), (std::vector<std::string>{"big.csv", "out.txt"}));
+  EXPECT_EQ(Files(folder.path()), (std::vector<std::string>{"huge.csv", "out.txt"}));
   EXPECT_EQ(Text(folder.path() / "out.txt"), "");
+  std::filesystem::remove(folder.path() / "huge.csv");
 
   // Interrupted as soon as the progress line counts a done task (the widest
   // windows come first, one task each; the first count may be any of the
@@ -830,9 +835,10 @@ TEST(CliFaults, AnInterruptedSearchWritesTheBestSoFarWholeOrNothingAndEndsWithTh
   // and written whole.
   std::vector<std::string> someDone;
   for (int done = 1; done < 8; ++done) someDone.push_back("searching: " + std::to_string(done) + " of 10 tasks done");
+  write("big.csv", 400000);
   const Interrupted later = InterruptWhenShown(
       folder.path(),
-      with({"--points", "3", "5", "7", "9", "11", "13", "15", "17", "19", "21", "--degrees", "1", "2", "3", "4",
+      with("big.csv", {"--points", "3", "5", "7", "9", "11", "13", "15", "17", "19", "21", "--degrees", "1", "2", "3", "4",
             "--plots", "p"}),
       someDone, SIGINT);
   EXPECT_EQ(later.status, 130) << later.err;

@@ -92,6 +92,14 @@ TEST_F(PngTest, FailuresAreReportedNotThrown) {
   error.clear();
   EXPECT_FALSE(ReadPng(text.string(), &error));
   EXPECT_FALSE(error.empty());
+  // An index past the palette would make a file other programs refuse: not written, in either way.
+  DrawingSurface odd = AllColours();
+  odd.Set(3, 2, 16);
+  error.clear();
+  EXPECT_FALSE(EncodePng(odd, PngColourType::Indexed, &error));
+  EXPECT_NE(error.find("palette"), std::string::npos) << error;
+  EXPECT_FALSE(WritePng((dir_ / "odd.png").string(), odd, PngColourType::Indexed, &error));
+  EXPECT_FALSE(fs::exists(dir_ / "odd.png"));
 }
 
 TEST_F(PngTest, TheExporterWritesEachGraphicsWindowWhenItsDrawingIsComplete) {

@@ -3,12 +3,16 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <complex>
+#include <limits>
 #include <random>
 #include <vector>
 
 #include "model/model_fit.h"
+#include "model/driving_scan.h"
 #include "model/equation_shape.h"
 #include "model/monomials.h"
+#include "odefit/errors.h"
 
 namespace odefit {
 namespace {
@@ -177,6 +181,83 @@ TEST(SparseRegression, DependentColumnsAreDroppedNotSolved) {
   EXPECT_NEAR(fit.coefficients[1], 1.0, 1e-12);
   EXPECT_THROW(FitSubset(s, 0, std::vector<int>{1, 0}), std::invalid_argument);
   EXPECT_THROW(FitSubset(s, 1, all), std::invalid_argument);
+}
+
+// A driving pair added to a summary by the scan fits as the pair folded into
+// the design: at the driving's own angle and off it, near 0 and near pi, from
+// long and short blocks, at any first sample index, plain or scaled with two
+// rows scaled otherwise; infinite where the pair depends on the fixed columns
+// (the same angle's pair among them).
+TEST(SparseRegression, ADrivingPairScannedOverAnglesFitsAsTheDesignWithThePairFolded) {
+  struct Case {
+    int rows, firstSample;
+    double driving, centre, reach, offset;  // trial angle: centre + offset * reach
+    bool pairInDesign;
+  };
+  const Case cases[] = {
+      {2000, 1, 0.05, 0.0502, 0.0004, -1.0, false}, {2000, 1, 0.05, 0.0502, 0.0004, 0.3, false},
+      {2000, 7, 0.05, 0.05, 0.0, 0.0, false},        {300, 0, 1.3, 1.2, 0.5, 0.9, false},
+      {3000, 40, 3.0, 3.0, 0.1, 0.99, false},        {2000, 1, 0.7, 0.7, 0.01, 0.0, true},
+      {2000, 1, 0.7, 0.7, 0.01, 0.5, true},
+  };
+  // Plain, and scaled and turned with its first and last rows filtered otherwise.
+  const std::complex<double> scale(0.3, -1.2), first(0.5, 0.1), last(-0.2, 0.7);
+  for (const Case& c : cases) {
+    for (const bool filtered : {false, true}) {
+      SCOPED_TRACE(testing::Message() << c.rows << " rows from " << c.firstSample << ", angle "
+                                      << c.centre + c.offset * c.reach << (filtered ? ", filtered" : ""));
+      Problem p = MakeProblem(c.rows, 0.1);
+      const int fixed = c.pairInDesign ? p.K + 2 : p.K;
+      const double w = c.centre + c.offset * c.reach;
+      // [fixed | targets] for the scan, [fixed | cos | sin | targets] for the reference.
+      std::vector<double> block(static_cast<std::size_t>(c.rows) * (fixed + 2)), whole(static_cast<std::size_t>(c.rows) * (fixed + 4));
+      const auto column = [&](std::vector<double>& m, int j) { return m.data() + static_cast<std::size_t>(j) * c.rows; };
+      for (int r = 0; r < c.rows; ++r) {
+        const double n = c.firstSample + r;
+        for (int j = 0; j < p.K; ++j) column(block, j)[r] = column(whole, j)[r] = column(p.block, j)[r];
+        if (c.pairInDesign) {
+          column(block, p.K)[r] = column(whole, p.K)[r] = std::cos(n * c.driving);
+          column(block, p.K + 1)[r] = column(whole, p.K + 1)[r] = std::sin(n * c.driving);
+        }
+        const std::complex<double> a = !filtered ? 1.0 : r == 0 ? first : r == c.rows - 1 ? last : scale;
+        const std::complex<double> pair = a * std::polar(1.0, n * w);
+        column(whole, fixed)[r] = pair.real();
+        column(whole, fixed + 1)[r] = pair.imag();
+        const double y0 = column(p.block, p.K)[r] + 0.7 * std::cos(n * c.driving) - 0.2 * std::sin(n * c.driving);
+        column(block, fixed)[r] = column(whole, fixed + 2)[r] = y0;
+        column(block, fixed + 1)[r] = column(whole, fixed + 3)[r] = column(p.block, p.K + 1)[r];
+      }
+      TriangularSummary own(fixed, 2), reference(fixed + 2, 2);
+      own.AddRows(block, c.rows, c.rows);
+      reference.AddRows(whole, c.rows, c.rows);
+      std::vector<int> all(static_cast<std::size_t>(fixed + 2));
+      for (int j = 0; j < fixed + 2; ++j) all[static_cast<std::size_t>(j)] = j;
+      double expected = 0.0;
+      for (int t = 0; t < 2; ++t) {
+        const SubsetFit fit = FitSubset(reference, t, all);
+        expected += fit.singular ? std::numeric_limits<double>::infinity() : fit.rss;
+      }
+      DrivingScan scan(own, block, c.rows, c.firstSample);
+      scan.Centre(c.centre, c.reach);
+      const DrivingScan::RowScale ends[] = {{0, first}, {c.rows - 1, last}};
+      const double rss = filtered ? scan.Rss(w, scale, ends) : scan.Rss(w);
+      if (std::isinf(expected)) {
+        EXPECT_TRUE(std::isinf(rss));
+      } else {
+        EXPECT_NEAR(rss, expected, 1e-10 * expected);
+      }
+      if (c.reach > 0.0) {
+        EXPECT_THROW(scan.Rss(c.centre + 1.01 * c.reach), InvalidArgument);
+      }
+    }
+  }
+  Problem p = MakeProblem(100, 0.1);
+  TriangularSummary s(p.K, 2);
+  s.AddRows(p.block, 100, 100);
+  DrivingScan scan(s, p.block, 100, 1);
+  EXPECT_THROW(scan.Centre(0.1, 0.2), InvalidArgument);
+  EXPECT_THROW(scan.Centre(3.1, 0.05), InvalidArgument);
+  EXPECT_THROW(DrivingScan(s, p.block, 99, 1), InvalidArgument);
 }
 
 }  // namespace

@@ -4,11 +4,13 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <complex>
 #include <random>
 #include <vector>
 
 #include "../support/generated_systems.h"
 #include "model/design.h"
+#include "model/driving_scan.h"
 #include "model/equation_shape.h"
 #include "model/model_fit.h"
 #include "odefit/differentiation.h"
@@ -19,6 +21,7 @@
 #include "search/prediction_score.h"
 #include "search/ranking.h"
 #include "search/search_common.h"
+#include "search/spectrum.h"
 #include "search/task_summaries.h"
 
 namespace odefit::search {
@@ -139,6 +142,37 @@ TEST(IntegralFit, KeepsCoefficientsWhereTheSlopesCarryTheNoise) {
                std::invalid_argument);
 }
 
+// A driving pair's span integrals are the smoothed pair's filtered alike at
+// every start but the first and the last: with the other columns' rows they
+// give the integral form's residual at any period (smoothed or not).
+TEST(IntegralFit, ADrivingPairsResidualFromItsSpanFactors) {
+  const double dt = 0.05;
+  const Series well = testing::DrivenDoubleWell(dt, 1500, 0.01);
+  const std::vector<int> support = {1, 2, 6, 10, 11}, others = {1, 2, 6};  // x1 x2 x1^3 cos sin, of order 3
+  for (const int points : {0, 7}) {
+    const Derivatives smooth = LocalFits(well.values, 2, points > 0 ? points : 5, points > 0 ? 2 : 1, dt);
+    const std::vector<double> smoothing = points > 0 ? FitWeights(points, 2, (points - 1) / 2).value : std::vector<double>{};
+    const int span = 40, starts = smooth.rows - span;
+    for (const double period : {5.0, 5.004, 0.3}) {
+      SCOPED_TRACE(::testing::Message() << points << " points, period " << period);
+      const ModelEquation eq = EquationShape({ModelFamily::DrivenPolynomial, 3, 0, period}, 2, dt);
+      const SubsetFit whole = IntegralFit(smooth, eq, 1, support, span, dt, smoothing);
+      const std::vector<double> rows = IntegralRows(smooth, eq, 1, others, span, dt, smoothing);
+      std::vector<double> block(Size(starts) * 4);
+      for (int r = 0; r < starts; ++r) {
+        for (int c = 0; c < 4; ++c) block[Size(c) * Size(starts) + Size(r)] = rows[Size(r) * 4 + Size(c)];
+      }
+      TriangularSummary summary(3, 1);
+      summary.AddRows(block, starts, starts);
+      DrivingScan scan(summary, block, starts, 1);
+      scan.Centre(eq.wdt, 0.0);
+      const DrivingSpanScales pair = DrivingSpanIntegrals(eq.wdt, smooth.rows, span, dt, smoothing);
+      const DrivingScan::RowScale ends[] = {{0, pair.first}, {starts - 1, pair.last}};
+      EXPECT_NEAR(scan.Rss(eq.wdt, pair.inner, ends), whole.rss, 1e-9 * whole.rss);
+    }
+  }
+}
+
 // The noise level of a smooth signal plus white noise of known size, and of
 // the clean signal (next to nothing).
 // One task's shared summaries against each shape's own fit: the same terms,
@@ -228,6 +262,43 @@ TEST(NoiseLevel, FindsTheWhiteNoiseAddedToASmoothSignal) {
     } else {
       EXPECT_NEAR(std::sqrt(v[0]), sigma, 0.05 * sigma);
       EXPECT_NEAR(std::sqrt(v[1]), 2.0 * sigma, 0.1 * sigma);
+    }
+  }
+}
+
+// The transform is the textbook sum; a line standing above the noise is
+// found between the bins (odd and even lengths, noise or none), and noise
+// alone has none.
+TEST(Spectrum, TransformsAndLinesOfRealSeries) {
+  std::vector<std::complex<double>> a(64);
+  for (std::size_t k = 0; k < a.size(); ++k) a[k] = {std::sin(0.3 * k * k), std::cos(1.7 * k)};
+  std::vector<std::complex<double>> transformed = a;
+  Fft(transformed);
+  for (std::size_t j = 0; j < a.size(); ++j) {
+    std::complex<double> sum = 0.0;
+    for (std::size_t k = 0; k < a.size(); ++k) sum += a[k] * std::polar(1.0, -2.0 * M_PI * double(j * k % 64) / 64.0);
+    EXPECT_NEAR(std::abs(transformed[j] - sum), 0.0, 1e-12);
+  }
+  struct Case {
+    int n;
+    double period, noise;  // period in samples; 0: noise alone
+    double tolerance;      // relative; with noise, a few times the least-squares frequency's spread
+  };
+  for (const Case c : {Case{4001, 37.3, 0.0, 1e-6}, Case{4000, 37.3, 0.3, 1e-4}, Case{20000, 5.11, 0.1, 1e-5},
+                       Case{3000, 0.0, 1.0, 0.0}}) {
+    SCOPED_TRACE(c.n);
+    std::mt19937_64 random(3);
+    std::normal_distribution<double> normal;
+    std::vector<double> series(static_cast<std::size_t>(c.n));
+    for (int k = 0; k < c.n; ++k) {
+      series[static_cast<std::size_t>(k)] = (c.period > 0.0 ? std::cos(2.0 * M_PI * k / c.period + 0.4) : 0.0) + c.noise * normal(random);
+    }
+    const double found = StrongestLine(series);
+    if (c.period > 0.0) {
+      EXPECT_NEAR(found / c.period, 1.0, c.tolerance);
+      EXPECT_NEAR(Power(series, 2.0 * M_PI / found) / (0.25 * c.n * c.n), 1.0, 0.05);
+    } else {
+      EXPECT_EQ(found, 0.0);
     }
   }
 }
