@@ -1,5 +1,6 @@
 #include "search/local_fits.h"
 
+#include <algorithm>
 #include <cmath>
 #include <cstddef>
 
@@ -74,17 +75,28 @@ LocalFitWeights FitWeights(int points, int degree, int at) {
 namespace {
 
 // The states (or slopes) of every window of `points` samples by the weights
-// `w`, into `out` (reused).
+// `w`, into `out` (reused). One component and a chunk of windows at a time,
+// the weights outermost, so the sums run along the rows in the vector unit;
+// each sum still adds its terms in the weights' order (the same bits as one
+// window after the other).
 void WindowSums(std::span<const double> values, int D, int points, const std::vector<double>& w, double factor,
                 std::vector<double>& out) {
   const std::size_t d = static_cast<std::size_t>(D), m = static_cast<std::size_t>(points);
   const std::size_t rows = values.size() / d - m + 1;
   out.resize(rows * d);
-  for (std::size_t r = 0; r < rows; ++r) {
-    for (std::size_t i = 0; i < d; ++i) {
-      double v = 0.0;
-      for (std::size_t k = 0; k < m; ++k) v += w[k] * values[(r + k) * d + i];
-      out[r * d + i] = v * factor;
+  constexpr std::size_t kChunk = 1024;
+  std::vector<double> x(kChunk + m - 1), sum(kChunk);
+  for (std::size_t i = 0; i < d; ++i) {
+    for (std::size_t r0 = 0; r0 < rows; r0 += kChunk) {
+      const std::size_t len = std::min(kChunk, rows - r0);
+      for (std::size_t j = 0; j < len + m - 1; ++j) x[j] = values[(r0 + j) * d + i];
+      std::fill_n(sum.begin(), len, 0.0);
+      for (std::size_t k = 0; k < m; ++k) {
+        const double wk = w[k];
+        const double* from = x.data() + k;
+        for (std::size_t r = 0; r < len; ++r) sum[r] += wk * from[r];
+      }
+      for (std::size_t r = 0; r < len; ++r) out[(r0 + r) * d + i] = sum[r] * factor;
     }
   }
 }
