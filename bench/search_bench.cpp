@@ -4,6 +4,8 @@
 
 #include <benchmark/benchmark.h>
 
+#include <vector>
+
 #include "../tests/support/generated_systems.h"
 #include "odefit/fit.h"
 #include "odefit/search.h"
@@ -58,6 +60,23 @@ void BM_SearchTasks(benchmark::State& state) {
   state.counters["candidates"] = static_cast<double>(candidates);
 }
 BENCHMARK(BM_SearchTasks)->Iterations(1)->Unit(benchmark::kSecond)->UseRealTime();
+
+// The finish alone (ranking, the winner's fits, its doubts, inclusion and
+// intervals) on the default plan's task results.
+void BM_SearchFinish(benchmark::State& state) {
+  odefit::SearchSettings settings;
+  settings.dt = 0.001;
+  const odefit::SearchPlan plan = odefit::PlanSearch(NoisyLorenz(), settings);
+  std::vector<odefit::SearchTaskResult> results;
+  for (int k = 0; k < odefit::SearchTaskCount(plan); ++k) {
+    results.push_back(odefit::RunSearchTask(NoisyLorenz(), settings, plan, k));
+  }
+  for (auto _ : state) {
+    const odefit::SearchResult result = odefit::FinishSearch(NoisyLorenz(), settings, plan, results);
+    benchmark::DoNotOptimize(result.best.equations.data());
+  }
+}
+BENCHMARK(BM_SearchFinish)->Unit(benchmark::kMillisecond)->UseRealTime();
 
 void BM_OneFitOfTheSearchedSeries(benchmark::State& state) {
   odefit::FitSettings settings;

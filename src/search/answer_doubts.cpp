@@ -7,7 +7,9 @@
 #include <map>
 #include <numeric>
 #include <optional>
+#include <span>
 #include <string>
+#include <utility>
 
 #include "api/numerical_errors.h"
 #include "api/recordings.h"
@@ -26,6 +28,8 @@ namespace {
 constexpr double kNaN = std::numeric_limits<double>::quiet_NaN();
 // As the prediction scores cap an error.
 constexpr double kErrorCap = 4.0;
+// Granules per resampled block.
+constexpr int kGranules = 16;
 
 // splitmix64: the same numbers on every platform.
 std::uint64_t NextRandom(std::uint64_t& state) {
@@ -77,6 +81,53 @@ std::string VariableList(const Model& model, const std::vector<int>& variables) 
 ModelEquation RefitShape(const Model& model, int i, double dt) {
   return EquationShape(EquationSpecOf(model.Equation(i + 1)), model.Dimension(), dt);
 }
+
+// Moving blocks drawn on a grid of granules: a block of `width` granules
+// starts at any granule, and its summary is merged from summaries of the
+// granules (O(K^3) per merge, whatever the rows). The granules are cut into
+// aligned chunks of `width`, whose prefixes and suffixes are merged once: a
+// block is then the suffix of one chunk and the prefix of the next, so every
+// block costs one merge, each drawn block's once.
+class GranuleBlocks {
+ public:
+  GranuleBlocks(std::vector<TriangularSummary> granules, int width)
+      : prefixes_(granules), suffixes_(std::move(granules)), width_(width),
+        blocks_(suffixes_.size() - Size(width) + 1) {
+    const int count = static_cast<int>(suffixes_.size());
+    for (int g = 0; g < count; ++g) {
+      if (g % width != 0) prefixes_[Size(g)] = Merged(prefixes_[Size(g - 1)], prefixes_[Size(g)]);
+    }
+    for (int g = count - 2; g >= 0; --g) {
+      if ((g + 1) % width != 0) suffixes_[Size(g)] = Merged(suffixes_[Size(g)], suffixes_[Size(g + 1)]);
+    }
+  }
+
+  // The summary of the blocks starting at granules `firsts` together.
+  TriangularSummary Resampled(std::span<const int> firsts) {
+    TriangularSummary out = Block(firsts.front());
+    for (std::size_t b = 1; b < firsts.size(); ++b) out.Merge(Block(firsts[b]));
+    return out;
+  }
+
+ private:
+  static TriangularSummary Merged(TriangularSummary first, const TriangularSummary& second) {
+    first.Merge(second);
+    return first;
+  }
+
+  const TriangularSummary& Block(int first) {
+    std::optional<TriangularSummary>& block = blocks_[Size(first)];
+    if (!block) {
+      block.emplace(suffixes_[Size(first)]);
+      if (first % width_ != 0) block->Merge(prefixes_[Size(first + width_ - 1)]);
+    }
+    return *block;
+  }
+
+  std::vector<TriangularSummary> prefixes_, suffixes_;
+  int width_;
+  std::vector<std::optional<TriangularSummary>> blocks_;
+};
 
 }  // namespace
 
@@ -178,9 +229,18 @@ TermEnsemble ResampleWinner(const Series& series, const SearchSettings& settings
     out.intervals.upper[Size(i)].assign(terms, kNaN);
   }
   const std::size_t stride = Size(D);
-  const int length = std::max(rows.rows / 15, 4 * best.points);
-  const int blocks = length > 0 ? rows.rows / length : 0;
+  const int wanted = std::max(rows.rows / 15, 4 * best.points);
+  const int blocks = wanted > 0 ? rows.rows / wanted : 0;
   if (blocks < 2) return out;
+  // Blocks start on a grid of granules, a sixteenth of a block each: a
+  // moving-block bootstrap all the same (a start moves by less than a
+  // sixteenth of the block; the last partial granule is never drawn, as the
+  // last rows rarely were), but a replicate's summary is merged from the
+  // granules' summaries instead of folding its rows again: the rows are
+  // folded once, and 30 replicates cost about one fit instead of 30.
+  const int grain = std::max(1, wanted / kGranules);
+  const int width = wanted / grain;  // granules per block
+  const int granules = rows.rows / grain;
 
   // The bias by extrapolation over the sampling interval: the winner fitted
   // as it was (slopes or integral form) on every other vector, whose bias is
@@ -225,27 +285,77 @@ TermEnsemble ResampleWinner(const Series& series, const SearchSettings& settings
       if (coef[k] != 0.0) winnerColumns[Size(i)].push_back(static_cast<int>(k));
     }
   }
-  std::uint64_t state = 1;
-  std::vector<double> states(Size(blocks) * Size(length) * stride), slopes(states.size());
+  // The granules' summaries: equations of one polynomial shape share theirs,
+  // as in the search's tasks; a rational's design holds its own target.
   std::vector<int> targets(Size(D));
   std::iota(targets.begin(), targets.end(), 0);
-  std::vector<int> blockStarts;
+  std::map<std::string, GranuleBlocks> shared;
+  std::vector<std::optional<GranuleBlocks>> own(Size(D)), integrals(Size(D));
+  SummaryOptions options;
+  options.kernels = &fold::FusedKernels();
+  for (int i = 0; i < D; ++i) {
+    const ModelEquation shape = RefitShape(model, i, settings.dt);
+    if (shape.family == ModelFamily::DrivenPolynomial) continue;
+    const bool rational = shape.family == ModelFamily::Rational;
+    const std::string key = FormatEquationSpec(EquationSpecOf(model.Equation(i + 1)));
+    if (!rational && shared.count(key) > 0) continue;
+    const int one[] = {i};
+    try {
+      api::RunNumerical([&] {
+        std::vector<TriangularSummary> summaries;
+        for (int g = 0; g < granules; ++g) {
+          const std::size_t first = Size(g) * Size(grain) * stride, count = Size(grain) * stride;
+          summaries.push_back(SummariseDesign(shape, std::span(rows.states).subspan(first, count), D, grain,
+                                              1 + g * grain, std::span(rows.slopes).subspan(first, count),
+                                              rational ? std::span<const int>(one) : std::span<const int>(targets),
+                                              options));
+        }
+        if (rational) {
+          own[Size(i)].emplace(std::move(summaries), width);
+        } else {
+          shared.emplace(key, GranuleBlocks(std::move(summaries), width));
+        }
+      });
+    } catch (const NumericalError&) {
+      // Its refits count as singular.
+    }
+  }
+  // The integral form's rows, once per equation, over the same granules of
+  // span starts (a block's spans start in it, as its rows do).
+  for (int i = 0; i < D; ++i) {
+    if (winner.integralEquations.size() != Size(D) || !winner.integralEquations[Size(i)]) continue;
+    if (winnerColumns[Size(i)].empty()) continue;
+    const ModelEquation shape = RefitShape(model, i, settings.dt);
+    try {
+      api::RunNumerical([&] {
+        const std::vector<double> all = IntegralRows(winner.smooth, shape, i, winnerColumns[Size(i)], winner.span,
+                                                     settings.dt, winner.smoothing);
+        const int q = static_cast<int>(winnerColumns[Size(i)].size());
+        const int starts = static_cast<int>(all.size() / Size(q + 1));
+        std::vector<TriangularSummary> summaries;
+        for (int g = 0; g < granules; ++g) {
+          const int from = std::min(g * grain, starts), to = std::min((g + 1) * grain, starts);
+          summaries.push_back(SummariseIntegralRows(all, q, from, to));
+        }
+        integrals[Size(i)].emplace(std::move(summaries), width);
+      });
+    } catch (const NumericalError&) {
+      // The slope fits' coefficients stand.
+    }
+  }
+  std::uint64_t state = 1;
+  std::vector<int> firsts(Size(blocks));
+  std::vector<int> all;
   int done = 0;
   for (int r = 0; r < replicates; ++r) {
-    blockStarts.clear();
     for (int b = 0; b < blocks; ++b) {
-      const std::size_t start = NextRandom(state) % Size(rows.rows - length + 1);
-      blockStarts.push_back(static_cast<int>(start));
-      std::copy_n(rows.states.begin() + static_cast<std::ptrdiff_t>(start * stride), Size(length) * stride,
-                  states.begin() + static_cast<std::ptrdiff_t>(Size(b) * Size(length) * stride));
-      std::copy_n(rows.slopes.begin() + static_cast<std::ptrdiff_t>(start * stride), Size(length) * stride,
-                  slopes.begin() + static_cast<std::ptrdiff_t>(Size(b) * Size(length) * stride));
+      firsts[Size(b)] = static_cast<int>(NextRandom(state) % Size(granules - width + 1));
     }
-    // Equations of one polynomial shape share its summary, as in the search's tasks.
-    std::map<std::string, TriangularSummary> shared;
+    // Equations of one shape share the replicate's summary.
+    std::map<std::string, TriangularSummary> merged;
     for (int i = 0; i < D; ++i) {
-      const ModelEquation shape = RefitShape(model, i, settings.dt);
-      if (shape.family == ModelFamily::DrivenPolynomial) continue;
+      const ModelEquation& eq = model.Equation(i + 1);
+      if (eq.family == ModelFamily::DrivenPolynomial) continue;
       ThresholdSettings threshold;
       threshold.threshold = best.threshold;
       threshold.scaled = true;
@@ -254,30 +364,31 @@ TermEnsemble ResampleWinner(const Series& series, const SearchSettings& settings
       // refits that drop a term (as 0) or keep another (which moves the rest)
       // made the intervals of a right structure tens of times its error.
       SubsetFit fit, same;
-      try {
-        api::RunNumerical([&] {
-          std::optional<TriangularSummary> own;
-          const TriangularSummary* summary = nullptr;
-          int target = i;
-          if (shape.family == ModelFamily::Rational) {
-            const int one[] = {i};
-            own.emplace(SummariseDesign(shape, states, D, blocks * length, 1, slopes, one));
-            summary = &*own;
-            target = 0;
-          } else {
-            const std::string key = FormatEquationSpec(EquationSpecOf(model.Equation(i + 1)));
-            auto found = shared.find(key);
-            if (found == shared.end()) {
-              found = shared.emplace(key, SummariseDesign(shape, states, D, blocks * length, 1, slopes, targets)).first;
+      fit.singular = same.singular = true;
+      const std::string key = FormatEquationSpec(EquationSpecOf(eq));
+      const bool rational = eq.family == ModelFamily::Rational;
+      if (rational ? own[Size(i)].has_value() : shared.count(key) > 0) {
+        try {
+          api::RunNumerical([&] {
+            std::optional<TriangularSummary> alone;
+            const TriangularSummary* summary = nullptr;
+            int target = i;
+            if (rational) {
+              alone.emplace(own[Size(i)]->Resampled(firsts));
+              summary = &*alone;
+              target = 0;
+            } else {
+              auto found = merged.find(key);
+              if (found == merged.end()) found = merged.emplace(key, shared.at(key).Resampled(firsts)).first;
+              summary = &found->second;
             }
-            summary = &found->second;
-          }
-          fit = ThresholdedFit(*summary, target, threshold);
-          same = FitSubset(*summary, target, winnerColumns[Size(i)]);
-        });
-      } catch (const NumericalError&) {
-        fit.singular = true;
-        same.singular = true;
+            fit = ThresholdedFit(*summary, target, threshold);
+            same = FitSubset(*summary, target, winnerColumns[Size(i)]);
+          });
+        } catch (const NumericalError&) {
+          fit.singular = true;
+          same.singular = true;
+        }
       }
       if (!fit.singular) {  // a singular refit counts as keeping nothing
         for (const int c : fit.columns) {
@@ -285,24 +396,15 @@ TermEnsemble ResampleWinner(const Series& series, const SearchSettings& settings
         }
       }
       if (same.singular || same.columns.empty()) continue;
-      if (winner.integralEquations.size() == Size(D) && winner.integralEquations[Size(i)]) {
+      if (integrals[Size(i)]) {
         // The coefficients as the winner's: the integral form over the
         // spans that start in the same blocks.
         try {
           api::RunNumerical([&] {
-            const std::vector<double> all =
-                IntegralRows(winner.smooth, shape, i, same.columns, winner.span, settings.dt, winner.smoothing);
-            const std::size_t width = same.columns.size() + 1;
-            const int starts = static_cast<int>(all.size() / width);
-            std::vector<double> chosen;
-            for (const int start : blockStarts) {
-              const int end = std::min(start + length, starts);
-              if (end > start) {
-                chosen.insert(chosen.end(), all.begin() + static_cast<std::ptrdiff_t>(Size(start) * width),
-                              all.begin() + static_cast<std::ptrdiff_t>(Size(end) * width));
-              }
-            }
-            const SubsetFit weak = FitIntegralRows(chosen, same.columns);
+            const int q = static_cast<int>(same.columns.size());
+            all.resize(Size(q));
+            std::iota(all.begin(), all.end(), 0);
+            const SubsetFit weak = FitSubset(integrals[Size(i)]->Resampled(firsts), 0, all);
             if (!weak.singular) same.coefficients = weak.coefficients;
           });
         } catch (const NumericalError&) {

@@ -68,21 +68,6 @@ std::vector<double> RunningIntegrals(const Derivatives& smooth, const ModelEquat
 
 constexpr int kBlock = 512;
 
-// The summary of rows [from, to) of `rows` (IntegralRows' layout: one row of
-// q integrals and the change per span start), folded a block at a time.
-TriangularSummary SummariseIntegralRows(std::span<const double> rows, int q, int from, int to) {
-  TriangularSummary summary(q, 1);
-  std::vector<double> block(Size(kBlock) * Size(q + 1));
-  for (int start = from; start < to; start += kBlock) {
-    const int b = std::min(kBlock, to - start);
-    for (int r = 0; r < b; ++r) {
-      for (int k = 0; k <= q; ++k) block[Size(k) * Size(b) + Size(r)] = rows[Size(start + r) * Size(q + 1) + Size(k)];
-    }
-    summary.AddRows(block, b, b);
-  }
-  return summary;
-}
-
 // The summaries of the integral form's rows, one per stretch of `blocks`
 // contiguous stretches of span starts.
 std::vector<TriangularSummary> SpanSummaries(const Derivatives& smooth, const ModelEquation& eq, int target,
@@ -109,6 +94,19 @@ std::vector<int> AllColumns(int q) {
 }
 
 }  // namespace
+
+TriangularSummary SummariseIntegralRows(std::span<const double> rows, int q, int from, int to) {
+  TriangularSummary summary(q, 1);
+  std::vector<double> block(Size(kBlock) * Size(q + 1));
+  for (int start = from; start < to; start += kBlock) {
+    const int b = std::min(kBlock, to - start);
+    for (int r = 0; r < b; ++r) {
+      for (int k = 0; k <= q; ++k) block[Size(k) * Size(b) + Size(r)] = rows[Size(start + r) * Size(q + 1) + Size(k)];
+    }
+    summary.AddRows(block, b, b);
+  }
+  return summary;
+}
 
 SubsetFit IntegralFit(const Derivatives& smooth, const ModelEquation& eq, int target, std::span<const int> columns,
                       int span, double dt, std::span<const double> smoothing) {

@@ -75,5 +75,10 @@ std::vector<double> IntegralRows(const Derivatives& smooth, const ModelEquation&
                                  std::span<const int> columns, int span, double dt,
                                  std::span<const double> smoothing = {});
 SubsetFit FitIntegralRows(std::span<const double> rows, std::span<const int> columns);
+// The summary (q design columns, one target) of IntegralRows' rows from
+// `from` to `to` - 1 (0 <= from <= to <= the number of rows; none: empty),
+// of q columns each; summaries of disjoint stretches merge into the fit of
+// their union.
+TriangularSummary SummariseIntegralRows(std::span<const double> rows, int q, int from, int to);
 
 }  // namespace odefit::search
