@@ -47,7 +47,7 @@ void AssessAnswer(const Series& given, const Series& ordered, const SearchSettin
     for (std::string& doubt : FitDoubts(named, &rows)) out.doubts.push_back(std::move(doubt));
   }
   search::TermEnsemble ensemble =
-      search::ResampleWinner(given, settings, out.candidates.front(), out.best, winner);
+      search::ResampleWinner(given, settings, out.candidates.front(), out.best, winner, plan.noise);
   out.inclusion = std::move(ensemble.inclusion);
   if (ensemble.replicates > 0) SetIntervals(out.best, ensemble.intervals);
 }
@@ -116,8 +116,10 @@ SearchResult FinishSearch(const Series& given, const SearchSettings& settings, c
   if (out.candidates.empty() || !std::isfinite(out.candidates.front().score)) {
     throw NumericalError("no candidate model could be fitted and scored");
   }
-  search::PreferSignificantTerms(series, settings, out.candidates, out.starts, plan.horizon);
-  search::WinnerFit winner = search::FitWinner(given, settings, out.candidates.front());
+  // The plan's noise variances are the series' (the held-out part last
+  // reorders only several recordings, where they are not asked for).
+  search::PreferSignificantTerms(series, settings, out.candidates, out.starts, plan.horizon, plan.noise);
+  search::WinnerFit winner = search::FitWinner(given, settings, out.candidates.front(), plan.noise);
   out.best = std::move(winner.model);
   AssessAnswer(given, series, settings, plan, winner, out);
   // A period is reported only when the best model keeps a driving.

@@ -214,7 +214,8 @@ std::vector<std::string> PredictionDoubts(const PredictionCheck& check, const Mo
 }
 
 TermEnsemble ResampleWinner(const Series& series, const SearchSettings& settings, const SearchCandidate& best,
-                            const Model& model, const WinnerFit& winner, int replicates) {
+                            const Model& model, const WinnerFit& winner, std::span<const double> noise,
+                            int replicates) {
   const Derivatives& rows = winner.rows;
   const bool integral = winner.integral;
   const int D = rows.dimension;
@@ -258,7 +259,7 @@ TermEnsemble ResampleWinner(const Series& series, const SearchSettings& settings
     SearchSettings coarser = settings;
     coarser.dt = 2.0 * settings.dt;
     try {
-      const WinnerFit refit = FitWinner(coarse, coarser, best);
+      const WinnerFit refit = FitWinner(coarse, coarser, best, noise);
       const double share = integral || best.degree <= 2 ? 1.0 / 3.0 : 1.0 / 15.0;
       for (int i = 0; i < D; ++i) {
         const ModelEquation& eq = model.Equation(i + 1);

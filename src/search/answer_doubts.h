@@ -4,6 +4,7 @@
 // variable's error stays above its noise, and how often each kept term
 // survives the winner's own selection on resampled series.
 
+#include <span>
 #include <string>
 #include <vector>
 
@@ -87,8 +88,11 @@ struct TermEnsemble {
 // series in its given order; one recording without time stamps, else no bias
 // is added). Where the winner's coefficients came from the integral form,
 // each refit takes them from it too, over the spans that start in its blocks.
-// The standard error is left out (see the code).
+// The standard error is left out (see the code). `noise` (the series' noise
+// variances, or empty) lets the bias refit choose slopes or the integral form
+// as the winner's fit did.
 TermEnsemble ResampleWinner(const Series& series, const SearchSettings& settings, const SearchCandidate& best,
-                            const Model& model, const WinnerFit& winner, int replicates = 30);
+                            const Model& model, const WinnerFit& winner, std::span<const double> noise = {},
+                            int replicates = 30);
 
 }  // namespace odefit::search

@@ -3,8 +3,11 @@
 #include <algorithm>
 #include <cmath>
 #include <iterator>
+#include <map>
 #include <memory>
+#include <numeric>
 #include <set>
+#include <span>
 #include <string>
 #include <vector>
 
@@ -109,11 +112,14 @@ std::unique_ptr<PairScan> ScanIntegrals(const Derivatives& smooth, const ModelEq
 // line fit's value is a moving average, biased at every bend).
 int IntegralDegree(const SearchCandidate& best) { return best.points >= 3 ? std::max(best.degree, 2) : best.degree; }
 
-// Whether some variable's noise level is above 1e-4 of its standard deviation.
-bool Noisy(const Series& series) {
+// Whether some variable's noise level is above 1e-4 of its standard
+// deviation; `known` holds the noise variances when they are worked out
+// already (D of them; else empty).
+bool Noisy(const Series& series, std::span<const double> known) {
   const int D = series.dimension;
   const std::size_t n = series.size();
-  const std::vector<double> noise = NoiseVariances(series);
+  const std::vector<double> noise =
+      known.size() == Size(D) ? std::vector<double>(known.begin(), known.end()) : NoiseVariances(series);
   for (int i = 0; i < D; ++i) {
     double mean = 0.0, spread = 0.0;
     for (std::size_t k = 0; k < n; ++k) mean += series.values[k * Size(D) + Size(i)];
@@ -202,8 +208,9 @@ bool SignificantTerms(const Series& series, const SearchSettings& settings, cons
 }  // namespace
 
 void PreferSignificantTerms(const Series& series, const SearchSettings& settings,
-                            std::vector<SearchCandidate>& ranked, int starts, int horizon) {
-  if (ranked.empty() || !api::IsPlain(series) || !Noisy(series)) return;
+                            std::vector<SearchCandidate>& ranked, int starts, int horizon,
+                            std::span<const double> noise) {
+  if (ranked.empty() || !api::IsPlain(series) || !Noisy(series, noise)) return;
   const int D = series.dimension;
   const double resolution = TieResolution(starts, horizon, D);
   std::set<std::set<std::pair<int, std::string>>> judged;
@@ -223,7 +230,8 @@ void PreferSignificantTerms(const Series& series, const SearchSettings& settings
   }
 }
 
-WinnerFit FitWinner(const Series& series, const SearchSettings& settings, const SearchCandidate& best) {
+WinnerFit FitWinner(const Series& series, const SearchSettings& settings, const SearchCandidate& best,
+                    std::span<const double> noise) {
   const int D = series.dimension;
   // Several recordings: each differentiated on its own by line fits, the rows stacked.
   const Sampling sampling = SeriesSampling(series, series.times.empty() ? settings.dt : 0.0);
@@ -237,7 +245,7 @@ WinnerFit FitWinner(const Series& series, const SearchSettings& settings, const 
   // fit is the more accurate: its bias is far below the integral form's
   // smoothing of nonlinear terms (1e-6 on clean Lorenz at dt 0.002).
   IntegralSetup setup;
-  if (api::IsPlain(series) && Noisy(series)) setup = SetUpIntegral(series, settings, best, &all);
+  if (api::IsPlain(series) && Noisy(series, noise)) setup = SetUpIntegral(series, settings, best, &all);
   const Derivatives& smooth = setup.smooth;
   const int span = setup.span;
   const std::vector<double>& smoothing = setup.smoothing;
@@ -306,9 +314,29 @@ WinnerFit FitWinner(const Series& series, const SearchSettings& settings, const 
   model.train = static_cast<int>(series.size());
   std::vector<double> y(Size(all.rows));
   out.integralEquations.assign(Size(D), false);
+  // Equations of one polynomial shape share its summary, as in the search's
+  // tasks (a rational's design holds its own target; a driven one is fitted
+  // at the refined period).
+  std::map<std::string, TriangularSummary> shared;
+  std::vector<int> targets(Size(D));
+  std::iota(targets.begin(), targets.end(), 0);
+  SummaryOptions options;
+  options.kernels = &fold::FusedKernels();
   for (int i = 0; i < D; ++i) {
     ModelEquation eq;
-    SubsetFit fit = FitOne(all, D, settings.dt, best, i, out.period, eq);
+    const EquationSpec& spec = best.equations[Size(i)];
+    SubsetFit fit;
+    if (spec.family == ModelFamily::StandardPolynomial || spec.family == ModelFamily::ReducedPolynomial) {
+      eq = EquationShape(spec, D, settings.dt);
+      const std::string key = FormatEquationSpec(spec);
+      auto found = shared.find(key);
+      if (found == shared.end()) {
+        found = shared.emplace(key, SummariseDesign(eq, all.states, D, all.rows, 1, all.slopes, targets, options)).first;
+      }
+      fit = FitSubset(found->second, i, best.supports[Size(i)]);
+    } else {
+      fit = FitOne(all, D, settings.dt, best, i, out.period, eq);
+    }
     if (fit.singular) throw NumericalError("the chosen terms of equation " + std::to_string(i + 1) + " are dependent on the whole series");
     if (integral(eq, fit)) {
       const SubsetFit weak = IntegralFit(smooth, eq, i, fit.columns, span, settings.dt, smoothing);

@@ -1,6 +1,7 @@
 #pragma once
 // The winner's window, shapes and terms, fitted again on the whole series.
 
+#include <span>
 #include <vector>
 
 #include "odefit/differentiation.h"
@@ -43,9 +44,13 @@ struct WinnerFit {
 // noisy states is not the product of their means, so the noise biases their
 // integrals and a term absorbing that bias is significant too. Only on noisy
 // plain series: on clean ones the slopes' own bias would be significant.
+// `noise`: the series' noise variances when worked out already (the plan's;
+// D of them), else empty.
 void PreferSignificantTerms(const Series& series, const SearchSettings& settings,
-                            std::vector<SearchCandidate>& ranked, int starts, int horizon);
+                            std::vector<SearchCandidate>& ranked, int starts, int horizon,
+                            std::span<const double> noise = {});
 
-WinnerFit FitWinner(const Series& series, const SearchSettings& settings, const SearchCandidate& best);
+WinnerFit FitWinner(const Series& series, const SearchSettings& settings, const SearchCandidate& best,
+                    std::span<const double> noise = {});
 
 }  // namespace odefit::search
