@@ -44,7 +44,24 @@ TriangularFold::TriangularFold(int columns, int split, const fold::Kernels* kern
   }
   ld_ = static_cast<std::size_t>(PaddedRows(columns));
   r_.assign(ld_ * static_cast<std::size_t>(columns), 0.0);
-  tau_.assign(static_cast<std::size_t>(columns), 0.0);
+}
+
+TriangularFold::TriangularFold(const TriangularFold& other)
+    : n_(other.n_), split_(other.split_), ld_(other.ld_), r_(other.r_), kernels_(other.kernels_) {}
+
+TriangularFold& TriangularFold::operator=(const TriangularFold& other) {
+  if (this != &other) {
+    n_ = other.n_;
+    split_ = other.split_;
+    ld_ = other.ld_;
+    r_ = other.r_;
+    kernels_ = other.kernels_;
+  }
+  return *this;
+}
+
+void TriangularFold::MakeWorkStorage() {
+  tau_.assign(static_cast<std::size_t>(n_), 0.0);
   t_.assign(kBlock * kBlock, 0.0);
   gram_.assign(kBlock * kBlock, 0.0);
   w_.assign(static_cast<std::size_t>(kBlock) * std::max(kGroup, kPanel), 0.0);
@@ -66,6 +83,7 @@ void TriangularFold::Merge(TriangularFold& other) {
 // merged) the rows below a block's last column are zero in the block's
 // columns, and so are its reflectors there: only the rows above take part.
 void TriangularFold::FoldRows(double* B, int m, Index ldb, bool triangular) {
+  if (tau_.size() != static_cast<std::size_t>(n_)) MakeWorkStorage();
   for (int J = 0; J < n_;) {
     const int limit = J < split_ ? split_ : n_;
     const int end = std::min(J + kBlock, limit);

@@ -33,6 +33,14 @@ class TriangularFold {
   // The factor of no rows (R = 0) of a matrix of `columns` columns; 1 <= split
   // <= columns. `kernels` (tests) replaces the processor's best kernels.
   TriangularFold(int columns, int split, const fold::Kernels* kernels = nullptr);
+  // A copy holds the factor only: the work storage of a fold (some 25 KB,
+  // far more than a small factor) is made again when the copy folds, so
+  // that keeping and merging many small factors costs their size.
+  TriangularFold(const TriangularFold& other);
+  TriangularFold& operator=(const TriangularFold& other);
+  TriangularFold(TriangularFold&&) noexcept = default;
+  TriangularFold& operator=(TriangularFold&&) noexcept = default;
+  ~TriangularFold() = default;
 
   // Rows of a block in storage: `rows` rounded up to a multiple of 8.
   static int PaddedRows(int rows) { return (rows + 7) / 8 * 8; }
@@ -73,8 +81,10 @@ class TriangularFold {
   std::vector<double> r_;
   const fold::Kernels* kernels_ = nullptr;
   // Work storage of one fold: the scalars of a block's reflections, T, the
-  // inner products of its reflectors and the products with trailing columns.
+  // inner products of its reflectors and the products with trailing columns;
+  // empty until the first fold.
   std::vector<double> tau_, t_, gram_, w_, tw_;
+  void MakeWorkStorage();
 };
 
 }  // namespace odefit
