@@ -259,7 +259,7 @@ TermEnsemble ResampleWinner(const Series& series, const SearchSettings& settings
     SearchSettings coarser = settings;
     coarser.dt = 2.0 * settings.dt;
     try {
-      const WinnerFit refit = FitWinner(coarse, coarser, best, noise);
+      const WinnerFit refit = FitWinner(coarse, coarser, best, noise, false);
       const double share = integral || best.degree <= 2 ? 1.0 / 3.0 : 1.0 / 15.0;
       for (int i = 0; i < D; ++i) {
         const ModelEquation& eq = model.Equation(i + 1);
@@ -329,8 +329,14 @@ TermEnsemble ResampleWinner(const Series& series, const SearchSettings& settings
     const ModelEquation shape = RefitShape(model, i, settings.dt);
     try {
       api::RunNumerical([&] {
-        const std::vector<double> all = IntegralRows(winner.smooth, shape, i, winnerColumns[Size(i)], winner.span,
-                                                     settings.dt, winner.smoothing);
+        // The winner's own rows where it kept every column it fitted (else
+        // those of its nonzero terms, made again).
+        const bool kept = winner.integralColumns.size() == Size(D) && winner.integralColumns[Size(i)] == winnerColumns[Size(i)];
+        const std::vector<double> made =
+            kept ? std::vector<double>{}
+                 : IntegralRows(winner.smooth, shape, i, winnerColumns[Size(i)], winner.span, settings.dt,
+                                winner.smoothing);
+        const std::vector<double>& all = kept ? winner.integralRows[Size(i)] : made;
         const int q = static_cast<int>(winnerColumns[Size(i)].size());
         const int starts = static_cast<int>(all.size() / Size(q + 1));
         std::vector<TriangularSummary> summaries;

@@ -231,7 +231,7 @@ void PreferSignificantTerms(const Series& series, const SearchSettings& settings
 }
 
 WinnerFit FitWinner(const Series& series, const SearchSettings& settings, const SearchCandidate& best,
-                    std::span<const double> noise) {
+                    std::span<const double> noise, bool errors) {
   const int D = series.dimension;
   // Several recordings: each differentiated on its own by line fits, the rows stacked.
   const Sampling sampling = SeriesSampling(series, series.times.empty() ? settings.dt : 0.0);
@@ -312,8 +312,10 @@ WinnerFit FitWinner(const Series& series, const SearchSettings& settings, const 
   model.dt = settings.dt;
   model.points = best.points;
   model.train = static_cast<int>(series.size());
-  std::vector<double> y(Size(all.rows));
+  std::vector<double> y(errors ? Size(all.rows) : 0);
   out.integralEquations.assign(Size(D), false);
+  out.integralColumns.resize(Size(D));
+  out.integralRows.resize(Size(D));
   // Equations of one polynomial shape share its summary, as in the search's
   // tasks (a rational's design holds its own target; a driven one is fitted
   // at the refined period).
@@ -339,14 +341,21 @@ WinnerFit FitWinner(const Series& series, const SearchSettings& settings, const 
     }
     if (fit.singular) throw NumericalError("the chosen terms of equation " + std::to_string(i + 1) + " are dependent on the whole series");
     if (integral(eq, fit)) {
-      const SubsetFit weak = IntegralFit(smooth, eq, i, fit.columns, span, settings.dt, smoothing);
-      if (!weak.singular) fit.coefficients = weak.coefficients;
+      std::vector<double> rows = IntegralRows(smooth, eq, i, fit.columns, span, settings.dt, smoothing);
+      const SubsetFit weak = FitIntegralRows(rows, fit.columns);
+      if (!weak.singular) {
+        fit.coefficients = weak.coefficients;
+        out.integralColumns[Size(i)] = fit.columns;
+        out.integralRows[Size(i)] = std::move(rows);
+      }
       out.integral = out.integral || !weak.singular;
       out.integralEquations[Size(i)] = !weak.singular;
     }
     ScatterSubsetFit(fit, eq);
-    for (int r = 0; r < all.rows; ++r) y[Size(r)] = all.slopes[Size(r) * Size(D) + Size(i)];
-    api::RunNumerical([&] { ApproximationError(all.states, D, all.rows, 1, y, eq, eq.error); });
+    if (errors) {
+      for (int r = 0; r < all.rows; ++r) y[Size(r)] = all.slopes[Size(r) * Size(D) + Size(i)];
+      api::RunNumerical([&] { ApproximationError(all.states, D, all.rows, 1, y, eq, eq.error); });
+    }
     model.equations.push_back(std::move(eq));
   }
   out.rows = std::move(all);

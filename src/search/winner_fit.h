@@ -23,6 +23,10 @@ struct WinnerFit {
   Derivatives smooth;
   int span = 0;
   std::vector<double> smoothing;
+  // Per equation fitted in the integral form: the columns and its rows
+  // (IntegralRows), for refits on resampled spans; else empty.
+  std::vector<std::vector<int>> integralColumns;
+  std::vector<std::vector<double>> integralRows;
 };
 
 // With driven equations, the period is refined first: the sum of their
@@ -45,12 +49,13 @@ struct WinnerFit {
 // integrals and a term absorbing that bias is significant too. Only on noisy
 // plain series: on clean ones the slopes' own bias would be significant.
 // `noise`: the series' noise variances when worked out already (the plan's;
-// D of them), else empty.
+// D of them), else empty. Without `errors` the equations' approximation
+// errors are left 0 (refits that want only the coefficients).
 void PreferSignificantTerms(const Series& series, const SearchSettings& settings,
                             std::vector<SearchCandidate>& ranked, int starts, int horizon,
                             std::span<const double> noise = {});
 
 WinnerFit FitWinner(const Series& series, const SearchSettings& settings, const SearchCandidate& best,
-                    std::span<const double> noise = {});
+                    std::span<const double> noise = {}, bool errors = true);
 
 }  // namespace odefit::search
