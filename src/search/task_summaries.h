@@ -10,7 +10,9 @@
 // then -y times denominator monomials). A shape that fits neither has its own
 // summary. Held-out errors of polynomial and driven candidates come from a
 // summary of the held-out rows, O(K^2) per candidate; those of rational ones
-// from the held-out monomials formed once per task.
+// from the held-out monomials formed once per task. On long series the
+// held-out rows are grouped as the training rows are, for every shape alike,
+// so that their errors stay comparable.
 
 #include <memory>
 #include <optional>
@@ -60,7 +62,8 @@ class TaskSummaries {
 
   // The relative error sqrt(sum e^2 / sum (y - mean y)^2) of `equation`
   // (fitted coefficients, zero where dropped) on equation i's held-out
-  // slopes, as ApproximationError gives it; infinite when undefined.
+  // slopes, as ApproximationError gives it (on long series of the group
+  // sums of e and y, SummedGroup's groups); infinite when undefined.
   double HeldOutError(const ModelEquation& equation, int i);
 
  private:
@@ -75,9 +78,15 @@ class TaskSummaries {
   // The summary of the training rows' group sums for `source` (equation i's when per equation).
   TriangularSummary SummedSummary(const Source& source, int i);
   // sums_: the group sums of `design`'s columns, the D slopes and, for each
-  // equation, its slope times -1 and monomials 1..products.
+  // equation, its slope times -1 and monomials 1..products; the training
+  // rows' groups first, then the held-out rows'.
   void SumTrainingRows(const ModelEquation& design, int products);
-  TriangularSummary FoldSummedColumns(std::span<const int> columns, int K);
+  // The summary of the table's rows from..from+count-1 on `columns`.
+  TriangularSummary FoldSummedColumns(std::span<const int> columns, int K, int from, int count);
+  // sqrt(sum E^2 / spread) of the held-out residuals e(r) = y - value, E
+  // their group sums; infinite when undefined.
+  template <class Residual>
+  double GroupedError(int i, Residual residual) const;
 
   int D_;
   const Derivatives* all_;
@@ -88,8 +97,9 @@ class TaskSummaries {
   std::vector<double> filled_, block_;            // a block of training rows, and of group sums to fold (reused)
   std::vector<double>& sums_;                     // group sums of the shared columns, summedRows_ x summedWidth_, column-major
   int summedRows_ = 0, summedWidth_ = 0;          // summedWidth_ 0: not formed
+  int trainSums_ = 0, heldSums_ = 0;              // the table's rows of training and of held-out groups
   std::vector<std::unique_ptr<Source>> sources_;  // [0] polynomial, [1] rational, then shapes of their own
-  std::vector<double> spread_;                    // sum (y - mean y)^2 of each equation's held-out slopes (NaN: constant)
+  std::vector<double> spread_;                    // sum (Y - mean Y)^2 of each equation's held-out slopes' group sums Y (NaN: constant)
   int heldOrder_ = -1;                            // order of heldTerms_ (-1: not formed)
   std::vector<double>& heldTerms_;                // held-out monomials, heldRows_ x count, column-major
   std::vector<double> numerator_, denominator_;   // a rational candidate's on the held-out rows (kept: no allocation per candidate)
