@@ -105,6 +105,33 @@ double TaskSummaries::GroupedError(int i, Residual residual) const {
 
 TaskSummaries::~TaskSummaries() = default;
 
+void TaskSummaries::ShareWith(const Derivatives& next) {
+  if (group_ < 2 || sources_[0] == nullptr || summedWidth_ != 0 || next.rows != all_->rows || next.offset != all_->offset ||
+      next.states != all_->states) {
+    return;
+  }
+  next_ = &next;
+}
+
+void TaskSummaries::BorrowFrom(TaskSummaries& lender) {
+  if (lender.next_ == all_ && lender.D_ == D_ && lender.trainRows_ == trainRows_ && lender.heldRow_ == heldRow_) lender_ = &lender;
+}
+
+TaskSummaries::Use TaskSummaries::Resolve(Source* source, int i) {
+  if (lender_ != nullptr && source == sources_[0].get()) return {lender_, lender_->sources_[0].get(), D_ + i};
+  return {this, source, source->perEquation ? 0 : i};
+}
+
+std::vector<int> TaskSummaries::PolynomialColumns() const {
+  const int K = sources_[0]->design.nterms;
+  std::vector<int> columns(Size(K + D_));
+  std::iota(columns.begin(), columns.end(), 0);
+  if (next_ != nullptr) {
+    for (int t = 0; t < D_; ++t) columns.push_back(K + D_ + t);
+  }
+  return columns;
+}
+
 TaskSummaries::Place TaskSummaries::Find(const ModelEquation& shape) {
   Place place{nullptr, {}};
   const auto range = [&](int from, int to) {
@@ -178,14 +205,18 @@ void SumGroups(const double* from, int rows, int group, double* to) {
 
 }  // namespace
 
-void TaskSummaries::SumTrainingRows(const ModelEquation& design, int products) {
-  const int K = design.nterms, width = K + D_ + D_ * products;
+void TaskSummaries::SumTrainingRows(const ModelEquation& design) {
+  const int K = design.nterms, width = K + D_ + (next_ != nullptr ? D_ : 0);
   const int span = kSumsPerBlock * group_;
   trainSums_ = (trainRows_ + group_ - 1) / group_;
   heldSums_ = (heldRows_ + group_ - 1) / group_;
   summedRows_ = trainSums_ + heldSums_;
   summedWidth_ = width;
+  products_ = 0;
   filled_.resize(Size(span) * Size(width));
+  // Room for the rationals' products too (SumProducts), touched only if they are formed.
+  const Source* rational = sources_[1].get();
+  sums_.reserve(Size(summedRows_) * Size(width + (rational != nullptr ? D_ * rational->design.nden : 0)));
   sums_.assign(Size(summedRows_) * Size(width), 0.0);  // reuses the memory of an earlier task
   // The training rows, then the held-out rows, each grouped from its first.
   const int firsts[2] = {0, heldRow_}, counts[2] = {trainRows_, heldRows_}, places[2] = {0, trainSums_};
@@ -196,18 +227,36 @@ void TaskSummaries::SumTrainingRows(const ModelEquation& design, int products) {
       const auto column = [&](int j) { return filled_.data() + Size(j) * Size(span); };
       FillDesignBlock(design, std::span<const double>(all_->states).subspan(Size(start) * Size(D_), Size(b) * Size(D_)),
                       D_, b, 1 + start, {}, filled_, span);
-      for (int i = 0; i < D_; ++i) {
-        double* y = column(K + i);
-        for (int r = 0; r < b; ++r) y[r] = all_->slopes[Size(start + r) * Size(D_) + Size(i)];
-        // The rational designs' -y times denominator monomials, as Rational's FillDesign forms them.
-        for (int j = 0; j < products; ++j) {
-          const double* u = column(j + 1);
-          double* to = column(K + D_ + i * products + j);
-          for (int r = 0; r < b; ++r) to[r] = -y[r] * u[r];
-        }
+      for (int t = 0; t < width - K; ++t) {
+        const std::vector<double>& slopes = t < D_ ? all_->slopes : next_->slopes;
+        double* y = column(K + t);
+        for (int r = 0; r < b; ++r) y[r] = slopes[Size(start + r) * Size(D_) + Size(t % D_)];
       }
       const int at = places[part] + done / group_;
       for (int j = 0; j < width; ++j) SumGroups(column(j), b, group_, sums_.data() + Size(j) * Size(summedRows_) + Size(at));
+    }
+  }
+}
+
+void TaskSummaries::SumProducts(int products, int order) {
+  const int span = kSumsPerBlock * group_, count = MonomialCount(order, D_);
+  productsAt_ = summedWidth_;
+  products_ = products;
+  summedWidth_ += D_ * products;
+  filled_.resize(Size(span) * Size(count + 1));
+  sums_.resize(Size(summedRows_) * Size(summedWidth_), 0.0);
+  double* product = filled_.data() + Size(count) * Size(span);
+  for (int start = 0; start < trainRows_; start += span) {
+    const int b = std::min(span, trainRows_ - start);
+    FillMonomialColumns(std::span<const double>(all_->states).subspan(Size(start) * Size(D_), Size(b) * Size(D_)), D_, b,
+                        order, filled_, span);
+    for (int i = 0; i < D_; ++i) {
+      for (int j = 0; j < products; ++j) {
+        // The rational designs' -y times denominator monomials, as Rational's FillDesign forms them.
+        const double* u = filled_.data() + Size(j + 1) * Size(span);
+        for (int r = 0; r < b; ++r) product[r] = -all_->slopes[Size(start + r) * Size(D_) + Size(i)] * u[r];
+        SumGroups(product, b, group_, sums_.data() + Size(productsAt_ + i * products + j) * Size(summedRows_) + Size(start / group_));
+      }
     }
   }
 }
@@ -239,17 +288,14 @@ TriangularSummary TaskSummaries::SummedSummary(const Source& source, int i) {
                           std::max(rational->design.nu, rational->design.mu) <= poly->design.nu));
   if (sharesPoly) {
     const int K = poly->design.nterms;
-    const int products = rational != nullptr && std::max(rational->design.nu, rational->design.mu) <= poly->design.nu
-                             ? rational->design.nden : 0;
-    if (summedWidth_ == 0) SumTrainingRows(poly->design, products);
-    std::vector<int> columns;
-    if (&source == poly) {
-      for (int j = 0; j < K + D_; ++j) columns.push_back(j);
-      return FoldSummedColumns(columns, K, 0, trainSums_);
-    }
+    if (summedWidth_ == 0) SumTrainingRows(poly->design);
+    if (&source == poly) return FoldSummedColumns(PolynomialColumns(), K, 0, trainSums_);
+    // The rationals' products only for the degree whose rationals are tried.
     const ModelEquation& r = rational->design;
+    if (products_ == 0) SumProducts(r.nden, r.mu);
+    std::vector<int> columns;
     for (int j = 0; j < r.nnum; ++j) columns.push_back(j);
-    for (int j = 0; j < r.nden; ++j) columns.push_back(K + D_ + i * products + j);
+    for (int j = 0; j < r.nden; ++j) columns.push_back(productsAt_ + i * products_ + j);
     columns.push_back(K + i);
     return FoldSummedColumns(columns, r.nterms, 0, trainSums_);
   }
@@ -283,7 +329,8 @@ TriangularSummary TaskSummaries::SummedSummary(const Source& source, int i) {
 
 SubsetFit TaskSummaries::Thresholded(const ModelEquation& shape, int i, const ThresholdSettings& settings) {
   const Place place = Find(shape);
-  SubsetFit fit = ThresholdedFit(Train(*place.source, i), place.source->perEquation ? 0 : i, settings, place.columns);
+  const Use use = Resolve(place.source, i);
+  SubsetFit fit = ThresholdedFit(use.owner->Train(*use.source, i), use.target, settings, place.columns);
   for (int& j : fit.columns) {
     j = static_cast<int>(std::lower_bound(place.columns.begin(), place.columns.end(), j) - place.columns.begin());
   }
@@ -294,7 +341,8 @@ SubsetFit TaskSummaries::Subset(const ModelEquation& shape, int i, std::span<con
   const Place place = Find(shape);
   std::vector<int> mapped;
   for (const int j : columns) mapped.push_back(place.columns.at(Size(j)));
-  SubsetFit fit = FitSubset(Train(*place.source, i), place.source->perEquation ? 0 : i, mapped);
+  const Use use = Resolve(place.source, i);
+  SubsetFit fit = FitSubset(use.owner->Train(*use.source, i), use.target, mapped);
   fit.columns.assign(columns.begin(), columns.end());
   return fit;
 }
@@ -315,26 +363,10 @@ double TaskSummaries::HeldOutError(const ModelEquation& equation, int i) {
   // Linear in the coefficients: the residual's squares are those of the
   // held-out summary's reduced problem.
   const Place place = Find(equation);
-  Source& source = *place.source;
-  const bool shared = &source == sources_[0].get();
-  if (group_ > 1 && !shared) return rowByRow();  // a design of its own on grouped rows: rare
-  if (!source.held) {
-    std::vector<int> targets(Size(D_));
-    std::iota(targets.begin(), targets.end(), 0);
-    if (group_ > 1) {
-      // The held-out groups of the table the training summary was folded from.
-      Train(source, i);
-      std::vector<int> columns(Size(source.design.nterms + D_));
-      std::iota(columns.begin(), columns.end(), 0);
-      source.held = FoldSummedColumns(columns, source.design.nterms, trainSums_, heldSums_);
-    } else {
-      const std::span<const double> states = std::span<const double>(all_->states).subspan(Size(heldRow_) * Size(D_));
-      const std::span<const double> slopes = std::span<const double>(all_->slopes).subspan(Size(heldRow_) * Size(D_));
-      source.held = SummariseDesign(source.design, states, D_, heldRows_, heldRow_ + 1, slopes, targets, Fused());
-    }
-  }
-  const TriangularSummary& held = *source.held;
-  const int target = held.DesignColumns() + i;
+  const Use use = Resolve(place.source, i);
+  if (group_ > 1 && use.source != use.owner->sources_[0].get()) return rowByRow();  // a design of its own on grouped rows: rare
+  const TriangularSummary& held = use.owner->Held(*use.source, i);
+  const int target = held.DesignColumns() + use.target;
   double squares = 0.0;
   for (int row = 0; row <= target; ++row) {
     double v = -held.R(row, target);
@@ -346,6 +378,23 @@ double TaskSummaries::HeldOutError(const ModelEquation& equation, int i) {
   }
   const double err = std::sqrt(squares / spread);
   return std::isfinite(err) ? err : kInfinity;
+}
+
+const TriangularSummary& TaskSummaries::Held(Source& source, int i) {
+  if (!source.held) {
+    if (group_ > 1) {
+      // The held-out groups of the table the training summary was folded from.
+      Train(source, i);
+      source.held = FoldSummedColumns(PolynomialColumns(), source.design.nterms, trainSums_, heldSums_);
+    } else {
+      std::vector<int> targets(Size(D_));
+      std::iota(targets.begin(), targets.end(), 0);
+      const std::span<const double> states = std::span<const double>(all_->states).subspan(Size(heldRow_) * Size(D_));
+      const std::span<const double> slopes = std::span<const double>(all_->slopes).subspan(Size(heldRow_) * Size(D_));
+      source.held = SummariseDesign(source.design, states, D_, heldRows_, heldRow_ + 1, slopes, targets, Fused());
+    }
+  }
+  return *source.held;
 }
 
 double TaskSummaries::RationalHeldOutError(const ModelEquation& equation, int i) {

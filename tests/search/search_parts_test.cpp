@@ -207,7 +207,8 @@ TriangularSummary GroupSummary(const ModelEquation& eq, const Derivatives& all, 
 // Every shape's sparse fit from the shared summaries is the one of its own
 // design (on group sums of the rows when there are many), and its held-out
 // error the one ApproximationError gives on the held-out rows (on their
-// group sums, grouped as the training rows, when there are many).
+// group sums, grouped as the training rows, when there are many), also
+// where two degrees of the same states share the polynomial summaries.
 TEST(TaskSummaries, SharedFitsAndHeldOutErrorsAreEachShapesOwn) {
   struct Case {
     int vectors, train, held, group;
@@ -222,6 +223,13 @@ TEST(TaskSummaries, SharedFitsAndHeldOutErrorsAreEachShapesOwn) {
                                             {ModelFamily::DrivenPolynomial, 2, 0, 0.7},
                                             {ModelFamily::Rational, 2, 2}};
     TaskSummaries summaries(plan, D, dt, all, c.train, c.held);
+    // Degree 2 has degree 3's states: its summaries lend theirs to another of degree 3.
+    const Derivatives two = LocalFits(testing::Lorenz(dt, c.vectors, 0.001).values, 3, 5, 2, dt);
+    ASSERT_EQ(two.states, all.states);
+    TaskSummaries lender(plan, D, dt, two, c.train, c.held);
+    lender.ShareWith(all);
+    TaskSummaries borrower(plan, D, dt, all, c.train, c.held);
+    borrower.BorrowFrom(lender);
     const std::vector<EquationSpec> shapes = {{ModelFamily::StandardPolynomial, 2}, {ModelFamily::DrivenPolynomial, 1, 0, 0.7},
                                               {ModelFamily::Rational, 1, 1}, {ModelFamily::Rational, 2, 2},
                                               {ModelFamily::Rational, 1, 3}};
@@ -233,9 +241,14 @@ TEST(TaskSummaries, SharedFitsAndHeldOutErrorsAreEachShapesOwn) {
       for (int i = 0; i < D; ++i) {
         const SubsetFit mine = ThresholdedFit(GroupSummary(eq, all, c.train, c.group, i), 0, settings);
         const SubsetFit shared = summaries.Thresholded(eq, i, settings);
+        lender.Thresholded(eq, i, settings);
+        const SubsetFit borrowed = borrower.Thresholded(eq, i, settings);
         ASSERT_EQ(mine.columns, shared.columns) << FormatEquationSpec(spec) << " " << i << " group " << c.group;
+        ASSERT_EQ(mine.columns, borrowed.columns) << FormatEquationSpec(spec) << " " << i << " group " << c.group;
         for (std::size_t k = 0; k < mine.columns.size(); ++k) {
           EXPECT_NEAR(shared.coefficients[k], mine.coefficients[k], 1e-8 * std::abs(mine.coefficients[k]))
+              << FormatEquationSpec(spec) << " " << i << " group " << c.group;
+          EXPECT_NEAR(borrowed.coefficients[k], mine.coefficients[k], 1e-8 * std::abs(mine.coefficients[k]))
               << FormatEquationSpec(spec) << " " << i << " group " << c.group;
         }
         eq.coef.assign(static_cast<std::size_t>(eq.nterms), 0.0);
@@ -263,6 +276,7 @@ TEST(TaskSummaries, SharedFitsAndHeldOutErrorsAreEachShapesOwn) {
           expected = std::sqrt(squares / spread);
         }
         EXPECT_NEAR(summaries.HeldOutError(eq, i), expected, 1e-8 * expected) << FormatEquationSpec(spec) << " " << i;
+        EXPECT_NEAR(borrower.HeldOutError(eq, i), expected, 1e-8 * expected) << FormatEquationSpec(spec) << " " << i;
       }
     }
   }
