@@ -58,8 +58,7 @@ class ContinuousDriving {
 
 // A (driven) polynomial model's right-hand side from its kept terms only:
 // each sum in term order from 0.0 as the family forms it (a dropped term
-// adds an exact zero there), the monomials only up to the highest order
-// kept. Most candidates keep a few of their shape's terms, and their
+// adds an exact zero there), and only the monomials those terms need. Most candidates keep a few of their shape's terms, and their
 // predictions are most of the scoring.
 class KeptTerms {
  public:
@@ -90,10 +89,24 @@ class KeptTerms {
         e.sine = eq.coef[Size(eq.nterms - 1)];
       }
     }
-    monomials_.resize(Size(std::max(1, MonomialCount(order_, D_))));
+    monomials_.assign(Size(std::max(1, MonomialCount(order_, D_))), 1.0);
+    // The monomials kept and those they are formed from, each as
+    // FillMonomialTerms forms it (its parent times one variable: the same bits).
+    if (order_ < 1) return;
+    const MonomialRecurrence recurrence = MonomialProducts(D_, order_);
+    std::vector<bool> needed(monomials_.size(), false);
+    for (const Equation& e : equations_) {
+      for (const auto& term : e.terms) needed[Size(term.first)] = true;
+    }
+    for (std::size_t k = needed.size() - 1; k >= 1; --k) {
+      if (needed[k]) needed[Size(recurrence.parent[k])] = true;
+    }
+    for (std::size_t k = 1; k < needed.size(); ++k) {
+      if (needed[k]) products_.push_back({static_cast<int>(k), recurrence.parent[k], recurrence.variable[k]});
+    }
   }
   void operator()(int, double T, std::span<const double> Y, std::span<double> DY) {
-    if (order_ >= 0) FillMonomialTerms(Y, D_, order_, monomials_);
+    for (const Product& p : products_) monomials_[Size(p.term)] = monomials_[Size(p.parent)] * Y[Size(p.variable)];
     for (std::size_t i = 0; i < equations_.size(); ++i) {
       const Equation& e = equations_[i];
       double sum = 0.0;
@@ -112,9 +125,13 @@ class KeptTerms {
     bool driven = false;
     double wdt = 0.0, cosine = 0.0, sine = 0.0;
   };
+  struct Product {
+    int term, parent, variable;
+  };
   double dt_;
   int D_;
   int order_ = -1;
+  std::vector<Product> products_;  // in term order, so a parent is formed before its children
   std::vector<Equation> equations_;
   std::vector<double> monomials_;
 };
