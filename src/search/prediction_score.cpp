@@ -114,7 +114,13 @@ class KeptTerms {
       DY[i] = sum;
       if (e.driven) {
         const double angle = T / dt_ * e.wdt;
-        DY[i] += e.cosine * std::cos(angle) + e.sine * std::sin(angle);
+        // The stages at the half step, and equations of one period, share their angle.
+        if (!(angle == angle_)) {
+          angle_ = angle;
+          cos_ = std::cos(angle);
+          sin_ = std::sin(angle);
+        }
+        DY[i] += e.cosine * cos_ + e.sine * sin_;
       }
     }
   }
@@ -132,6 +138,7 @@ class KeptTerms {
   int D_;
   int order_ = -1;
   std::vector<Product> products_;  // in term order, so a parent is formed before its children
+  double angle_ = std::nan(""), cos_ = 0.0, sin_ = 0.0;  // the last driving angle and its cosine and sine
   std::vector<Equation> equations_;
   std::vector<double> monomials_;
 };
