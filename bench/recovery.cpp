@@ -80,6 +80,7 @@ struct Outcome {
   bool exact = false;
   double worst = 0.0;  // largest relative coefficient error of the true terms
   std::string found;
+  bool warned = false;  // the search gave a warning
 };
 
 Outcome Judge(const PublishedSystem& s, const odefit::Series& series, double dt) {
@@ -93,6 +94,7 @@ Outcome Judge(const PublishedSystem& s, const odefit::Series& series, double dt)
     out.found = e.what();
     return out;
   }
+  out.warned = !result.doubts.empty();
   out.exact = true;
   for (int i = 0; i < s.dimension; ++i) {
     const odefit::ModelEquation& eq = result.best.Equation(i + 1);
@@ -179,8 +181,8 @@ int Accuracy() {
       char goal[32] = "exact";
       if (c.goal > 0.0) std::snprintf(goal, sizeof goal, "exact, %g %%", 100.0 * c.goal);
       std::printf("| %s | %d, %.3g | %g %% | %u | %s | ", c.system.name.c_str(), c.n, dt, 100.0 * c.noise, draw, goal);
-      if (o.exact) std::printf("exact, %.2g %% |\n", 100.0 * o.worst);
-      else std::printf("wrong: %s |\n", o.found.c_str());
+      if (o.exact) std::printf("exact, %.2g %%%s |\n", 100.0 * o.worst, o.warned ? ", warned" : "");
+      else std::printf("wrong%s: %s |\n", o.warned ? " (warned)" : "", o.found.c_str());
       std::fflush(stdout);
     }
   }
@@ -212,17 +214,18 @@ int main(int argc, char** argv) {
   std::printf("\n|---|");
   for (std::size_t k = 0; k < noises.size(); ++k) std::printf("---|");
   std::printf("\n");
-  std::vector<int> exact(noises.size(), 0);
+  std::vector<int> exact(noises.size(), 0), warned(noises.size(), 0);
   std::vector<std::string> failures;
   for (const PublishedSystem& s : systems) {
     std::printf("| %s |", s.name.c_str());
     for (std::size_t k = 0; k < noises.size(); ++k) {
       const Outcome o = Recover(s, noises[k]);
+      warned[k] += o.warned ? 1 : 0;
       if (o.exact) {
         ++exact[k];
-        std::printf(" exact, %.2g %% |", 100.0 * o.worst);
+        std::printf(" exact, %.2g %%%s |", 100.0 * o.worst, o.warned ? ", warned" : "");
       } else {
-        std::printf(" wrong |");
+        std::printf(" wrong%s |", o.warned ? " (warned)" : "");
         char level[32];
         std::snprintf(level, sizeof level, " at %g %%: ", 100.0 * noises[k]);
         std::string line = s.name;
@@ -236,6 +239,8 @@ int main(int argc, char** argv) {
   }
   std::printf("| exact structure |");
   for (std::size_t k = 0; k < noises.size(); ++k) std::printf(" %d of %zu |", exact[k], systems.size());
+  std::printf("\n| warned |");
+  for (std::size_t k = 0; k < noises.size(); ++k) std::printf(" %d |", warned[k]);
   std::printf("\n\n");
   for (const std::string& f : failures) std::printf("- %s\n", f.c_str());
   return 0;

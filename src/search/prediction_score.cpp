@@ -3,11 +3,14 @@
 #include <algorithm>
 #include <cmath>
 #include <optional>
+#include <utility>
+#include <vector>
 
 #include "api/recordings.h"
 #include "integration/integrators.h"
 #include "integration/model_rhs.h"
 #include "model/equation_shape.h"
+#include "model/monomials.h"
 #include "search/local_fits.h"
 #include "search/noise_level.h"
 #include "search/search_common.h"
@@ -52,6 +55,97 @@ class ContinuousDriving {
   Model undriven_;
   std::optional<ModelRightHandSide> undrivenRhs_;
 };
+
+// A (driven) polynomial model's right-hand side from its kept terms only:
+// each sum in term order from 0.0 as the family forms it (a dropped term
+// adds an exact zero there), and only the monomials those terms need. Most candidates keep a few of their shape's terms, and their
+// predictions are most of the scoring.
+class KeptTerms {
+ public:
+  // False when the model has an equation of another family.
+  static bool Suits(const Model& model) {
+    return std::all_of(model.equations.begin(), model.equations.end(), [](const ModelEquation& eq) {
+      return eq.family == ModelFamily::StandardPolynomial || eq.family == ModelFamily::DrivenPolynomial;
+    });
+  }
+  explicit KeptTerms(const Model& model) : dt_(model.dt), D_(model.Dimension()), equations_(model.equations.size()) {
+    for (std::size_t i = 0; i < model.equations.size(); ++i) {
+      const ModelEquation& eq = model.equations[i];
+      Equation& e = equations_[i];
+      const bool driven = eq.family == ModelFamily::DrivenPolynomial;
+      const int monomials = driven ? eq.nterms - 2 : eq.nterms;
+      int order = 0;
+      for (int k = 0; k < monomials; ++k) {
+        while (k >= MonomialCount(order, D_)) ++order;
+        const double c = eq.coef[Size(k)];
+        if (c == 0.0) continue;
+        e.terms.emplace_back(k, c);
+        order_ = std::max(order_, order);
+      }
+      if (driven) {
+        e.driven = true;
+        e.wdt = eq.wdt;
+        e.cosine = eq.coef[Size(eq.nterms - 2)];
+        e.sine = eq.coef[Size(eq.nterms - 1)];
+      }
+    }
+    monomials_.assign(Size(std::max(1, MonomialCount(order_, D_))), 1.0);
+    // The monomials kept and those they are formed from, each as
+    // FillMonomialTerms forms it (its parent times one variable: the same bits).
+    if (order_ < 1) return;
+    const MonomialRecurrence recurrence = MonomialProducts(D_, order_);
+    std::vector<bool> needed(monomials_.size(), false);
+    for (const Equation& e : equations_) {
+      for (const auto& term : e.terms) needed[Size(term.first)] = true;
+    }
+    for (std::size_t k = needed.size() - 1; k >= 1; --k) {
+      if (needed[k]) needed[Size(recurrence.parent[k])] = true;
+    }
+    for (std::size_t k = 1; k < needed.size(); ++k) {
+      if (needed[k]) products_.push_back({static_cast<int>(k), recurrence.parent[k], recurrence.variable[k]});
+    }
+  }
+  void operator()(int, double T, std::span<const double> Y, std::span<double> DY) {
+    for (const Product& p : products_) monomials_[Size(p.term)] = monomials_[Size(p.parent)] * Y[Size(p.variable)];
+    for (std::size_t i = 0; i < equations_.size(); ++i) {
+      const Equation& e = equations_[i];
+      double sum = 0.0;
+      for (const auto& [k, c] : e.terms) sum += c * monomials_[Size(k)];
+      DY[i] = sum;
+      if (e.driven) {
+        const double angle = T / dt_ * e.wdt;
+        // The stages at the half step, and equations of one period, share their angle.
+        if (!(angle == angle_)) {
+          angle_ = angle;
+          cos_ = std::cos(angle);
+          sin_ = std::sin(angle);
+        }
+        DY[i] += e.cosine * cos_ + e.sine * sin_;
+      }
+    }
+  }
+
+ private:
+  struct Equation {
+    std::vector<std::pair<int, double>> terms;  // the monomials kept and their coefficients
+    bool driven = false;
+    double wdt = 0.0, cosine = 0.0, sine = 0.0;
+  };
+  struct Product {
+    int term, parent, variable;
+  };
+  double dt_;
+  int D_;
+  int order_ = -1;
+  std::vector<Product> products_;  // in term order, so a parent is formed before its children
+  double angle_ = std::nan(""), cos_ = 0.0, sin_ = 0.0;  // the last driving angle and its cosine and sine
+  std::vector<Equation> equations_;
+  std::vector<double> monomials_;
+};
+
+// Integrates the model's predictions with `rhs`.
+template <class Rhs>
+double Predictions(Rhs& rhs, const Model& model, const Series& series, const Scoring& scoring, int offset);
 
 }  // namespace
 
@@ -187,10 +281,21 @@ double NoiseFloor(const Scoring& scoring) {
 }
 
 double PredictionScore(const Model& model, const Series& series, const Scoring& scoring, int offset) {
+  if (KeptTerms::Suits(model)) {
+    KeptTerms rhs(model);
+    return Predictions(rhs, model, series, scoring, offset);
+  }
+  const ContinuousDriving rhs(model);
+  return Predictions(rhs, model, series, scoring, offset);
+}
+
+namespace {
+
+template <class Rhs>
+double Predictions(Rhs& rhs, const Model& model, const Series& series, const Scoring& scoring, int offset) {
   const StartEstimate& estimate = scoring.start;
   const int D = scoring.D;
   const int m = static_cast<int>(estimate.weights.size());
-  const ContinuousDriving rhs(model);
   std::vector<double> Y(Size(D)), work(5 * Size(D));
   double total = 0.0;
   for (const int start : scoring.starts) {
@@ -228,5 +333,7 @@ double PredictionScore(const Model& model, const Series& series, const Scoring& 
   const double count = static_cast<double>(scoring.starts.size()) * scoring.horizon * D;
   return count > 0 ? total / count : kInfinity;
 }
+
+}  // namespace
 
 }  // namespace odefit::search

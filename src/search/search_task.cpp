@@ -37,8 +37,11 @@ namespace {
 // equation's candidates of the shapes tried so far.
 class DegreeCandidates {
  public:
+  // `all` the degree's states and slopes; `next` the next degree's, whose
+  // candidates follow with this one as `lender` (both may be null).
   DegreeCandidates(const Series& series, const SearchSettings& settings, const SearchPlan& plan, const Scoring& scoring,
-                   int m, int degree, WindowFits& fits, TaskBuffers::Degree& memory)
+                   int m, int degree, const Derivatives& all, TaskBuffers::Degree& memory, const Derivatives* next,
+                   DegreeCandidates* lender)
       : series_(series),
         settings_(settings),
         plan_(plan),
@@ -47,13 +50,15 @@ class DegreeCandidates {
         degree_(degree),
         D_(series.dimension),
         split_(SplitSample(static_cast<int>(series.size()), settings.validationFraction)),
-        all_((fits.Into(degree, memory.rows), memory.rows)),
+        all_(all),
         trainRows_(split_ - m + 1),
         floor_(NoiseFloor(scoring)),
         found_(plan.shapes.size(), std::vector<std::vector<std::vector<EquationCandidate>>>(
                                        plan.thresholds.size(), std::vector<std::vector<EquationCandidate>>(Size(D_)))) {
     if (all_.rows - split_ < 1) return;  // no held-out row
     summaries_.emplace(plan.shapes, D_, settings.dt, all_, trainRows_, split_, &memory.summary);
+    if (next != nullptr) summaries_->ShareWith(*next);
+    if (lender != nullptr && lender->Usable()) summaries_->BorrowFrom(*lender->summaries_);
     // Each variable's size on the training rows, to weigh monomials by.
     scale_.assign(Size(D_), 0.0);
     for (int r = 0; r < trainRows_; ++r) {
@@ -221,14 +226,23 @@ SearchTaskResult RunTask(const Series& series, const SearchSettings& settings, c
   TaskBuffers& memory = buffers != nullptr ? *buffers : own;
   if (memory.degrees.size() < plan.degrees.size()) memory.degrees.resize(plan.degrees.size());
   WindowFits fits(series, m, settings.dt, &memory.localFits);
+  // A fit needs more points than coefficients.
+  const auto fitted = [&](std::size_t k) { return k < plan.degrees.size() && plan.degrees[k] < m; };
+  for (std::size_t k = 0; k < plan.degrees.size(); ++k) {
+    if (fitted(k)) fits.Into(plan.degrees[k], memory.degrees[k].rows);
+  }
   int chosen = -1;
   double best = kInfinity;
+  DegreeCandidates* lender = nullptr;  // the last degree's, when this one shares its states
   for (std::size_t k = 0; k < plan.degrees.size(); ++k) {
     const int degree = plan.degrees[k];
-    // A fit needs more points than coefficients.
-    if (degree >= m) continue;
-    auto candidates =
-        std::make_unique<DegreeCandidates>(series, settings, plan, scoring, m, degree, fits, memory.degrees[k]);
+    if (!fitted(k)) continue;
+    // Degrees 2j and 2j + 1 have the same states: one polynomial table serves both.
+    const bool pair = degree % 2 == 0 && fitted(k + 1) && plan.degrees[k + 1] == degree + 1;
+    auto candidates = std::make_unique<DegreeCandidates>(series, settings, plan, scoring, m, degree, memory.degrees[k].rows,
+                                                         memory.degrees[k], pair ? &memory.degrees[k + 1].rows : nullptr,
+                                                         lender);
+    lender = pair && candidates->Usable() ? candidates.get() : nullptr;
     if (!candidates->Usable()) continue;
     const std::size_t first = result.candidates.size();
     if (!candidates->Run(deadline, [](const EquationSpec& s) { return !Rational(s); }, result.candidates)) {

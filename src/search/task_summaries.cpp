@@ -71,18 +71,66 @@ TaskSummaries::TaskSummaries(const std::vector<EquationSpec>& shapes, int D, dou
   spread_.assign(Size(D), 0.0);
   for (int i = 0; i < D; ++i) {
     const auto y = [&](int r) { return all.slopes[Size(heldRow + r) * Size(D) + Size(i)]; };
+    std::vector<double> sums;
+    for (int g = 0; g * group_ < heldRows_; ++g) {
+      const int end = std::min(heldRows_, (g + 1) * group_);
+      double sum = y(g * group_);
+      for (int r = g * group_ + 1; r < end; ++r) sum += y(r);
+      sums.push_back(sum);
+    }
+    const int n = static_cast<int>(sums.size());
     bool equal = true;
-    for (int r = 1; r < heldRows_ && equal; ++r) equal = y(r) == y(r - 1);
+    for (int r = 1; r < n && equal; ++r) equal = sums[Size(r)] == sums[Size(r - 1)];
     double sum = 0.0;
-    for (int r = 0; r < heldRows_; ++r) sum += y(r);
-    const double mean = sum / static_cast<double>(heldRows_);
+    for (int r = 0; r < n; ++r) sum += sums[Size(r)];
+    const double mean = sum / static_cast<double>(n);
     double spread = 0.0;
-    for (int r = 0; r < heldRows_; ++r) spread += (y(r) - mean) * (y(r) - mean);
-    spread_[Size(i)] = equal || heldRows_ < 1 ? std::nan("") : spread;
+    for (int r = 0; r < n; ++r) spread += (sums[Size(r)] - mean) * (sums[Size(r)] - mean);
+    spread_[Size(i)] = equal || n < 1 ? std::nan("") : spread;
   }
 }
 
+template <class Residual>
+double TaskSummaries::GroupedError(int i, Residual residual) const {
+  double squares = 0.0;
+  for (int g = 0; g * group_ < heldRows_; ++g) {
+    const int end = std::min(heldRows_, (g + 1) * group_);
+    double e = residual(g * group_);
+    for (int r = g * group_ + 1; r < end; ++r) e += residual(r);
+    squares += e * e;
+  }
+  const double err = std::sqrt(squares / spread_[Size(i)]);
+  return std::isfinite(err) ? err : kInfinity;
+}
+
 TaskSummaries::~TaskSummaries() = default;
+
+void TaskSummaries::ShareWith(const Derivatives& next) {
+  if (group_ < 2 || sources_[0] == nullptr || summedWidth_ != 0 || next.rows != all_->rows || next.offset != all_->offset ||
+      next.states != all_->states) {
+    return;
+  }
+  next_ = &next;
+}
+
+void TaskSummaries::BorrowFrom(TaskSummaries& lender) {
+  if (lender.next_ == all_ && lender.D_ == D_ && lender.trainRows_ == trainRows_ && lender.heldRow_ == heldRow_) lender_ = &lender;
+}
+
+TaskSummaries::Use TaskSummaries::Resolve(Source* source, int i) {
+  if (lender_ != nullptr && source == sources_[0].get()) return {lender_, lender_->sources_[0].get(), D_ + i};
+  return {this, source, source->perEquation ? 0 : i};
+}
+
+std::vector<int> TaskSummaries::PolynomialColumns() const {
+  const int K = sources_[0]->design.nterms;
+  std::vector<int> columns(Size(K + D_));
+  std::iota(columns.begin(), columns.end(), 0);
+  if (next_ != nullptr) {
+    for (int t = 0; t < D_; ++t) columns.push_back(K + D_ + t);
+  }
+  return columns;
+}
 
 TaskSummaries::Place TaskSummaries::Find(const ModelEquation& shape) {
   Place place{nullptr, {}};
@@ -157,41 +205,69 @@ void SumGroups(const double* from, int rows, int group, double* to) {
 
 }  // namespace
 
-void TaskSummaries::SumTrainingRows(const ModelEquation& design, int products) {
-  const int K = design.nterms, width = K + D_ + D_ * products;
+void TaskSummaries::SumTrainingRows(const ModelEquation& design) {
+  const int K = design.nterms, width = K + D_ + (next_ != nullptr ? D_ : 0);
   const int span = kSumsPerBlock * group_;
-  summedRows_ = (trainRows_ + group_ - 1) / group_;
+  trainSums_ = (trainRows_ + group_ - 1) / group_;
+  heldSums_ = (heldRows_ + group_ - 1) / group_;
+  summedRows_ = trainSums_ + heldSums_;
   summedWidth_ = width;
+  products_ = 0;
   filled_.resize(Size(span) * Size(width));
+  // Room for the rationals' products too (SumProducts), touched only if they are formed.
+  const Source* rational = sources_[1].get();
+  sums_.reserve(Size(summedRows_) * Size(width + (rational != nullptr ? D_ * rational->design.nden : 0)));
   sums_.assign(Size(summedRows_) * Size(width), 0.0);  // reuses the memory of an earlier task
-  for (int start = 0; start < trainRows_; start += span) {
-    const int b = std::min(span, trainRows_ - start);
-    const auto column = [&](int j) { return filled_.data() + Size(j) * Size(span); };
-    FillDesignBlock(design, std::span<const double>(all_->states).subspan(Size(start) * Size(D_), Size(b) * Size(D_)), D_, b,
-                    1 + start, {}, filled_, span);
-    for (int i = 0; i < D_; ++i) {
-      double* y = column(K + i);
-      for (int r = 0; r < b; ++r) y[r] = all_->slopes[Size(start + r) * Size(D_) + Size(i)];
-      // The rational designs' -y times denominator monomials, as Rational's FillDesign forms them.
-      for (int j = 0; j < products; ++j) {
-        const double* u = column(j + 1);
-        double* to = column(K + D_ + i * products + j);
-        for (int r = 0; r < b; ++r) to[r] = -y[r] * u[r];
+  // The training rows, then the held-out rows, each grouped from its first.
+  const int firsts[2] = {0, heldRow_}, counts[2] = {trainRows_, heldRows_}, places[2] = {0, trainSums_};
+  for (int part = 0; part < 2; ++part) {
+    for (int done = 0; done < counts[part]; done += span) {
+      const int start = firsts[part] + done;
+      const int b = std::min(span, counts[part] - done);
+      const auto column = [&](int j) { return filled_.data() + Size(j) * Size(span); };
+      FillDesignBlock(design, std::span<const double>(all_->states).subspan(Size(start) * Size(D_), Size(b) * Size(D_)),
+                      D_, b, 1 + start, {}, filled_, span);
+      for (int t = 0; t < width - K; ++t) {
+        const std::vector<double>& slopes = t < D_ ? all_->slopes : next_->slopes;
+        double* y = column(K + t);
+        for (int r = 0; r < b; ++r) y[r] = slopes[Size(start + r) * Size(D_) + Size(t % D_)];
       }
-    }
-    for (int j = 0; j < width; ++j) {
-      SumGroups(column(j), b, group_, sums_.data() + Size(j) * Size(summedRows_) + Size(start / group_));
+      const int at = places[part] + done / group_;
+      for (int j = 0; j < width; ++j) SumGroups(column(j), b, group_, sums_.data() + Size(j) * Size(summedRows_) + Size(at));
     }
   }
 }
 
-TriangularSummary TaskSummaries::FoldSummedColumns(std::span<const int> columns, int K) {
+void TaskSummaries::SumProducts(int products, int order) {
+  const int span = kSumsPerBlock * group_, count = MonomialCount(order, D_);
+  productsAt_ = summedWidth_;
+  products_ = products;
+  summedWidth_ += D_ * products;
+  filled_.resize(Size(span) * Size(count + 1));
+  sums_.resize(Size(summedRows_) * Size(summedWidth_), 0.0);
+  double* product = filled_.data() + Size(count) * Size(span);
+  for (int start = 0; start < trainRows_; start += span) {
+    const int b = std::min(span, trainRows_ - start);
+    FillMonomialColumns(std::span<const double>(all_->states).subspan(Size(start) * Size(D_), Size(b) * Size(D_)), D_, b,
+                        order, filled_, span);
+    for (int i = 0; i < D_; ++i) {
+      for (int j = 0; j < products; ++j) {
+        // The rational designs' -y times denominator monomials, as Rational's FillDesign forms them.
+        const double* u = filled_.data() + Size(j + 1) * Size(span);
+        for (int r = 0; r < b; ++r) product[r] = -all_->slopes[Size(start + r) * Size(D_) + Size(i)] * u[r];
+        SumGroups(product, b, group_, sums_.data() + Size(productsAt_ + i * products + j) * Size(summedRows_) + Size(start / group_));
+      }
+    }
+  }
+}
+
+TriangularSummary TaskSummaries::FoldSummedColumns(std::span<const int> columns, int K, int from, int count) {
   const int n = static_cast<int>(columns.size());
   const int ld = TriangularFold::BlockLeadingDimension(kSumsPerBlock);
   block_.assign(Size(ld) * Size(n), 0.0);
   TriangularFold fold(n, K, &fold::FusedKernels());
-  for (int start = 0; start < summedRows_; start += kSumsPerBlock) {
-    const int b = std::min(kSumsPerBlock, summedRows_ - start);
+  for (int start = from; start < from + count; start += kSumsPerBlock) {
+    const int b = std::min(kSumsPerBlock, from + count - start);
     for (int k = 0; k < n; ++k) {
       const double* from = sums_.data() + Size(columns[Size(k)]) * Size(summedRows_) + Size(start);
       double* to = block_.data() + Size(k) * Size(ld);
@@ -200,7 +276,7 @@ TriangularSummary TaskSummaries::FoldSummedColumns(std::span<const int> columns,
     }
     fold.Fold(block_.data(), b, ld);
   }
-  return TriangularSummary(std::move(fold), K, summedRows_);
+  return TriangularSummary(std::move(fold), K, count);
 }
 
 TriangularSummary TaskSummaries::SummedSummary(const Source& source, int i) {
@@ -212,19 +288,16 @@ TriangularSummary TaskSummaries::SummedSummary(const Source& source, int i) {
                           std::max(rational->design.nu, rational->design.mu) <= poly->design.nu));
   if (sharesPoly) {
     const int K = poly->design.nterms;
-    const int products = rational != nullptr && std::max(rational->design.nu, rational->design.mu) <= poly->design.nu
-                             ? rational->design.nden : 0;
-    if (summedWidth_ == 0) SumTrainingRows(poly->design, products);
-    std::vector<int> columns;
-    if (&source == poly) {
-      for (int j = 0; j < K + D_; ++j) columns.push_back(j);
-      return FoldSummedColumns(columns, K);
-    }
+    if (summedWidth_ == 0) SumTrainingRows(poly->design);
+    if (&source == poly) return FoldSummedColumns(PolynomialColumns(), K, 0, trainSums_);
+    // The rationals' products only for the degree whose rationals are tried.
     const ModelEquation& r = rational->design;
+    if (products_ == 0) SumProducts(r.nden, r.mu);
+    std::vector<int> columns;
     for (int j = 0; j < r.nnum; ++j) columns.push_back(j);
-    for (int j = 0; j < r.nden; ++j) columns.push_back(K + D_ + i * products + j);
+    for (int j = 0; j < r.nden; ++j) columns.push_back(productsAt_ + i * products_ + j);
     columns.push_back(K + i);
-    return FoldSummedColumns(columns, r.nterms);
+    return FoldSummedColumns(columns, r.nterms, 0, trainSums_);
   }
   // A design of its own: its rows filled and summed here.
   const ModelEquation& design = source.design;
@@ -256,7 +329,8 @@ TriangularSummary TaskSummaries::SummedSummary(const Source& source, int i) {
 
 SubsetFit TaskSummaries::Thresholded(const ModelEquation& shape, int i, const ThresholdSettings& settings) {
   const Place place = Find(shape);
-  SubsetFit fit = ThresholdedFit(Train(*place.source, i), place.source->perEquation ? 0 : i, settings, place.columns);
+  const Use use = Resolve(place.source, i);
+  SubsetFit fit = ThresholdedFit(use.owner->Train(*use.source, i), use.target, settings, place.columns);
   for (int& j : fit.columns) {
     j = static_cast<int>(std::lower_bound(place.columns.begin(), place.columns.end(), j) - place.columns.begin());
   }
@@ -267,7 +341,8 @@ SubsetFit TaskSummaries::Subset(const ModelEquation& shape, int i, std::span<con
   const Place place = Find(shape);
   std::vector<int> mapped;
   for (const int j : columns) mapped.push_back(place.columns.at(Size(j)));
-  SubsetFit fit = FitSubset(Train(*place.source, i), place.source->perEquation ? 0 : i, mapped);
+  const Use use = Resolve(place.source, i);
+  SubsetFit fit = FitSubset(use.owner->Train(*use.source, i), use.target, mapped);
   fit.columns.assign(columns.begin(), columns.end());
   return fit;
 }
@@ -276,32 +351,22 @@ double TaskSummaries::HeldOutError(const ModelEquation& equation, int i) {
   const double spread = spread_[Size(i)];
   if (!(spread > 0.0)) return kInfinity;
   if (equation.family == ModelFamily::Rational) return RationalHeldOutError(equation, i);
-  if (FamilyOf(equation.family).quotient) {
-    // Another quotient: its own values, row by row.
+  const auto slope = [&](int r) { return all_->slopes[Size(heldRow_ + r) * Size(D_) + Size(i)]; };
+  const auto rowByRow = [&] {
     std::vector<double> values(Size(heldRows_));
     const std::span<const double> states = std::span<const double>(all_->states).subspan(Size(heldRow_) * Size(D_));
     FamilyOf(equation.family).Values(equation, states, D_, heldRows_, heldRow_ + 1, values);
-    double squares = 0.0;
-    for (int r = 0; r < heldRows_; ++r) {
-      const double e = all_->slopes[Size(heldRow_ + r) * Size(D_) + Size(i)] - values[Size(r)];
-      squares += e * e;
-    }
-    const double err = std::sqrt(squares / spread);
-    return std::isfinite(err) ? err : kInfinity;
-  }
+    return GroupedError(i, [&](int r) { return slope(r) - values[Size(r)]; });
+  };
+  // Another quotient: its own values, row by row.
+  if (FamilyOf(equation.family).quotient) return rowByRow();
   // Linear in the coefficients: the residual's squares are those of the
   // held-out summary's reduced problem.
   const Place place = Find(equation);
-  Source& source = *place.source;
-  if (!source.held) {
-    std::vector<int> targets(Size(D_));
-    std::iota(targets.begin(), targets.end(), 0);
-    const std::span<const double> states = std::span<const double>(all_->states).subspan(Size(heldRow_) * Size(D_));
-    const std::span<const double> slopes = std::span<const double>(all_->slopes).subspan(Size(heldRow_) * Size(D_));
-    source.held = SummariseDesign(source.design, states, D_, heldRows_, heldRow_ + 1, slopes, targets, Fused());
-  }
-  const TriangularSummary& held = *source.held;
-  const int target = held.DesignColumns() + i;
+  const Use use = Resolve(place.source, i);
+  if (group_ > 1 && use.source != use.owner->sources_[0].get()) return rowByRow();  // a design of its own on grouped rows: rare
+  const TriangularSummary& held = use.owner->Held(*use.source, i);
+  const int target = held.DesignColumns() + use.target;
   double squares = 0.0;
   for (int row = 0; row <= target; ++row) {
     double v = -held.R(row, target);
@@ -313,6 +378,23 @@ double TaskSummaries::HeldOutError(const ModelEquation& equation, int i) {
   }
   const double err = std::sqrt(squares / spread);
   return std::isfinite(err) ? err : kInfinity;
+}
+
+const TriangularSummary& TaskSummaries::Held(Source& source, int i) {
+  if (!source.held) {
+    if (group_ > 1) {
+      // The held-out groups of the table the training summary was folded from.
+      Train(source, i);
+      source.held = FoldSummedColumns(PolynomialColumns(), source.design.nterms, trainSums_, heldSums_);
+    } else {
+      std::vector<int> targets(Size(D_));
+      std::iota(targets.begin(), targets.end(), 0);
+      const std::span<const double> states = std::span<const double>(all_->states).subspan(Size(heldRow_) * Size(D_));
+      const std::span<const double> slopes = std::span<const double>(all_->slopes).subspan(Size(heldRow_) * Size(D_));
+      source.held = SummariseDesign(source.design, states, D_, heldRows_, heldRow_ + 1, slopes, targets, Fused());
+    }
+  }
+  return *source.held;
 }
 
 double TaskSummaries::RationalHeldOutError(const ModelEquation& equation, int i) {
@@ -342,15 +424,11 @@ double TaskSummaries::RationalHeldOutError(const ModelEquation& equation, int i)
     const double* t = term(j + 1);
     for (int r = 0; r < heldRows_; ++r) q[Size(r)] += c * t[r];
   }
-  double squares = 0.0;
-  for (int r = 0; r < heldRows_; ++r) {
+  return GroupedError(i, [&](int r) {
     const double qr = q[Size(r)];
     const double v = std::abs(qr) >= DenominatorFloor ? p[Size(r)] / qr : p[Size(r)] / (qr < 0.0 ? -DenominatorFloor : DenominatorFloor);
-    const double e = all_->slopes[Size(heldRow_ + r) * Size(D_) + Size(i)] - v;
-    squares += e * e;
-  }
-  const double err = std::sqrt(squares / spread_[Size(i)]);
-  return std::isfinite(err) ? err : kInfinity;
+    return all_->slopes[Size(heldRow_ + r) * Size(D_) + Size(i)] - v;
+  });
 }
 
 }  // namespace odefit::search
