@@ -17,6 +17,7 @@
 #include "odefit/differentiation.h"
 #include "search/local_fits.h"
 #include "search/equation_candidates.h"
+#include "search/granule_blocks.h"
 #include "search/integral_refit.h"
 #include "search/noise_level.h"
 #include "search/prediction_score.h"
@@ -277,6 +278,50 @@ TEST(TaskSummaries, SharedFitsAndHeldOutErrorsAreEachShapesOwn) {
         }
         EXPECT_NEAR(summaries.HeldOutError(eq, i), expected, 1e-8 * expected) << FormatEquationSpec(spec) << " " << i;
         EXPECT_NEAR(borrower.HeldOutError(eq, i), expected, 1e-8 * expected) << FormatEquationSpec(spec) << " " << i;
+      }
+    }
+  }
+}
+
+// A resampled set of blocks merged from granule summaries fits as the same
+// rows folded directly: blocks that start on a chunk of `width` granules
+// and across two, repeated, at the first and the last start.
+TEST(GranuleBlocks, MergedBlocksFitAsTheirRowsFolded) {
+  const Series lorenz = testing::Lorenz(0.01, 400, 0.01);
+  const Derivatives rows = LocalFits(lorenz.values, 3, 5, 2, 0.01);
+  const ModelEquation shape = EquationShape(EquationSpec{ModelFamily::StandardPolynomial, 2}, 3, 0.01);
+  const int targets[] = {0, 1, 2};
+  const std::vector<int> columns = {1, 2, 3, 5, 6};
+  const struct {
+    int grain, width;
+    std::vector<int> firsts;
+  } cases[] = {{16, 4, {0, 4, 8}}, {16, 4, {1, 7, 7, 0}}, {10, 3, {35, 2, 0, 33}}, {7, 1, {0, 5, 50}}, {25, 15, {0}}};
+  for (const auto& c : cases) {
+    SCOPED_TRACE(::testing::Message() << "grain " << c.grain << ", width " << c.width);
+    const int granules = rows.rows / c.grain;
+    std::vector<TriangularSummary> summaries;
+    for (int g = 0; g < granules; ++g) {
+      const std::size_t first = Size(g) * Size(c.grain) * 3, count = Size(c.grain) * 3;
+      summaries.push_back(SummariseDesign(shape, std::span(rows.states).subspan(first, count), 3, c.grain, 1,
+                                          std::span(rows.slopes).subspan(first, count), targets));
+    }
+    GranuleBlocks blocks(std::move(summaries), c.width);
+    const TriangularSummary merged = blocks.Resampled(c.firsts);
+    std::vector<double> states, slopes;
+    for (const int f : c.firsts) {
+      const auto from = static_cast<std::ptrdiff_t>(Size(f) * Size(c.grain) * 3);
+      const auto to = from + static_cast<std::ptrdiff_t>(Size(c.width) * Size(c.grain) * 3);
+      states.insert(states.end(), rows.states.begin() + from, rows.states.begin() + to);
+      slopes.insert(slopes.end(), rows.slopes.begin() + from, rows.slopes.begin() + to);
+    }
+    const int n = static_cast<int>(states.size() / 3);
+    const TriangularSummary direct = SummariseDesign(shape, states, 3, n, 1, slopes, targets);
+    ASSERT_EQ(merged.Rows(), direct.Rows());
+    for (int t = 0; t < 3; ++t) {
+      const SubsetFit a = FitSubset(merged, t, columns), b = FitSubset(direct, t, columns);
+      EXPECT_NEAR(a.rss, b.rss, 1e-9 * b.rss);
+      for (std::size_t k = 0; k < columns.size(); ++k) {
+        EXPECT_NEAR(a.coefficients[k], b.coefficients[k], 1e-9 * (1.0 + std::fabs(b.coefficients[k])));
       }
     }
   }
