@@ -86,9 +86,18 @@ TEST(TriangularFold, AgreesWithTheUnblockedFactorisationForAnyBlocksAndChunks) {
     FoldRows(first, M, N, 0, 1000, blockRows);
     FoldRows(second, M, N, 1000, 1003, blockRows);
     FoldRows(third, M, N, 1003, N, blockRows);
+    // Copies hold the factor without the work storage, and fold on to the same bits.
+    TriangularFold copied = first, assigned(n, n), secondCopy = second, thirdCopy = third;
+    assigned = first;
     first.Merge(second);
     first.Merge(third);
     EXPECT_LT(RelativeDifference(Normalised(first), reference), 1e-12) << blockRows;
+    for (TriangularFold* f : {&copied, &assigned}) {
+      TriangularFold two = secondCopy, three = thirdCopy;
+      f->Merge(two);
+      f->Merge(three);
+      EXPECT_EQ(Normalised(*f), Normalised(first)) << blockRows;
+    }
   }
 }
 
