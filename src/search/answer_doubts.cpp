@@ -83,6 +83,37 @@ ModelEquation RefitShape(const Model& model, int i, double dt) {
   return EquationShape(EquationSpecOf(model.Equation(i + 1)), model.Dimension(), dt);
 }
 
+// The summaries of `count` granules of `grain` rows of `rows` (targets
+// `targets`), each folded from one block: the streamed summary's set-up per
+// call would cost more than folding a granule.
+std::vector<TriangularSummary> GranuleSummaries(const ModelEquation& shape, const Derivatives& rows, int grain,
+                                                int count, std::span<const int> targets) {
+  const int D = rows.dimension, K = shape.nterms, T = static_cast<int>(targets.size());
+  const int ld = TriangularFold::BlockLeadingDimension(grain);
+  std::vector<double> block(Size(ld) * Size(K + T), 0.0);
+  std::vector<TriangularSummary> out;
+  out.reserve(Size(count));
+  for (int g = 0; g < count; ++g) {
+    const std::size_t first = Size(g) * Size(grain);
+    for (int t = 0; t < T; ++t) {
+      double* column = block.data() + Size(K + t) * Size(ld);
+      for (int r = 0; r < grain; ++r) column[r] = rows.slopes[(first + Size(r)) * Size(D) + Size(targets[Size(t)])];
+    }
+    FillDesignBlock(shape, std::span(rows.states).subspan(first * Size(D), Size(grain) * Size(D)), D, grain,
+                    1 + static_cast<int>(first), std::span<const double>(block.data() + Size(K) * Size(ld), Size(grain)),
+                    std::span<double>(block.data(), Size(ld) * Size(K)), ld);
+    // The fold overwrites the block: the places below the rows zero again.
+    for (int j = 0; j < K + T; ++j) {
+      std::fill(block.begin() + static_cast<std::ptrdiff_t>(Size(j) * Size(ld) + Size(grain)),
+                block.begin() + static_cast<std::ptrdiff_t>(Size(j) * Size(ld) + Size(TriangularFold::PaddedRows(grain))), 0.0);
+    }
+    TriangularFold fold(K + T, K, &fold::FusedKernels());
+    fold.Fold(block.data(), grain, ld);
+    out.emplace_back(std::move(fold), K, grain);
+  }
+  return out;
+}
+
 }  // namespace
 
 PredictionCheck CheckPredictions(const Series& series, const SearchSettings& settings, const SearchPlan& plan,
@@ -183,7 +214,6 @@ TermEnsemble ResampleWinner(const Series& series, const SearchSettings& settings
     out.intervals.lower[Size(i)].assign(terms, kNaN);
     out.intervals.upper[Size(i)].assign(terms, kNaN);
   }
-  const std::size_t stride = Size(D);
   const int wanted = std::max(rows.rows / 15, 4 * best.points);
   const int blocks = wanted > 0 ? rows.rows / wanted : 0;
   if (blocks < 2) return out;
@@ -246,8 +276,6 @@ TermEnsemble ResampleWinner(const Series& series, const SearchSettings& settings
   std::iota(targets.begin(), targets.end(), 0);
   std::map<std::string, GranuleBlocks> shared;
   std::vector<std::optional<GranuleBlocks>> own(Size(D)), integrals(Size(D));
-  SummaryOptions options;
-  options.kernels = &fold::FusedKernels();
   for (int i = 0; i < D; ++i) {
     const ModelEquation shape = RefitShape(model, i, settings.dt);
     if (shape.family == ModelFamily::DrivenPolynomial) continue;
@@ -257,14 +285,8 @@ TermEnsemble ResampleWinner(const Series& series, const SearchSettings& settings
     const int one[] = {i};
     try {
       api::RunNumerical([&] {
-        std::vector<TriangularSummary> summaries;
-        for (int g = 0; g < granules; ++g) {
-          const std::size_t first = Size(g) * Size(grain) * stride, count = Size(grain) * stride;
-          summaries.push_back(SummariseDesign(shape, std::span(rows.states).subspan(first, count), D, grain,
-                                              1 + g * grain, std::span(rows.slopes).subspan(first, count),
-                                              rational ? std::span<const int>(one) : std::span<const int>(targets),
-                                              options));
-        }
+        std::vector<TriangularSummary> summaries =
+            GranuleSummaries(shape, rows, grain, granules, rational ? std::span<const int>(one) : std::span<const int>(targets));
         if (rational) {
           own[Size(i)].emplace(std::move(summaries), width);
         } else {
