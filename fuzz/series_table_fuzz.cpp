@@ -49,9 +49,12 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   // Written again as CSV (shortest round-trip digits), the table reads back the same.
   bool plainNames = !series.names.empty();
   for (const std::string& name : series.names) plainNames = plainNames && Plain(name);
+  // Always a header: without one, a first column 0, 1, 2, ... reads as an
+  // index, as the reader documents, and would not come back as a variable.
   std::string csv;
-  if (plainNames) {
-    for (int i = 0; i < D; ++i) csv += series.names[static_cast<std::size_t>(i)] + (i + 1 < D ? "," : "\n");
+  for (int i = 0; i < D; ++i) {
+    csv += plainNames ? series.names[static_cast<std::size_t>(i)] : "v" + std::to_string(i + 1);
+    csv += i + 1 < D ? "," : "\n";
   }
   for (std::size_t k = 0; k < series.values.size(); ++k) {
     char digits[64];
