@@ -192,70 +192,152 @@ namespace {
 
 // Summed rows are folded this many at a time.
 constexpr int kSumsPerBlock = 256;
+// Groups summed a chunk at a time: few enough that a chunk's columns stay in
+// the caches while they are formed and summed.
+constexpr int kGroupsPerChunk = 64;
 
 // Each consecutive `group` of a block's `rows` values summed into one, in a fixed order.
 void SumGroups(const double* from, int rows, int group, double* to) {
-  for (int g = 0; g * group < rows; ++g) {
-    const int end = std::min(rows, (g + 1) * group);
-    double sum = from[g * group];
-    for (int r = g * group + 1; r < end; ++r) sum += from[r];
-    to[g] = sum;
+  for (int g = 0; g < rows; g += group) {
+    const int end = std::min(rows, g + group);
+    double sum = from[g];
+    for (int r = g + 1; r < end; ++r) sum += from[r];
+    to[g / group] = sum;
   }
 }
 
+// A chunk of kGroupsPerChunk groups' rows laid out for summing: its row
+// g * group + j at place j * kGroupsPerChunk + g, so that the sums of all its
+// groups add whole vectors, and each group's rows are still added first to
+// last from the first row's value, as SumGroups adds them (the same bits).
+class GroupLayout {
+ public:
+  explicit GroupLayout(int group) : group_(group) {}
+  int Rows() const { return kGroupsPerChunk * group_; }
+  std::size_t Place(int r) const { return Size(r % group_) * kGroupsPerChunk + Size(r / group_); }
+  // Lays out rows 0..rows-1 of `from` (row r at from[r * stride]), zero in the places of absent rows.
+  void LayOut(const double* from, std::size_t stride, int rows, double* to) const {
+    for (int j = 0; j < group_; ++j) {
+      double* row = to + Size(j) * kGroupsPerChunk;
+      for (int g = 0; g < kGroupsPerChunk; ++g) {
+        const int r = g * group_ + j;
+        row[g] = r < rows ? from[Size(r) * stride] : 0.0;
+      }
+    }
+  }
+  // The group sums of the chunk's first `rows` rows of `laid` into to[0..].
+  void Sum(const double* laid, int rows, double* to) const {
+    const int full = rows / group_, tail = rows % group_;
+    std::copy_n(laid, full, to);
+    for (int j = 1; j < group_; ++j) {
+      const double* row = laid + Size(j) * kGroupsPerChunk;
+      for (int g = 0; g < full; ++g) to[g] += row[g];
+    }
+    if (tail > 0) {
+      double sum = laid[full];
+      for (int j = 1; j < tail; ++j) sum += laid[Size(j) * kGroupsPerChunk + Size(full)];
+      to[full] = sum;
+    }
+  }
+
+ private:
+  int group_;
+};
+
 }  // namespace
 
+// The chunk holds the D states laid out, then the monomials, then room for
+// two more columns (the caller's).
+template <class Each>
+void TaskSummaries::FormMonomials(const MonomialRecurrence& recurrence, int first, int rows, Each each) {
+  const GroupLayout layout(group_);
+  const std::size_t places = Size(layout.Rows()), count = recurrence.parent.size();
+  double* x = memory_.chunk.data();
+  for (int j = 0; j < D_; ++j) layout.LayOut(all_->states.data() + Size(first) * Size(D_) + Size(j), Size(D_), rows, x + Size(j) * places);
+  // FillMonomialColumns' recurrence, parent times one variable: the same bits.
+  double* terms = x + Size(D_) * places;
+  std::fill_n(terms, places, 1.0);
+  each(0, static_cast<const double*>(terms));
+  for (std::size_t k = 1; k < count; ++k) {
+    const double* parent = terms + Size(recurrence.parent[k]) * places;
+    const double* xj = x + Size(recurrence.variable[k]) * places;
+    double* column = terms + k * places;
+    for (std::size_t p = 0; p < places; ++p) column[p] = parent[p] * xj[p];
+    each(static_cast<int>(k), static_cast<const double*>(column));
+  }
+}
+
 void TaskSummaries::SumTrainingRows(const ModelEquation& design) {
+  const bool driven = design.family == ModelFamily::DrivenPolynomial;
   const int K = design.nterms, width = K + D_ + (next_ != nullptr ? D_ : 0);
-  const int span = kSumsPerBlock * group_;
+  const GroupLayout layout(group_);
+  const int span = layout.Rows();
+  const MonomialRecurrence recurrence = MonomialProducts(D_, design.nu);
+  const std::size_t places = Size(span), count = recurrence.parent.size();
   trainSums_ = (trainRows_ + group_ - 1) / group_;
   heldSums_ = (heldRows_ + group_ - 1) / group_;
   summedRows_ = trainSums_ + heldSums_;
   summedWidth_ = width;
   products_ = 0;
-  filled_.resize(Size(span) * Size(width));
+  memory_.chunk.resize(places * (Size(D_) + count + 2));
+  double* extra = memory_.chunk.data() + places * (Size(D_) + count);  // two columns after the monomials
   // Room for the rationals' products too (SumProducts), touched only if they are formed.
   const Source* rational = sources_[1].get();
   sums_.reserve(Size(summedRows_) * Size(width + (rational != nullptr ? D_ * rational->design.nden : 0)));
-  sums_.assign(Size(summedRows_) * Size(width), 0.0);  // reuses the memory of an earlier task
+  sums_.resize(Size(summedRows_) * Size(width));  // every place written below; reuses an earlier task's memory
+  const auto column = [&](int j) { return sums_.data() + Size(j) * Size(summedRows_); };
   // The training rows, then the held-out rows, each grouped from its first.
-  const int firsts[2] = {0, heldRow_}, counts[2] = {trainRows_, heldRows_}, places[2] = {0, trainSums_};
+  const int firsts[2] = {0, heldRow_}, counts[2] = {trainRows_, heldRows_}, places0[2] = {0, trainSums_};
   for (int part = 0; part < 2; ++part) {
     for (int done = 0; done < counts[part]; done += span) {
       const int start = firsts[part] + done;
       const int b = std::min(span, counts[part] - done);
-      const auto column = [&](int j) { return filled_.data() + Size(j) * Size(span); };
-      FillDesignBlock(design, std::span<const double>(all_->states).subspan(Size(start) * Size(D_), Size(b) * Size(D_)),
-                      D_, b, 1 + start, {}, filled_, span);
+      const int at = places0[part] + done / group_;
+      FormMonomials(recurrence, start, b, [&](int k, const double* terms) { layout.Sum(terms, b, column(k) + at); });
+      if (driven) {
+        // The driving pair as the driven family's design forms it (sample index 1 + row).
+        double* cosine = extra;
+        double* sine = extra + places;
+        for (int r = 0; r < b; ++r) {
+          const double angle = static_cast<double>(1 + start + r) * design.wdt;
+          cosine[layout.Place(r)] = std::cos(angle);
+          sine[layout.Place(r)] = std::sin(angle);
+        }
+        layout.Sum(cosine, b, column(K - 2) + at);
+        layout.Sum(sine, b, column(K - 1) + at);
+      }
       for (int t = 0; t < width - K; ++t) {
         const std::vector<double>& slopes = t < D_ ? all_->slopes : next_->slopes;
-        double* y = column(K + t);
-        for (int r = 0; r < b; ++r) y[r] = slopes[Size(start + r) * Size(D_) + Size(t % D_)];
+        layout.LayOut(slopes.data() + Size(start) * Size(D_) + Size(t % D_), Size(D_), b, extra);
+        layout.Sum(extra, b, column(K + t) + at);
       }
-      const int at = places[part] + done / group_;
-      for (int j = 0; j < width; ++j) SumGroups(column(j), b, group_, sums_.data() + Size(j) * Size(summedRows_) + Size(at));
     }
   }
 }
 
 void TaskSummaries::SumProducts(int products, int order) {
-  const int span = kSumsPerBlock * group_, count = MonomialCount(order, D_);
+  const GroupLayout layout(group_);
+  const int span = layout.Rows();
+  const MonomialRecurrence recurrence = MonomialProducts(D_, order);
+  const std::size_t places = Size(span), count = recurrence.parent.size();
   productsAt_ = summedWidth_;
   products_ = products;
   summedWidth_ += D_ * products;
-  filled_.resize(Size(span) * Size(count + 1));
-  sums_.resize(Size(summedRows_) * Size(summedWidth_), 0.0);
-  double* product = filled_.data() + Size(count) * Size(span);
+  memory_.chunk.resize(std::max(memory_.chunk.size(), places * (Size(D_) + count + 2)));
+  sums_.resize(Size(summedRows_) * Size(summedWidth_));  // every new place written below
+  double* y = memory_.chunk.data() + places * (Size(D_) + count);
+  double* product = y + places;
+  const double* terms = memory_.chunk.data() + places * Size(D_);
   for (int start = 0; start < trainRows_; start += span) {
     const int b = std::min(span, trainRows_ - start);
-    FillMonomialColumns(std::span<const double>(all_->states).subspan(Size(start) * Size(D_), Size(b) * Size(D_)), D_, b,
-                        order, filled_, span);
+    FormMonomials(recurrence, start, b, [](int, const double*) {});
     for (int i = 0; i < D_; ++i) {
+      layout.LayOut(all_->slopes.data() + Size(start) * Size(D_) + Size(i), Size(D_), b, y);
       for (int j = 0; j < products; ++j) {
         // The rational designs' -y times denominator monomials, as Rational's FillDesign forms them.
-        const double* u = filled_.data() + Size(j + 1) * Size(span);
-        for (int r = 0; r < b; ++r) product[r] = -all_->slopes[Size(start + r) * Size(D_) + Size(i)] * u[r];
-        SumGroups(product, b, group_, sums_.data() + Size(productsAt_ + i * products + j) * Size(summedRows_) + Size(start / group_));
+        const double* u = terms + Size(j + 1) * places;
+        for (std::size_t p = 0; p < places; ++p) product[p] = -y[p] * u[p];
+        layout.Sum(product, b, sums_.data() + Size(productsAt_ + i * products + j) * Size(summedRows_) + Size(start / group_));
       }
     }
   }
@@ -264,17 +346,18 @@ void TaskSummaries::SumProducts(int products, int order) {
 TriangularSummary TaskSummaries::FoldSummedColumns(std::span<const int> columns, int K, int from, int count) {
   const int n = static_cast<int>(columns.size());
   const int ld = TriangularFold::BlockLeadingDimension(kSumsPerBlock);
-  block_.assign(Size(ld) * Size(n), 0.0);
+  std::vector<double>& block = memory_.block;
+  block.resize(std::max(block.size(), Size(ld) * Size(n)));  // every place written below
   TriangularFold fold(n, K, &fold::FusedKernels());
   for (int start = from; start < from + count; start += kSumsPerBlock) {
     const int b = std::min(kSumsPerBlock, from + count - start);
     for (int k = 0; k < n; ++k) {
       const double* from = sums_.data() + Size(columns[Size(k)]) * Size(summedRows_) + Size(start);
-      double* to = block_.data() + Size(k) * Size(ld);
+      double* to = block.data() + Size(k) * Size(ld);
       std::copy_n(from, b, to);
       std::fill(to + b, to + ld, 0.0);  // the fold reads whole vectors, zero below the rows
     }
-    fold.Fold(block_.data(), b, ld);
+    fold.Fold(block.data(), b, ld);
   }
   return TriangularSummary(std::move(fold), K, count);
 }
@@ -304,25 +387,27 @@ TriangularSummary TaskSummaries::SummedSummary(const Source& source, int i) {
   const int K = design.nterms, T = source.perEquation ? 1 : D_, width = K + T;
   const int span = kSumsPerBlock * group_;
   const int ld = TriangularFold::BlockLeadingDimension(kSumsPerBlock);
-  filled_.resize(Size(span) * Size(width));
-  block_.assign(Size(ld) * Size(width), 0.0);
+  std::vector<double>& filled = memory_.chunk;
+  std::vector<double>& block = memory_.block;
+  filled.resize(std::max(filled.size(), Size(span) * Size(width)));
+  block.resize(std::max(block.size(), Size(ld) * Size(width)));  // every place written below
   TriangularFold fold(width, K, &fold::FusedKernels());
   for (int start = 0; start < trainRows_; start += span) {
     const int b = std::min(span, trainRows_ - start);
     for (int t = 0; t < T; ++t) {
-      double* y = filled_.data() + Size(K + t) * Size(span);
+      double* y = filled.data() + Size(K + t) * Size(span);
       const int target = source.perEquation ? i : t;
       for (int r = 0; r < b; ++r) y[r] = all_->slopes[Size(start + r) * Size(D_) + Size(target)];
     }
     FillDesignBlock(design, std::span<const double>(all_->states).subspan(Size(start) * Size(D_), Size(b) * Size(D_)), D_, b,
-                    1 + start, std::span<const double>(filled_).subspan(Size(K) * Size(span), Size(b)), filled_, span);
+                    1 + start, std::span<const double>(filled).subspan(Size(K) * Size(span), Size(b)), filled, span);
     const int sums = (b + group_ - 1) / group_;
     for (int j = 0; j < width; ++j) {
-      double* to = block_.data() + Size(j) * Size(ld);
-      SumGroups(filled_.data() + Size(j) * Size(span), b, group_, to);
+      double* to = block.data() + Size(j) * Size(ld);
+      SumGroups(filled.data() + Size(j) * Size(span), b, group_, to);
       std::fill(to + sums, to + ld, 0.0);
     }
-    fold.Fold(block_.data(), sums, ld);
+    fold.Fold(block.data(), sums, ld);
   }
   return TriangularSummary(std::move(fold), K, (trainRows_ + group_ - 1) / group_);
 }

@@ -19,6 +19,7 @@
 #include <span>
 #include <vector>
 
+#include "model/monomials.h"
 #include "model/sparse_regression.h"
 #include "odefit/differentiation.h"
 #include "odefit/fit.h"
@@ -40,6 +41,8 @@ int SummedGroup(int rows);
 struct SummaryMemory {
   std::vector<double> heldTerms;  // the held-out monomials
   std::vector<double> sums;       // the group sums of the training rows
+  std::vector<double> chunk;      // a chunk of rows' columns being summed
+  std::vector<double> block;      // a block of group sums being folded
 };
 
 class TaskSummaries {
@@ -104,6 +107,11 @@ class TaskSummaries {
   // Appends to sums_, for each equation, the training rows' group sums of
   // its slope times -1 and monomials 1..products (of order `order`).
   void SumProducts(int products, int order);
+  // Forms the monomials up to the recurrence's order of rows first..first+rows-1
+  // (rows <= ChunkRows()) in memory_.chunk, laid out by groups, and calls
+  // each(k, column k) as soon as column k is formed.
+  template <class Each>
+  void FormMonomials(const MonomialRecurrence& recurrence, int first, int rows, Each each);
   // The summary of the table's rows from..from+count-1 on `columns`.
   TriangularSummary FoldSummedColumns(std::span<const int> columns, int K, int from, int count);
   // sqrt(sum E^2 / spread) of the held-out residuals e(r) = y - value, E
@@ -117,7 +125,6 @@ class TaskSummaries {
   int group_;                                     // SummedGroup(trainRows_)
   SummaryMemory own_;                             // memory_ when the caller gives none
   SummaryMemory& memory_;
-  std::vector<double> filled_, block_;            // a block of training rows, and of group sums to fold (reused)
   std::vector<double>& sums_;                     // group sums of the shared columns, summedRows_ x summedWidth_, column-major
   int summedRows_ = 0, summedWidth_ = 0;          // summedWidth_ 0: not formed
   int trainSums_ = 0, heldSums_ = 0;              // the table's rows of training and of held-out groups
