@@ -40,7 +40,7 @@ int SummedGroup(int rows) { return std::max(1, rows / kRowsFoldedAtLeast); }
 TaskSummaries::TaskSummaries(const std::vector<EquationSpec>& shapes, int D, double dt, const Derivatives& all,
                              int trainRows, int heldRow, SummaryMemory* memory)
     : D_(D), all_(&all), trainRows_(trainRows), heldRow_(heldRow), heldRows_(all.rows - heldRow),
-      group_(SummedGroup(trainRows)), memory_(memory != nullptr ? *memory : own_),
+      group_(SummedGroup(trainRows)), trainSums_((trainRows + group_ - 1) / group_), memory_(memory != nullptr ? *memory : own_),
       sums_(memory_.sums), heldTerms_(memory_.heldTerms) {
   sources_.resize(2);
   // The widest polynomial (driven when a shape is, at the first driven shape's period) and rational designs.
@@ -106,7 +106,7 @@ double TaskSummaries::GroupedError(int i, Residual residual) const {
 TaskSummaries::~TaskSummaries() = default;
 
 void TaskSummaries::ShareWith(const Derivatives& next) {
-  if (group_ < 2 || sources_[0] == nullptr || summedWidth_ != 0 || next.rows != all_->rows || next.offset != all_->offset ||
+  if (group_ < 2 || sources_[0] == nullptr || sources_[0]->train[0] || sources_[0]->held || next.rows != all_->rows || next.offset != all_->offset ||
       next.states != all_->states) {
     return;
   }
@@ -267,33 +267,22 @@ void TaskSummaries::FormMonomials(const MonomialRecurrence& recurrence, int firs
   }
 }
 
-void TaskSummaries::SumTrainingRows(const ModelEquation& design) {
+template <class Block>
+void TaskSummaries::SumPolynomialRows(int first, int count, double* out, std::size_t ld, Block block) {
+  const ModelEquation& design = sources_[0]->design;
   const bool driven = design.family == ModelFamily::DrivenPolynomial;
-  const int K = design.nterms, width = K + D_ + (next_ != nullptr ? D_ : 0);
+  const int K = design.nterms, width = static_cast<int>(PolynomialColumns().size());
   const GroupLayout layout(group_);
-  const int span = layout.Rows();
+  const int span = layout.Rows(), blockRows = kSumsPerBlock * group_;
   const MonomialRecurrence recurrence = MonomialProducts(D_, design.nu);
-  const std::size_t places = Size(span), count = recurrence.parent.size();
-  trainSums_ = (trainRows_ + group_ - 1) / group_;
-  heldSums_ = (heldRows_ + group_ - 1) / group_;
-  summedRows_ = trainSums_ + heldSums_;
-  summedWidth_ = width;
-  products_ = 0;
-  memory_.chunk.resize(places * (Size(D_) + count + 2));
-  double* extra = memory_.chunk.data() + places * (Size(D_) + count);  // two columns after the monomials
-  // Room for the rationals' products too (SumProducts), touched only if they are formed.
-  const Source* rational = sources_[1].get();
-  sums_.reserve(Size(summedRows_) * Size(width + (rational != nullptr ? D_ * rational->design.nden : 0)));
-  sums_.resize(Size(summedRows_) * Size(width));  // every place written below; reuses an earlier task's memory
-  const auto column = [&](int j) { return sums_.data() + Size(j) * Size(summedRows_); };
-  // The training rows, then the held-out rows, each grouped from its first.
-  const int firsts[2] = {0, heldRow_}, counts[2] = {trainRows_, heldRows_}, places0[2] = {0, trainSums_};
-  for (int part = 0; part < 2; ++part) {
-    for (int done = 0; done < counts[part]; done += span) {
-      const int start = firsts[part] + done;
-      const int b = std::min(span, counts[part] - done);
-      const int at = places0[part] + done / group_;
-      FormMonomials(recurrence, start, b, [&](int k, const double* terms) { layout.Sum(terms, b, column(k) + at); });
+  const std::size_t places = Size(span), monomials = recurrence.parent.size();
+  memory_.chunk.resize(std::max(memory_.chunk.size(), places * (Size(D_) + monomials + 2)));
+  double* extra = memory_.chunk.data() + places * (Size(D_) + monomials);  // two columns after the monomials
+  for (int done = 0; done < count; done += blockRows) {
+    const int rows = std::min(blockRows, count - done);
+    for (int c = 0; c < rows; c += span) {
+      const int start = first + done + c, b = std::min(span, rows - c), at = c / group_;
+      FormMonomials(recurrence, start, b, [&](int k, const double* terms) { layout.Sum(terms, b, out + Size(k) * ld + Size(at)); });
       if (driven) {
         // The driving pair as the driven family's design forms it (sample index 1 + row).
         double* cosine = extra;
@@ -303,56 +292,75 @@ void TaskSummaries::SumTrainingRows(const ModelEquation& design) {
           cosine[layout.Place(r)] = std::cos(angle);
           sine[layout.Place(r)] = std::sin(angle);
         }
-        layout.Sum(cosine, b, column(K - 2) + at);
-        layout.Sum(sine, b, column(K - 1) + at);
+        layout.Sum(cosine, b, out + Size(K - 2) * ld + Size(at));
+        layout.Sum(sine, b, out + Size(K - 1) * ld + Size(at));
       }
       for (int t = 0; t < width - K; ++t) {
         const std::vector<double>& slopes = t < D_ ? all_->slopes : next_->slopes;
         layout.LayOut(slopes.data() + Size(start) * Size(D_) + Size(t % D_), Size(D_), b, extra);
-        layout.Sum(extra, b, column(K + t) + at);
+        layout.Sum(extra, b, out + Size(K + t) * ld + Size(at));
       }
     }
+    block((rows + group_ - 1) / group_);
   }
 }
 
-void TaskSummaries::SumProducts(int products, int order) {
+TriangularSummary TaskSummaries::FoldPolynomialRows(int first, int count) {
+  const int n = static_cast<int>(PolynomialColumns().size()), K = sources_[0]->design.nterms;
+  const int ld = TriangularFold::BlockLeadingDimension(kSumsPerBlock);
+  WorkVector& block = memory_.block;
+  block.resize(std::max(block.size(), Size(ld) * Size(n)));
+  TriangularFold fold(n, K, &fold::FusedKernels());
+  SumPolynomialRows(first, count, block.data(), Size(ld), [&](int sums) {
+    for (int j = 0; j < n; ++j) {
+      std::fill(block.data() + Size(j) * Size(ld) + Size(sums), block.data() + Size(j + 1) * Size(ld), 0.0);  // the fold reads whole vectors
+    }
+    fold.Fold(block.data(), sums, ld);
+  });
+  return TriangularSummary(std::move(fold), K, (count + group_ - 1) / group_);
+}
+
+void TaskSummaries::SumRationalRows() {
+  const ModelEquation& r = sources_[1]->design;
   const GroupLayout layout(group_);
   const int span = layout.Rows();
-  const MonomialRecurrence recurrence = MonomialProducts(D_, order);
-  const std::size_t places = Size(span), count = recurrence.parent.size();
-  productsAt_ = summedWidth_;
-  products_ = products;
-  summedWidth_ += D_ * products;
-  memory_.chunk.resize(std::max(memory_.chunk.size(), places * (Size(D_) + count + 2)));
-  sums_.resize(Size(summedRows_) * Size(summedWidth_));  // every new place written below
-  double* y = memory_.chunk.data() + places * (Size(D_) + count);
-  double* product = y + places;
+  const MonomialRecurrence recurrence = MonomialProducts(D_, std::max(r.nu, r.mu));
+  const std::size_t places = Size(span), monomials = recurrence.parent.size();
+  memory_.chunk.resize(std::max(memory_.chunk.size(), places * (Size(D_) + monomials + 2)));
+  sums_.resize(Size(trainSums_) * Size(r.nnum + D_ * r.nden + D_));  // every place written below
+  const auto column = [&](int j) { return sums_.data() + Size(j) * Size(trainSums_); };
   const double* terms = memory_.chunk.data() + places * Size(D_);
+  double* y = memory_.chunk.data() + places * (Size(D_) + monomials);
+  double* product = y + places;
   for (int start = 0; start < trainRows_; start += span) {
-    const int b = std::min(span, trainRows_ - start);
-    FormMonomials(recurrence, start, b, [](int, const double*) {});
+    const int b = std::min(span, trainRows_ - start), at = start / group_;
+    FormMonomials(recurrence, start, b, [&](int k, const double* u) {
+      if (k < r.nnum) layout.Sum(u, b, column(k) + at);
+    });
     for (int i = 0; i < D_; ++i) {
       layout.LayOut(all_->slopes.data() + Size(start) * Size(D_) + Size(i), Size(D_), b, y);
-      for (int j = 0; j < products; ++j) {
+      layout.Sum(y, b, column(r.nnum + D_ * r.nden + i) + at);
+      for (int j = 0; j < r.nden; ++j) {
         // The rational designs' -y times denominator monomials, as Rational's FillDesign forms them.
         const double* u = terms + Size(j + 1) * places;
         for (std::size_t p = 0; p < places; ++p) product[p] = -y[p] * u[p];
-        layout.Sum(product, b, sums_.data() + Size(productsAt_ + i * products + j) * Size(summedRows_) + Size(start / group_));
+        layout.Sum(product, b, column(r.nnum + i * r.nden + j) + at);
       }
     }
   }
+  rationalSums_ = true;
 }
 
 TriangularSummary TaskSummaries::FoldSummedColumns(std::span<const int> columns, int K, int from, int count) {
   const int n = static_cast<int>(columns.size());
   const int ld = TriangularFold::BlockLeadingDimension(kSumsPerBlock);
-  std::vector<double>& block = memory_.block;
+  WorkVector& block = memory_.block;
   block.resize(std::max(block.size(), Size(ld) * Size(n)));  // every place written below
   TriangularFold fold(n, K, &fold::FusedKernels());
   for (int start = from; start < from + count; start += kSumsPerBlock) {
     const int b = std::min(kSumsPerBlock, from + count - start);
     for (int k = 0; k < n; ++k) {
-      const double* from = sums_.data() + Size(columns[Size(k)]) * Size(summedRows_) + Size(start);
+      const double* from = sums_.data() + Size(columns[Size(k)]) * Size(trainSums_) + Size(start);
       double* to = block.data() + Size(k) * Size(ld);
       std::copy_n(from, b, to);
       std::fill(to + b, to + ld, 0.0);  // the fold reads whole vectors, zero below the rows
@@ -370,16 +378,14 @@ TriangularSummary TaskSummaries::SummedSummary(const Source& source, int i) {
   const bool sharesPoly = poly != nullptr && (&source == poly || (&source == rational &&
                           std::max(rational->design.nu, rational->design.mu) <= poly->design.nu));
   if (sharesPoly) {
-    const int K = poly->design.nterms;
-    if (summedWidth_ == 0) SumTrainingRows(poly->design);
-    if (&source == poly) return FoldSummedColumns(PolynomialColumns(), K, 0, trainSums_);
-    // The rationals' products only for the degree whose rationals are tried.
+    if (&source == poly) return FoldPolynomialRows(0, trainRows_);
+    // The rationals' table only for the degree whose rationals are tried.
     const ModelEquation& r = rational->design;
-    if (products_ == 0) SumProducts(r.nden, r.mu);
+    if (!rationalSums_) SumRationalRows();
     std::vector<int> columns;
     for (int j = 0; j < r.nnum; ++j) columns.push_back(j);
-    for (int j = 0; j < r.nden; ++j) columns.push_back(productsAt_ + i * products_ + j);
-    columns.push_back(K + i);
+    for (int j = 0; j < r.nden; ++j) columns.push_back(r.nnum + i * r.nden + j);
+    columns.push_back(r.nnum + D_ * r.nden + i);
     return FoldSummedColumns(columns, r.nterms, 0, trainSums_);
   }
   // A design of its own: its rows filled and summed here.
@@ -387,8 +393,8 @@ TriangularSummary TaskSummaries::SummedSummary(const Source& source, int i) {
   const int K = design.nterms, T = source.perEquation ? 1 : D_, width = K + T;
   const int span = kSumsPerBlock * group_;
   const int ld = TriangularFold::BlockLeadingDimension(kSumsPerBlock);
-  std::vector<double>& filled = memory_.chunk;
-  std::vector<double>& block = memory_.block;
+  WorkVector& filled = memory_.chunk;
+  WorkVector& block = memory_.block;
   filled.resize(std::max(filled.size(), Size(span) * Size(width)));
   block.resize(std::max(block.size(), Size(ld) * Size(width)));  // every place written below
   TriangularFold fold(width, K, &fold::FusedKernels());
@@ -450,7 +456,7 @@ double TaskSummaries::HeldOutError(const ModelEquation& equation, int i) {
   const Place place = Find(equation);
   const Use use = Resolve(place.source, i);
   if (group_ > 1 && use.source != use.owner->sources_[0].get()) return rowByRow();  // a design of its own on grouped rows: rare
-  const TriangularSummary& held = use.owner->Held(*use.source, i);
+  const TriangularSummary& held = use.owner->Held(*use.source);
   const int target = held.DesignColumns() + use.target;
   double squares = 0.0;
   for (int row = 0; row <= target; ++row) {
@@ -465,12 +471,11 @@ double TaskSummaries::HeldOutError(const ModelEquation& equation, int i) {
   return std::isfinite(err) ? err : kInfinity;
 }
 
-const TriangularSummary& TaskSummaries::Held(Source& source, int i) {
+const TriangularSummary& TaskSummaries::Held(Source& source) {
   if (!source.held) {
     if (group_ > 1) {
-      // The held-out groups of the table the training summary was folded from.
-      Train(source, i);
-      source.held = FoldSummedColumns(PolynomialColumns(), source.design.nterms, trainSums_, heldSums_);
+      // The held-out rows grouped from their first, with the training summary's columns.
+      source.held = FoldPolynomialRows(heldRow_, heldRows_);
     } else {
       std::vector<int> targets(Size(D_));
       std::iota(targets.begin(), targets.end(), 0);
@@ -486,7 +491,7 @@ double TaskSummaries::RationalHeldOutError(const ModelEquation& equation, int i)
   const int order = std::max(equation.nu, equation.mu);
   if (heldOrder_ < order) {
     const int count = MonomialCount(order, D_);
-    heldTerms_.assign(Size(heldRows_) * Size(count), 0.0);
+    heldTerms_.resize(Size(heldRows_) * Size(count));  // every place written
     const std::span<const double> states = std::span<const double>(all_->states).subspan(Size(heldRow_) * Size(D_));
     FillMonomialColumns(states, D_, heldRows_, order, heldTerms_, heldRows_);
     heldOrder_ = order;

@@ -17,6 +17,7 @@
 #include <memory>
 #include <optional>
 #include <span>
+#include <utility>
 #include <vector>
 
 #include "model/monomials.h"
@@ -37,12 +38,31 @@ inline constexpr int kRowsFoldedAtLeast = 16000;
 // The group size for `rows` training rows (1: not summed).
 int SummedGroup(int rows);
 
+// Storage the summaries write in full before they read it: grown without
+// zeroing, which would only add a pass over fresh pages.
+template <class T>
+struct UnzeroedAllocator : std::allocator<T> {
+  template <class U>
+  struct rebind {
+    using other = UnzeroedAllocator<U>;
+  };
+  template <class U, class... Args>
+  void construct(U* p, Args&&... args) {
+    ::new (static_cast<void*>(p)) U(std::forward<Args>(args)...);
+  }
+  template <class U>
+  void construct(U* p) noexcept {
+    ::new (static_cast<void*>(p)) U;
+  }
+};
+using WorkVector = std::vector<double, UnzeroedAllocator<double>>;
+
 // The biggest arrays of a task's summaries.
 struct SummaryMemory {
-  std::vector<double> heldTerms;  // the held-out monomials
-  std::vector<double> sums;       // the group sums of the training rows
-  std::vector<double> chunk;      // a chunk of rows' columns being summed
-  std::vector<double> block;      // a block of group sums being folded
+  WorkVector heldTerms;  // the held-out monomials
+  WorkVector sums;       // the group sums of the training rows
+  WorkVector chunk;      // a chunk of rows' columns being summed
+  WorkVector block;      // a block of group sums being folded
 };
 
 class TaskSummaries {
@@ -94,25 +114,30 @@ class TaskSummaries {
   };
   Use Resolve(Source* source, int i);
   const TriangularSummary& Train(Source& source, int i);
-  const TriangularSummary& Held(Source& source, int i);
+  const TriangularSummary& Held(Source& source);
   // The table's columns of the polynomial summaries: the design, the slopes, a partner's slopes.
   std::vector<int> PolynomialColumns() const;
   double RationalHeldOutError(const ModelEquation& equation, int i);
   // The summary of the training rows' group sums for `source` (equation i's when per equation).
   TriangularSummary SummedSummary(const Source& source, int i);
-  // sums_: the group sums of `design`'s columns, the D slopes and a
-  // partner's D slopes (ShareWith); the training rows' groups first, then the
-  // held-out rows'.
-  void SumTrainingRows(const ModelEquation& design);
-  // Appends to sums_, for each equation, the training rows' group sums of
-  // its slope times -1 and monomials 1..products (of order `order`).
-  void SumProducts(int products, int order);
+  // Forms the group sums of rows first..first+count-1 (grouped from the
+  // first) on the polynomial summaries' columns (PolynomialColumns) a fold's
+  // block at a time, column j at out + j * ld, and calls block(sums) after
+  // each block of `sums` sums.
+  template <class Block>
+  void SumPolynomialRows(int first, int count, double* out, std::size_t ld, Block block);
+  // The polynomial summary of those rows' group sums.
+  TriangularSummary FoldPolynomialRows(int first, int count);
+  // sums_, trainSums_ x width: the training rows' group sums of the rational
+  // design's numerator monomials, for each equation its denominator monomials
+  // times -slope, then the D slopes.
+  void SumRationalRows();
   // Forms the monomials up to the recurrence's order of rows first..first+rows-1
-  // (rows <= ChunkRows()) in memory_.chunk, laid out by groups, and calls
+  // (at most a chunk) in memory_.chunk, laid out by groups, and calls
   // each(k, column k) as soon as column k is formed.
   template <class Each>
   void FormMonomials(const MonomialRecurrence& recurrence, int first, int rows, Each each);
-  // The summary of the table's rows from..from+count-1 on `columns`.
+  // The summary of sums_'s rows from..from+count-1 on `columns`.
   TriangularSummary FoldSummedColumns(std::span<const int> columns, int K, int from, int count);
   // sqrt(sum E^2 / spread) of the held-out residuals e(r) = y - value, E
   // their group sums; infinite when undefined.
@@ -123,18 +148,17 @@ class TaskSummaries {
   const Derivatives* all_;
   int trainRows_, heldRow_, heldRows_;
   int group_;                                     // SummedGroup(trainRows_)
+  int trainSums_;                                 // the training rows' groups
   SummaryMemory own_;                             // memory_ when the caller gives none
   SummaryMemory& memory_;
-  std::vector<double>& sums_;                     // group sums of the shared columns, summedRows_ x summedWidth_, column-major
-  int summedRows_ = 0, summedWidth_ = 0;          // summedWidth_ 0: not formed
-  int trainSums_ = 0, heldSums_ = 0;              // the table's rows of training and of held-out groups
-  int products_ = 0, productsAt_ = 0;             // the table's products per equation (0: none yet), and their first column
+  WorkVector& sums_;                              // the rationals' group sums (SumRationalRows), column-major
+  bool rationalSums_ = false;                     // sums_ formed
   const Derivatives* next_ = nullptr;             // ShareWith's: its slopes are targets after this one's
   TaskSummaries* lender_ = nullptr;               // BorrowFrom's
   std::vector<std::unique_ptr<Source>> sources_;  // [0] polynomial, [1] rational, then shapes of their own
   std::vector<double> spread_;                    // sum (Y - mean Y)^2 of each equation's held-out slopes' group sums Y (NaN: constant)
   int heldOrder_ = -1;                            // order of heldTerms_ (-1: not formed)
-  std::vector<double>& heldTerms_;                // held-out monomials, heldRows_ x count, column-major
+  WorkVector& heldTerms_;                         // held-out monomials, heldRows_ x count, column-major
   std::vector<double> numerator_, denominator_;   // a rational candidate's on the held-out rows (kept: no allocation per candidate)
 };
 
