@@ -41,7 +41,7 @@ TaskSummaries::TaskSummaries(const std::vector<EquationSpec>& shapes, int D, dou
                              int trainRows, int heldRow, SummaryMemory* memory)
     : D_(D), all_(&all), trainRows_(trainRows), heldRow_(heldRow), heldRows_(all.rows - heldRow),
       group_(SummedGroup(trainRows)), trainSums_((trainRows + group_ - 1) / group_), memory_(memory != nullptr ? *memory : own_),
-      sums_(memory_.sums), heldTerms_(memory_.heldTerms) {
+      heldTerms_(memory_.heldTerms) {
   sources_.resize(2);
   // The widest polynomial (driven when a shape is, at the first driven shape's period) and rational designs.
   int order = -1, nu = -1, mu = -1;
@@ -320,57 +320,56 @@ TriangularSummary TaskSummaries::FoldPolynomialRows(int first, int count) {
   return TriangularSummary(std::move(fold), K, (count + group_ - 1) / group_);
 }
 
-void TaskSummaries::SumRationalRows() {
-  const ModelEquation& r = sources_[1]->design;
+void TaskSummaries::FoldRationalRows(Source& source) {
+  const ModelEquation& r = source.design;
+  const int K = r.nterms, n = K + 1;  // numerator monomials, -slope times denominator monomials, the slope
   const GroupLayout layout(group_);
-  const int span = layout.Rows();
+  const int span = layout.Rows(), blockRows = kSumsPerBlock * group_;
+  const int ld = TriangularFold::BlockLeadingDimension(kSumsPerBlock);
   const MonomialRecurrence recurrence = MonomialProducts(D_, std::max(r.nu, r.mu));
   const std::size_t places = Size(span), monomials = recurrence.parent.size();
   memory_.chunk.resize(std::max(memory_.chunk.size(), places * (Size(D_) + monomials + 2)));
-  sums_.resize(Size(trainSums_) * Size(r.nnum + D_ * r.nden + D_));  // every place written below
-  const auto column = [&](int j) { return sums_.data() + Size(j) * Size(trainSums_); };
+  memory_.block.resize(std::max(memory_.block.size(), Size(D_) * Size(n) * Size(ld)));
   const double* terms = memory_.chunk.data() + places * Size(D_);
   double* y = memory_.chunk.data() + places * (Size(D_) + monomials);
   double* product = y + places;
-  for (int start = 0; start < trainRows_; start += span) {
-    const int b = std::min(span, trainRows_ - start), at = start / group_;
-    FormMonomials(recurrence, start, b, [&](int k, const double* u) {
-      if (k < r.nnum) layout.Sum(u, b, column(k) + at);
-    });
-    for (int i = 0; i < D_; ++i) {
-      layout.LayOut(all_->slopes.data() + Size(start) * Size(D_) + Size(i), Size(D_), b, y);
-      layout.Sum(y, b, column(r.nnum + D_ * r.nden + i) + at);
-      for (int j = 0; j < r.nden; ++j) {
-        // The rational designs' -y times denominator monomials, as Rational's FillDesign forms them.
-        const double* u = terms + Size(j + 1) * places;
-        for (std::size_t p = 0; p < places; ++p) product[p] = -y[p] * u[p];
-        layout.Sum(product, b, column(r.nnum + i * r.nden + j) + at);
+  // Equation i's block of sums, column j.
+  const auto column = [&](int i, int j) { return memory_.block.data() + (Size(i) * Size(n) + Size(j)) * Size(ld); };
+  std::vector<TriangularFold> folds;
+  for (int i = 0; i < D_; ++i) folds.emplace_back(n, K, &fold::FusedKernels());
+  for (int done = 0; done < trainRows_; done += blockRows) {
+    const int rows = std::min(blockRows, trainRows_ - done), sums = (rows + group_ - 1) / group_;
+    for (int c = 0; c < rows; c += span) {
+      const int start = done + c, b = std::min(span, rows - c), at = c / group_;
+      FormMonomials(recurrence, start, b, [&](int k, const double* u) {
+        if (k < r.nnum) layout.Sum(u, b, column(0, k) + at);
+      });
+      for (int i = 0; i < D_; ++i) {
+        layout.LayOut(all_->slopes.data() + Size(start) * Size(D_) + Size(i), Size(D_), b, y);
+        layout.Sum(y, b, column(i, K) + at);
+        for (int j = 0; j < r.nden; ++j) {
+          // The rational designs' -y times denominator monomials, as Rational's FillDesign forms them.
+          const double* u = terms + Size(j + 1) * places;
+          for (std::size_t p = 0; p < places; ++p) product[p] = -y[p] * u[p];
+          layout.Sum(product, b, column(i, r.nnum + j) + at);
+        }
       }
     }
-  }
-  rationalSums_ = true;
-}
-
-TriangularSummary TaskSummaries::FoldSummedColumns(std::span<const int> columns, int K, int from, int count) {
-  const int n = static_cast<int>(columns.size());
-  const int ld = TriangularFold::BlockLeadingDimension(kSumsPerBlock);
-  WorkVector& block = memory_.block;
-  block.resize(std::max(block.size(), Size(ld) * Size(n)));  // every place written below
-  TriangularFold fold(n, K, &fold::FusedKernels());
-  for (int start = from; start < from + count; start += kSumsPerBlock) {
-    const int b = std::min(kSumsPerBlock, from + count - start);
-    for (int k = 0; k < n; ++k) {
-      const double* from = sums_.data() + Size(columns[Size(k)]) * Size(trainSums_) + Size(start);
-      double* to = block.data() + Size(k) * Size(ld);
-      std::copy_n(from, b, to);
-      std::fill(to + b, to + ld, 0.0);  // the fold reads whole vectors, zero below the rows
+    // The numerators' sums are every equation's; each fold overwrites its block.
+    for (int i = 1; i < D_; ++i) {
+      for (int j = 0; j < r.nnum; ++j) std::copy_n(column(0, j), sums, column(i, j));
     }
-    fold.Fold(block.data(), b, ld);
+    for (int i = 0; i < D_; ++i) {
+      for (int j = 0; j < n; ++j) std::fill(column(i, j) + sums, column(i, j) + ld, 0.0);  // the fold reads whole vectors
+      folds[Size(i)].Fold(column(i, 0), sums, ld);
+    }
   }
-  return TriangularSummary(std::move(fold), K, count);
+  for (int i = 0; i < D_; ++i) {
+    if (!source.train[Size(i)]) source.train[Size(i)] = TriangularSummary(std::move(folds[Size(i)]), K, trainSums_);
+  }
 }
 
-TriangularSummary TaskSummaries::SummedSummary(const Source& source, int i) {
+TriangularSummary TaskSummaries::SummedSummary(Source& source, int i) {
   const Source* poly = sources_[0].get();
   const Source* rational = sources_[1].get();
   // One table of group sums serves the widest polynomial and every rational
@@ -379,14 +378,9 @@ TriangularSummary TaskSummaries::SummedSummary(const Source& source, int i) {
                           std::max(rational->design.nu, rational->design.mu) <= poly->design.nu));
   if (sharesPoly) {
     if (&source == poly) return FoldPolynomialRows(0, trainRows_);
-    // The rationals' table only for the degree whose rationals are tried.
-    const ModelEquation& r = rational->design;
-    if (!rationalSums_) SumRationalRows();
-    std::vector<int> columns;
-    for (int j = 0; j < r.nnum; ++j) columns.push_back(j);
-    for (int j = 0; j < r.nden; ++j) columns.push_back(r.nnum + i * r.nden + j);
-    columns.push_back(r.nnum + D_ * r.nden + i);
-    return FoldSummedColumns(columns, r.nterms, 0, trainSums_);
+    // Every equation's rational summaries at once, for the degree whose rationals are tried.
+    FoldRationalRows(source);
+    return std::move(*source.train[Size(i)]);
   }
   // A design of its own: its rows filled and summed here.
   const ModelEquation& design = source.design;

@@ -60,7 +60,6 @@ using WorkVector = std::vector<double, UnzeroedAllocator<double>>;
 // The biggest arrays of a task's summaries.
 struct SummaryMemory {
   WorkVector heldTerms;  // the held-out monomials
-  WorkVector sums;       // the group sums of the training rows
   WorkVector chunk;      // a chunk of rows' columns being summed
   WorkVector block;      // a block of group sums being folded
 };
@@ -119,7 +118,7 @@ class TaskSummaries {
   std::vector<int> PolynomialColumns() const;
   double RationalHeldOutError(const ModelEquation& equation, int i);
   // The summary of the training rows' group sums for `source` (equation i's when per equation).
-  TriangularSummary SummedSummary(const Source& source, int i);
+  TriangularSummary SummedSummary(Source& source, int i);
   // Forms the group sums of rows first..first+count-1 (grouped from the
   // first) on the polynomial summaries' columns (PolynomialColumns) a fold's
   // block at a time, column j at out + j * ld, and calls block(sums) after
@@ -128,17 +127,16 @@ class TaskSummaries {
   void SumPolynomialRows(int first, int count, double* out, std::size_t ld, Block block);
   // The polynomial summary of those rows' group sums.
   TriangularSummary FoldPolynomialRows(int first, int count);
-  // sums_, trainSums_ x width: the training rows' group sums of the rational
-  // design's numerator monomials, for each equation its denominator monomials
-  // times -slope, then the D slopes.
-  void SumRationalRows();
+  // Folds the training rows' group sums of the rational design `source`
+  // (shared with the polynomial one) into every equation's summary not
+  // formed yet: numerator monomials, its slope times -1 times the
+  // denominator monomials, its slope.
+  void FoldRationalRows(Source& source);
   // Forms the monomials up to the recurrence's order of rows first..first+rows-1
   // (at most a chunk) in memory_.chunk, laid out by groups, and calls
   // each(k, column k) as soon as column k is formed.
   template <class Each>
   void FormMonomials(const MonomialRecurrence& recurrence, int first, int rows, Each each);
-  // The summary of sums_'s rows from..from+count-1 on `columns`.
-  TriangularSummary FoldSummedColumns(std::span<const int> columns, int K, int from, int count);
   // sqrt(sum E^2 / spread) of the held-out residuals e(r) = y - value, E
   // their group sums; infinite when undefined.
   template <class Residual>
@@ -151,8 +149,6 @@ class TaskSummaries {
   int trainSums_;                                 // the training rows' groups
   SummaryMemory own_;                             // memory_ when the caller gives none
   SummaryMemory& memory_;
-  WorkVector& sums_;                              // the rationals' group sums (SumRationalRows), column-major
-  bool rationalSums_ = false;                     // sums_ formed
   const Derivatives* next_ = nullptr;             // ShareWith's: its slopes are targets after this one's
   TaskSummaries* lender_ = nullptr;               // BorrowFrom's
   std::vector<std::unique_ptr<Source>> sources_;  // [0] polynomial, [1] rational, then shapes of their own
