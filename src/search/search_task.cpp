@@ -225,6 +225,7 @@ SearchTaskResult RunTask(const Series& series, const SearchSettings& settings, c
   TaskBuffers own;
   TaskBuffers& memory = buffers != nullptr ? *buffers : own;
   if (memory.degrees.size() < plan.degrees.size()) memory.degrees.resize(plan.degrees.size());
+  for (TaskBuffers::Degree& d : memory.degrees) d.summary.driving = &memory.driving;
   WindowFits fits(series, m, settings.dt, &memory.localFits);
   // A fit needs more points than coefficients.
   const auto fitted = [&](std::size_t k) { return k < plan.degrees.size() && plan.degrees[k] < m; };

@@ -23,6 +23,7 @@ struct TaskBuffers {
     SummaryMemory summary;  // the held-out monomials and the training rows' sums
   };
   std::vector<Degree> degrees;                  // one per degree of the plan, in its order
+  DrivingSums driving;                          // the driving pair's sums, which the degrees share
   std::vector<std::vector<double>> localFits;   // the window's states and slopes (WindowFits)
 };
 

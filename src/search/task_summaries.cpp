@@ -246,6 +246,30 @@ class GroupLayout {
 
 }  // namespace
 
+const double* DrivingSums::Sums(double wdt, int group, int first, int count) {
+  for (const Range& r : ranges_) {
+    if (r.wdt == wdt && r.group == group && r.first == first && r.count == count) return r.sums.data();
+  }
+  if (ranges_.size() >= 2) ranges_.erase(ranges_.begin());  // another window's
+  Range& range = ranges_.emplace_back(Range{wdt, group, first, count, {}});
+  const GroupLayout layout(group);
+  const int span = layout.Rows(), sums = (count + group - 1) / group;
+  range.sums.resize(2 * Size(sums));
+  std::vector<double> cosine(Size(span)), sine(Size(span));
+  for (int done = 0; done < count; done += span) {
+    const int b = std::min(span, count - done);
+    // The driving pair as the driven family's design forms it.
+    for (int r = 0; r < b; ++r) {
+      const double angle = static_cast<double>(1 + first + done + r) * wdt;
+      cosine[layout.Place(r)] = std::cos(angle);
+      sine[layout.Place(r)] = std::sin(angle);
+    }
+    layout.Sum(cosine.data(), b, range.sums.data() + done / group);
+    layout.Sum(sine.data(), b, range.sums.data() + Size(sums) + Size(done / group));
+  }
+  return range.sums.data();
+}
+
 // The chunk holds the D states laid out, then the monomials, then room for
 // two more columns (the caller's).
 template <class Each>
@@ -277,23 +301,21 @@ void TaskSummaries::SumPolynomialRows(int first, int count, double* out, std::si
   const MonomialRecurrence recurrence = MonomialProducts(D_, design.nu);
   const std::size_t places = Size(span), monomials = recurrence.parent.size();
   memory_.chunk.resize(std::max(memory_.chunk.size(), places * (Size(D_) + monomials + 2)));
-  double* extra = memory_.chunk.data() + places * (Size(D_) + monomials);  // two columns after the monomials
+  double* extra = memory_.chunk.data() + places * (Size(D_) + monomials);  // a column after the monomials
+  // The driving pair's sums: the same for every degree of the window.
+  DrivingSums& shared = memory_.driving != nullptr ? *memory_.driving : ownDriving_;
+  const double* driving = driven ? shared.Sums(design.wdt, group_, first, count) : nullptr;
+  const int sums = (count + group_ - 1) / group_;
   for (int done = 0; done < count; done += blockRows) {
     const int rows = std::min(blockRows, count - done);
     for (int c = 0; c < rows; c += span) {
       const int start = first + done + c, b = std::min(span, rows - c), at = c / group_;
       FormMonomials(recurrence, start, b, [&](int k, const double* terms) { layout.Sum(terms, b, out + Size(k) * ld + Size(at)); });
       if (driven) {
-        // The driving pair as the driven family's design forms it (sample index 1 + row).
-        double* cosine = extra;
-        double* sine = extra + places;
-        for (int r = 0; r < b; ++r) {
-          const double angle = static_cast<double>(1 + start + r) * design.wdt;
-          cosine[layout.Place(r)] = std::cos(angle);
-          sine[layout.Place(r)] = std::sin(angle);
+        for (int pair = 0; pair < 2; ++pair) {
+          std::copy_n(driving + Size(pair) * Size(sums) + Size((done + c) / group_), (b + group_ - 1) / group_,
+                      out + Size(K - 2 + pair) * ld + Size(at));
         }
-        layout.Sum(cosine, b, out + Size(K - 2) * ld + Size(at));
-        layout.Sum(sine, b, out + Size(K - 1) * ld + Size(at));
       }
       for (int t = 0; t < width - K; ++t) {
         const std::vector<double>& slopes = t < D_ ? all_->slopes : next_->slopes;

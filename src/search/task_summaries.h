@@ -57,11 +57,31 @@ struct UnzeroedAllocator : std::allocator<T> {
 };
 using WorkVector = std::vector<double, UnzeroedAllocator<double>>;
 
+// The group sums of the driving pair cos(n wdt), sin(n wdt) over a range of
+// rows, which every degree of one window needs alike (the same rows, the
+// same period): formed for the first table that asks, kept for the others.
+class DrivingSums {
+ public:
+  // The sums of rows first..first+count-1 (sample index 1 + row), grouped
+  // from the first: the cosines' (count + group - 1) / group sums, then the
+  // sines'. Valid until the next call.
+  const double* Sums(double wdt, int group, int first, int count);
+
+ private:
+  struct Range {
+    double wdt;
+    int group, first, count;
+    std::vector<double> sums;
+  };
+  std::vector<Range> ranges_;  // a window's training and held-out rows
+};
+
 // The biggest arrays of a task's summaries.
 struct SummaryMemory {
   WorkVector heldTerms;  // the held-out monomials
   WorkVector chunk;      // a chunk of rows' columns being summed
   WorkVector block;      // a block of group sums being folded
+  DrivingSums* driving = nullptr;  // shared by the degrees of a task (none: the summaries' own)
 };
 
 class TaskSummaries {
@@ -149,6 +169,7 @@ class TaskSummaries {
   int trainSums_;                                 // the training rows' groups
   SummaryMemory own_;                             // memory_ when the caller gives none
   SummaryMemory& memory_;
+  DrivingSums ownDriving_;                        // when memory_ shares none
   const Derivatives* next_ = nullptr;             // ShareWith's: its slopes are targets after this one's
   TaskSummaries* lender_ = nullptr;               // BorrowFrom's
   std::vector<std::unique_ptr<Source>> sources_;  // [0] polynomial, [1] rational, then shapes of their own
