@@ -3,8 +3,10 @@
 
 #include <gtest/gtest.h>
 
+#include <array>
 #include <cmath>
 #include <complex>
+#include <numeric>
 #include <random>
 #include <vector>
 
@@ -209,27 +211,36 @@ TriangularSummary GroupSummary(const ModelEquation& eq, const Derivatives& all, 
 // design (on group sums of the rows when there are many), and its held-out
 // error the one ApproximationError gives on the held-out rows (on their
 // group sums, grouped as the training rows, when there are many), also
-// where two degrees of the same states share the polynomial summaries.
+// where two degrees of the same states share the polynomial summaries, and
+// where the summaries of another window's rows share the driving's sums.
+// Grouped rows end with a part group, and in a chunk and a block of sums
+// the summing does not fill.
 TEST(TaskSummaries, SharedFitsAndHeldOutErrorsAreEachShapesOwn) {
   struct Case {
     int vectors, train, held, group;
   };
   const double dt = 0.01;
-  for (const Case c : {Case{1500, 1000, 1100, 1}, Case{3 * kRowsFoldedAtLeast + 600, 3 * kRowsFoldedAtLeast + 100,
-                                                         3 * kRowsFoldedAtLeast + 200, 3}}) {
+  for (const Case c : {Case{1500, 1000, 1100, 1},
+                       Case{3 * kRowsFoldedAtLeast + 600, 3 * kRowsFoldedAtLeast + 100, 3 * kRowsFoldedAtLeast + 200, 3},
+                       Case{4 * kRowsFoldedAtLeast + 900, 4 * kRowsFoldedAtLeast + 203, 4 * kRowsFoldedAtLeast + 310, 4}}) {
     ASSERT_EQ(SummedGroup(c.train), c.group);
     const Derivatives all = LocalFits(testing::Lorenz(dt, c.vectors, 0.001).values, 3, 5, 3, dt);
     const int D = 3;
     const std::vector<EquationSpec> plan = {{ModelFamily::StandardPolynomial, 3},
                                             {ModelFamily::DrivenPolynomial, 2, 0, 0.7},
                                             {ModelFamily::Rational, 2, 2}};
-    TaskSummaries summaries(plan, D, dt, all, c.train, c.held);
+    DrivingSums driving;
+    std::array<SummaryMemory, 4> memory;
+    for (SummaryMemory& m : memory) m.driving = &driving;
+    // Another window's rows first: its driving sums must not be taken for these.
+    TaskSummaries other(plan, D, dt, all, c.train - 5, c.held - 3, &memory[3]);
+    TaskSummaries summaries(plan, D, dt, all, c.train, c.held, &memory[0]);
     // Degree 2 has degree 3's states: its summaries lend theirs to another of degree 3.
     const Derivatives two = LocalFits(testing::Lorenz(dt, c.vectors, 0.001).values, 3, 5, 2, dt);
     ASSERT_EQ(two.states, all.states);
-    TaskSummaries lender(plan, D, dt, two, c.train, c.held);
+    TaskSummaries lender(plan, D, dt, two, c.train, c.held, &memory[1]);
     lender.ShareWith(all);
-    TaskSummaries borrower(plan, D, dt, all, c.train, c.held);
+    TaskSummaries borrower(plan, D, dt, all, c.train, c.held, &memory[2]);
     borrower.BorrowFrom(lender);
     const std::vector<EquationSpec> shapes = {{ModelFamily::StandardPolynomial, 2}, {ModelFamily::DrivenPolynomial, 1, 0, 0.7},
                                               {ModelFamily::Rational, 1, 1}, {ModelFamily::Rational, 2, 2},
@@ -240,8 +251,15 @@ TEST(TaskSummaries, SharedFitsAndHeldOutErrorsAreEachShapesOwn) {
     for (const EquationSpec& spec : shapes) {
       ModelEquation eq = EquationShape(spec, D, dt);
       for (int i = 0; i < D; ++i) {
-        const SubsetFit mine = ThresholdedFit(GroupSummary(eq, all, c.train, c.group, i), 0, settings);
+        other.Thresholded(eq, i, settings);
+        const TriangularSummary own = GroupSummary(eq, all, c.train, c.group, i);
+        const SubsetFit mine = ThresholdedFit(own, 0, settings);
         const SubsetFit shared = summaries.Thresholded(eq, i, settings);
+        // Every column in a fit: none of them left out of the comparison.
+        std::vector<int> every(static_cast<std::size_t>(eq.nterms));
+        std::iota(every.begin(), every.end(), 0);
+        const double rss = FitSubset(own, 0, every).rss;
+        EXPECT_NEAR(borrower.Subset(eq, i, every).rss, rss, 1e-8 * rss) << FormatEquationSpec(spec) << " " << i;
         lender.Thresholded(eq, i, settings);
         const SubsetFit borrowed = borrower.Thresholded(eq, i, settings);
         ASSERT_EQ(mine.columns, shared.columns) << FormatEquationSpec(spec) << " " << i << " group " << c.group;
@@ -276,6 +294,7 @@ TEST(TaskSummaries, SharedFitsAndHeldOutErrorsAreEachShapesOwn) {
           for (std::size_t g = 0; g < Y.size(); ++g) squares += E[g] * E[g], spread += (Y[g] - mean) * (Y[g] - mean);
           expected = std::sqrt(squares / spread);
         }
+        other.HeldOutError(eq, i);
         EXPECT_NEAR(summaries.HeldOutError(eq, i), expected, 1e-8 * expected) << FormatEquationSpec(spec) << " " << i;
         EXPECT_NEAR(borrower.HeldOutError(eq, i), expected, 1e-8 * expected) << FormatEquationSpec(spec) << " " << i;
       }
