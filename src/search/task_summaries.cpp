@@ -215,14 +215,20 @@ class GroupLayout {
   explicit GroupLayout(int group) : group_(group) {}
   int Rows() const { return kGroupsPerChunk * group_; }
   std::size_t Place(int r) const { return Size(r % group_) * kGroupsPerChunk + Size(r / group_); }
-  // Lays out rows 0..rows-1 of `from` (row r at from[r * stride]), zero in the places of absent rows.
-  void LayOut(const double* from, std::size_t stride, int rows, double* to) const {
-    for (int j = 0; j < group_; ++j) {
-      double* row = to + Size(j) * kGroupsPerChunk;
-      for (int g = 0; g < kGroupsPerChunk; ++g) {
-        const int r = g * group_ + j;
-        row[g] = r < rows ? from[Size(r) * stride] : 0.0;
+  // Lays out the `width` values of rows 0..rows-1 of `from` (row r at
+  // from + r * width), value v at to + v * Rows(); absent rows zero.
+  void LayOut(const double* from, int width, int rows, double* to) const {
+    const std::size_t places = Size(Rows());
+    const int full = rows / group_;
+    for (int g = 0; g < full; ++g) {
+      for (int j = 0; j < group_; ++j) {
+        const double* row = from + Size(g * group_ + j) * Size(width);
+        double* place = to + Size(j) * kGroupsPerChunk + Size(g);
+        for (int v = 0; v < width; ++v) place[Size(v) * places] = row[v];
       }
+    }
+    for (int r = full * group_; r < Rows(); ++r) {
+      for (int v = 0; v < width; ++v) to[Size(v) * places + Place(r)] = r < rows ? from[Size(r) * Size(width) + Size(v)] : 0.0;
     }
   }
   // The group sums of the chunk's first `rows` rows of `laid` into to[0..].
@@ -237,6 +243,37 @@ class GroupLayout {
       double sum = laid[full];
       for (int j = 1; j < tail; ++j) sum += laid[Size(j) * kGroupsPerChunk + Size(full)];
       to[full] = sum;
+    }
+  }
+  // The same of the products a * b, each rounded before it is added, as
+  // if formed in a column first (the same bits).
+  void SumProducts(const double* a, const double* b, int rows, double* to) const {
+    const int full = rows / group_, tail = rows % group_;
+    for (int g = 0; g < full; ++g) to[g] = a[g] * b[g];
+    for (int j = 1; j < group_; ++j) {
+      const double* x = a + Size(j) * kGroupsPerChunk;
+      const double* y = b + Size(j) * kGroupsPerChunk;
+      for (int g = 0; g < full; ++g) {
+        const double product = x[g] * y[g];
+        to[g] += product;
+      }
+    }
+    if (tail > 0) {
+      double sum = a[full] * b[full];
+      for (int j = 1; j < tail; ++j) {
+        const std::size_t p = Size(j) * kGroupsPerChunk + Size(full);
+        const double product = a[p] * b[p];
+        sum += product;
+      }
+      to[full] = sum;
+    }
+  }
+  // The sums of a column that each(k, a, b) gives: a's, or a * b's.
+  void SumTerm(const double* a, const double* b, int rows, double* to) const {
+    if (b == nullptr) {
+      Sum(a, rows, to);
+    } else {
+      SumProducts(a, b, rows, to);
     }
   }
 
@@ -271,23 +308,36 @@ const double* DrivingSums::Sums(double wdt, int group, int first, int count) {
 }
 
 // The chunk holds the D states laid out, then the monomials, then room for
-// two more columns (the caller's).
+// 2D + 1 more columns (the caller's).
+std::size_t TaskSummaries::ChunkSize(std::size_t monomials) const {
+  return Size(GroupLayout(group_).Rows()) * (Size(3 * D_ + 1) + monomials);
+}
+
 template <class Each>
-void TaskSummaries::FormMonomials(const MonomialRecurrence& recurrence, int first, int rows, Each each) {
+void TaskSummaries::FormMonomials(const MonomialRecurrence& recurrence, int first, int rows, bool all, Each each) {
   const GroupLayout layout(group_);
   const std::size_t places = Size(layout.Rows()), count = recurrence.parent.size();
+  memory_.chunk.resize(std::max(memory_.chunk.size(), ChunkSize(count)));
   double* x = memory_.chunk.data();
-  for (int j = 0; j < D_; ++j) layout.LayOut(all_->states.data() + Size(first) * Size(D_) + Size(j), Size(D_), rows, x + Size(j) * places);
-  // FillMonomialColumns' recurrence, parent times one variable: the same bits.
+  layout.LayOut(all_->states.data() + Size(first) * Size(D_), D_, rows, x);
+  // FillMonomialColumns' recurrence, parent times one variable: the same
+  // bits. The terms of the top order are parents of none: given as their
+  // factors unless all are wanted in columns.
   double* terms = x + Size(D_) * places;
+  std::size_t parents = 1;
+  for (std::size_t k = 1; k < count; ++k) parents = std::max(parents, Size(recurrence.parent[k]) + 1);
   std::fill_n(terms, places, 1.0);
-  each(0, static_cast<const double*>(terms));
+  each(0, static_cast<const double*>(terms), static_cast<const double*>(nullptr));
   for (std::size_t k = 1; k < count; ++k) {
     const double* parent = terms + Size(recurrence.parent[k]) * places;
     const double* xj = x + Size(recurrence.variable[k]) * places;
+    if (!all && k >= parents) {
+      each(static_cast<int>(k), parent, xj);
+      continue;
+    }
     double* column = terms + k * places;
     for (std::size_t p = 0; p < places; ++p) column[p] = parent[p] * xj[p];
-    each(static_cast<int>(k), static_cast<const double*>(column));
+    each(static_cast<int>(k), static_cast<const double*>(column), static_cast<const double*>(nullptr));
   }
 }
 
@@ -300,8 +350,8 @@ void TaskSummaries::SumPolynomialRows(int first, int count, double* out, std::si
   const int span = layout.Rows(), blockRows = kSumsPerBlock * group_;
   const MonomialRecurrence recurrence = MonomialProducts(D_, design.nu);
   const std::size_t places = Size(span), monomials = recurrence.parent.size();
-  memory_.chunk.resize(std::max(memory_.chunk.size(), places * (Size(D_) + monomials + 2)));
-  double* extra = memory_.chunk.data() + places * (Size(D_) + monomials);  // a column after the monomials
+  memory_.chunk.resize(std::max(memory_.chunk.size(), ChunkSize(monomials)));
+  double* slopes = memory_.chunk.data() + places * (Size(D_) + monomials);  // the 2D columns after the monomials
   // The driving pair's sums: the same for every degree of the window.
   DrivingSums& shared = memory_.driving != nullptr ? *memory_.driving : ownDriving_;
   const double* driving = driven ? shared.Sums(design.wdt, group_, first, count) : nullptr;
@@ -310,18 +360,19 @@ void TaskSummaries::SumPolynomialRows(int first, int count, double* out, std::si
     const int rows = std::min(blockRows, count - done);
     for (int c = 0; c < rows; c += span) {
       const int start = first + done + c, b = std::min(span, rows - c), at = c / group_;
-      FormMonomials(recurrence, start, b, [&](int k, const double* terms) { layout.Sum(terms, b, out + Size(k) * ld + Size(at)); });
+      FormMonomials(recurrence, start, b, false, [&](int k, const double* u, const double* v) {
+        layout.SumTerm(u, v, b, out + Size(k) * ld + Size(at));
+      });
       if (driven) {
         for (int pair = 0; pair < 2; ++pair) {
           std::copy_n(driving + Size(pair) * Size(sums) + Size((done + c) / group_), (b + group_ - 1) / group_,
                       out + Size(K - 2 + pair) * ld + Size(at));
         }
       }
-      for (int t = 0; t < width - K; ++t) {
-        const std::vector<double>& slopes = t < D_ ? all_->slopes : next_->slopes;
-        layout.LayOut(slopes.data() + Size(start) * Size(D_) + Size(t % D_), Size(D_), b, extra);
-        layout.Sum(extra, b, out + Size(K + t) * ld + Size(at));
-      }
+      // The slopes, then a partner's.
+      layout.LayOut(all_->slopes.data() + Size(start) * Size(D_), D_, b, slopes);
+      if (next_ != nullptr) layout.LayOut(next_->slopes.data() + Size(start) * Size(D_), D_, b, slopes + Size(D_) * places);
+      for (int t = 0; t < width - K; ++t) layout.Sum(slopes + Size(t) * places, b, out + Size(K + t) * ld + Size(at));
     }
     block((rows + group_ - 1) / group_);
   }
@@ -350,11 +401,11 @@ void TaskSummaries::FoldRationalRows(Source& source) {
   const int ld = TriangularFold::BlockLeadingDimension(kSumsPerBlock);
   const MonomialRecurrence recurrence = MonomialProducts(D_, std::max(r.nu, r.mu));
   const std::size_t places = Size(span), monomials = recurrence.parent.size();
-  memory_.chunk.resize(std::max(memory_.chunk.size(), places * (Size(D_) + monomials + 2)));
+  memory_.chunk.resize(std::max(memory_.chunk.size(), ChunkSize(monomials)));
   memory_.block.resize(std::max(memory_.block.size(), Size(D_) * Size(n) * Size(ld)));
   const double* terms = memory_.chunk.data() + places * Size(D_);
-  double* y = memory_.chunk.data() + places * (Size(D_) + monomials);
-  double* product = y + places;
+  double* y = memory_.chunk.data() + places * (Size(D_) + monomials);  // the D slopes
+  double* negated = y + Size(D_) * places;
   // Equation i's block of sums, column j.
   const auto column = [&](int i, int j) { return memory_.block.data() + (Size(i) * Size(n) + Size(j)) * Size(ld); };
   std::vector<TriangularFold> folds;
@@ -363,18 +414,16 @@ void TaskSummaries::FoldRationalRows(Source& source) {
     const int rows = std::min(blockRows, trainRows_ - done), sums = (rows + group_ - 1) / group_;
     for (int c = 0; c < rows; c += span) {
       const int start = done + c, b = std::min(span, rows - c), at = c / group_;
-      FormMonomials(recurrence, start, b, [&](int k, const double* u) {
+      FormMonomials(recurrence, start, b, true, [&](int k, const double* u, const double*) {
         if (k < r.nnum) layout.Sum(u, b, column(0, k) + at);
       });
+      layout.LayOut(all_->slopes.data() + Size(start) * Size(D_), D_, b, y);
       for (int i = 0; i < D_; ++i) {
-        layout.LayOut(all_->slopes.data() + Size(start) * Size(D_) + Size(i), Size(D_), b, y);
-        layout.Sum(y, b, column(i, K) + at);
-        for (int j = 0; j < r.nden; ++j) {
-          // The rational designs' -y times denominator monomials, as Rational's FillDesign forms them.
-          const double* u = terms + Size(j + 1) * places;
-          for (std::size_t p = 0; p < places; ++p) product[p] = -y[p] * u[p];
-          layout.Sum(product, b, column(i, r.nnum + j) + at);
-        }
+        const double* slope = y + Size(i) * places;
+        layout.Sum(slope, b, column(i, K) + at);
+        // The rational designs' -y times denominator monomials, as Rational's FillDesign forms them.
+        for (std::size_t p = 0; p < places; ++p) negated[p] = -slope[p];
+        for (int j = 0; j < r.nden; ++j) layout.SumProducts(negated, terms + Size(j + 1) * places, b, column(i, r.nnum + j) + at);
       }
     }
     // The numerators' sums are every equation's; each fold overwrites its block.

@@ -154,9 +154,12 @@ class TaskSummaries {
   void FoldRationalRows(Source& source);
   // Forms the monomials up to the recurrence's order of rows first..first+rows-1
   // (at most a chunk) in memory_.chunk, laid out by groups, and calls
-  // each(k, column k) as soon as column k is formed.
+  // each(k, a, b) as soon as term k is formed: its column a, or (the top
+  // order's terms, which are parents of none, unless `all`) its factors a * b.
   template <class Each>
-  void FormMonomials(const MonomialRecurrence& recurrence, int first, int rows, Each each);
+  void FormMonomials(const MonomialRecurrence& recurrence, int first, int rows, bool all, Each each);
+  // memory_.chunk's size for `monomials` terms.
+  std::size_t ChunkSize(std::size_t monomials) const;
   // sqrt(sum E^2 / spread) of the held-out residuals e(r) = y - value, E
   // their group sums; infinite when undefined.
   template <class Residual>
