@@ -20,7 +20,7 @@ SearchTaskResult RunTask(const Series& series, const SearchSettings& settings, c
 struct TaskBuffers {
   struct Degree {
     Derivatives rows;       // the states and slopes of every row
-    SummaryMemory summary;  // the held-out monomials and the training rows' sums
+    SummaryMemory summary;  // the held-out monomials and the buffers the rows are summed and folded in
   };
   std::vector<Degree> degrees;                  // one per degree of the plan, in its order
   DrivingSums driving;                          // the driving pair's sums, which the degrees share
