@@ -330,7 +330,7 @@ TriangularSummary TaskSummaries::SummedSummary(const Source& source, int i) {
 SubsetFit TaskSummaries::Thresholded(const ModelEquation& shape, int i, const ThresholdSettings& settings) {
   const Place place = Find(shape);
   const Use use = Resolve(place.source, i);
-  SubsetFit fit = ThresholdedFit(use.owner->Train(*use.source, i), use.target, settings, place.columns);
+  SubsetFit fit = ThresholdedFit(use.owner->Memo(use.owner->Train(*use.source, i)), use.target, settings, place.columns);
   for (int& j : fit.columns) {
     j = static_cast<int>(std::lower_bound(place.columns.begin(), place.columns.end(), j) - place.columns.begin());
   }
@@ -342,9 +342,13 @@ SubsetFit TaskSummaries::Subset(const ModelEquation& shape, int i, std::span<con
   std::vector<int> mapped;
   for (const int j : columns) mapped.push_back(place.columns.at(Size(j)));
   const Use use = Resolve(place.source, i);
-  SubsetFit fit = FitSubset(use.owner->Train(*use.source, i), use.target, mapped);
+  SubsetFit fit = use.owner->Memo(use.owner->Train(*use.source, i)).Fit(use.target, mapped);
   fit.columns.assign(columns.begin(), columns.end());
   return fit;
+}
+
+SubsetFitMemo& TaskSummaries::Memo(const TriangularSummary& summary) {
+  return memos_.try_emplace(&summary, summary).first->second;
 }
 
 double TaskSummaries::HeldOutError(const ModelEquation& equation, int i) {

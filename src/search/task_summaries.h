@@ -14,6 +14,7 @@
 // held-out rows are grouped as the training rows are, for every shape alike,
 // so that their errors stay comparable.
 
+#include <map>
 #include <memory>
 #include <optional>
 #include <span>
@@ -92,6 +93,8 @@ class TaskSummaries {
   Use Resolve(Source* source, int i);
   const TriangularSummary& Train(Source& source, int i);
   const TriangularSummary& Held(Source& source, int i);
+  // The subset fits made on one of this task's training summaries.
+  SubsetFitMemo& Memo(const TriangularSummary& summary);
   // The table's columns of the polynomial summaries: the design, the slopes, a partner's slopes.
   std::vector<int> PolynomialColumns() const;
   double RationalHeldOutError(const ModelEquation& equation, int i);
@@ -125,6 +128,7 @@ class TaskSummaries {
   const Derivatives* next_ = nullptr;             // ShareWith's: its slopes are targets after this one's
   TaskSummaries* lender_ = nullptr;               // BorrowFrom's
   std::vector<std::unique_ptr<Source>> sources_;  // [0] polynomial, [1] rational, then shapes of their own
+  std::map<const TriangularSummary*, SubsetFitMemo> memos_;  // by training summary (they stay where they are)
   std::vector<double> spread_;                    // sum (Y - mean Y)^2 of each equation's held-out slopes' group sums Y (NaN: constant)
   int heldOrder_ = -1;                            // order of heldTerms_ (-1: not formed)
   std::vector<double>& heldTerms_;                // held-out monomials, heldRows_ x count, column-major
