@@ -35,12 +35,14 @@ SummaryOptions Fused() {
 
 }  // namespace
 
-int SummedGroup(int rows) { return std::max(1, rows / kRowsFoldedAtLeast); }
+int SummedGroup(int rows, int lag) {
+  return std::max(1, std::min(rows / kRowsFoldedAtLeast, lag / kGroupsPerCorrelationLag));
+}
 
 TaskSummaries::TaskSummaries(const std::vector<EquationSpec>& shapes, int D, double dt, const Derivatives& all,
-                             int trainRows, int heldRow, SummaryMemory* memory)
+                             int trainRows, int heldRow, int group, SummaryMemory* memory)
     : D_(D), all_(&all), trainRows_(trainRows), heldRow_(heldRow), heldRows_(all.rows - heldRow),
-      group_(SummedGroup(trainRows)), memory_(memory != nullptr ? *memory : own_),
+      group_(std::max(1, group)), memory_(memory != nullptr ? *memory : own_),
       sums_(memory_.sums), heldTerms_(memory_.heldTerms) {
   sources_.resize(2);
   // The widest polynomial (driven when a shape is, at the first driven shape's period) and rational designs.
