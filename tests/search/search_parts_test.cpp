@@ -223,7 +223,7 @@ TEST(TaskSummaries, SharedFitsAndHeldOutErrorsAreEachShapesOwn) {
   for (const Case c : {Case{1500, 1000, 1100, 1},
                        Case{3 * kRowsFoldedAtLeast + 600, 3 * kRowsFoldedAtLeast + 100, 3 * kRowsFoldedAtLeast + 200, 3},
                        Case{4 * kRowsFoldedAtLeast + 900, 4 * kRowsFoldedAtLeast + 203, 4 * kRowsFoldedAtLeast + 310, 4}}) {
-    ASSERT_EQ(SummedGroup(c.train), c.group);
+    ASSERT_EQ(SummedGroup(c.train, 1000), c.group);
     const Derivatives all = LocalFits(testing::Lorenz(dt, c.vectors, 0.001).values, 3, 5, 3, dt);
     const int D = 3;
     const std::vector<EquationSpec> plan = {{ModelFamily::StandardPolynomial, 3},
@@ -233,14 +233,14 @@ TEST(TaskSummaries, SharedFitsAndHeldOutErrorsAreEachShapesOwn) {
     std::array<SummaryMemory, 4> memory;
     for (SummaryMemory& m : memory) m.driving = &driving;
     // Another window's rows first: its driving sums must not be taken for these.
-    TaskSummaries other(plan, D, dt, all, c.train - 5, c.held - 3, &memory[3]);
-    TaskSummaries summaries(plan, D, dt, all, c.train, c.held, &memory[0]);
+    TaskSummaries other(plan, D, dt, all, c.train - 5, c.held - 3, c.group, &memory[3]);
+    TaskSummaries summaries(plan, D, dt, all, c.train, c.held, c.group, &memory[0]);
     // Degree 2 has degree 3's states: its summaries lend theirs to another of degree 3.
     const Derivatives two = LocalFits(testing::Lorenz(dt, c.vectors, 0.001).values, 3, 5, 2, dt);
     ASSERT_EQ(two.states, all.states);
-    TaskSummaries lender(plan, D, dt, two, c.train, c.held, &memory[1]);
+    TaskSummaries lender(plan, D, dt, two, c.train, c.held, c.group, &memory[1]);
     lender.ShareWith(all);
-    TaskSummaries borrower(plan, D, dt, all, c.train, c.held, &memory[2]);
+    TaskSummaries borrower(plan, D, dt, all, c.train, c.held, c.group, &memory[2]);
     borrower.BorrowFrom(lender);
     const std::vector<EquationSpec> shapes = {{ModelFamily::StandardPolynomial, 2}, {ModelFamily::DrivenPolynomial, 1, 0, 0.7},
                                               {ModelFamily::Rational, 1, 1}, {ModelFamily::Rational, 2, 2},
