@@ -208,6 +208,37 @@ void SumGroups(const double* from, int rows, int group, double* to) {
   }
 }
 
+// The vector loops of the group sums, on the widest vector unit: each
+// product and each addition rounded one at a time in a fixed order, so every
+// unit gives the same bits. Rows j of the groups lie kGroupsPerChunk apart.
+// The sums of the first `full` groups of `group` rows each.
+[[gnu::target_clones("avx512f", "avx2", "default")]] void AddGroupRows(const double* laid, int group, int full,
+                                                                        double* __restrict to) {
+  for (int g = 0; g < full; ++g) to[g] = laid[g];
+  for (int j = 1; j < group; ++j) {
+    const double* row = laid + Size(j) * kGroupsPerChunk;
+    for (int g = 0; g < full; ++g) to[g] += row[g];
+  }
+}
+// The same of the products a * b.
+[[gnu::target_clones("avx512f", "avx2", "default")]] void AddGroupProducts(const double* a, const double* b, int group,
+                                                                            int full, double* __restrict to) {
+  for (int g = 0; g < full; ++g) to[g] = a[g] * b[g];
+  for (int j = 1; j < group; ++j) {
+    const double* x = a + Size(j) * kGroupsPerChunk;
+    const double* y = b + Size(j) * kGroupsPerChunk;
+    for (int g = 0; g < full; ++g) {
+      const double product = x[g] * y[g];
+      to[g] += product;
+    }
+  }
+}
+// out = a * b, place by place.
+[[gnu::target_clones("avx512f", "avx2", "default")]] void MultiplyPlaces(const double* a, const double* b, std::size_t n,
+                                                                          double* __restrict out) {
+  for (std::size_t p = 0; p < n; ++p) out[p] = a[p] * b[p];
+}
+
 // A chunk of kGroupsPerChunk groups' rows laid out for summing: its row
 // g * group + j at place j * kGroupsPerChunk + g, so that the sums of all its
 // groups add whole vectors, and each group's rows are still added first to
@@ -236,11 +267,7 @@ class GroupLayout {
   // The group sums of the chunk's first `rows` rows of `laid` into to[0..].
   void Sum(const double* laid, int rows, double* to) const {
     const int full = rows / group_, tail = rows % group_;
-    std::copy_n(laid, full, to);
-    for (int j = 1; j < group_; ++j) {
-      const double* row = laid + Size(j) * kGroupsPerChunk;
-      for (int g = 0; g < full; ++g) to[g] += row[g];
-    }
+    AddGroupRows(laid, group_, full, to);
     if (tail > 0) {
       double sum = laid[full];
       for (int j = 1; j < tail; ++j) sum += laid[Size(j) * kGroupsPerChunk + Size(full)];
@@ -251,15 +278,7 @@ class GroupLayout {
   // if formed in a column first (the same bits).
   void SumProducts(const double* a, const double* b, int rows, double* to) const {
     const int full = rows / group_, tail = rows % group_;
-    for (int g = 0; g < full; ++g) to[g] = a[g] * b[g];
-    for (int j = 1; j < group_; ++j) {
-      const double* x = a + Size(j) * kGroupsPerChunk;
-      const double* y = b + Size(j) * kGroupsPerChunk;
-      for (int g = 0; g < full; ++g) {
-        const double product = x[g] * y[g];
-        to[g] += product;
-      }
-    }
+    AddGroupProducts(a, b, group_, full, to);
     if (tail > 0) {
       double sum = a[full] * b[full];
       for (int j = 1; j < tail; ++j) {
@@ -338,7 +357,7 @@ void TaskSummaries::FormMonomials(const MonomialRecurrence& recurrence, int firs
       continue;
     }
     double* column = terms + k * places;
-    for (std::size_t p = 0; p < places; ++p) column[p] = parent[p] * xj[p];
+    MultiplyPlaces(parent, xj, places, column);
     each(static_cast<int>(k), static_cast<const double*>(column), static_cast<const double*>(nullptr));
   }
 }
