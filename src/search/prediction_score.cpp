@@ -59,7 +59,7 @@ class ContinuousDriving {
 
 // Starts predicted together, one per lane: fixed-size rows that the compiler
 // turns into vector operations, and independent chains whose latencies overlap.
-constexpr std::size_t kLanes = 4;
+constexpr std::size_t kLanes = 8;
 using Lanes = std::array<double, kLanes>;
 
 // A (driven) polynomial model's right-hand side from its kept terms only:
@@ -395,6 +395,7 @@ double Predictions(Rhs& rhs, const Model& model, const Series& series, const Sco
 }
 
 
+__attribute__((target_clones("avx2", "default")))
 std::optional<double> LanewisePredictions(const KeptTerms& rhs, const Model& model, const Series& series,
                                           const Scoring& scoring, int offset) {
   const StartEstimate& estimate = scoring.start;
