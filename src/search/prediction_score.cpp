@@ -394,8 +394,11 @@ double Predictions(Rhs& rhs, const Model& model, const Series& series, const Sco
   return count > 0 ? total / count : kInfinity;
 }
 
-
+// A row of lanes fills two AVX2 registers. Without contraction the clones
+// compute the same bits, only at different speeds.
+#if defined(__x86_64__) && defined(__GNUC__)
 __attribute__((target_clones("avx2", "default")))
+#endif
 std::optional<double> LanewisePredictions(const KeptTerms& rhs, const Model& model, const Series& series,
                                           const Scoring& scoring, int offset) {
   const StartEstimate& estimate = scoring.start;
