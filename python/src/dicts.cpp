@@ -132,6 +132,7 @@ SearchPlan PlanFromDict(const py::dict& dict) {
   // Without them (a plan written by hand), every task works them out itself.
   in.Read("noise", plan.noise);
   in.Read("start_points", plan.startPoints);
+  in.Read("rows_per_sum", plan.rowsPerSum);
   in.Finish();
   return plan;
 }
@@ -146,6 +147,7 @@ py::dict PlanToDict(const SearchPlan& plan) {
   dict["period"] = plan.period;
   dict["noise"] = plan.noise;
   dict["start_points"] = plan.startPoints;
+  dict["rows_per_sum"] = plan.rowsPerSum;
   return dict;
 }
 

@@ -256,7 +256,8 @@ class TestHostileExecutorDicts:
                                             ("points", [10**6]), ("thresholds", [math.nan]),
                                             ("shapes", ["reduced:1:1:1"]), ("period", [-1.0]),
                                             ("noise", [0.1, 0.1, 0.1]), ("noise", [math.nan, 0.1]),
-                                            ("start_points", 4), ("start_points", 10**6)])
+                                            ("start_points", 4), ("start_points", 10**6),
+                                            ("rows_per_sum", -1), ("rows_per_sum", 2)])
     def test_a_tampered_plan_is_refused(self, key, value):
         plan = dict(self.plan, **{key: value})
         with pytest.raises(ValueError):

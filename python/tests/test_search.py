@@ -46,7 +46,7 @@ class TestDictsAcrossProcesses:
     def test_plans_and_task_results_come_back_unchanged(self):
         plan = {"points": [3, 5, 9], "degrees": [2, 4], "shapes": ["poly:3", "reduced:1:2", "driven:2:" + repr(2 * math.pi / 3)],
                 "thresholds": [0.01, 0.02], "horizon": 17, "period": [2 * math.pi / 3], "noise": [1e-300, 0.1],
-                "start_points": 9}
+                "start_points": 9, "rows_per_sum": 3}
         assert _odefit._round_trip("plan", plan) == plan
         candidate = {"points": 5, "degree": 2, "threshold": 0.02, "models": ["poly:2", "poly:3"],
                      "supports": [[1, 2], [0, 4, 7]], "terms": [["x1", "x2"], ["1", "x1*x2", "x1^2*x2"]], "term_count": 5, "score": 0.125, "noise_floor": 0.0625,

@@ -203,8 +203,12 @@ SubsetFit ThresholdedFit(const TriangularSummary& summary, int t, const Threshol
   return ThresholdedFit(summary, t, settings, all);
 }
 
-SubsetFit ThresholdedFit(const TriangularSummary& summary, int t, const ThresholdSettings& settings,
-                         std::span<const int> columns) {
+namespace {
+
+// The thresholded path with `fit(columns)` the subset fit of target t.
+template <class Fit>
+SubsetFit ThresholdedPath(const TriangularSummary& summary, int t, const ThresholdSettings& settings,
+                          std::span<const int> columns, Fit fitOf) {
   const int K = summary.DesignColumns();
   if (!(settings.threshold >= 0.0)) throw std::invalid_argument("ThresholdedFit: the threshold must not be negative");
   std::vector<double> weight(static_cast<std::size_t>(K), 1.0);
@@ -219,7 +223,7 @@ SubsetFit ThresholdedFit(const TriangularSummary& summary, int t, const Threshol
     if (j >= 0 && j < K) keep[j] = true;
   }
   std::vector<int> support(columns.begin(), columns.end());
-  SubsetFit fit = FitSubset(summary, t, support);
+  SubsetFit fit = fitOf(support);
   for (int iteration = 0; iteration < settings.maxIterations; ++iteration) {
     std::vector<int> next;
     if (fit.singular) {
@@ -227,7 +231,7 @@ SubsetFit ThresholdedFit(const TriangularSummary& summary, int t, const Threshol
       // keep the columns, in order, that each add rank.
       for (const int j : support) {
         next.push_back(j);
-        if (FitSubset(summary, t, next).singular) next.pop_back();
+        if (fitOf(next).singular) next.pop_back();
       }
     } else {
       for (std::size_t k = 0; k < support.size(); ++k) {
@@ -237,9 +241,29 @@ SubsetFit ThresholdedFit(const TriangularSummary& summary, int t, const Threshol
     }
     if (next == support) break;
     support = std::move(next);
-    fit = FitSubset(summary, t, support);
+    fit = fitOf(support);
   }
   return fit;
+}
+
+}  // namespace
+
+SubsetFit ThresholdedFit(const TriangularSummary& summary, int t, const ThresholdSettings& settings,
+                         std::span<const int> columns) {
+  return ThresholdedPath(summary, t, settings, columns,
+                         [&](std::span<const int> subset) { return FitSubset(summary, t, subset); });
+}
+
+const SubsetFit& SubsetFitMemo::Fit(int t, std::span<const int> columns) {
+  std::pair<int, std::vector<int>> key(t, std::vector<int>(columns.begin(), columns.end()));
+  auto known = fits_.find(key);
+  if (known == fits_.end()) known = fits_.emplace(std::move(key), FitSubset(*summary_, t, columns)).first;
+  return known->second;
+}
+
+SubsetFit ThresholdedFit(SubsetFitMemo& memo, int t, const ThresholdSettings& settings, std::span<const int> columns) {
+  return ThresholdedPath(memo.Summary(), t, settings, columns,
+                         [&](std::span<const int> subset) { return memo.Fit(t, subset); });
 }
 
 }  // namespace odefit

@@ -22,7 +22,9 @@
 // (StreamedFactor folds the rows on the caller's threads).
 
 #include <cstdint>
+#include <map>
 #include <span>
+#include <utility>
 #include <vector>
 
 #include "numerics/fold_kernels.h"
@@ -103,5 +105,24 @@ SubsetFit ThresholdedFit(const TriangularSummary& summary, int t, const Threshol
 // summary serves every shape it contains.
 SubsetFit ThresholdedFit(const TriangularSummary& summary, int t, const ThresholdSettings& settings,
                          std::span<const int> columns);
+
+// The subset fits made so far on one summary, by target and columns. A fit
+// is a function of those alone, and a path of thresholds over a summary's
+// shapes meets the same supports again and again (each threshold starts from
+// its shape's columns; most end at the same few). The summary must outlive
+// the memo and stay unchanged while it is used.
+class SubsetFitMemo {
+ public:
+  explicit SubsetFitMemo(const TriangularSummary& summary) : summary_(&summary) {}
+  const TriangularSummary& Summary() const { return *summary_; }
+  // FitSubset(Summary(), t, columns), made once.
+  const SubsetFit& Fit(int t, std::span<const int> columns);
+
+ private:
+  const TriangularSummary* summary_;
+  std::map<std::pair<int, std::vector<int>>, SubsetFit> fits_;
+};
+// ThresholdedFit on the memo's summary, its fits through the memo.
+SubsetFit ThresholdedFit(SubsetFitMemo& memo, int t, const ThresholdSettings& settings, std::span<const int> columns);
 
 }  // namespace odefit

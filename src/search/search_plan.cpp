@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cmath>
 #include <iterator>
+#include <limits>
 #include <string>
 
 #include "model/equation_shape.h"
@@ -12,6 +13,7 @@
 #include "search/horizon.h"
 #include "search/prediction_score.h"
 #include "search/search_common.h"
+#include "search/task_summaries.h"
 
 namespace odefit::search {
 namespace {
@@ -131,6 +133,10 @@ void CheckPlan(const Series& series, const SearchSettings& settings, const Searc
   for (const double v : plan.noise) {
     if (!(v >= 0.0) || !std::isfinite(v)) throw InvalidArgument("the plan's noise variances must be finite numbers >= 0");
   }
+  if (plan.rowsPerSum < 0 || plan.rowsPerSum > MostRowsPerSum(n, settings.validationFraction, plan.points)) {
+    throw InvalidArgument("the plan's sums of " + std::to_string(plan.rowsPerSum) + " rows leave too few of the " +
+                          std::to_string(n) + " vectors' training rows to fit");
+  }
   if (plan.startPoints != 0 &&
       (std::find(std::begin(kStartPoints), std::end(kStartPoints), plan.startPoints) == std::end(kStartPoints) ||
        (plan.startPoints > 1 && plan.startPoints * 4 > split))) {
@@ -203,10 +209,22 @@ SearchPlan MakePlan(const Series& series, const SearchSettings& settings) {
     plan.shapes = settings.shapes;
   }
   const int widest = plan.points.back();
-  plan.horizon = settings.horizon > 0 ? settings.horizon : CorrelationHorizon(series, split);
+  const int lag = CorrelationHorizon(series, split);
+  plan.horizon = settings.horizon > 0 ? settings.horizon : lag;
   plan.horizon = std::max(1, std::min(plan.horizon, LongestHorizon(n, split, widest)));
+  plan.rowsPerSum = SummedGroup(split - widest + 1, lag);
   ShareScoring(series, settings.validationFraction, plan);
   return plan;
+}
+
+int PlannedRowsPerSum(const Series& series, double validationFraction, const std::vector<int>& points) {
+  const int split = SplitSample(static_cast<int>(series.size()), validationFraction);
+  return SummedGroup(split - *std::max_element(points.begin(), points.end()) + 1, CorrelationHorizon(series, split));
+}
+
+int MostRowsPerSum(int vectors, double validationFraction, const std::vector<int>& points) {
+  const int split = SplitSample(vectors, validationFraction);
+  return SummedGroup(split - *std::max_element(points.begin(), points.end()) + 1, std::numeric_limits<int>::max());
 }
 
 }  // namespace odefit::search

@@ -25,4 +25,10 @@ int TaskCount(const SearchPlan& plan);
 
 SearchPlan MakePlan(const Series& series, const SearchSettings& settings);
 
+// The rows per group sum of every task's training and held-out rows
+// (SummedGroup of the widest window's training rows and the series'
+// correlation lag), and the most a plan may ask for.
+int PlannedRowsPerSum(const Series& series, double validationFraction, const std::vector<int>& points);
+int MostRowsPerSum(int vectors, double validationFraction, const std::vector<int>& points);
+
 }  // namespace odefit::search

@@ -22,6 +22,7 @@
 #include "search/noise_level.h"
 #include "search/prediction_score.h"
 #include "search/ranking.h"
+#include "search/search_plan.h"
 #include "search/search_common.h"
 #include "search/task_summaries.h"
 
@@ -40,8 +41,8 @@ class DegreeCandidates {
   // `all` the degree's states and slopes; `next` the next degree's, whose
   // candidates follow with this one as `lender` (both may be null).
   DegreeCandidates(const Series& series, const SearchSettings& settings, const SearchPlan& plan, const Scoring& scoring,
-                   int m, int degree, const Derivatives& all, TaskBuffers::Degree& memory, const Derivatives* next,
-                   DegreeCandidates* lender)
+                   int m, int degree, int group, const Derivatives& all, TaskBuffers::Degree& memory,
+                   const Derivatives* next, DegreeCandidates* lender)
       : series_(series),
         settings_(settings),
         plan_(plan),
@@ -56,7 +57,7 @@ class DegreeCandidates {
         found_(plan.shapes.size(), std::vector<std::vector<std::vector<EquationCandidate>>>(
                                        plan.thresholds.size(), std::vector<std::vector<EquationCandidate>>(Size(D_)))) {
     if (all_.rows - split_ < 1) return;  // no held-out row
-    summaries_.emplace(plan.shapes, D_, settings.dt, all_, trainRows_, split_, &memory.summary);
+    summaries_.emplace(plan.shapes, D_, settings.dt, all_, trainRows_, split_, group, &memory.summary);
     if (next != nullptr) summaries_->ShareWith(*next);
     if (lender != nullptr && lender->Usable()) summaries_->BorrowFrom(*lender->summaries_);
     // Each variable's size on the training rows, to weigh monomials by.
@@ -226,6 +227,8 @@ SearchTaskResult RunTask(const Series& series, const SearchSettings& settings, c
   TaskBuffers& memory = buffers != nullptr ? *buffers : own;
   if (memory.degrees.size() < plan.degrees.size()) memory.degrees.resize(plan.degrees.size());
   WindowFits fits(series, m, settings.dt, &memory.localFits);
+  const int group = plan.rowsPerSum > 0 ? plan.rowsPerSum
+                                        : PlannedRowsPerSum(series, settings.validationFraction, plan.points);
   // A fit needs more points than coefficients.
   const auto fitted = [&](std::size_t k) { return k < plan.degrees.size() && plan.degrees[k] < m; };
   for (std::size_t k = 0; k < plan.degrees.size(); ++k) {
@@ -239,7 +242,7 @@ SearchTaskResult RunTask(const Series& series, const SearchSettings& settings, c
     if (!fitted(k)) continue;
     // Degrees 2j and 2j + 1 have the same states: one polynomial table serves both.
     const bool pair = degree % 2 == 0 && fitted(k + 1) && plan.degrees[k + 1] == degree + 1;
-    auto candidates = std::make_unique<DegreeCandidates>(series, settings, plan, scoring, m, degree, memory.degrees[k].rows,
+    auto candidates = std::make_unique<DegreeCandidates>(series, settings, plan, scoring, m, degree, group, memory.degrees[k].rows,
                                                          memory.degrees[k], pair ? &memory.degrees[k + 1].rows : nullptr,
                                                          lender);
     lender = pair && candidates->Usable() ? candidates.get() : nullptr;

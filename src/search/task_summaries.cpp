@@ -35,12 +35,14 @@ SummaryOptions Fused() {
 
 }  // namespace
 
-int SummedGroup(int rows) { return std::max(1, rows / kRowsFoldedAtLeast); }
+int SummedGroup(int rows, int lag) {
+  return std::max(1, std::min(rows / kRowsFoldedAtLeast, lag / kGroupsPerCorrelationLag));
+}
 
 TaskSummaries::TaskSummaries(const std::vector<EquationSpec>& shapes, int D, double dt, const Derivatives& all,
-                             int trainRows, int heldRow, SummaryMemory* memory)
+                             int trainRows, int heldRow, int group, SummaryMemory* memory)
     : D_(D), all_(&all), trainRows_(trainRows), heldRow_(heldRow), heldRows_(all.rows - heldRow),
-      group_(SummedGroup(trainRows)), memory_(memory != nullptr ? *memory : own_),
+      group_(std::max(1, group)), memory_(memory != nullptr ? *memory : own_),
       sums_(memory_.sums), heldTerms_(memory_.heldTerms) {
   sources_.resize(2);
   // The widest polynomial (driven when a shape is, at the first driven shape's period) and rational designs.
@@ -330,7 +332,7 @@ TriangularSummary TaskSummaries::SummedSummary(const Source& source, int i) {
 SubsetFit TaskSummaries::Thresholded(const ModelEquation& shape, int i, const ThresholdSettings& settings) {
   const Place place = Find(shape);
   const Use use = Resolve(place.source, i);
-  SubsetFit fit = ThresholdedFit(use.owner->Train(*use.source, i), use.target, settings, place.columns);
+  SubsetFit fit = ThresholdedFit(use.owner->Memo(use.owner->Train(*use.source, i)), use.target, settings, place.columns);
   for (int& j : fit.columns) {
     j = static_cast<int>(std::lower_bound(place.columns.begin(), place.columns.end(), j) - place.columns.begin());
   }
@@ -342,9 +344,13 @@ SubsetFit TaskSummaries::Subset(const ModelEquation& shape, int i, std::span<con
   std::vector<int> mapped;
   for (const int j : columns) mapped.push_back(place.columns.at(Size(j)));
   const Use use = Resolve(place.source, i);
-  SubsetFit fit = FitSubset(use.owner->Train(*use.source, i), use.target, mapped);
+  SubsetFit fit = use.owner->Memo(use.owner->Train(*use.source, i)).Fit(use.target, mapped);
   fit.columns.assign(columns.begin(), columns.end());
   return fit;
+}
+
+SubsetFitMemo& TaskSummaries::Memo(const TriangularSummary& summary) {
+  return memos_.try_emplace(&summary, summary).first->second;
 }
 
 double TaskSummaries::HeldOutError(const ModelEquation& equation, int i) {

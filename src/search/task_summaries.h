@@ -14,6 +14,7 @@
 // held-out rows are grouped as the training rows are, for every shape alike,
 // so that their errors stay comparable.
 
+#include <map>
 #include <memory>
 #include <optional>
 #include <span>
@@ -33,8 +34,13 @@ namespace odefit::search {
 // fold that costs a group's size less. Rows are grouped so that at least
 // this many summed rows remain; shorter series are folded row by row.
 inline constexpr int kRowsFoldedAtLeast = 16000;
-// The group size for `rows` training rows (1: not summed).
-int SummedGroup(int rows);
+// And a group spans at most this share of the series' correlation lag: a sum
+// over much of it blurs what tells the terms apart (on coarsely sampled long
+// series, groups as long as the lag made the search keep spurious terms).
+inline constexpr int kGroupsPerCorrelationLag = 8;
+// The group size for `rows` training rows of a series whose correlation lag
+// (CorrelationHorizon) is `lag` samples (1: not summed).
+int SummedGroup(int rows, int lag);
 
 // The biggest arrays of a task's summaries.
 struct SummaryMemory {
@@ -45,12 +51,13 @@ struct SummaryMemory {
 class TaskSummaries {
  public:
   // `all` the task's states and slopes, rows 0..trainRows-1 for fitting and
-  // heldRow.. for the held-out errors (at sample index row + 1); `shapes` the
-  // plan's shapes, which decide the widest designs.
+  // heldRow.. for the held-out errors (at sample index row + 1), summed in
+  // groups of `group` rows (SummedGroup; 1: row by row); `shapes` the plan's
+  // shapes, which decide the widest designs.
   // `memory`, when given, holds the biggest arrays, so that a caller
   // running task after task keeps their memory.
   TaskSummaries(const std::vector<EquationSpec>& shapes, int D, double dt, const Derivatives& all, int trainRows,
-                int heldRow, SummaryMemory* memory = nullptr);
+                int heldRow, int group, SummaryMemory* memory = nullptr);
   ~TaskSummaries();
   TaskSummaries(const TaskSummaries&) = delete;
   TaskSummaries& operator=(const TaskSummaries&) = delete;
@@ -92,6 +99,8 @@ class TaskSummaries {
   Use Resolve(Source* source, int i);
   const TriangularSummary& Train(Source& source, int i);
   const TriangularSummary& Held(Source& source, int i);
+  // The subset fits made on one of this task's training summaries.
+  SubsetFitMemo& Memo(const TriangularSummary& summary);
   // The table's columns of the polynomial summaries: the design, the slopes, a partner's slopes.
   std::vector<int> PolynomialColumns() const;
   double RationalHeldOutError(const ModelEquation& equation, int i);
@@ -114,7 +123,7 @@ class TaskSummaries {
   int D_;
   const Derivatives* all_;
   int trainRows_, heldRow_, heldRows_;
-  int group_;                                     // SummedGroup(trainRows_)
+  int group_;                                     // rows per group sum (1: none)
   SummaryMemory own_;                             // memory_ when the caller gives none
   SummaryMemory& memory_;
   std::vector<double> filled_, block_;            // a block of training rows, and of group sums to fold (reused)
@@ -125,6 +134,7 @@ class TaskSummaries {
   const Derivatives* next_ = nullptr;             // ShareWith's: its slopes are targets after this one's
   TaskSummaries* lender_ = nullptr;               // BorrowFrom's
   std::vector<std::unique_ptr<Source>> sources_;  // [0] polynomial, [1] rational, then shapes of their own
+  std::map<const TriangularSummary*, SubsetFitMemo> memos_;  // by training summary (they stay where they are)
   std::vector<double> spread_;                    // sum (Y - mean Y)^2 of each equation's held-out slopes' group sums Y (NaN: constant)
   int heldOrder_ = -1;                            // order of heldTerms_ (-1: not formed)
   std::vector<double>& heldTerms_;                // held-out monomials, heldRows_ x count, column-major

@@ -80,6 +80,7 @@ TEST(Search, TheResultDoesNotDependOnTheThreadsOrWhereTheTasksRun) {
   SearchPlan bare = plan;
   bare.noise.clear();
   bare.startPoints = 0;
+  bare.rowsPerSum = 0;
   const SearchTaskResult alone = RunSearchTask(lorenz, one, bare, SearchTaskCount(plan) - 1);
   ASSERT_EQ(alone.candidates.size(), tasks.front().candidates.size());
   for (std::size_t k = 0; k < alone.candidates.size(); ++k) {
@@ -397,6 +398,20 @@ TEST(Search, AStopFromAnotherThreadEndsTheSearchWithWhatItHas) {
   stopper.join();
 }
 
+// Long series are fitted on sums of consecutive rows only where a sum spans
+// little of the dynamics: on coarse sampling, sums as long as the correlation
+// lag made the search keep spurious terms.
+TEST(Search, SumsRowsOnlyWhereTheSamplingIsFineForTheDynamics) {
+  struct Case {
+    double dt;
+    int vectors, rowsPerSum;
+  };
+  for (const Case c : {Case{0.001, 50000, 2}, Case{0.02, 50000, 1}, Case{0.001, 20000, 1}}) {
+    const SearchPlan plan = PlanSearch(testing::Lorenz(c.dt, c.vectors, 0.01), Defaults(c.dt));
+    EXPECT_EQ(plan.rowsPerSum, c.rowsPerSum) << c.dt << " " << c.vectors;
+  }
+}
+
 TEST(Search, PlansAndTaskResultsFromElsewhereAreCheckedBeforeUse) {
   const Series lorenz = testing::Lorenz(0.002, 1000);
   const SearchSettings settings = Defaults(0.002);
@@ -418,6 +433,8 @@ TEST(Search, PlansAndTaskResultsFromElsewhereAreCheckedBeforeUse) {
   refused([](SearchPlan& p) { p.noise[2] = std::numeric_limits<double>::infinity(); });
   refused([](SearchPlan& p) { p.startPoints = 3; });   // no start estimate has 3 points
   refused([](SearchPlan& p) { p.startPoints = -1; });
+  refused([](SearchPlan& p) { p.rowsPerSum = -1; });
+  refused([](SearchPlan& p) { p.rowsPerSum = 2; });  // 1000 vectors are fitted row by row
   // The plan for a longer series does not fit a shorter one.
   EXPECT_THROW(RunSearchTask(testing::Lorenz(0.002, 200), settings, plan, 0), InvalidArgument);
 

@@ -162,6 +162,51 @@ TEST(SparseRegression, ThresholdingSomeColumnsOfAWideSummaryIsThresholdingTheirO
   }
 }
 
+// The search thresholds one summary's shapes on a path of thresholds with
+// one memo of subset fits: every fit must be the one made afresh, bit for
+// bit, whichever fits the memo already holds (and a dependent column's
+// path, which refits growing subsets, goes through it too).
+TEST(SparseRegression, AMemoOfSubsetFitsChangesNoBitOnAPathOfThresholds) {
+  const Problem p = MakeProblem(500, 0.05);
+  const TriangularSummary s = Summarise(p, 128);
+  SubsetFitMemo memo(s);
+  const std::vector<std::vector<int>> shapes = {{0, 1, 2, 3}, {0, 1, 2, 3, 4, 5, 6, 7, 8, 9}, {1, 2, 3, 5, 8}};
+  for (const double threshold : {0.0, 0.001, 0.02, 0.2, 0.02, 100.0}) {
+    for (const auto& columns : shapes) {
+      for (int t = 0; t < 2; ++t) {
+        ThresholdSettings settings;
+        settings.scaled = true;
+        settings.threshold = threshold;
+        const SubsetFit fresh = ThresholdedFit(s, t, settings, columns), memoised = ThresholdedFit(memo, t, settings, columns);
+        EXPECT_EQ(fresh.columns, memoised.columns);
+        EXPECT_EQ(fresh.coefficients, memoised.coefficients);
+        EXPECT_EQ(fresh.rss, memoised.rss);
+        EXPECT_EQ(fresh.condition, memoised.condition);
+        for (std::size_t k = 0; k < fresh.standardErrors.size(); ++k) {
+          EXPECT_EQ(fresh.standardErrors[k], memoised.standardErrors[k]);
+        }
+      }
+    }
+  }
+  // Columns 1, x, 2x and target 1 + x: the memo's path drops the dependent column as the fresh one does.
+  const int n = 20;
+  std::vector<double> block(static_cast<std::size_t>(n) * 4);
+  for (int r = 0; r < n; ++r) {
+    block[static_cast<std::size_t>(r)] = 1.0;
+    block[static_cast<std::size_t>(r + n)] = r;
+    block[static_cast<std::size_t>(r + 2 * n)] = 2.0 * r;
+    block[static_cast<std::size_t>(r + 3 * n)] = 1.0 + r;
+  }
+  TriangularSummary dependent(3, 1);
+  dependent.AddRows(block, n, n);
+  SubsetFitMemo twice(dependent);
+  const std::vector<int> all = {0, 1, 2};
+  for (int pass = 0; pass < 2; ++pass) {
+    EXPECT_EQ(ThresholdedFit(twice, 0, ThresholdSettings{}, all).columns, (std::vector<int>{0, 1})) << pass;
+  }
+  EXPECT_THROW(twice.Fit(0, std::vector<int>{1, 0}), std::invalid_argument);
+}
+
 TEST(SparseRegression, DependentColumnsAreDroppedNotSolved) {
   // Columns: 1, x, 2x (dependent), target 1 + x.
   const int n = 20;

@@ -220,19 +220,19 @@ TEST(TaskSummaries, SharedFitsAndHeldOutErrorsAreEachShapesOwn) {
   const double dt = 0.01;
   for (const Case c : {Case{1500, 1000, 1100, 1}, Case{3 * kRowsFoldedAtLeast + 600, 3 * kRowsFoldedAtLeast + 100,
                                                          3 * kRowsFoldedAtLeast + 200, 3}}) {
-    ASSERT_EQ(SummedGroup(c.train), c.group);
+    ASSERT_EQ(SummedGroup(c.train, 1000), c.group);
     const Derivatives all = LocalFits(testing::Lorenz(dt, c.vectors, 0.001).values, 3, 5, 3, dt);
     const int D = 3;
     const std::vector<EquationSpec> plan = {{ModelFamily::StandardPolynomial, 3},
                                             {ModelFamily::DrivenPolynomial, 2, 0, 0.7},
                                             {ModelFamily::Rational, 2, 2}};
-    TaskSummaries summaries(plan, D, dt, all, c.train, c.held);
+    TaskSummaries summaries(plan, D, dt, all, c.train, c.held, c.group);
     // Degree 2 has degree 3's states: its summaries lend theirs to another of degree 3.
     const Derivatives two = LocalFits(testing::Lorenz(dt, c.vectors, 0.001).values, 3, 5, 2, dt);
     ASSERT_EQ(two.states, all.states);
-    TaskSummaries lender(plan, D, dt, two, c.train, c.held);
+    TaskSummaries lender(plan, D, dt, two, c.train, c.held, c.group);
     lender.ShareWith(all);
-    TaskSummaries borrower(plan, D, dt, all, c.train, c.held);
+    TaskSummaries borrower(plan, D, dt, all, c.train, c.held, c.group);
     borrower.BorrowFrom(lender);
     const std::vector<EquationSpec> shapes = {{ModelFamily::StandardPolynomial, 2}, {ModelFamily::DrivenPolynomial, 1, 0, 0.7},
                                               {ModelFamily::Rational, 1, 1}, {ModelFamily::Rational, 2, 2},
