@@ -451,7 +451,8 @@ std::optional<double> LanewisePredictions(const KeptTerms& rhs, const Model& mod
       for (std::size_t l = 0; l < kLanes; ++l) {
         half[l] = T[l] + 0.5 * H;
         full[l] = T[l] + H;
-        oneStep = oneStep && std::isfinite(T[l]) && std::isfinite(full[l]) && full[l] > T[l] && !(full[l] + H <= full[l]);
+        oneStep = oneStep && std::isfinite(T[l]) && std::isfinite(full[l]) && full[l] > T[l] &&
+                  !(full[l] + H <= full[l]);
       }
       if (!oneStep) return std::nullopt;
       Lanes L1{};

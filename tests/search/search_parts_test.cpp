@@ -406,7 +406,8 @@ TEST(PredictionStart, UsesNoSampleAfterTheStart) {
 }
 
 // An equation of `spec` in D variables with the coefficients given by index, the rest 0.
-ModelEquation EquationWith(const EquationSpec& spec, int D, double dt, std::vector<std::pair<int, double>> coefficients) {
+ModelEquation EquationWith(const EquationSpec& spec, int D, double dt,
+                           std::vector<std::pair<int, double>> coefficients) {
   ModelEquation eq = EquationShape(spec, D, dt);
   eq.coef.assign(static_cast<std::size_t>(eq.nterms), 0.0);
   for (const auto& [k, c] : coefficients) eq.coef[static_cast<std::size_t>(k)] = c;
@@ -459,9 +460,9 @@ TEST(PredictionScore, StartsTogetherGiveTheBitsOfOneStartAtATime) {
     double scale;
     bool someBlowUp;
   };
-  for (const Case& c : {Case{"polynomial", lorenzModel, lorenz, 1, 1e-3, false}, Case{"driven", driven, well, 3, 1e-3, false},
-                        Case{"escaping", escaping, lorenz, 0, 1e-3, true}, Case{"nan", lorenzModel, holed, 2, 1e-3, true},
-                        Case{"stage", overshooting, near, 0, 1e-15, true},
+  for (const Case& c : {Case{"polynomial", lorenzModel, lorenz, 1, 1e-3, false},
+                        Case{"driven", driven, well, 3, 1e-3, false}, Case{"escaping", escaping, lorenz, 0, 1e-3, true},
+                        Case{"nan", lorenzModel, holed, 2, 1e-3, true}, Case{"stage", overshooting, near, 0, 1e-15, true},
                         Case{"start", damped, beyond, 0, 1e-15, true}}) {
     for (const int count : {1, 7, 13, 16}) {
       Scoring scoring;
