@@ -462,7 +462,8 @@ TEST(PredictionScore, StartsTogetherGiveTheBitsOfOneStartAtATime) {
   };
   for (const Case& c : {Case{"polynomial", lorenzModel, lorenz, 1, 1e-3, false},
                         Case{"driven", driven, well, 3, 1e-3, false}, Case{"escaping", escaping, lorenz, 0, 1e-3, true},
-                        Case{"nan", lorenzModel, holed, 2, 1e-3, true}, Case{"stage", overshooting, near, 0, 1e-15, true},
+                        Case{"nan", lorenzModel, holed, 2, 1e-3, true},
+                        Case{"stage", overshooting, near, 0, 1e-15, true},
                         Case{"start", damped, beyond, 0, 1e-15, true}}) {
     for (const int count : {1, 7, 13, 16}) {
       Scoring scoring;
