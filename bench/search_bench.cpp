@@ -9,6 +9,7 @@
 #include "../tests/support/generated_systems.h"
 #include "odefit/fit.h"
 #include "odefit/search.h"
+#include "search/prediction_score.h"
 
 namespace {
 
@@ -90,5 +91,29 @@ void BM_OneFitOfTheSearchedSeries(benchmark::State& state) {
   }
 }
 BENCHMARK(BM_OneFitOfTheSearchedSeries)->Unit(benchmark::kMillisecond)->UseRealTime();
+
+// Scoring one candidate (the order-2 fit) on the default plan's held-out
+// part: several starts at a time (0) and one at a time (1), the same bits.
+void BM_PredictionScore(benchmark::State& state) {
+  odefit::SearchSettings settings;
+  settings.dt = 0.001;
+  const odefit::SearchPlan plan = odefit::PlanSearch(NoisyLorenz(), settings);
+  const odefit::search::Scoring scoring = odefit::search::MakeScoring(NoisyLorenz(), plan, settings.validationFraction);
+  odefit::FitSettings fit;
+  fit.dt = 0.001;
+  fit.points = plan.points.front();
+  fit.equations = {odefit::EquationSpec{odefit::ModelFamily::StandardPolynomial, 2}};
+  const odefit::Model model = odefit::FitModel(NoisyLorenz(), fit);
+  const int offset = (fit.points - 1) / 2;
+  double score = 0.0;
+  for (auto _ : state) {
+    score = state.range(0) == 0 ? odefit::search::PredictionScore(model, NoisyLorenz(), scoring, offset)
+                                : odefit::search::OneStartAtATimePredictionScore(model, NoisyLorenz(), scoring, offset);
+    benchmark::DoNotOptimize(score);
+  }
+  state.counters["starts"] = static_cast<double>(scoring.starts.size());
+  state.counters["horizon"] = scoring.horizon;
+}
+BENCHMARK(BM_PredictionScore)->ArgName("oneByOne")->Arg(0)->Arg(1)->Unit(benchmark::kMicrosecond)->UseRealTime();
 
 }  // namespace

@@ -151,9 +151,10 @@ struct SearchPlan {
   int startPoints = 0;
   // On long series each task fits sums of this many consecutive training
   // rows (the equations' integral form over them) and scores the held-out
-  // rows the same way: at least 16000 sums remain, and a sum spans at most an
-  // eighth of the series' correlation lag. 1: row by row. 0 (a plan written
-  // by hand): every task works it out again from the series.
+  // rows the same way: at least 16000 sums remain, a sum spans at most half
+  // the series' correlation lag, and a lag under 8 samples (coarse sampling)
+  // keeps every row. 1: row by row. 0 (a plan written by hand): every task
+  // works it out again from the series.
   int rowsPerSum = 0;
 };
 SearchPlan PlanSearch(const Series& series, const SearchSettings& settings);

@@ -1,6 +1,7 @@
 #include "search/prediction_score.h"
 
 #include <algorithm>
+#include <array>
 #include <cmath>
 #include <optional>
 #include <utility>
@@ -56,6 +57,11 @@ class ContinuousDriving {
   std::optional<ModelRightHandSide> undrivenRhs_;
 };
 
+// Starts predicted together, one per lane: fixed-size rows that the compiler
+// turns into vector operations, and independent chains whose latencies overlap.
+constexpr std::size_t kLanes = 8;
+using Lanes = std::array<double, kLanes>;
+
 // A (driven) polynomial model's right-hand side from its kept terms only:
 // each sum in term order from 0.0 as the family forms it (a dropped term
 // adds an exact zero there), and only the monomials those terms need. Most candidates keep a few of their shape's terms, and their
@@ -105,6 +111,42 @@ class KeptTerms {
       if (needed[k]) products_.push_back({static_cast<int>(k), recurrence.parent[k], recurrence.variable[k]});
     }
   }
+  // The driving's last angle, its cosine and its sine in each lane.
+  struct LaneDriving {
+    Lanes angle, cosine{}, sine{};
+    LaneDriving() { angle.fill(std::nan("")); }
+  };
+  std::size_t MonomialRows() const { return monomials_.size(); }
+  // The right-hand side in every lane at once, each lane by the operations of
+  // operator(). `monomials` has MonomialRows() rows, row 0 all ones.
+  void Lanewise(const Lanes& T, const Lanes* Y, Lanes* DY, Lanes* monomials, LaneDriving& driving) const {
+    for (const Product& p : products_) {
+      Lanes& out = monomials[p.term];
+      const Lanes& parent = monomials[p.parent];
+      const Lanes& y = Y[p.variable];
+      for (std::size_t l = 0; l < kLanes; ++l) out[l] = parent[l] * y[l];
+    }
+    for (std::size_t i = 0; i < equations_.size(); ++i) {
+      const Equation& e = equations_[i];
+      Lanes sum{};
+      for (const auto& [k, c] : e.terms) {
+        const Lanes& monomial = monomials[k];
+        for (std::size_t l = 0; l < kLanes; ++l) sum[l] += c * monomial[l];
+      }
+      if (e.driven) {
+        Lanes angle;
+        for (std::size_t l = 0; l < kLanes; ++l) angle[l] = T[l] / dt_ * e.wdt;
+        for (std::size_t l = 0; l < kLanes; ++l) {
+          if (angle[l] == driving.angle[l]) continue;
+          driving.angle[l] = angle[l];
+          driving.cosine[l] = std::cos(angle[l]);
+          driving.sine[l] = std::sin(angle[l]);
+        }
+        for (std::size_t l = 0; l < kLanes; ++l) sum[l] += e.cosine * driving.cosine[l] + e.sine * driving.sine[l];
+      }
+      DY[i] = sum;
+    }
+  }
   void operator()(int, double T, std::span<const double> Y, std::span<double> DY) {
     for (const Product& p : products_) monomials_[Size(p.term)] = monomials_[Size(p.parent)] * Y[Size(p.variable)];
     for (std::size_t i = 0; i < equations_.size(); ++i) {
@@ -146,6 +188,11 @@ class KeptTerms {
 // Integrates the model's predictions with `rhs`.
 template <class Rhs>
 double Predictions(Rhs& rhs, const Model& model, const Series& series, const Scoring& scoring, int offset);
+
+// The same predictions kLanes starts at a time; nothing when some time step is
+// not the single RK-4 step of model.dt per sample that Predictions takes.
+std::optional<double> LanewisePredictions(const KeptTerms& rhs, const Model& model, const Series& series,
+                                          const Scoring& scoring, int offset);
 
 }  // namespace
 
@@ -281,6 +328,19 @@ double NoiseFloor(const Scoring& scoring) {
 }
 
 double PredictionScore(const Model& model, const Series& series, const Scoring& scoring, int offset) {
+  if (const std::optional<double> score = LanewisePredictionScore(model, series, scoring, offset)) return *score;
+  return OneStartAtATimePredictionScore(model, series, scoring, offset);
+}
+
+std::optional<double> LanewisePredictionScore(const Model& model, const Series& series, const Scoring& scoring,
+                                              int offset) {
+  // Across gaps a prediction takes several steps per sample: one start at a time.
+  if (!KeptTerms::Suits(model) || !series.times.empty() || model.Dimension() != scoring.D) return std::nullopt;
+  const KeptTerms rhs(model);
+  return LanewisePredictions(rhs, model, series, scoring, offset);
+}
+
+double OneStartAtATimePredictionScore(const Model& model, const Series& series, const Scoring& scoring, int offset) {
   if (KeptTerms::Suits(model)) {
     KeptTerms rhs(model);
     return Predictions(rhs, model, series, scoring, offset);
@@ -334,6 +394,118 @@ double Predictions(Rhs& rhs, const Model& model, const Series& series, const Sco
   return count > 0 ? total / count : kInfinity;
 }
 
+// A row of lanes fills two AVX2 registers. Without contraction the clones
+// compute the same bits, only at different speeds.
+#if defined(__x86_64__) && defined(__GNUC__)
+__attribute__((target_clones("avx2", "default")))
+#endif
+std::optional<double> LanewisePredictions(const KeptTerms& rhs, const Model& model, const Series& series,
+                                          const Scoring& scoring, int offset) {
+  const StartEstimate& estimate = scoring.start;
+  const std::size_t D = Size(scoring.D);
+  const int horizon = scoring.horizon;
+  const int m = static_cast<int>(estimate.weights.size());
+  const std::size_t perStart = Size(horizon) * D;
+  const double H = model.dt, c = 0.5 * H;
+  std::vector<Lanes> Y(D), Z(D), K1(D), K2(D), K3(D), K4(D), monomials(rhs.MonomialRows());
+  for (Lanes& row : monomials) row.fill(1.0);
+  std::vector<double> errors(kLanes * perStart);
+  // Z = Y + c*K in every lane; false where Z leaves the L1 limit.
+  const auto stage = [&](double factor, const std::vector<Lanes>& K) {
+    Lanes L1{};
+    for (std::size_t i = 0; i < D; ++i) {
+      for (std::size_t l = 0; l < kLanes; ++l) {
+        Z[i][l] = Y[i][l] + factor * K[i][l];
+        L1[l] += std::fabs(Z[i][l]);
+      }
+    }
+    std::array<bool, kLanes> within;
+    for (std::size_t l = 0; l < kLanes; ++l) within[l] = L1[l] < BlowUpLimit;
+    return within;
+  };
+  double total = 0.0;
+  const std::size_t starts = scoring.starts.size();
+  for (std::size_t first = 0; first < starts; first += kLanes) {
+    // A last batch fills its spare lanes with its last start and drops their errors.
+    const std::size_t used = std::min(kLanes, starts - first);
+    Lanes T;
+    std::array<int, kLanes> start;
+    std::array<bool, kLanes> lost;
+    for (std::size_t l = 0; l < kLanes; ++l) {
+      start[l] = scoring.starts[first + std::min(l, used - 1)];
+      for (std::size_t i = 0; i < D; ++i) {
+        double v = 0.0;
+        for (int k = 0; k < m; ++k) v += estimate.weights[Size(k)] * series.values[Size(start[l] - m + 1 + k) * D + i];
+        Y[i][l] = v;
+      }
+      T[l] = (start[l] - offset + 1) * model.dt;
+      lost[l] = false;
+    }
+    std::fill(errors.begin(), errors.end(), kErrorCap);
+    KeptTerms::LaneDriving driving;
+    for (int j = 1; j <= horizon; ++j) {
+      // Rk4Integrate(T, T + H, H): one step, T = T + H after it, and neither a
+      // closing step nor an error; where that does not hold, one start at a time.
+      Lanes half, full;
+      bool oneStep = true;
+      for (std::size_t l = 0; l < kLanes; ++l) {
+        half[l] = T[l] + 0.5 * H;
+        full[l] = T[l] + H;
+        oneStep = oneStep && std::isfinite(T[l]) && std::isfinite(full[l]) && full[l] > T[l] &&
+                  !(full[l] + H <= full[l]);
+      }
+      if (!oneStep) return std::nullopt;
+      Lanes L1{};
+      for (std::size_t i = 0; i < D; ++i) {
+        for (std::size_t l = 0; l < kLanes; ++l) L1[l] += std::fabs(Y[i][l]);
+      }
+      for (std::size_t l = 0; l < kLanes; ++l) lost[l] = lost[l] || L1[l] >= BlowUpLimit;
+      rhs.Lanewise(T, Y.data(), K1.data(), monomials.data(), driving);
+      std::array<bool, kLanes> within = stage(c, K1);
+      for (std::size_t l = 0; l < kLanes; ++l) lost[l] = lost[l] || !within[l];
+      rhs.Lanewise(half, Z.data(), K2.data(), monomials.data(), driving);
+      within = stage(c, K2);
+      for (std::size_t l = 0; l < kLanes; ++l) lost[l] = lost[l] || !within[l];
+      rhs.Lanewise(half, Z.data(), K3.data(), monomials.data(), driving);
+      within = stage(H, K3);
+      for (std::size_t l = 0; l < kLanes; ++l) lost[l] = lost[l] || !within[l];
+      rhs.Lanewise(full, Z.data(), K4.data(), monomials.data(), driving);
+      L1 = Lanes{};
+      for (std::size_t i = 0; i < D; ++i) {
+        for (std::size_t l = 0; l < kLanes; ++l) {
+          Y[i][l] = Y[i][l] + H * (K1[i][l] + 2.0 * K2[i][l] + 2.0 * K3[i][l] + K4[i][l]) * 0.16666666666666666;
+          L1[l] += std::fabs(Y[i][l]);
+        }
+      }
+      // A lane lost keeps the cap; its state is cleared so that it carries no
+      // overflow into the lanes' shared work.
+      bool allLost = true;
+      for (std::size_t l = 0; l < kLanes; ++l) {
+        lost[l] = lost[l] || !(L1[l] < BlowUpLimit);
+        allLost = allLost && lost[l];
+        T[l] = full[l];
+      }
+      for (std::size_t i = 0; i < D; ++i) {
+        const double scale = scoring.scale[i];
+        for (std::size_t l = 0; l < kLanes; ++l) {
+          if (lost[l]) {
+            Y[i][l] = 0.0;
+            continue;
+          }
+          const double diff = Y[i][l] - series.values[Size(start[l] + j) * D + i];
+          double e = std::min(kErrorCap, diff * diff * scale);
+          if (!(e >= 0.0)) e = kErrorCap;
+          errors[l * perStart + Size(j - 1) * D + i] = e;
+        }
+      }
+      if (allLost) break;
+    }
+    // One running sum in start, sample, component order, as one start at a time.
+    for (std::size_t k = 0; k < used * perStart; ++k) total += errors[k];
+  }
+  const double count = static_cast<double>(starts) * horizon * scoring.D;
+  return count > 0 ? total / count : kInfinity;
+}
 }  // namespace
 
 }  // namespace odefit::search

@@ -1,6 +1,7 @@
 #pragma once
 // Scoring a whole model by how well it predicts the held-out observations.
 
+#include <optional>
 #include <vector>
 
 #include "odefit/differentiation.h"
@@ -50,6 +51,13 @@ void ShareScoring(const Series& series, double fraction, SearchPlan& plan);
 // time (its driving's phase) counts 1 at sample `offset` of the series, as in
 // the fits on derivative rows whose first belongs to that sample.
 double PredictionScore(const Model& model, const Series& series, const Scoring& scoring, int offset);
+// The score of a (driven) polynomial model on a series without time stamps,
+// several starts integrated together with each one's operations unchanged,
+// so the same bits as one start at a time; nothing for other models and series.
+std::optional<double> LanewisePredictionScore(const Model& model, const Series& series, const Scoring& scoring,
+                                              int offset);
+// The score one start at a time, for every model and series.
+double OneStartAtATimePredictionScore(const Model& model, const Series& series, const Scoring& scoring, int offset);
 
 // The share of the score the observation noise of the targets explains.
 double NoiseFloor(const Scoring& scoring);

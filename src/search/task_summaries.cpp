@@ -36,6 +36,7 @@ SummaryOptions Fused() {
 }  // namespace
 
 int SummedGroup(int rows, int lag) {
+  if (lag < kShortestSummedLag) return 1;
   return std::max(1, std::min(rows / kRowsFoldedAtLeast, lag / kGroupsPerCorrelationLag));
 }
 

@@ -36,10 +36,13 @@ namespace odefit::search {
 // fold that costs a group's size less. Rows are grouped so that at least
 // this many summed rows remain; shorter series are folded row by row.
 inline constexpr int kRowsFoldedAtLeast = 16000;
-// And a group spans at most this share of the series' correlation lag: a sum
-// over much of it blurs what tells the terms apart (on coarsely sampled long
-// series, groups as long as the lag made the search keep spurious terms).
-inline constexpr int kGroupsPerCorrelationLag = 8;
+// And a group spans at most half the series' correlation lag, and a series
+// whose lag is shorter than kShortestSummedLag samples is not summed: on
+// coarse sampling sums blur what tells the terms apart (groups as long as
+// the lag made the search keep spurious terms), while on fine sampling sums
+// of half the lag still pick the true terms out of noise better than rows.
+inline constexpr int kGroupsPerCorrelationLag = 2;
+inline constexpr int kShortestSummedLag = 8;
 // The group size for `rows` training rows of a series whose correlation lag
 // (CorrelationHorizon) is `lag` samples (1: not summed).
 int SummedGroup(int rows, int lag);
