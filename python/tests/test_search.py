@@ -214,10 +214,11 @@ class TestSearch:
 
     def test_a_time_limit_returns_the_best_so_far(self, lorenz):
         windows = list(range(3, 243, 2))
-        kwargs = dict(points=windows, models=["poly:1"], thresholds=[0.01])
+        # About four times the limit's work on this machine (a search of one shape was done within it).
+        kwargs = dict(points=windows, models=["poly:1", "poly:2", "poly:3", "poly:4"])
         start = time.monotonic()
         with warnings.catch_warnings():
-            # Straight lines predict the Lorenz flow about as badly as holding the state: the search says so.
+            # A search cut short may have no model that predicts well yet: it says so.
             warnings.simplefilter("ignore", odefit.OdefitWarning)
             result = odefit.search(lorenz, 0.01, time_limit=0.2, **kwargs)
         assert time.monotonic() - start < 10
