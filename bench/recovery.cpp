@@ -1,9 +1,10 @@
 // The model search on published polynomial systems: which recover their
 // exact structure (the true terms, nothing else) from 10 000 samples at 100
-// per dominant period, clean and with Gaussian noise of a share of each
+// (or N) per dominant period, clean and with Gaussian noise of a share of each
 // variable's standard deviation. Prints a Markdown table.
 //
-//   odefit_recovery [noise ...] [system ...]   (default: 0 0.01 0.05, every system)
+//   odefit_recovery [noise ...] [system ...] [per-period=N]
+//                                        (default: 0 0.01 0.05, every system, 100 samples a period)
 //   odefit_recovery accuracy             coefficients under noise, draw by draw
 //
 // Runs the default search on one thread per system and noise; it takes a
@@ -132,8 +133,8 @@ Outcome Judge(const PublishedSystem& s, const odefit::Series& series, double dt)
   return out;
 }
 
-Outcome Recover(const PublishedSystem& s, double noise) {
-  const double dt = DominantPeriod(s) / 100.0;
+Outcome Recover(const PublishedSystem& s, double noise, int perPeriod) {
+  const double dt = DominantPeriod(s) / perPeriod;
   return Judge(s, odefit::testing::Generate(RightHandSide(s), s.start, dt, 10000, noise, 2000), dt);
 }
 
@@ -198,7 +199,12 @@ int main(int argc, char** argv) {
   if (argc == 2 && std::string(argv[1]) == "accuracy") return Accuracy();
   std::vector<double> noises;
   std::vector<std::string> only;  // names of the systems to run (none: all)
+  int perPeriod = 100;
   for (int k = 1; k < argc; ++k) {
+    if (std::string(argv[k]).rfind("per-period=", 0) == 0) {
+      perPeriod = std::max(4, std::atoi(argv[k] + 11));
+      continue;
+    }
     char* end = nullptr;
     const double noise = std::strtod(argv[k], &end);
     if (end != argv[k] && *end == '\0') {
@@ -222,7 +228,7 @@ int main(int argc, char** argv) {
   for (const PublishedSystem& s : systems) {
     std::printf("| %s |", s.name.c_str());
     for (std::size_t k = 0; k < noises.size(); ++k) {
-      const Outcome o = Recover(s, noises[k]);
+      const Outcome o = Recover(s, noises[k], perPeriod);
       warned[k] += o.warned ? 1 : 0;
       if (o.exact) {
         ++exact[k];
