@@ -128,15 +128,18 @@ void Simplify(EquationCandidate& c, int D) {
   c.equation = std::move(eq);
 }
 
-const EquationCandidate* PickEquation(const std::vector<EquationCandidate>& options, std::optional<ModelFamily> family) {
+const EquationCandidate* PickEquation(const std::vector<const EquationCandidate*>& options,
+                                      std::optional<ModelFamily> family) {
   const auto eligible = [&](const EquationCandidate& c) { return !family || c.spec.family == *family; };
   const EquationCandidate* best = nullptr;
-  for (const EquationCandidate& c : options) {
+  for (const EquationCandidate* option : options) {
+    const EquationCandidate& c = *option;
     if (eligible(c) && std::isfinite(c.error) && (!best || c.error < best->error)) best = &c;
   }
   if (!best) return nullptr;
   const EquationCandidate* pick = best;
-  for (const EquationCandidate& c : options) {
+  for (const EquationCandidate* option : options) {
+    const EquationCandidate& c = *option;
     if (!eligible(c)) continue;
     if (!(c.error <= best->error * (1.0 + kEquationTolerance) + 1e-300)) continue;
     if (c.support.size() != pick->support.size()) {

@@ -36,7 +36,8 @@ bool HasCommonFactor(const EquationCandidate& c, int D, std::span<const double> 
 // Picks an equation's candidate: the smallest held-out error, unless a
 // candidate with fewer terms (or as many, of a simpler shape) comes close to it.
 // With `family`, only candidates of that family are considered.
-const EquationCandidate* PickEquation(const std::vector<EquationCandidate>& options,
+// The pick is one of the pointers.
+const EquationCandidate* PickEquation(const std::vector<const EquationCandidate*>& options,
                                       std::optional<ModelFamily> family = std::nullopt);
 
 // A text naming the shapes and supports of `picks`, equal for equal models.

@@ -2,7 +2,6 @@
 
 #include <algorithm>
 #include <cmath>
-#include <deque>
 #include <map>
 #include <memory>
 #include <optional>
@@ -91,13 +90,12 @@ class DegreeCandidates {
       if (deadline.Passed()) return false;
       std::vector<const EquationCandidate*> polynomial, any;
       for (int i = 0; i < D_; ++i) {
-        const std::vector<EquationCandidate> equation = Options(l, i);
+        const std::vector<const EquationCandidate*> equation = Options(l, i);
         const EquationCandidate* pick = PickEquation(equation);
         if (!pick) break;
         const EquationCandidate* plain = PickEquation(equation, ModelFamily::StandardPolynomial);
-        const EquationCandidate* kept = Keep(*pick);
-        any.push_back(kept);
-        polynomial.push_back(plain != nullptr && plain != pick ? Keep(*plain) : kept);
+        any.push_back(pick);
+        polynomial.push_back(plain != nullptr ? plain : pick);
       }
       if (any.size() != Size(D_)) continue;
       Score(polynomial, plan_.thresholds[l], out);
@@ -154,17 +152,15 @@ class DegreeCandidates {
     }
   }
 
-  // Equation i's candidates at threshold l, in the plan's order of shapes.
-  std::vector<EquationCandidate> Options(std::size_t l, int i) const {
-    std::vector<EquationCandidate> options;
+  // Equation i's candidates at threshold l, in the plan's order of shapes
+  // (pointers into found_, which no fit changes while they are used).
+  std::vector<const EquationCandidate*> Options(std::size_t l, int i) const {
+    std::vector<const EquationCandidate*> options;
     for (std::size_t s = 0; s < found_.size(); ++s) {
-      for (const EquationCandidate& c : found_[s][l][Size(i)]) options.push_back(c);
+      for (const EquationCandidate& c : found_[s][l][Size(i)]) options.push_back(&c);
     }
     return options;
   }
-
-  // A pick that outlives the options it was picked from.
-  const EquationCandidate* Keep(const EquationCandidate& c) { return &picks_.emplace_back(c); }
 
   void Score(const std::vector<const EquationCandidate*>& picks, double thresholdValue, std::vector<SearchCandidate>& out) {
     const std::string key = CandidateKey(picks);
@@ -203,7 +199,6 @@ class DegreeCandidates {
   std::vector<std::vector<std::vector<std::vector<EquationCandidate>>>> found_;
   std::map<std::string, double> errors_;  // held-out error by equation, shape and support
   std::map<std::string, bool> seen_;      // the whole models scored
-  std::deque<EquationCandidate> picks_;
 };
 
 bool Rational(const EquationSpec& spec) { return spec.family == ModelFamily::Rational; }
