@@ -9,6 +9,7 @@
 #include <limits>
 
 #include "odefit/errors.h"
+#include "numerics/vector_clones.h"
 
 namespace odefit {
 namespace {
@@ -27,7 +28,7 @@ typedef double Lanes __attribute__((vector_size(kLanes * sizeof(double))));
 // that order). Only this loop has copies for wider vector units: in a copy
 // for one with fused multiply-adds the compiler fuses a complex product's
 // multiply-subtract despite -ffp-contract=off.
-[[gnu::target_clones("avx512f", "avx2", "default")]] void TurnedBlockSums(const double* f, int rows, const double* turns,
+ODEFIT_VECTOR_CLONES("avx512f", "avx2", "default") void TurnedBlockSums(const double* f, int rows, const double* turns,
                                                                          double* sum) {
   Lanes lanes[kLaneGroups] = {};
   for (int q = 0; q < rows; ++q) {

@@ -5,6 +5,7 @@
 #include <cstddef>
 
 #include "api/recordings.h"
+#include "numerics/vector_clones.h"
 
 namespace odefit::search {
 
@@ -79,7 +80,7 @@ namespace {
 // the weights outermost, so the sums run along the rows in the vector unit;
 // each sum still adds its terms in the weights' order (the same bits as one
 // window after the other), and the same bits whichever vector unit runs them.
-[[gnu::target_clones("avx512f", "avx2", "default")]] void WindowSums(std::span<const double> values, int D, int points, const std::vector<double>& w, double factor,
+ODEFIT_VECTOR_CLONES("avx512f", "avx2", "default") void WindowSums(std::span<const double> values, int D, int points, const std::vector<double>& w, double factor,
                 std::vector<double>& out) {
   const std::size_t d = static_cast<std::size_t>(D), m = static_cast<std::size_t>(points);
   const std::size_t rows = values.size() / d - m + 1;

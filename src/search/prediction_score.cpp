@@ -15,6 +15,7 @@
 #include "search/local_fits.h"
 #include "search/noise_level.h"
 #include "search/search_common.h"
+#include "numerics/vector_clones.h"
 
 namespace odefit::search {
 namespace {
@@ -396,9 +397,7 @@ double Predictions(Rhs& rhs, const Model& model, const Series& series, const Sco
 
 // A row of lanes fills two AVX2 registers. Without contraction the clones
 // compute the same bits, only at different speeds.
-#if defined(__x86_64__) && defined(__GNUC__)
-__attribute__((target_clones("avx2", "default")))
-#endif
+ODEFIT_VECTOR_CLONES("avx2", "default")
 std::optional<double> LanewisePredictions(const KeptTerms& rhs, const Model& model, const Series& series,
                                           const Scoring& scoring, int offset) {
   const StartEstimate& estimate = scoring.start;

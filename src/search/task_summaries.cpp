@@ -12,6 +12,7 @@
 #include "model/monomials.h"
 #include "numerics/triangular_fold.h"
 #include "search/search_common.h"
+#include "numerics/vector_clones.h"
 
 namespace odefit::search {
 
@@ -213,7 +214,7 @@ void SumGroups(const double* from, int rows, int group, double* to) {
 // product and each addition rounded one at a time in a fixed order, so every
 // unit gives the same bits. Rows j of the groups lie kGroupsPerChunk apart.
 // The sums of the first `full` groups of `group` rows each.
-[[gnu::target_clones("avx512f", "avx2", "default")]] void AddGroupRows(const double* laid, int group, int full,
+ODEFIT_VECTOR_CLONES("avx512f", "avx2", "default") void AddGroupRows(const double* laid, int group, int full,
                                                                         double* __restrict to) {
   for (int g = 0; g < full; ++g) to[g] = laid[g];
   for (int j = 1; j < group; ++j) {
@@ -222,7 +223,7 @@ void SumGroups(const double* from, int rows, int group, double* to) {
   }
 }
 // The same of the products a * b.
-[[gnu::target_clones("avx512f", "avx2", "default")]] void AddGroupProducts(const double* a, const double* b, int group,
+ODEFIT_VECTOR_CLONES("avx512f", "avx2", "default") void AddGroupProducts(const double* a, const double* b, int group,
                                                                             int full, double* __restrict to) {
   for (int g = 0; g < full; ++g) to[g] = a[g] * b[g];
   for (int j = 1; j < group; ++j) {
@@ -235,7 +236,7 @@ void SumGroups(const double* from, int rows, int group, double* to) {
   }
 }
 // out = a * b, place by place.
-[[gnu::target_clones("avx512f", "avx2", "default")]] void MultiplyPlaces(const double* a, const double* b, std::size_t n,
+ODEFIT_VECTOR_CLONES("avx512f", "avx2", "default") void MultiplyPlaces(const double* a, const double* b, std::size_t n,
                                                                           double* __restrict out) {
   for (std::size_t p = 0; p < n; ++p) out[p] = a[p] * b[p];
 }
