@@ -8,8 +8,8 @@
 #include <cstddef>
 #include <limits>
 
-#include "odefit/errors.h"
 #include "numerics/vector_clones.h"
+#include "odefit/errors.h"
 
 namespace odefit {
 namespace {

@@ -12,10 +12,10 @@
 #include "integration/model_rhs.h"
 #include "model/equation_shape.h"
 #include "model/monomials.h"
+#include "numerics/vector_clones.h"
 #include "search/local_fits.h"
 #include "search/noise_level.h"
 #include "search/search_common.h"
-#include "numerics/vector_clones.h"
 
 namespace odefit::search {
 namespace {

@@ -11,8 +11,8 @@
 #include "model/model_fit.h"
 #include "model/monomials.h"
 #include "numerics/triangular_fold.h"
-#include "search/search_common.h"
 #include "numerics/vector_clones.h"
+#include "search/search_common.h"
 
 namespace odefit::search {
 
