@@ -3,7 +3,6 @@
 #include <algorithm>
 #include <cmath>
 #include <iterator>
-#include <limits>
 #include <string>
 
 #include "model/equation_shape.h"
@@ -133,7 +132,7 @@ void CheckPlan(const Series& series, const SearchSettings& settings, const Searc
   for (const double v : plan.noise) {
     if (!(v >= 0.0) || !std::isfinite(v)) throw InvalidArgument("the plan's noise variances must be finite numbers >= 0");
   }
-  if (plan.rowsPerSum < 0 || plan.rowsPerSum > MostRowsPerSum(n, settings.validationFraction, plan.points)) {
+  if (plan.rowsPerSum < 0 || plan.rowsPerSum > RowsPerSum(n, settings.validationFraction, plan.points)) {
     throw InvalidArgument("the plan's sums of " + std::to_string(plan.rowsPerSum) + " rows leave too few of the " +
                           std::to_string(n) + " vectors' training rows to fit");
   }
@@ -212,19 +211,14 @@ SearchPlan MakePlan(const Series& series, const SearchSettings& settings) {
   const int lag = CorrelationHorizon(series, split);
   plan.horizon = settings.horizon > 0 ? settings.horizon : lag;
   plan.horizon = std::max(1, std::min(plan.horizon, LongestHorizon(n, split, widest)));
-  plan.rowsPerSum = SummedGroup(split - widest + 1, lag);
+  plan.rowsPerSum = RowsPerSum(n, settings.validationFraction, plan.points, lag);
   ShareScoring(series, settings.validationFraction, plan);
   return plan;
 }
 
-int PlannedRowsPerSum(const Series& series, double validationFraction, const std::vector<int>& points) {
-  const int split = SplitSample(static_cast<int>(series.size()), validationFraction);
-  return SummedGroup(split - *std::max_element(points.begin(), points.end()) + 1, CorrelationHorizon(series, split));
-}
-
-int MostRowsPerSum(int vectors, double validationFraction, const std::vector<int>& points) {
+int RowsPerSum(int vectors, double validationFraction, const std::vector<int>& points, int lag) {
   const int split = SplitSample(vectors, validationFraction);
-  return SummedGroup(split - *std::max_element(points.begin(), points.end()) + 1, std::numeric_limits<int>::max());
+  return SummedGroup(split - *std::max_element(points.begin(), points.end()) + 1, lag);
 }
 
 }  // namespace odefit::search

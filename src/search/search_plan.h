@@ -2,6 +2,7 @@
 // The search's settings checked, its defaults resolved into a plan, and plans
 // and task results from elsewhere checked before use.
 
+#include <limits>
 #include <vector>
 
 #include "odefit/search.h"
@@ -25,10 +26,10 @@ int TaskCount(const SearchPlan& plan);
 
 SearchPlan MakePlan(const Series& series, const SearchSettings& settings);
 
-// The rows per group sum of every task's training and held-out rows
-// (SummedGroup of the widest window's training rows and the series'
-// correlation lag), and the most a plan may ask for.
-int PlannedRowsPerSum(const Series& series, double validationFraction, const std::vector<int>& points);
-int MostRowsPerSum(int vectors, double validationFraction, const std::vector<int>& points);
+// The rows per group sum of every task's training and held-out rows:
+// SummedGroup of the widest window's training rows and a correlation lag of
+// `lag` samples; without a lag, the most a plan may ask for.
+int RowsPerSum(int vectors, double validationFraction, const std::vector<int>& points,
+               int lag = std::numeric_limits<int>::max());
 
 }  // namespace odefit::search

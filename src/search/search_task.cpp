@@ -17,6 +17,7 @@
 #include "model/model_fit.h"
 #include "model/sparse_regression.h"
 #include "search/equation_candidates.h"
+#include "search/horizon.h"
 #include "search/local_fits.h"
 #include "search/noise_level.h"
 #include "search/prediction_score.h"
@@ -223,8 +224,10 @@ SearchTaskResult RunTask(const Series& series, const SearchSettings& settings, c
   if (memory.degrees.size() < plan.degrees.size()) memory.degrees.resize(plan.degrees.size());
   for (TaskBuffers::Degree& d : memory.degrees) d.summary.driving = &memory.driving;
   WindowFits fits(series, m, settings.dt, &memory.localFits);
+  const int vectors = static_cast<int>(series.size());
   const int group = plan.rowsPerSum > 0 ? plan.rowsPerSum
-                                        : PlannedRowsPerSum(series, settings.validationFraction, plan.points);
+                                        : RowsPerSum(vectors, settings.validationFraction, plan.points,
+                                                     CorrelationHorizon(series, SplitSample(vectors, settings.validationFraction)));
   // A fit needs more points than coefficients.
   const auto fitted = [&](std::size_t k) { return k < plan.degrees.size() && plan.degrees[k] < m; };
   for (std::size_t k = 0; k < plan.degrees.size(); ++k) {
