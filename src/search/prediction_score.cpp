@@ -352,19 +352,27 @@ double OneStartAtATimePredictionScore(const Model& model, const Series& series, 
 
 namespace {
 
+// Component i of a prediction's start state, as both ways of predicting form it.
+double StartValue(const StartEstimate& estimate, const Series& series, int start, int i) {
+  const int m = static_cast<int>(estimate.weights.size()), D = series.dimension;
+  double v = 0.0;
+  for (int k = 0; k < m; ++k) v += estimate.weights[Size(k)] * series.values[Size(start - m + 1 + k) * Size(D) + Size(i)];
+  return v;
+}
+
+// A prediction's squared normalised error, capped (NaN counts the cap).
+double CappedError(double difference, double scale) {
+  const double e = std::min(kErrorCap, difference * difference * scale);
+  return e >= 0.0 ? e : kErrorCap;
+}
+
 template <class Rhs>
 double Predictions(Rhs& rhs, const Model& model, const Series& series, const Scoring& scoring, int offset) {
-  const StartEstimate& estimate = scoring.start;
   const int D = scoring.D;
-  const int m = static_cast<int>(estimate.weights.size());
   std::vector<double> Y(Size(D)), work(5 * Size(D));
   double total = 0.0;
   for (const int start : scoring.starts) {
-    for (int i = 0; i < D; ++i) {
-      double v = 0.0;
-      for (int k = 0; k < m; ++k) v += estimate.weights[Size(k)] * series.values[Size(start - m + 1 + k) * Size(D) + Size(i)];
-      Y[Size(i)] = v;
-    }
+    for (int i = 0; i < D; ++i) Y[Size(i)] = StartValue(scoring.start, series, start, i);
     double T = (start - offset + 1) * model.dt;
     bool lost = false;
     for (int j = 1; j <= scoring.horizon; ++j) {
@@ -381,13 +389,8 @@ double Predictions(Rhs& rhs, const Model& model, const Series& series, const Sco
         lost = !(L1 < BlowUpLimit);
       }
       for (int i = 0; i < D; ++i) {
-        double e = kErrorCap;
-        if (!lost) {
-          const double diff = Y[Size(i)] - series.values[Size(start + j) * Size(D) + Size(i)];
-          e = std::min(kErrorCap, diff * diff * scoring.scale[Size(i)]);
-          if (!(e >= 0.0)) e = kErrorCap;
-        }
-        total += e;
+        total += lost ? kErrorCap
+                      : CappedError(Y[Size(i)] - series.values[Size(start + j) * Size(D) + Size(i)], scoring.scale[Size(i)]);
       }
     }
   }
@@ -400,10 +403,8 @@ double Predictions(Rhs& rhs, const Model& model, const Series& series, const Sco
 ODEFIT_VECTOR_CLONES("avx2", "default")
 std::optional<double> LanewisePredictions(const KeptTerms& rhs, const Model& model, const Series& series,
                                           const Scoring& scoring, int offset) {
-  const StartEstimate& estimate = scoring.start;
   const std::size_t D = Size(scoring.D);
   const int horizon = scoring.horizon;
-  const int m = static_cast<int>(estimate.weights.size());
   const std::size_t perStart = Size(horizon) * D;
   const double H = model.dt, c = 0.5 * H;
   std::vector<Lanes> Y(D), Z(D), K1(D), K2(D), K3(D), K4(D), monomials(rhs.MonomialRows());
@@ -432,11 +433,7 @@ std::optional<double> LanewisePredictions(const KeptTerms& rhs, const Model& mod
     std::array<bool, kLanes> lost;
     for (std::size_t l = 0; l < kLanes; ++l) {
       start[l] = scoring.starts[first + std::min(l, used - 1)];
-      for (std::size_t i = 0; i < D; ++i) {
-        double v = 0.0;
-        for (int k = 0; k < m; ++k) v += estimate.weights[Size(k)] * series.values[Size(start[l] - m + 1 + k) * D + i];
-        Y[i][l] = v;
-      }
+      for (std::size_t i = 0; i < D; ++i) Y[i][l] = StartValue(scoring.start, series, start[l], static_cast<int>(i));
       T[l] = (start[l] - offset + 1) * model.dt;
       lost[l] = false;
     }
@@ -491,10 +488,7 @@ std::optional<double> LanewisePredictions(const KeptTerms& rhs, const Model& mod
             Y[i][l] = 0.0;
             continue;
           }
-          const double diff = Y[i][l] - series.values[Size(start[l] + j) * D + i];
-          double e = std::min(kErrorCap, diff * diff * scale);
-          if (!(e >= 0.0)) e = kErrorCap;
-          errors[l * perStart + Size(j - 1) * D + i] = e;
+          errors[l * perStart + Size(j - 1) * D + i] = CappedError(Y[i][l] - series.values[Size(start[l] + j) * D + i], scale);
         }
       }
       if (allLost) break;
